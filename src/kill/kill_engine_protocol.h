@@ -1,0 +1,42 @@
+// The role of the kill engine: end one scanned process, never another.
+#pragma once
+
+#include <cstdint>
+#include <stop_token>
+#include <string>
+
+#include "scan/port_records.h"
+
+namespace halvo {
+
+enum class KillMode {
+    force,  // SIGKILL at once
+    safe,   // SIGTERM, then SIGKILL after a grace second if the same process is still there
+};
+
+struct KillOutcome {
+    enum class Kind {
+        killed,  // delivered, or (safe) the process was gone by the end of the grace period
+        stale,   // nothing sent: the PID no longer names the scanned process
+        failed,  // the system refused the signal; `message` is its text
+    };
+    Kind kind = Kind::killed;
+    std::string message;
+
+    static KillOutcome killed() { return {Kind::killed, {}}; }
+    static KillOutcome stale() { return {Kind::stale, {}}; }
+    static KillOutcome failed(std::string message) { return {Kind::failed, std::move(message)}; }
+
+    bool operator==(const KillOutcome&) const = default;
+};
+
+class KillEngineProtocol {
+public:
+    virtual ~KillEngineProtocol() = default;
+    // Blocking and thread-safe. `stop` cuts the grace wait short; the re-check
+    // and a possible SIGKILL then happen at once.
+    virtual KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
+                             std::stop_token stop = {}) = 0;
+};
+
+}  // namespace halvo

@@ -1,0 +1,24 @@
+// Which rows a search query shows: a port expression selects by port alone,
+// anything else is free text matched against each row's search text.
+#pragma once
+
+#include <bitset>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "scan/port_records.h"
+
+namespace halvo {
+
+// Ports 1...65535.
+using PortSet = std::bitset<65536>;
+
+std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& processes,
+                                         std::string_view query);
+
+// The ports of a normalised query made only of ports, lists and ranges
+// ("3000", "3000,5173", "5432-5434", "3000..3010"); nothing otherwise.
+std::optional<PortSet> parsePortQuery(std::string_view query);
+
+}  // namespace halvo

@@ -1,0 +1,25 @@
+// The primary discovery back-end: reads the process table in-process.
+#pragma once
+
+#include <memory>
+
+#include "scan/port_discovering.h"
+#include "scan/process_table.h"
+
+namespace halvo {
+
+class NativePortDiscovery final : public PortDiscovering {
+public:
+    // Uses the /proc process table when none is given.
+    explicit NativePortDiscovery(std::shared_ptr<ProcessTable> table = nullptr);
+
+    // One row per listening socket with a non-zero port, in process-table
+    // order and, within a process, in descriptor order. A dual-stack server
+    // gives two equal rows.
+    std::vector<LsofRow> rows() override;
+
+private:
+    std::shared_ptr<ProcessTable> table_;
+};
+
+}  // namespace halvo

@@ -1,0 +1,82 @@
+// Value records that carry one listening TCP port and its process through the
+// whole system. All plain values: copied freely, compared by value.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace halvo {
+
+// One listening socket as a discovery back-end reports it.
+struct LsofRow {
+    int32_t pid = 0;
+    std::string name;  // process name, or the command column of lsof
+    int64_t port = 0;  // host byte order
+
+    bool operator==(const LsofRow&) const = default;
+};
+
+// When a process started. With the PID, the identity of a process: a PID whose
+// start time differs from the scanned one belongs to another process.
+struct ProcessStartTime {
+    int64_t seconds = 0;  // since the Unix epoch
+    int32_t microseconds = 0;
+
+    bool operator==(const ProcessStartTime&) const = default;
+};
+
+// What Docker says about a published port.
+struct DockerContext {
+    std::optional<std::string> containerName;
+    std::optional<std::string> composeService;
+
+    bool operator==(const DockerContext&) const = default;
+};
+
+enum class FrameworkBadge { next, vite, rails, go, express, boot, docker, postgres, redis, python };
+
+// The badge text, which is also the raw value ("SPRING" for boot).
+std::string_view rawValue(FrameworkBadge badge);
+// Exact, case-sensitive match on the raw values; anything else is no badge.
+std::optional<FrameworkBadge> frameworkBadgeFromRaw(std::string_view raw);
+// Every badge in declaration order.
+const std::array<FrameworkBadge, 10>& allFrameworkBadges();
+
+// One listening port with its owning process: the central record.
+struct PortProcess {
+    int64_t port = 0;
+    int32_t pid = 0;
+    ProcessStartTime startTime;
+    std::string executableName;
+    std::string executablePath;
+    std::vector<std::string> arguments;
+    std::optional<std::string> workingDirectory;
+    std::optional<std::string> projectHint;
+    std::optional<FrameworkBadge> frameworkBadge;
+    std::optional<DockerContext> dockerContext;
+
+    bool operator==(const PortProcess&) const = default;
+
+    // "PID-PORT": row identity in lists and selections.
+    std::string id() const;
+    // The project name shown next to the port.
+    std::string projectLabel() const;
+    // The lower-cased text that free-text queries are matched against.
+    std::string searchText() const;
+};
+
+}  // namespace halvo
+
+template <>
+struct std::hash<halvo::ProcessStartTime> {
+    size_t operator()(const halvo::ProcessStartTime& t) const noexcept {
+        size_t h = std::hash<int64_t>{}(t.seconds);
+        return h ^ (std::hash<int32_t>{}(t.microseconds) + 0x9e3779b97f4a7c15ULL + (h << 6) +
+                    (h >> 2));
+    }
+};

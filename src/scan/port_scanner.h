@@ -1,0 +1,61 @@
+// Strings discovery, resolution and classification together into the ordered
+// list of the current user's development servers.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scan/docker_resolver.h"
+#include "scan/port_discovering.h"
+#include "scan/port_records.h"
+#include "scan/process_resolver.h"
+
+namespace halvo {
+
+class PortScanning {
+public:
+    virtual ~PortScanning() = default;
+    // discoverRows(), then processes(from:) of its rows. Blocking, never fails.
+    virtual std::vector<PortProcess> scan() = 0;
+    // The native rows; the fallback rows only when the native list is empty.
+    virtual std::vector<LsofRow> discoverRows() = 0;
+    virtual std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) = 0;
+};
+
+// One row per PID and port (the first of each), in no particular order.
+std::vector<LsofRow> uniqueRows(const std::vector<LsofRow>& rows);
+
+// Whether a process looks like a development server: by name, then by markers
+// in its raw command text. Exclusions win.
+bool isDevelopmentProcess(std::string_view executableName, std::string_view rowName,
+                          const ProcessMetadata& metadata);
+
+struct PortScannerOptions {
+    bool developmentOnly = true;  // false keeps every process of the user
+};
+
+class PortScanner final : public PortScanning {
+public:
+    PortScanner(std::shared_ptr<ProcessResolving> processResolver,
+                std::shared_ptr<DockerResolving> dockerResolver,
+                std::shared_ptr<PortDiscovering> nativeDiscovery,
+                std::shared_ptr<PortDiscovering> fallbackDiscovery,
+                PortScannerOptions options = {});
+
+    // A scanner over the real system.
+    static std::shared_ptr<PortScanner> makeDefault(PortScannerOptions options = {});
+
+    std::vector<PortProcess> scan() override;
+    std::vector<LsofRow> discoverRows() override;
+    std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) override;
+
+private:
+    std::shared_ptr<ProcessResolving> processResolver_;
+    std::shared_ptr<DockerResolving> dockerResolver_;
+    std::shared_ptr<PortDiscovering> nativeDiscovery_;
+    std::shared_ptr<PortDiscovering> fallbackDiscovery_;
+    PortScannerOptions options_;
+};
+
+}  // namespace halvo

@@ -1,0 +1,84 @@
+// Turns bare PIDs into what Halvo shows and relies on: executable path,
+// argument vector, working directory, owner and start time.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "scan/port_records.h"
+
+namespace halvo {
+
+struct ProcessMetadata {
+    std::string executablePath;           // empty when unreadable
+    std::vector<std::string> arguments;   // argv including argv[0]; empty when unreadable
+    std::optional<std::string> workingDirectory;
+
+    bool operator==(const ProcessMetadata&) const = default;
+};
+
+struct ProcessIdentitySnapshot {
+    uint32_t uid = 0;  // effective user id
+    ProcessStartTime startTime;
+
+    bool operator==(const ProcessIdentitySnapshot&) const = default;
+};
+
+class ProcessResolving {
+public:
+    virtual ~ProcessResolving() = default;
+    // One entry for every distinct PID, however little of it was readable.
+    virtual std::unordered_map<int32_t, ProcessMetadata> metadata(
+        const std::vector<int32_t>& pids) = 0;
+    // Nothing when the process cannot be read (gone, or not ours to read).
+    virtual std::optional<ProcessIdentitySnapshot> identitySnapshot(int32_t pid) = 0;
+};
+
+// Reads /proc; falls back to lsof for working directories /proc will not give.
+class ProcessResolver final : public ProcessResolving {
+public:
+    explicit ProcessResolver(std::string procRoot = "/proc");
+
+    std::unordered_map<int32_t, ProcessMetadata> metadata(const std::vector<int32_t>& pids) override;
+    std::optional<ProcessIdentitySnapshot> identitySnapshot(int32_t pid) override;
+
+    // "/proc/PID/exe" with a trailing " (deleted)" removed; empty when unreadable.
+    std::string readExecutablePath(int32_t pid) const;
+    // "/proc/PID/cmdline" split at NULs; arguments that are not UTF-8 are left out.
+    std::vector<std::string> readArguments(int32_t pid) const;
+    // "/proc/PID/cwd", and one lsof listing for the PIDs whose link cannot be read.
+    std::unordered_map<int32_t, std::string> readWorkingDirectories(
+        const std::vector<int32_t>& pids) const;
+
+private:
+    std::string procRoot_;
+};
+
+// The argument area in the layout: int32 argc, the executable path and its
+// NUL, NUL padding, then argc NUL-terminated strings. Strings that are not
+// valid UTF-8 are left out; an unterminated tail is dropped.
+std::vector<std::string> parseArgumentArea(std::string_view bytes);
+
+// `lsof -F pn` output of cwd files: PID -> directory.
+std::unordered_map<int32_t, std::string> parseWorkingDirectoryListing(std::string_view text);
+
+// The arguments given to lsof for the working directories of `pids`
+// (distinct, ascending, joined by commas).
+std::vector<std::string> workingDirectoryListingArguments(const std::vector<int32_t>& pids);
+
+// Field 22 of /proc/PID/stat (start time in clock ticks since boot); the
+// command name in field 2 may hold spaces and parentheses.
+std::optional<uint64_t> parseStatStartTicks(std::string_view stat);
+// The effective uid from the "Uid:" line of /proc/PID/status.
+std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status);
+// Ticks since boot as a wall-clock start time, given the boot time.
+ProcessStartTime startTimeFromTicks(int64_t bootTimeSeconds, uint64_t ticks, long ticksPerSecond);
+
+// The live start time of a PID, from the same source as the scan.
+std::optional<ProcessStartTime> currentStartTime(int32_t pid);
+
+}  // namespace halvo

@@ -1,0 +1,176 @@
+#include "scan/text.h"
+
+#include <unicode/bytestream.h>
+#include <unicode/casemap.h>
+#include <unicode/normalizer2.h>
+#include <unicode/utf8.h>
+
+#include <limits>
+
+namespace halvo {
+namespace {
+
+template <typename Int>
+std::optional<Int> parseSigned(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    bool negative = false;
+    if (text.front() == '+' || text.front() == '-') {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    // Accumulate negatively so that the minimum value parses too.
+    constexpr Int kMin = std::numeric_limits<Int>::min();
+    Int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        Int digit = c - '0';
+        if (value < (kMin + digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 - digit;
+    }
+    if (negative) {
+        return value;
+    }
+    if (value == kMin) {
+        return std::nullopt;
+    }
+    return -value;
+}
+
+bool isAscii(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<int64_t> parseInt64(std::string_view text) { return parseSigned<int64_t>(text); }
+std::optional<int32_t> parseInt32(std::string_view text) { return parseSigned<int32_t>(text); }
+
+std::string decodeUtf8Lossy(std::string_view bytes) {
+    if (isAscii(bytes)) {
+        return std::string(bytes);
+    }
+    std::string out;
+    out.reserve(bytes.size());
+    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+    const int32_t length = static_cast<int32_t>(bytes.size());
+    int32_t i = 0;
+    while (i < length) {
+        const int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) {
+            out += "\xEF\xBF\xBD";
+        } else {
+            out.append(bytes.data() + start, static_cast<size_t>(i - start));
+        }
+    }
+    return out;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+    const int32_t length = static_cast<int32_t>(bytes.size());
+    int32_t i = 0;
+    while (i < length) {
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string toLower(std::string_view text) {
+    if (isAscii(text)) {
+        std::string out(text);
+        for (char& c : out) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        return out;
+    }
+    std::string out;
+    icu::StringByteSink<std::string> sink(&out);
+    UErrorCode status = U_ZERO_ERROR;
+    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())),
+                              sink, nullptr, status);
+    if (U_FAILURE(status)) {
+        return std::string(text);
+    }
+    return out;
+}
+
+std::string normalizeCanonical(std::string_view text) {
+    if (isAscii(text)) {
+        return std::string(text);
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status)) {
+        return std::string(text);
+    }
+    std::string out;
+    icu::StringByteSink<std::string> sink(&out);
+    nfc->normalizeUTF8(0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), sink,
+                       nullptr, status);
+    if (U_FAILURE(status)) {
+        return std::string(text);
+    }
+    return out;
+}
+
+std::vector<std::string_view> splitNonEmpty(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        if (end > start) {
+            pieces.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return pieces;
+}
+
+std::string lastPathComponent(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    if (path == "/") {
+        return "/";
+    }
+    const size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string parentDirectory(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    const size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos || slash == 0) {
+        return "/";
+    }
+    return std::string(path.substr(0, slash));
+}
+
+}  // namespace halvo

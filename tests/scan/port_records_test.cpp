@@ -1,0 +1,101 @@
+#include "scan/port_records.h"
+
+#include <gtest/gtest.h>
+
+#include <unordered_set>
+
+namespace halvo {
+namespace {
+
+PortProcess record() {
+    PortProcess p;
+    p.port = 3000;
+    p.pid = 77;
+    p.executableName = "Node";
+    p.executablePath = "/usr/local/bin/node";
+    p.arguments = {"node", "server.js"};
+    p.frameworkBadge = FrameworkBadge::express;
+    return p;
+}
+
+TEST(PortProcessTest, IdIsPidThenPortAndIgnoresOtherFields) {
+    PortProcess a = record();
+    a.pid = 512;
+    a.port = 5173;
+    PortProcess b = a;
+    b.executablePath = "/elsewhere/node";
+    EXPECT_EQ(a.id(), "512-5173");
+    EXPECT_EQ(a.id(), b.id());
+    EXPECT_NE(a, b);
+}
+
+TEST(PortProcessTest, ProjectLabelPrefersDockerThenHintThenDirectories) {
+    PortProcess p = record();
+    p.projectHint = "hint";
+    p.dockerContext = DockerContext{};
+    EXPECT_EQ(p.projectLabel(), "docker");
+    p.dockerContext = DockerContext{"web-1", "web"};
+    EXPECT_EQ(p.projectLabel(), "web");
+    p.dockerContext = DockerContext{"web-1", std::nullopt};
+    EXPECT_EQ(p.projectLabel(), "web-1");
+
+    p.dockerContext.reset();
+    EXPECT_EQ(p.projectLabel(), "hint");
+    p.projectHint.reset();
+    p.workingDirectory = "/Users/ana/shop/";
+    EXPECT_EQ(p.projectLabel(), "shop");
+    p.workingDirectory = "/";
+    EXPECT_EQ(p.projectLabel(), "/");
+    p.workingDirectory.reset();
+    p.executablePath = "/opt/homebrew/bin/node";
+    EXPECT_EQ(p.projectLabel(), "bin");
+}
+
+TEST(PortProcessTest, ProjectLabelOfABareNameDoesNotDependOnOurDirectory) {
+    PortProcess p = record();
+    p.executablePath = "node";
+    EXPECT_EQ(p.projectLabel(), "/");
+}
+
+TEST(PortProcessTest, SearchTextKeepsThePlacesOfAbsentValues) {
+    EXPECT_EQ(record().searchText(),
+              "3000 77 node /usr/local/bin/node node server.js   express ");
+    PortProcess p = record();
+    p.dockerContext = DockerContext{};
+    EXPECT_EQ(p.searchText().substr(p.searchText().size() - 7), " docker");
+    p.arguments.clear();
+    p.frameworkBadge.reset();
+    p.dockerContext.reset();
+    EXPECT_EQ(p.searchText(), "3000 77 node /usr/local/bin/node node    ");
+}
+
+TEST(PortProcessTest, SearchTextLowerCasesBeyondAscii) {
+    PortProcess p = record();
+    p.workingDirectory = "/home/ÅSA/Café";
+    EXPECT_NE(p.searchText().find("/home/åsa/café"), std::string::npos);
+}
+
+TEST(FrameworkBadgeTest, RawValuesRoundTripExactly) {
+    EXPECT_EQ(allFrameworkBadges().size(), 10u);
+    EXPECT_EQ(allFrameworkBadges().front(), FrameworkBadge::next);
+    EXPECT_EQ(allFrameworkBadges().back(), FrameworkBadge::python);
+    for (FrameworkBadge badge : allFrameworkBadges()) {
+        EXPECT_EQ(frameworkBadgeFromRaw(rawValue(badge)), badge);
+    }
+    EXPECT_EQ(rawValue(FrameworkBadge::boot), "SPRING");
+    EXPECT_EQ(frameworkBadgeFromRaw("SPRING"), FrameworkBadge::boot);
+    EXPECT_EQ(frameworkBadgeFromRaw("spring"), std::nullopt);
+    EXPECT_EQ(frameworkBadgeFromRaw("Next"), std::nullopt);
+    EXPECT_EQ(frameworkBadgeFromRaw("BOOT"), std::nullopt);
+}
+
+TEST(ProcessStartTimeTest, MicrosecondsCountForEqualityAndHash) {
+    ProcessStartTime a{1700000000, 1};
+    ProcessStartTime b{1700000000, 2};
+    EXPECT_NE(a, b);
+    std::unordered_set<ProcessStartTime> set{a, b, a};
+    EXPECT_EQ(set.size(), 2u);
+}
+
+}  // namespace
+}  // namespace halvo

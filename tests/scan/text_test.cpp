@@ -1,0 +1,49 @@
+#include "scan/text.h"
+
+#include <gtest/gtest.h>
+
+namespace halvo {
+namespace {
+
+TEST(TextTest, NumbersTakeOneSignAndDigitsOnlyWithinRange) {
+    EXPECT_EQ(parseInt64("03000"), 3000);
+    EXPECT_EQ(parseInt64("+3000"), 3000);
+    EXPECT_EQ(parseInt64("-7"), -7);
+    EXPECT_EQ(parseInt64("9223372036854775807"), INT64_MAX);
+    EXPECT_EQ(parseInt64("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(parseInt64("9223372036854775808"), std::nullopt);
+    EXPECT_EQ(parseInt32("2147483648"), std::nullopt);
+    EXPECT_EQ(parseInt32("-2147483648"), INT32_MIN);
+    for (const char* bad : {"", "+", "-", "+-1", "1 ", " 1", "12a", "1,000", "٣"}) {
+        EXPECT_EQ(parseInt64(bad), std::nullopt) << bad;
+    }
+}
+
+TEST(TextTest, InvalidUtf8BecomesReplacementCharacters) {
+    EXPECT_EQ(decodeUtf8Lossy("node"), "node");
+    EXPECT_EQ(decodeUtf8Lossy("n\xFFode"), "n\xEF\xBF\xBDode");
+    EXPECT_EQ(decodeUtf8Lossy("caf\xC3\xA9"), "caf\xC3\xA9");
+    EXPECT_TRUE(isValidUtf8("caf\xC3\xA9"));
+    EXPECT_FALSE(isValidUtf8("caf\xC3"));
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));  // a surrogate
+}
+
+TEST(TextTest, LowerCaseAndCanonicalForms) {
+    EXPECT_EQ(toLower("NeXT"), "next");
+    EXPECT_EQ(toLower("ÄÖÜ İ"), "äöü i̇");
+    EXPECT_EQ(normalizeCanonical("cafe\xCC\x81"), "caf\xC3\xA9");
+}
+
+TEST(TextTest, PathComponents) {
+    EXPECT_EQ(lastPathComponent("/Users/ana/shop"), "shop");
+    EXPECT_EQ(lastPathComponent("/Users/ana/shop//"), "shop");
+    EXPECT_EQ(lastPathComponent("/"), "/");
+    EXPECT_EQ(lastPathComponent("node"), "node");
+    EXPECT_EQ(parentDirectory("/opt/homebrew/bin/node"), "/opt/homebrew/bin");
+    EXPECT_EQ(parentDirectory("/node"), "/");
+    EXPECT_EQ(parentDirectory("node"), "/");
+    EXPECT_EQ(splitNonEmpty("\na\n\nb\n", '\n'), (std::vector<std::string_view>{"a", "b"}));
+}
+
+}  // namespace
+}  // namespace halvo

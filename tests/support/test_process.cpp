@@ -1,0 +1,155 @@
+#include "support/test_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace halvo::testing {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "halvo-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::makeDir(const std::string& relative) const {
+    auto full = std::filesystem::path(path_) / relative;
+    std::filesystem::create_directories(full);
+    return full.string();
+}
+
+std::string TempDir::writeFile(const std::string& relative, const std::string& text,
+                               int mode) const {
+    auto full = std::filesystem::path(path_) / relative;
+    std::filesystem::create_directories(full.parent_path());
+    std::ofstream(full, std::ios::binary) << text;
+    chmod(full.c_str(), static_cast<mode_t>(mode));
+    return full.string();
+}
+
+std::string listenerPath() { return HALVO_TEST_LISTENER; }
+
+std::string listenerNamed(const TempDir& dir, const std::string& name) {
+    auto link = std::filesystem::path(dir.path()) / "bin" / name;
+    std::filesystem::create_directories(link.parent_path());
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(listenerPath(), link);
+    return link.string();
+}
+
+std::unique_ptr<ListenerProcess> ListenerProcess::start(const ListenerOptions& options) {
+    const std::string executable = options.executable.empty() ? listenerPath() : options.executable;
+    std::vector<std::string> args{options.argv0.value_or(executable)};
+    args.insert(args.end(), options.listenerArgs.begin(), options.listenerArgs.end());
+    if (!options.extraArgs.empty()) {
+        args.push_back("--");
+        args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+
+    int in[2];
+    int out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    if (options.workingDirectory) {
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
+    }
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    if (rc != 0) {
+        close(in[1]);
+        close(out[0]);
+        throw std::runtime_error("cannot start " + executable);
+    }
+
+    std::unique_ptr<ListenerProcess> process(new ListenerProcess());
+    process->pid_ = pid;
+    process->stdinFd_ = in[1];
+
+    std::string line;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n') {
+        line += c;
+    }
+    close(out[0]);
+    if (line.rfind("ports:", 0) != 0) {
+        throw std::runtime_error("listener did not start: " + line);
+    }
+    std::istringstream words(line.substr(6));
+    int64_t port = 0;
+    while (words >> port) {
+        process->ports_.push_back(port);
+    }
+    return process;
+}
+
+ListenerProcess::~ListenerProcess() { stop(); }
+
+bool ListenerProcess::running() const {
+    if (pid_ <= 0) {
+        return false;
+    }
+    siginfo_t info{};
+    // WNOWAIT: look without reaping, so stop() can still reap it.
+    if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        return false;
+    }
+    return info.si_pid == 0;
+}
+
+bool ListenerProcess::stop(std::chrono::milliseconds patience) {
+    if (stdinFd_ >= 0) {
+        close(stdinFd_);
+        stdinFd_ = -1;
+    }
+    if (pid_ <= 0) {
+        return true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        pid_t rc = waitpid(pid_, &status, WNOHANG);
+        if (rc == pid_ || rc < 0) {
+            pid_ = -1;
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ::kill(pid_, SIGKILL);  // our own child, which has not gone in time
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    return false;
+}
+
+}  // namespace halvo::testing

@@ -1,0 +1,71 @@
+// Real processes for tests: stand-in servers started from the test listener,
+// and temporary folders they can run in.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace halvo::testing {
+
+// A folder removed with everything in it when the value goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Creates `relative` (and its parents) inside the folder; returns its path.
+    std::string makeDir(const std::string& relative) const;
+    // Writes `text` to `relative` with the given mode; returns its path.
+    std::string writeFile(const std::string& relative, const std::string& text,
+                          int mode = 0644) const;
+
+private:
+    std::string path_;
+};
+
+struct ListenerOptions {
+    std::vector<std::string> listenerArgs;  // --v4 1, --dual 1, --udp, ...
+    std::vector<std::string> extraArgs;     // after "--": words for classification
+    // The executable to run, e.g. a symlink named "node" to the listener.
+    std::string executable;
+    std::optional<std::string> argv0;
+    std::optional<std::string> workingDirectory;
+};
+
+// A started test listener. Ends it when destroyed (stdin closed, then SIGKILL).
+class ListenerProcess {
+public:
+    // Starts the listener and waits until it has reported its ports.
+    static std::unique_ptr<ListenerProcess> start(const ListenerOptions& options);
+    ~ListenerProcess();
+
+    pid_t pid() const { return pid_; }
+    const std::vector<int64_t>& ports() const { return ports_; }
+    // Ends the process and reaps it; true when it is gone.
+    bool stop(std::chrono::milliseconds patience = std::chrono::seconds(5));
+    // Whether the process is still running (not reaped, not a zombie).
+    bool running() const;
+
+private:
+    ListenerProcess() = default;
+    pid_t pid_ = -1;
+    int stdinFd_ = -1;
+    std::vector<int64_t> ports_;
+};
+
+// The path of the test listener binary.
+std::string listenerPath();
+// A symlink named `name` to the test listener inside `dir`, so that the
+// started process's short name is `name`.
+std::string listenerNamed(const TempDir& dir, const std::string& name);
+
+}  // namespace halvo::testing
