@@ -10,14 +10,14 @@
 namespace halvo {
 
 class DefaultsStore {
-public:
+  public:
     virtual ~DefaultsStore() = default;
     virtual std::optional<std::string> value(std::string_view key) const = 0;
     virtual void setValue(std::string_view key, const std::string& value) = 0;
 };
 
 class InMemoryDefaultsStore final : public DefaultsStore {
-public:
+  public:
     std::optional<std::string> value(std::string_view key) const override {
         auto it = values_.find(std::string(key));
         if (it == values_.end()) {
@@ -29,7 +29,7 @@ public:
         values_[std::string(key)] = value;
     }
 
-private:
+  private:
     std::map<std::string, std::string> values_;
 };
 

@@ -31,7 +31,7 @@ struct KillOutcome {
 };
 
 class KillEngineProtocol {
-public:
+  public:
     virtual ~KillEngineProtocol() = default;
     // Blocking and thread-safe. `stop` cuts the grace wait short; the re-check
     // and a possible SIGKILL then happen at once.

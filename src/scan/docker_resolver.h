@@ -18,7 +18,7 @@ namespace halvo {
 using PortMetadata = std::pair<ProcessMetadata, int64_t>;
 
 class DockerResolving {
-public:
+  public:
     virtual ~DockerResolving() = default;
     // An entry (possibly empty) for every port whose process looks like
     // Docker; none for other ports. Runs the tool at most once, and not at all
@@ -35,13 +35,14 @@ inline constexpr std::string_view kDockerPsFormat =
     "{{.Names}}|{{.Label \"com.docker.compose.service\"}}|{{.Ports}}";
 
 class DockerResolver final : public DockerResolving {
-public:
+  public:
     explicit DockerResolver(std::chrono::milliseconds bound = kDockerBound);
     std::unordered_map<int64_t, DockerContext> dockerContexts(
         const std::vector<PortMetadata>& elements) override;
-    std::unordered_map<int64_t, DockerContext> inspectDocker(const std::set<int64_t>& ports) override;
+    std::unordered_map<int64_t, DockerContext> inspectDocker(
+        const std::set<int64_t>& ports) override;
 
-private:
+  private:
     std::chrono::milliseconds bound_;
 };
 

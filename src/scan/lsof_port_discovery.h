@@ -25,11 +25,11 @@ std::vector<LsofRow> parseRows(std::string_view text);
 std::optional<int64_t> portFromName(std::string_view name);
 
 class LsofPortDiscovery final : public PortDiscovering {
-public:
+  public:
     explicit LsofPortDiscovery(std::vector<std::string> lsofPaths = kLsofPaths);
     std::vector<LsofRow> rows() override;
 
-private:
+  private:
     std::vector<std::string> lsofPaths_;
 };
 

@@ -9,7 +9,7 @@
 namespace halvo {
 
 class NativePortDiscovery final : public PortDiscovering {
-public:
+  public:
     // Uses the /proc process table when none is given.
     explicit NativePortDiscovery(std::shared_ptr<ProcessTable> table = nullptr);
 
@@ -18,7 +18,7 @@ public:
     // gives two equal rows.
     std::vector<LsofRow> rows() override;
 
-private:
+  private:
     std::shared_ptr<ProcessTable> table_;
 };
 

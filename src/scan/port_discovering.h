@@ -8,7 +8,7 @@
 namespace halvo {
 
 class PortDiscovering {
-public:
+  public:
     virtual ~PortDiscovering() = default;
     // Blocking and thread-safe. Never fails: whatever cannot be read contributes
     // no rows, so an empty list means nothing was found or nothing was readable.

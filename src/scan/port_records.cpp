@@ -6,9 +6,10 @@ namespace halvo {
 namespace {
 
 constexpr std::array<FrameworkBadge, 10> kAllBadges = {
-    FrameworkBadge::next,   FrameworkBadge::vite,     FrameworkBadge::rails, FrameworkBadge::go,
-    FrameworkBadge::express, FrameworkBadge::boot,    FrameworkBadge::docker,
-    FrameworkBadge::postgres, FrameworkBadge::redis,  FrameworkBadge::python,
+    FrameworkBadge::next,   FrameworkBadge::vite,     FrameworkBadge::rails,
+    FrameworkBadge::go,     FrameworkBadge::express,  FrameworkBadge::boot,
+    FrameworkBadge::docker, FrameworkBadge::postgres, FrameworkBadge::redis,
+    FrameworkBadge::python,
 };
 
 std::string dockerLabel(const DockerContext& context) {
@@ -25,16 +26,26 @@ std::string dockerLabel(const DockerContext& context) {
 
 std::string_view rawValue(FrameworkBadge badge) {
     switch (badge) {
-        case FrameworkBadge::next: return "NEXT";
-        case FrameworkBadge::vite: return "VITE";
-        case FrameworkBadge::rails: return "RAILS";
-        case FrameworkBadge::go: return "GO";
-        case FrameworkBadge::express: return "EXPRESS";
-        case FrameworkBadge::boot: return "SPRING";
-        case FrameworkBadge::docker: return "DOCKER";
-        case FrameworkBadge::postgres: return "POSTGRES";
-        case FrameworkBadge::redis: return "REDIS";
-        case FrameworkBadge::python: return "PYTHON";
+        case FrameworkBadge::next:
+            return "NEXT";
+        case FrameworkBadge::vite:
+            return "VITE";
+        case FrameworkBadge::rails:
+            return "RAILS";
+        case FrameworkBadge::go:
+            return "GO";
+        case FrameworkBadge::express:
+            return "EXPRESS";
+        case FrameworkBadge::boot:
+            return "SPRING";
+        case FrameworkBadge::docker:
+            return "DOCKER";
+        case FrameworkBadge::postgres:
+            return "POSTGRES";
+        case FrameworkBadge::redis:
+            return "REDIS";
+        case FrameworkBadge::python:
+            return "PYTHON";
     }
     return "";
 }
@@ -48,9 +59,13 @@ std::optional<FrameworkBadge> frameworkBadgeFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
-const std::array<FrameworkBadge, 10>& allFrameworkBadges() { return kAllBadges; }
+const std::array<FrameworkBadge, 10>& allFrameworkBadges() {
+    return kAllBadges;
+}
 
-std::string PortProcess::id() const { return std::to_string(pid) + "-" + std::to_string(port); }
+std::string PortProcess::id() const {
+    return std::to_string(pid) + "-" + std::to_string(port);
+}
 
 std::string PortProcess::projectLabel() const {
     if (dockerContext) {

@@ -76,7 +76,7 @@ template <>
 struct std::hash<halvo::ProcessStartTime> {
     size_t operator()(const halvo::ProcessStartTime& t) const noexcept {
         size_t h = std::hash<int64_t>{}(t.seconds);
-        return h ^ (std::hash<int32_t>{}(t.microseconds) + 0x9e3779b97f4a7c15ULL + (h << 6) +
-                    (h >> 2));
+        return h ^
+               (std::hash<int32_t>{}(t.microseconds) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
     }
 };

@@ -14,7 +14,7 @@
 namespace halvo {
 
 class PortScanning {
-public:
+  public:
     virtual ~PortScanning() = default;
     // discoverRows(), then processes(from:) of its rows. Blocking, never fails.
     virtual std::vector<PortProcess> scan() = 0;
@@ -36,7 +36,7 @@ struct PortScannerOptions {
 };
 
 class PortScanner final : public PortScanning {
-public:
+  public:
     PortScanner(std::shared_ptr<ProcessResolving> processResolver,
                 std::shared_ptr<DockerResolving> dockerResolver,
                 std::shared_ptr<PortDiscovering> nativeDiscovery,
@@ -50,7 +50,7 @@ public:
     std::vector<LsofRow> discoverRows() override;
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) override;
 
-private:
+  private:
     std::shared_ptr<ProcessResolving> processResolver_;
     std::shared_ptr<DockerResolving> dockerResolver_;
     std::shared_ptr<PortDiscovering> nativeDiscovery_;

@@ -14,8 +14,8 @@
 namespace halvo {
 
 struct ProcessMetadata {
-    std::string executablePath;           // empty when unreadable
-    std::vector<std::string> arguments;   // argv including argv[0]; empty when unreadable
+    std::string executablePath;          // empty when unreadable
+    std::vector<std::string> arguments;  // argv including argv[0]; empty when unreadable
     std::optional<std::string> workingDirectory;
 
     bool operator==(const ProcessMetadata&) const = default;
@@ -29,7 +29,7 @@ struct ProcessIdentitySnapshot {
 };
 
 class ProcessResolving {
-public:
+  public:
     virtual ~ProcessResolving() = default;
     // One entry for every distinct PID, however little of it was readable.
     virtual std::unordered_map<int32_t, ProcessMetadata> metadata(
@@ -40,10 +40,11 @@ public:
 
 // Reads /proc; falls back to lsof for working directories /proc will not give.
 class ProcessResolver final : public ProcessResolving {
-public:
+  public:
     explicit ProcessResolver(std::string procRoot = "/proc");
 
-    std::unordered_map<int32_t, ProcessMetadata> metadata(const std::vector<int32_t>& pids) override;
+    std::unordered_map<int32_t, ProcessMetadata> metadata(
+        const std::vector<int32_t>& pids) override;
     std::optional<ProcessIdentitySnapshot> identitySnapshot(int32_t pid) override;
 
     // "/proc/PID/exe" with a trailing " (deleted)" removed; empty when unreadable.
@@ -54,7 +55,7 @@ public:
     std::unordered_map<int32_t, std::string> readWorkingDirectories(
         const std::vector<int32_t>& pids) const;
 
-private:
+  private:
     std::string procRoot_;
 };
 

@@ -11,7 +11,7 @@
 namespace halvo {
 
 class ProcessTable {
-public:
+  public:
     virtual ~ProcessTable() = default;
 
     // Socket inode -> local port of every TCP socket in the LISTEN state, IPv4

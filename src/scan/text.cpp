@@ -56,8 +56,12 @@ bool isAscii(std::string_view text) {
 
 }  // namespace
 
-std::optional<int64_t> parseInt64(std::string_view text) { return parseSigned<int64_t>(text); }
-std::optional<int32_t> parseInt32(std::string_view text) { return parseSigned<int32_t>(text); }
+std::optional<int64_t> parseInt64(std::string_view text) {
+    return parseSigned<int64_t>(text);
+}
+std::optional<int32_t> parseInt32(std::string_view text) {
+    return parseSigned<int32_t>(text);
+}
 
 std::string decodeUtf8Lossy(std::string_view bytes) {
     if (isAscii(bytes)) {
@@ -108,7 +112,8 @@ std::string toLower(std::string_view text) {
     std::string out;
     icu::StringByteSink<std::string> sink(&out);
     UErrorCode status = U_ZERO_ERROR;
-    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())),
+    icu::CaseMap::utf8ToLower("", 0,
+                              icu::StringPiece(text.data(), static_cast<int32_t>(text.size())),
                               sink, nullptr, status);
     if (U_FAILURE(status)) {
         return std::string(text);

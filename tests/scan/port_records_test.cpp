@@ -58,8 +58,7 @@ TEST(PortProcessTest, ProjectLabelOfABareNameDoesNotDependOnOurDirectory) {
 }
 
 TEST(PortProcessTest, SearchTextKeepsThePlacesOfAbsentValues) {
-    EXPECT_EQ(record().searchText(),
-              "3000 77 node /usr/local/bin/node node server.js   express ");
+    EXPECT_EQ(record().searchText(), "3000 77 node /usr/local/bin/node node server.js   express ");
     PortProcess p = record();
     p.dockerContext = DockerContext{};
     EXPECT_EQ(p.searchText().substr(p.searchText().size() - 7), " docker");

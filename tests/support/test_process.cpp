@@ -46,7 +46,9 @@ std::string TempDir::writeFile(const std::string& relative, const std::string& t
     return full.string();
 }
 
-std::string listenerPath() { return HALVO_TEST_LISTENER; }
+std::string listenerPath() {
+    return HALVO_TEST_LISTENER;
+}
 
 std::string listenerNamed(const TempDir& dir, const std::string& name) {
     auto link = std::filesystem::path(dir.path()) / "bin" / name;
@@ -114,7 +116,9 @@ std::unique_ptr<ListenerProcess> ListenerProcess::start(const ListenerOptions& o
     return process;
 }
 
-ListenerProcess::~ListenerProcess() { stop(); }
+ListenerProcess::~ListenerProcess() {
+    stop();
+}
 
 bool ListenerProcess::running() const {
     if (pid_ <= 0) {

@@ -15,7 +15,7 @@ namespace halvo::testing {
 
 // A folder removed with everything in it when the value goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -28,7 +28,7 @@ public:
     std::string writeFile(const std::string& relative, const std::string& text,
                           int mode = 0644) const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -43,7 +43,7 @@ struct ListenerOptions {
 
 // A started test listener. Ends it when destroyed (stdin closed, then SIGKILL).
 class ListenerProcess {
-public:
+  public:
     // Starts the listener and waits until it has reported its ports.
     static std::unique_ptr<ListenerProcess> start(const ListenerOptions& options);
     ~ListenerProcess();
@@ -55,7 +55,7 @@ public:
     // Whether the process is still running (not reaped, not a zombie).
     bool running() const;
 
-private:
+  private:
     ListenerProcess() = default;
     pid_t pid_ = -1;
     int stdinFd_ = -1;
