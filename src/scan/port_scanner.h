@@ -43,9 +43,6 @@ class PortScanner final : public PortScanning {
                 std::shared_ptr<PortDiscovering> fallbackDiscovery,
                 PortScannerOptions options = {});
 
-    // A scanner over the real system.
-    static std::shared_ptr<PortScanner> makeDefault(PortScannerOptions options = {});
-
     std::vector<PortProcess> scan() override;
     std::vector<LsofRow> discoverRows() override;
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) override;

@@ -58,6 +58,14 @@ std::string listenerNamed(const TempDir& dir, const std::string& name) {
     return link.string();
 }
 
+std::string listenerCopy(const TempDir& dir, const std::string& name) {
+    auto copy = std::filesystem::path(dir.path()) / "bin" / name;
+    std::filesystem::create_directories(copy.parent_path());
+    std::filesystem::copy_file(listenerPath(), copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    return copy.string();
+}
+
 std::unique_ptr<ListenerProcess> ListenerProcess::start(const ListenerOptions& options) {
     const std::string executable = options.executable.empty() ? listenerPath() : options.executable;
     std::vector<std::string> args{options.argv0.value_or(executable)};

@@ -67,5 +67,8 @@ std::string listenerPath();
 // A symlink named `name` to the test listener inside `dir`, so that the
 // started process's short name is `name`.
 std::string listenerNamed(const TempDir& dir, const std::string& name);
+// A copy of the test listener at `dir`/bin/`name`: its executable path then
+// holds no words of the build folder, which may look like a framework.
+std::string listenerCopy(const TempDir& dir, const std::string& name);
 
 }  // namespace halvo::testing

@@ -1,0 +1,98 @@
+#include "cli/port_output.h"
+
+#include <algorithm>
+#include <array>
+
+#include "cli/terminal_text.h"
+
+namespace halvo {
+namespace {
+
+template <typename T>
+nlohmann::json optionalJson(const std::optional<T>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
+std::string commandLine(const PortProcess& process) {
+    std::string line;
+    for (const std::string& argument : process.arguments) {
+        if (!line.empty()) {
+            line += ' ';
+        }
+        line += argument;
+    }
+    return line.empty() ? process.executableName : line;
+}
+
+nlohmann::json portProcessJson(const PortProcess& p) {
+    nlohmann::json docker = nullptr;
+    if (p.dockerContext) {
+        docker = {{"containerName", optionalJson(p.dockerContext->containerName)},
+                  {"composeService", optionalJson(p.dockerContext->composeService)}};
+    }
+    nlohmann::json badge = nullptr;
+    if (p.frameworkBadge) {
+        badge = std::string(rawValue(*p.frameworkBadge));
+    }
+    return {
+        {"id", p.id()},
+        {"port", p.port},
+        {"pid", p.pid},
+        {"startTime",
+         {{"seconds", p.startTime.seconds}, {"microseconds", p.startTime.microseconds}}},
+        {"executableName", p.executableName},
+        {"executablePath", p.executablePath},
+        {"arguments", p.arguments},
+        {"workingDirectory", optionalJson(p.workingDirectory)},
+        {"projectHint", optionalJson(p.projectHint)},
+        {"projectLabel", p.projectLabel()},
+        {"frameworkBadge", badge},
+        {"dockerContext", docker},
+    };
+}
+
+std::string portProcessesJson(const std::vector<PortProcess>& processes) {
+    nlohmann::json array = nlohmann::json::array();
+    for (const PortProcess& p : processes) {
+        array.push_back(portProcessJson(p));
+    }
+    // Names come from other processes: never let a stray byte abort the output.
+    return array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string portTable(const std::vector<PortProcess>& processes) {
+    using Row = std::array<std::string, 6>;
+    std::vector<Row> rows{{"PORT", "PID", "PROCESS", "PROJECT", "BADGE", "COMMAND"}};
+    for (const PortProcess& p : processes) {
+        rows.push_back({std::to_string(p.port), std::to_string(p.pid),
+                        terminalSafe(p.executableName), terminalSafe(p.projectLabel()),
+                        p.frameworkBadge ? std::string(rawValue(*p.frameworkBadge)) : "",
+                        terminalSafe(commandLine(p))});
+    }
+    std::array<size_t, 6> widths{};
+    for (const Row& row : rows) {
+        for (size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], displayWidth(row[i]));
+        }
+    }
+    std::string out;
+    for (const Row& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) {
+                line.append(widths[i] - displayWidth(row[i]) + 2, ' ');
+            }
+        }
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
+        }
+        out += line;
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace halvo

@@ -1,0 +1,25 @@
+// How halvo-cli prints scanned ports: a table for people, JSON for programs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "scan/port_records.h"
+
+namespace halvo {
+
+// One record with every field; absent values are null.
+nlohmann::json portProcessJson(const PortProcess& process);
+
+// The records as one JSON array, invalid UTF-8 replaced.
+std::string portProcessesJson(const std::vector<PortProcess>& processes);
+
+// PORT, PID, PROCESS, PROJECT, BADGE, COMMAND; every value made terminal-safe.
+std::string portTable(const std::vector<PortProcess>& processes);
+
+// The command line as shown: the arguments joined with spaces.
+std::string commandLine(const PortProcess& process);
+
+}  // namespace halvo

@@ -1,0 +1,197 @@
+#include "scan/port_scanner.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "scan/classification.h"
+#include "scan/text.h"
+
+namespace halvo {
+namespace {
+
+const std::unordered_set<std::string_view>& developmentProcessNames() {
+    static const std::unordered_set<std::string_view> names = {
+        "node",    "npm",      "pnpm",    "yarn",         "bun",    "deno",    "vite",
+        "next",    "python",   "python3", "ruby",         "rails",  "go",      "java",
+        "docker",  "postgres", "mongod",  "redis-server", "php",    "artisan", "puma",
+        "uvicorn", "gunicorn", "air",     "cargo",        "dotnet",
+    };
+    return names;
+}
+
+const std::unordered_set<std::string_view>& excludedProcessNames() {
+    static const std::unordered_set<std::string_view> names = {
+        "launchd", "kernel_task", "mdnsresponder", "rapportd",      "sharingd",
+        "apsd",    "trustd",      "configd",       "controlcenter", "usereventagent",
+    };
+    return names;
+}
+
+constexpr std::array<std::string_view, 22> kDevelopmentMarkers = {
+    "npm run", "pnpm",   "yarn",    "bun",       "deno",   "vite",      "next",   "rails",
+    "django",  "flask",  "uvicorn", "gunicorn",  "go run", "cargo run", "spring", "gradle",
+    "mvn",     "docker", "compose", "localhost", "dev",    "server",
+};
+
+std::string rowKey(int32_t pid, int64_t port) {
+    return std::to_string(pid) + "-" + std::to_string(port);
+}
+
+// A kept row with what the scan learned about its process.
+struct Candidate {
+    const LsofRow* row;
+    ProcessStartTime startTime;
+    ProcessMetadata metadata;  // as read, before fallbacks
+    std::string executablePath;
+    std::string executableName;
+    std::vector<std::string> arguments;
+};
+
+}  // namespace
+
+std::vector<LsofRow> uniqueRows(const std::vector<LsofRow>& rows) {
+    std::unordered_set<std::string> seen;
+    std::vector<LsofRow> unique;
+    unique.reserve(rows.size());
+    for (const LsofRow& row : rows) {
+        if (seen.insert(rowKey(row.pid, row.port)).second) {
+            unique.push_back(row);
+        }
+    }
+    return unique;
+}
+
+bool isDevelopmentProcess(std::string_view executableName, std::string_view rowName,
+                          const ProcessMetadata& metadata) {
+    const std::string name = toLower(executableName);
+    const std::string discovered = toLower(rowName);
+    const auto& excluded = excludedProcessNames();
+    if (excluded.contains(name) || excluded.contains(discovered)) {
+        return false;
+    }
+    const auto& development = developmentProcessNames();
+    if (development.contains(name) || development.contains(discovered)) {
+        return true;
+    }
+    std::string command = metadata.executablePath;
+    command += ' ';
+    command += metadata.workingDirectory.value_or("");
+    for (const std::string& argument : metadata.arguments) {
+        command += ' ';
+        command += argument;
+    }
+    command = toLower(command);
+    return std::any_of(
+        kDevelopmentMarkers.begin(), kDevelopmentMarkers.end(),
+        [&](std::string_view marker) { return command.find(marker) != std::string::npos; });
+}
+
+PortScanner::PortScanner(std::shared_ptr<ProcessResolving> processResolver,
+                         std::shared_ptr<DockerResolving> dockerResolver,
+                         std::shared_ptr<PortDiscovering> nativeDiscovery,
+                         std::shared_ptr<PortDiscovering> fallbackDiscovery,
+                         PortScannerOptions options)
+    : processResolver_(std::move(processResolver)),
+      dockerResolver_(std::move(dockerResolver)),
+      nativeDiscovery_(std::move(nativeDiscovery)),
+      fallbackDiscovery_(std::move(fallbackDiscovery)),
+      options_(options) {}
+
+std::vector<PortProcess> PortScanner::scan() {
+    return processes(discoverRows());
+}
+
+std::vector<LsofRow> PortScanner::discoverRows() {
+    std::vector<LsofRow> rows = nativeDiscovery_->rows();
+    if (rows.empty()) {
+        return fallbackDiscovery_->rows();
+    }
+    return rows;
+}
+
+std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered) {
+    const std::vector<LsofRow> rows = uniqueRows(discovered);
+
+    // Only the user's own processes whose identity can be read.
+    const uid_t me = getuid();
+    std::unordered_map<int32_t, std::optional<ProcessIdentitySnapshot>> identities;
+    std::vector<const LsofRow*> kept;
+    for (const LsofRow& row : rows) {
+        auto [it, inserted] = identities.try_emplace(row.pid);
+        if (inserted) {
+            auto snapshot = processResolver_->identitySnapshot(row.pid);
+            if (snapshot && snapshot->uid == me) {
+                it->second = snapshot;
+            }
+        }
+        if (it->second) {
+            kept.push_back(&row);
+        }
+    }
+
+    std::vector<int32_t> pids;
+    pids.reserve(kept.size());
+    for (const LsofRow* row : kept) {
+        pids.push_back(row->pid);
+    }
+    const auto metadata = processResolver_->metadata(pids);
+
+    std::vector<Candidate> candidates;
+    for (const LsofRow* row : kept) {
+        Candidate c{row, identities.at(row->pid)->startTime, {}, {}, {}, {}};
+        if (auto it = metadata.find(row->pid); it != metadata.end()) {
+            c.metadata = it->second;
+        }
+        c.executablePath =
+            c.metadata.executablePath.empty() ? row->name : c.metadata.executablePath;
+        c.executableName = lastPathComponent(c.executablePath);
+        if (c.executableName.empty()) {
+            c.executableName = row->name;
+        }
+        c.arguments = c.metadata.arguments.empty() ? std::vector<std::string>{row->name}
+                                                   : c.metadata.arguments;
+        if (!options_.developmentOnly ||
+            isDevelopmentProcess(c.executableName, row->name, c.metadata)) {
+            candidates.push_back(std::move(c));
+        }
+    }
+
+    std::vector<PortMetadata> dockerQuery;
+    dockerQuery.reserve(candidates.size());
+    for (const Candidate& c : candidates) {
+        dockerQuery.emplace_back(c.metadata, c.row->port);
+    }
+    const auto contexts = dockerResolver_->dockerContexts(dockerQuery);
+
+    std::vector<PortProcess> result;
+    result.reserve(candidates.size());
+    for (Candidate& c : candidates) {
+        PortProcess p;
+        p.port = c.row->port;
+        p.pid = c.row->pid;
+        p.startTime = c.startTime;
+        p.workingDirectory = c.metadata.workingDirectory;
+        p.projectHint = projectHint(c.arguments, p.workingDirectory, c.executablePath);
+        if (auto it = contexts.find(p.port); it != contexts.end()) {
+            p.dockerContext = it->second;
+            p.frameworkBadge = FrameworkBadge::docker;
+        } else {
+            p.frameworkBadge = frameworkBadge(c.executableName, c.executablePath, c.arguments);
+        }
+        p.executableName = std::move(c.executableName);
+        p.executablePath = std::move(c.executablePath);
+        p.arguments = std::move(c.arguments);
+        result.push_back(std::move(p));
+    }
+    std::stable_sort(result.begin(), result.end(), [](const PortProcess& a, const PortProcess& b) {
+        return a.port != b.port ? a.port < b.port : a.pid < b.pid;
+    });
+    return result;
+}
+
+}  // namespace halvo

@@ -1,0 +1,13 @@
+// The scanner over the real system: /proc first, lsof when /proc finds
+// nothing, the resolvers reading /proc and asking docker.
+#pragma once
+
+#include <memory>
+
+#include "scan/port_scanner.h"
+
+namespace halvo {
+
+std::shared_ptr<PortScanning> makeSystemScanner(PortScannerOptions options = {});
+
+}  // namespace halvo

@@ -1,0 +1,209 @@
+// halvo-cli list end to end: real stand-in servers, the real scan, the JSON a
+// script reads. Rows are picked out by the stand-ins' PIDs, since the machine
+// has listeners of its own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "support/cli_process.h"
+#include "support/test_process.h"
+
+namespace halvo::testing {
+namespace {
+
+using nlohmann::json;
+
+json listJson(const std::vector<std::string>& extra = {},
+              const std::map<std::string, std::string>& environment = {}) {
+    std::vector<std::string> args{"list", "--json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    CliRun run = runCli(args, environment);
+    EXPECT_TRUE(run.status == 0 || run.status == 1) << run.err;
+    return json::parse(run.out);
+}
+
+std::vector<json> rowsOf(const json& rows, pid_t pid) {
+    std::vector<json> mine;
+    for (const json& row : rows) {
+        if (row["pid"] == pid) {
+            mine.push_back(row);
+        }
+    }
+    return mine;
+}
+
+struct StandIn {
+    std::unique_ptr<ListenerProcess> process;
+    std::string dir;
+};
+
+// A server named `name` running in `folder` of `root` with `words` in its argv.
+StandIn startStandIn(const TempDir& root, const std::string& name, const std::string& folder,
+                     std::vector<std::string> listen, std::vector<std::string> words) {
+    StandIn s;
+    s.dir = root.makeDir(folder);
+    ListenerOptions options;
+    options.executable = listenerCopy(root, name);
+    options.argv0 = name;
+    options.listenerArgs = std::move(listen);
+    options.extraArgs = std::move(words);
+    options.workingDirectory = s.dir;
+    s.process = ListenerProcess::start(options);
+    return s;
+}
+
+TEST(CliListTest, ReportsStandInServersWithTheirFields) {
+    TempDir root;
+    auto shop = startStandIn(root, "node", "Documents/shop", {"--dual", "1"},
+                             {root.path() + "/Documents/shop/node_modules/.bin/vite", "--host"});
+    auto api =
+        startStandIn(root, "python3", "Documents/api", {"--v4", "2"}, {"-m", "flask", "run"});
+
+    json rows = listJson();
+    auto shopRows = rowsOf(rows, shop.process->pid());
+    ASSERT_EQ(shopRows.size(), 1u) << "a dual-stack port is one row";
+    const json& s = shopRows[0];
+    const int64_t port = shop.process->ports()[0];
+    EXPECT_EQ(s["port"], port);
+    EXPECT_EQ(s["id"], std::to_string(shop.process->pid()) + "-" + std::to_string(port));
+    EXPECT_EQ(s["executableName"], "node");
+    EXPECT_EQ(s["executablePath"], root.path() + "/bin/node");
+    EXPECT_EQ(s["arguments"][0], "node");
+    EXPECT_EQ(s["arguments"].back(), "--host");
+    EXPECT_EQ(s["workingDirectory"], shop.dir);
+    EXPECT_EQ(s["projectHint"], "shop");
+    EXPECT_EQ(s["projectLabel"], "shop");
+    EXPECT_EQ(s["frameworkBadge"], "VITE");
+    EXPECT_TRUE(s["dockerContext"].is_null());
+    EXPECT_GT(s["startTime"]["seconds"].get<int64_t>(), 1600000000);
+    EXPECT_TRUE(s["startTime"]["microseconds"].is_number_integer());
+
+    auto apiRows = rowsOf(rows, api.process->pid());
+    ASSERT_EQ(apiRows.size(), 2u) << "one process on two ports is two rows";
+    EXPECT_EQ(apiRows[0]["frameworkBadge"], "PYTHON");
+    EXPECT_EQ(apiRows[0]["projectLabel"], "api");
+    EXPECT_EQ(apiRows[0]["startTime"], apiRows[1]["startTime"]);
+
+    // Sorted by port, then PID, across all rows.
+    for (size_t i = 1; i < rows.size(); ++i) {
+        auto key = [](const json& r) {
+            return std::pair(r["port"].get<int64_t>(), r["pid"].get<int64_t>());
+        };
+        EXPECT_LE(key(rows[i - 1]), key(rows[i]));
+    }
+}
+
+TEST(CliListTest, QueryTableAndExitStatus) {
+    TempDir root;
+    auto shop = startStandIn(root, "node", "Documents/shop", {"--v4", "1"}, {"vite"});
+    const std::string port = std::to_string(shop.process->ports()[0]);
+
+    json byPort = listJson({port});
+    ASSERT_EQ(byPort.size(), 1u);
+    EXPECT_EQ(byPort[0]["pid"], shop.process->pid());
+
+    CliRun table = runCli({"list", port});
+    EXPECT_EQ(table.status, 0);
+    EXPECT_EQ(table.out.rfind("PORT  PID", 0), 0u) << table.out;
+    EXPECT_NE(table.out.find(port + "  " + std::to_string(shop.process->pid())), std::string::npos);
+    EXPECT_NE(table.out.find("VITE"), std::string::npos);
+
+    const std::string unlikely = "no-such-server-" + std::to_string(getpid());
+    CliRun none = runCli({"list", unlikely});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "No matching ports.\n");
+    CliRun noneJson = runCli({"list", "--json", unlikely});
+    EXPECT_EQ(noneJson.status, 1);
+    EXPECT_EQ(noneJson.out, "[]\n");
+}
+
+TEST(CliListTest, DevelopmentAndUserFilters) {
+    TempDir root;
+    chmod(root.path().c_str(), 0755);
+    auto player = startStandIn(root, "musicplayer", "music", {"--v4", "1"}, {"--shuffle"});
+    EXPECT_TRUE(rowsOf(listJson(), player.process->pid()).empty());
+    EXPECT_EQ(rowsOf(listJson({"--all"}), player.process->pid()).size(), 1u);
+
+    if (getuid() != 0) {
+        GTEST_SKIP() << "another user's server needs root to start";
+    }
+    const std::string binary = listenerCopy(root, "node");
+    chmod((root.path() + "/bin").c_str(), 0755);
+    ListenerOptions options;
+    options.executable = "/usr/bin/setpriv";
+    options.argv0 = "setpriv";
+    options.listenerArgs = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                            binary,          "--v4",          "1"};
+    options.workingDirectory = "/";
+    auto other = ListenerProcess::start(options);
+    EXPECT_TRUE(rowsOf(listJson({"--all"}), other->pid()).empty());
+}
+
+TEST(CliListTest, DockerContextsComeFromTheDockerTool) {
+    TempDir root;
+    auto backend = startStandIn(root, "com.docker.backend", "docker", {"--v4", "1"}, {});
+    const std::string port = std::to_string(backend.process->ports()[0]);
+    const std::string argsFile = root.path() + "/docker-args";
+    root.writeFile("fake/docker",
+                   "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + argsFile +
+                       "\nprintf 'db|postgres|0.0.0.0:" + port + "->5432/tcp, :::" + port +
+                       "->5432/tcp\\nweb||0.0.0.0:1->80/tcp\\n'\n",
+                   0755);
+    const std::string path = root.path() + "/fake:" + std::getenv("PATH");
+
+    auto rows = rowsOf(listJson({}, {{"PATH", path}}), backend.process->pid());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["frameworkBadge"], "DOCKER");
+    EXPECT_EQ(rows[0]["dockerContext"]["containerName"], "db");
+    EXPECT_EQ(rows[0]["dockerContext"]["composeService"], "postgres");
+    EXPECT_EQ(rows[0]["projectLabel"], "postgres");
+
+    root.writeFile("hung/docker", "#!/bin/sh\nexec sleep 60\n", 0755);
+    const std::string hungPath = root.path() + "/hung:" + std::getenv("PATH");
+    auto cut = rowsOf(listJson({}, {{"PATH", hungPath}}), backend.process->pid());
+    ASSERT_EQ(cut.size(), 1u) << "the scan returns although docker hangs";
+    EXPECT_EQ(cut[0]["frameworkBadge"], "DOCKER");
+    EXPECT_TRUE(cut[0]["dockerContext"]["containerName"].is_null());
+}
+
+TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
+    TempDir root;
+    const std::string big(100 * 1024, 'x');
+    auto evil = startStandIn(root, "node", "Documents/evil", {"--v4", "1"},
+                             {"\x1b]0;pwned\x07", "two\nlines", "bad\xff\xfe", "vite", big});
+    const std::string port = std::to_string(evil.process->ports()[0]);
+
+    auto rows = rowsOf(listJson({port}), evil.process->pid());
+    ASSERT_EQ(rows.size(), 1u);
+    const auto args = rows[0]["arguments"].get<std::vector<std::string>>();
+    EXPECT_NE(std::find(args.begin(), args.end(), "\x1b]0;pwned\x07"), args.end());
+    EXPECT_NE(std::find(args.begin(), args.end(), "two\nlines"), args.end());
+    EXPECT_NE(std::find(args.begin(), args.end(), big), args.end()) << "a long argument whole";
+
+    CliRun table = runCli({"list", port});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_EQ(table.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(table.out.find('\x07'), std::string::npos);
+    EXPECT_EQ(table.out.find("\xff"), std::string::npos);
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 2) << "header and one row";
+    EXPECT_NE(table.out.find("\\x1b]0;pwned\\x07"), std::string::npos);
+    EXPECT_NE(table.out.find("two\\nlines"), std::string::npos);
+}
+
+TEST(CliListTest, UsageHelpAndVersion) {
+    EXPECT_EQ(runCli({}).status, 2);
+    EXPECT_EQ(runCli({"bogus"}).status, 2);
+    EXPECT_EQ(runCli({"list", "--bogus"}).status, 2);
+    CliRun help = runCli({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("list"), std::string::npos);
+    CliRun version = runCli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find(HALVO_VERSION), std::string::npos);
+}
+
+}  // namespace
+}  // namespace halvo::testing

@@ -1,0 +1,206 @@
+#include "scan/port_scanner.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+
+namespace halvo {
+namespace {
+
+class FakeDiscovery final : public PortDiscovering {
+  public:
+    explicit FakeDiscovery(std::vector<LsofRow> rows) : rows_(std::move(rows)) {}
+    std::vector<LsofRow> rows() override {
+        ++calls;
+        return rows_;
+    }
+    int calls = 0;
+
+  private:
+    std::vector<LsofRow> rows_;
+};
+
+class FakeResolver final : public ProcessResolving {
+  public:
+    std::unordered_map<int32_t, ProcessMetadata> metadata(
+        const std::vector<int32_t>& pids) override {
+        metadataCalls.push_back(pids);
+        std::unordered_map<int32_t, ProcessMetadata> result;
+        for (int32_t pid : pids) {
+            if (auto it = metadataByPid.find(pid); it != metadataByPid.end()) {
+                result[pid] = it->second;
+            }
+        }
+        return result;
+    }
+    std::optional<ProcessIdentitySnapshot> identitySnapshot(int32_t pid) override {
+        ++identityCalls[pid];
+        if (auto it = owners.find(pid); it != owners.end()) {
+            return ProcessIdentitySnapshot{it->second, {1700000000 + pid, pid}};
+        }
+        return std::nullopt;
+    }
+
+    // A process of ours with the given metadata.
+    void add(int32_t pid, ProcessMetadata metadata) {
+        owners[pid] = getuid();
+        metadataByPid[pid] = std::move(metadata);
+    }
+
+    std::map<int32_t, uint32_t> owners;
+    std::map<int32_t, ProcessMetadata> metadataByPid;
+    std::map<int32_t, int> identityCalls;
+    std::vector<std::vector<int32_t>> metadataCalls;
+};
+
+class FakeDocker final : public DockerResolving {
+  public:
+    std::unordered_map<int64_t, DockerContext> dockerContexts(
+        const std::vector<PortMetadata>& elements) override {
+        calls.push_back(elements);
+        return contexts;
+    }
+    std::unordered_map<int64_t, DockerContext> inspectDocker(const std::set<int64_t>&) override {
+        return {};
+    }
+    std::unordered_map<int64_t, DockerContext> contexts;
+    std::vector<std::vector<PortMetadata>> calls;
+};
+
+ProcessMetadata meta(std::string path, std::vector<std::string> args,
+                     std::optional<std::string> cwd = std::nullopt) {
+    return ProcessMetadata{std::move(path), std::move(args), std::move(cwd)};
+}
+
+struct Harness {
+    std::shared_ptr<FakeResolver> resolver = std::make_shared<FakeResolver>();
+    std::shared_ptr<FakeDocker> docker = std::make_shared<FakeDocker>();
+    std::shared_ptr<FakeDiscovery> native;
+    std::shared_ptr<FakeDiscovery> fallback;
+
+    Harness(std::vector<LsofRow> nativeRows, std::vector<LsofRow> fallbackRows = {})
+        : native(std::make_shared<FakeDiscovery>(std::move(nativeRows))),
+          fallback(std::make_shared<FakeDiscovery>(std::move(fallbackRows))) {}
+
+    PortScanner scanner(PortScannerOptions options = {}) {
+        return PortScanner(resolver, docker, native, fallback, options);
+    }
+};
+
+TEST(PortScannerTest, FallbackIsAskedOnlyWhenNativeFindsNothing) {
+    Harness found({{10, "node", 3000}}, {{11, "node", 4000}});
+    found.resolver->add(10, meta("/usr/bin/node", {"node"}));
+    found.resolver->add(11, meta("/usr/bin/node", {"node"}));
+    auto result = found.scanner().scan();
+    ASSERT_EQ(result.size(), 1u);
+    EXPECT_EQ(result[0].port, 3000);
+    EXPECT_EQ(found.fallback->calls, 0);
+
+    Harness nothing({}, {});
+    EXPECT_TRUE(nothing.scanner().scan().empty());
+    EXPECT_EQ(nothing.fallback->calls, 1);
+    ASSERT_EQ(nothing.docker->calls.size(), 1u);  // asked even with no candidates
+    EXPECT_TRUE(nothing.docker->calls[0].empty());
+
+    Harness fallbackOnly({}, {{11, "node", 4000}});
+    fallbackOnly.resolver->add(11, meta("/usr/bin/node", {"node"}));
+    EXPECT_EQ(fallbackOnly.scanner().scan().size(), 1u);
+}
+
+TEST(PortScannerTest, MergesDuplicatesAndReadsEachIdentityOnce) {
+    Harness h({{812, "node", 3000}, {812, "node", 3000}, {812, "node", 3001}});
+    h.resolver->add(812, meta("/usr/bin/node", {"node", "server.js"}));
+    auto result = h.scanner().scan();
+    ASSERT_EQ(result.size(), 2u);
+    EXPECT_EQ(result[0].id(), "812-3000");
+    EXPECT_EQ(result[1].id(), "812-3001");
+    EXPECT_EQ(h.resolver->identityCalls[812], 1);
+    ASSERT_EQ(h.resolver->metadataCalls.size(), 1u);
+    EXPECT_EQ(h.resolver->metadataCalls[0], (std::vector<int32_t>{812, 812}));
+    EXPECT_EQ(result[0].startTime, (ProcessStartTime{1700000812, 812}));
+}
+
+TEST(PortScannerTest, KeepsOnlyReadableProcessesOfTheCurrentUser) {
+    Harness h({{1, "node", 3000}, {2, "node", 3001}, {3, "node", 3002}});
+    h.resolver->add(1, meta("/usr/bin/node", {"node"}));
+    h.resolver->add(2, meta("/usr/bin/node", {"node"}));
+    h.resolver->owners[2] = getuid() + 1;  // someone else's server
+    // PID 3 exited before its identity was read: no owner entry at all.
+    auto result = h.scanner().scan();
+    ASSERT_EQ(result.size(), 1u);
+    EXPECT_EQ(result[0].pid, 1);
+    EXPECT_EQ(h.resolver->metadataCalls[0], (std::vector<int32_t>{1}));
+}
+
+TEST(PortScannerTest, DevelopmentFilterByNameMarkersAndExclusions) {
+    Harness h({{1, "Python", 8000},
+               {2, "rapportd", 8001},
+               {3, "myapp", 8002},
+               {4, "Spotify", 8003},
+               {5, "controlcenter", 8004}});
+    h.resolver->add(1, meta("/usr/bin/Python", {"Python", "app.py"}));
+    h.resolver->add(2, meta("/usr/libexec/rapportd", {"rapportd", "--server"}));
+    h.resolver->add(3, meta("/Users/ana/dev/myapp/myapp", {"./myapp"}));
+    h.resolver->add(4, meta("/Applications/Spotify.app/Spotify", {"Spotify"}));
+    h.resolver->add(5, meta("/usr/bin/controlcenter", {"controlcenter", "dev", "server"}));
+
+    std::vector<int32_t> pids;
+    for (const auto& p : h.scanner().scan()) {
+        pids.push_back(p.pid);
+    }
+    EXPECT_EQ(pids, (std::vector<int32_t>{1, 3}));
+
+    pids.clear();
+    for (const auto& p : h.scanner({.developmentOnly = false}).scan()) {
+        pids.push_back(p.pid);
+    }
+    EXPECT_EQ(pids, (std::vector<int32_t>{1, 2, 3, 4, 5}));
+}
+
+TEST(PortScannerTest, UnreadableMetadataFallsBackToTheDiscoveredName) {
+    Harness h({{7, "node", 3000}, {8, "mystery", 3001}});
+    h.resolver->owners[7] = getuid();
+    h.resolver->owners[8] = getuid();
+    auto result = h.scanner().scan();
+    ASSERT_EQ(result.size(), 1u);  // "mystery" has no name match and no readable command text
+    EXPECT_EQ(result[0].executablePath, "node");
+    EXPECT_EQ(result[0].executableName, "node");
+    EXPECT_EQ(result[0].arguments, (std::vector<std::string>{"node"}));
+    EXPECT_EQ(result[0].workingDirectory, std::nullopt);
+}
+
+TEST(PortScannerTest, DockerContextsAreLookedUpByPortAndWinTheBadge) {
+    Harness h({{20, "com.docker.backend", 5432}, {21, "node", 3000}});
+    h.resolver->add(20, meta("/usr/bin/com.docker.backend", {}));
+    h.resolver->add(21, meta("/usr/bin/node", {"node", "/home/a/Documents/shop/vite.js"},
+                             "/home/a/Documents/shop"));
+    h.docker->contexts[5432] = DockerContext{"db", "postgres"};
+    auto result = h.scanner().scan();
+    ASSERT_EQ(result.size(), 2u);
+    EXPECT_EQ(result[0].port, 3000);
+    EXPECT_EQ(result[0].frameworkBadge, FrameworkBadge::vite);
+    EXPECT_EQ(result[0].projectHint, "shop");
+    EXPECT_EQ(result[0].dockerContext, std::nullopt);
+    EXPECT_EQ(result[1].frameworkBadge, FrameworkBadge::docker);
+    EXPECT_EQ(result[1].dockerContext, (DockerContext{"db", "postgres"}));
+    EXPECT_EQ(result[1].projectLabel(), "postgres");
+    // The docker resolver sees the raw metadata, not the fallbacks.
+    ASSERT_EQ(h.docker->calls.size(), 1u);
+    EXPECT_TRUE(h.docker->calls[0][0].first.arguments.empty());
+}
+
+TEST(PortScannerTest, SortsByPortThenPid) {
+    Harness h({{900, "node", 5173}, {1200, "node", 3000}, {800, "node", 3000}});
+    for (int32_t pid : {900, 1200, 800}) {
+        h.resolver->add(pid, meta("/usr/bin/node", {"node"}));
+    }
+    std::vector<std::string> ids;
+    for (const auto& p : h.scanner().scan()) {
+        ids.push_back(p.id());
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"800-3000", "1200-3000", "900-5173"}));
+}
+
+}  // namespace
+}  // namespace halvo
