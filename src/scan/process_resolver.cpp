@@ -237,7 +237,7 @@ std::unordered_map<int32_t, std::string> ProcessResolver::readWorkingDirectories
     for (int32_t pid : distinctAscending(pids)) {
         if (auto target = ProcDirectory(procRoot_, pid).readLink("cwd")) {
             result.emplace(pid, decodeUtf8Lossy(*target));
-        } else {
+        } else if (pid > 0) {  // lsof would read "-1" as an option and fail the batch
             unreadable.push_back(pid);
         }
     }

@@ -265,6 +265,11 @@ TEST_F(RealProcessTest, UnreadableProcFallsBackToOneLsofListing) {
     EXPECT_THAT(listener.arguments, IsEmpty());
     EXPECT_EQ(listener.workingDirectory, workDir_);
 
+    // PIDs that cannot exist are not passed on to spoil the listing.
+    const auto withBadPids = resolver.readWorkingDirectories({-1, 0, listener_->pid()});
+    EXPECT_EQ(withBadPids.size(), 1u);
+    EXPECT_EQ(withBadPids.at(listener_->pid()), workDir_);
+
     // lsof fails when asked about a PID that does not exist; then nothing
     // counts, not even the directories it did list.
     EXPECT_THAT(resolver.readWorkingDirectories({listener_->pid(), kNoSuchPid}), IsEmpty());
