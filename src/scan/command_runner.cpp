@@ -1,0 +1,274 @@
+#include "scan/command_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace halvo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Without pidfd, the child's exit is noticed by looking at it this often.
+constexpr std::chrono::milliseconds kExitCheckInterval{5};
+
+// Closes a descriptor when it goes out of scope.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = other.release();
+        }
+        return *this;
+    }
+
+    int get() const { return fd_; }
+    bool open() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    Fd read;
+    Fd write;
+};
+
+// Both ends close-on-exec: runCommand runs on several threads at once, and a
+// child started by another thread must not inherit our ends, or our reader
+// would not see end of file until that other child exits.
+bool openPipe(Pipe& pipe) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return false;
+    }
+    pipe.read = Fd(fds[0]);
+    pipe.write = Fd(fds[1]);
+    return true;
+}
+
+class SpawnSetup {
+  public:
+    SpawnSetup(int stdoutFd, int stderrFd) {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawn_file_actions_adddup2(&actions_, stdoutFd, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions_, stderrFd, STDERR_FILENO);
+
+        posix_spawnattr_init(&attributes_);
+        // Its own process group, so that at the bound everything it started
+        // can be killed with it.
+        posix_spawnattr_setpgroup(&attributes_, 0);
+        // A tool must see default signal handling whatever this process ignores
+        // or blocks on the calling thread.
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        posix_spawnattr_setflags(
+            &attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes_);
+        posix_spawn_file_actions_destroy(&actions_);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    const posix_spawn_file_actions_t* actions() const { return &actions_; }
+    const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+  private:
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+};
+
+std::optional<pid_t> spawn(const std::string& executable, const std::vector<std::string>& arguments,
+                           const SpawnSetup& setup) {
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    // posix_spawn, not posix_spawnp: the path is used as given, never searched.
+    if (posix_spawn(&pid, executable.c_str(), setup.actions(), setup.attributes(), argv.data(),
+                    environ) != 0) {
+        return std::nullopt;
+    }
+    return pid;
+}
+
+// A descriptor that becomes readable when the child exits, without reaping it.
+// Absent where the kernel has no pidfd.
+Fd openExitNotifier(pid_t pid) {
+#ifdef SYS_pidfd_open
+    long fd = syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        return Fd(static_cast<int>(fd));
+    }
+#else
+    (void)pid;
+#endif
+    return Fd();
+}
+
+// Whether the child has exited; it stays a zombie until reaped, so its PID and
+// process group cannot be reused while we still might signal them.
+bool hasExited(pid_t pid) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        return errno != EINTR;
+    }
+    return info.si_pid != 0;
+}
+
+int32_t reap(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return 0;
+}
+
+// Reads what is available on `fd` into `sink` (or drops it when `sink` is null).
+// Returns false at end of file or on an error.
+bool drain(int fd, std::string* sink) {
+    std::array<char, 65536> buffer;
+    while (true) {
+        ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n > 0) {
+            if (sink != nullptr) {
+                sink->append(buffer.data(), static_cast<size_t>(n));
+            }
+            return true;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return false;
+    }
+}
+
+int pollTimeout(Clock::time_point deadline, bool capped) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (capped) {
+        left = std::min(left, kExitCheckInterval);
+    }
+    return static_cast<int>(std::max<int64_t>(left.count(), 0));
+}
+
+}  // namespace
+
+CommandResult runCommand(const std::string& executable, const std::vector<std::string>& arguments,
+                         std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    Pipe out;
+    Pipe err;
+    if (!openPipe(out) || !openPipe(err)) {
+        return {};
+    }
+    std::optional<pid_t> started;
+    {
+        SpawnSetup setup(out.write.get(), err.write.get());
+        started = spawn(executable, arguments, setup);
+    }
+    // Only the child keeps the write ends, so its exit (and its descendants')
+    // shows up here as end of file.
+    out.write.reset();
+    err.write.reset();
+    if (!started) {
+        return {};
+    }
+    const pid_t pid = *started;
+    Fd exitNotifier = openExitNotifier(pid);
+
+    std::string output;
+    bool exited = false;
+    while (out.read.open() || err.read.open() || !exited) {
+        if (Clock::now() >= deadline) {
+            // Group first, while the unreaped child still pins its ID.
+            ::kill(-pid, SIGKILL);
+            ::kill(pid, SIGKILL);
+            reap(pid);
+            return {};
+        }
+        std::array<pollfd, 3> fds{};
+        nfds_t count = 0;
+        auto watch = [&](const Fd& fd) {
+            if (fd.open()) {
+                fds[count++] = pollfd{fd.get(), POLLIN, 0};
+            }
+        };
+        watch(out.read);
+        watch(err.read);
+        if (!exited) {
+            watch(exitNotifier);
+        }
+        const bool checkExitByClock = !exited && !exitNotifier.open();
+        int ready = poll(fds.data(), count, pollTimeout(deadline, checkExitByClock));
+        if (ready < 0 && errno != EINTR) {
+            // Should not happen with valid descriptors; the bound still applies.
+            std::this_thread::sleep_for(kExitCheckInterval);
+            continue;
+        }
+        for (nfds_t i = 0; i < count && ready > 0; ++i) {
+            if (fds[i].revents == 0) {
+                continue;
+            }
+            if (fds[i].fd == out.read.get()) {
+                if (!drain(out.read.get(), &output)) {
+                    out.read.reset();
+                }
+            } else if (fds[i].fd == err.read.get()) {
+                if (!drain(err.read.get(), nullptr)) {
+                    err.read.reset();
+                }
+            } else {
+                exited = true;
+            }
+        }
+        if (checkExitByClock) {
+            exited = hasExited(pid);
+        }
+    }
+    return CommandResult{reap(pid), std::move(output)};
+}
+
+}  // namespace halvo

@@ -1,0 +1,88 @@
+#include "scan/lsof_port_discovery.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "scan/command_runner.h"
+#include "scan/text.h"
+
+namespace halvo {
+namespace {
+
+// Numeric hosts and ports, listening TCP sockets only, field output with the
+// command, name, protocol and inode fields (lsof adds "p" and "f" itself).
+const std::vector<std::string> kListenArguments = {"-nP", "-iTCP", "-sTCP:LISTEN", "-F", "cnPi"};
+
+}  // namespace
+
+std::optional<std::string> findExecutable(const std::vector<std::string>& candidates) {
+    for (const auto& path : candidates) {
+        struct stat info {};
+        if (!path.empty() && path.front() == '/' && stat(path.c_str(), &info) == 0 &&
+            S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0) {
+            return path;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<int64_t> portFromName(std::string_view name) {
+    // "127.0.0.1:8000 (LISTEN)": only the address before the first space counts.
+    auto pieces = splitNonEmpty(name, ' ');
+    std::string_view address = pieces.empty() ? name : pieces.front();
+    auto colon = address.rfind(':');
+    if (colon == std::string_view::npos) {
+        return std::nullopt;
+    }
+    // An empty port text fails to parse as well.
+    return parseInt64(address.substr(colon + 1));
+}
+
+std::vector<LsofRow> parseRows(std::string_view text) {
+    std::vector<LsofRow> rows;
+    std::optional<int32_t> pid;
+    // Kept across "p" lines: a process block without its own "c" line reuses it.
+    std::optional<std::string> command;
+    for (std::string_view line : splitNonEmpty(text, '\n')) {
+        const char tag = line.front();
+        const std::string_view value = line.substr(1);
+        switch (tag) {
+            case 'p':
+                pid = parseInt32(value);
+                break;
+            case 'c':
+                command = std::string(value);
+                break;
+            case 'n':
+                if (pid && command) {
+                    if (auto port = portFromName(value)) {
+                        rows.push_back(LsofRow{*pid, *command, *port});
+                    }
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return rows;
+}
+
+LsofPortDiscovery::LsofPortDiscovery(std::vector<std::string> lsofPaths)
+    : lsofPaths_(std::move(lsofPaths)) {}
+
+std::vector<LsofRow> LsofPortDiscovery::rows() {
+    auto lsof = findExecutable(lsofPaths_);
+    if (!lsof) {
+        return {};
+    }
+    CommandResult result = runCommand(*lsof, kListenArguments, kLsofBound);
+    // lsof exits with 1 when nothing matches: an idle machine gives no rows.
+    if (!result.output || result.status != 0) {
+        return {};
+    }
+    return parseRows(decodeUtf8Lossy(*result.output));
+}
+
+}  // namespace halvo

@@ -1,0 +1,381 @@
+#include "scan/process_resolver.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "scan/command_runner.h"
+#include "scan/lsof_port_discovery.h"
+#include "scan/text.h"
+
+namespace halvo {
+namespace {
+
+constexpr std::string_view kDeletedSuffix = " (deleted)";
+
+// Everything readable from `fd` (closed afterwards); /proc files report no
+// size, so read to the end.
+std::optional<std::string> readAll(int fd) {
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return content;
+}
+
+// An open /proc/PID directory. Files read through it belong to the process it
+// was opened for: once that process is gone they fail, even if the PID has
+// been handed to another process meanwhile.
+class ProcDirectory final {
+  public:
+    ProcDirectory(const std::string& root, int32_t pid) {
+        if (pid > 0) {
+            const std::string path = root + "/" + std::to_string(pid);
+            fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        }
+    }
+    ~ProcDirectory() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    ProcDirectory(const ProcDirectory&) = delete;
+    ProcDirectory& operator=(const ProcDirectory&) = delete;
+
+    std::optional<std::string> read(const char* name) const {
+        if (fd_ < 0) {
+            return std::nullopt;
+        }
+        return readAll(openat(fd_, name, O_RDONLY | O_CLOEXEC));
+    }
+
+    std::optional<std::string> readLink(const char* name) const {
+        if (fd_ < 0) {
+            return std::nullopt;
+        }
+        // readlink truncates silently: grow until the target fits.
+        for (size_t size = 512; size <= (1u << 20); size *= 2) {
+            std::string target(size, '\0');
+            const ssize_t n = readlinkat(fd_, name, target.data(), size);
+            if (n < 0) {
+                return std::nullopt;
+            }
+            if (static_cast<size_t>(n) < size) {
+                target.resize(static_cast<size_t>(n));
+                return target;
+            }
+        }
+        return std::nullopt;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+std::optional<int64_t> readBootTime() {
+    const auto content = readAll(open("/proc/stat", O_RDONLY | O_CLOEXEC));
+    if (!content) {
+        return std::nullopt;
+    }
+    for (std::string_view line : splitNonEmpty(*content, '\n')) {
+        if (line.starts_with("btime ")) {
+            return parseInt64(line.substr(6));
+        }
+    }
+    return std::nullopt;
+}
+
+// Read once per run: btime can differ by a second between reads, and a start
+// time that moved between a scan and a kill would make the kill refuse.
+std::optional<int64_t> bootTimeSeconds() {
+    static const std::optional<int64_t> bootTime = readBootTime();
+    return bootTime;
+}
+
+long ticksPerSecond() {
+    static const long ticks = sysconf(_SC_CLK_TCK);
+    return ticks;
+}
+
+std::optional<uint64_t> parseUnsigned(std::string_view text) {
+    uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [next, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || next != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// /proc/PID/cmdline: arguments end in NUL. A process that rewrote its title
+// may leave a last piece without one, which still counts, or pad the title
+// with NULs, which are not arguments: trailing NULs are dropped.
+std::vector<std::string> splitCommandLine(std::string_view bytes) {
+    while (!bytes.empty() && bytes.back() == '\0') {
+        bytes.remove_suffix(1);
+    }
+    std::vector<std::string> arguments;
+    if (bytes.empty()) {
+        return arguments;
+    }
+    for (;;) {
+        const size_t nul = bytes.find('\0');
+        const std::string_view piece = bytes.substr(0, nul);
+        if (isValidUtf8(piece)) {
+            arguments.emplace_back(piece);
+        }
+        if (nul == std::string_view::npos) {
+            return arguments;
+        }
+        bytes.remove_prefix(nul + 1);
+    }
+}
+
+std::vector<int32_t> distinctAscending(const std::vector<int32_t>& pids) {
+    std::vector<int32_t> distinct(pids);
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    return distinct;
+}
+
+std::unordered_map<int32_t, std::string> listWorkingDirectories(const std::vector<int32_t>& pids) {
+    if (pids.empty()) {
+        return {};
+    }
+    const auto lsof = findExecutable(kLsofPaths);
+    if (!lsof) {
+        return {};
+    }
+    const CommandResult result =
+        runCommand(*lsof, workingDirectoryListingArguments(pids), kLsofBound);
+    if (!result.output || result.status != 0) {
+        return {};
+    }
+    return parseWorkingDirectoryListing(decodeUtf8Lossy(*result.output));
+}
+
+}  // namespace
+
+ProcessResolver::ProcessResolver(std::string procRoot) : procRoot_(std::move(procRoot)) {}
+
+std::unordered_map<int32_t, ProcessMetadata> ProcessResolver::metadata(
+    const std::vector<int32_t>& pids) {
+    const std::vector<int32_t> distinct = distinctAscending(pids);
+    auto directories = readWorkingDirectories(distinct);
+    std::unordered_map<int32_t, ProcessMetadata> result;
+    for (int32_t pid : distinct) {
+        ProcessMetadata entry{readExecutablePath(pid), readArguments(pid), std::nullopt};
+        if (auto found = directories.find(pid); found != directories.end()) {
+            entry.workingDirectory = std::move(found->second);
+        }
+        result.emplace(pid, std::move(entry));
+    }
+    return result;
+}
+
+std::optional<ProcessIdentitySnapshot> ProcessResolver::identitySnapshot(int32_t pid) {
+    // Both files through one directory handle, so they describe one process.
+    const ProcDirectory dir(procRoot_, pid);
+    const auto status = dir.read("status");
+    const auto stat = dir.read("stat");
+    if (!status || !stat) {
+        return std::nullopt;
+    }
+    const auto uid = parseStatusEffectiveUid(*status);
+    const auto ticks = parseStatStartTicks(*stat);
+    const auto bootTime = bootTimeSeconds();
+    if (!uid || !ticks || !bootTime) {
+        return std::nullopt;
+    }
+    return ProcessIdentitySnapshot{*uid, startTimeFromTicks(*bootTime, *ticks, ticksPerSecond())};
+}
+
+std::string ProcessResolver::readExecutablePath(int32_t pid) const {
+    auto target = ProcDirectory(procRoot_, pid).readLink("exe");
+    if (!target) {
+        return {};
+    }
+    std::string_view path = *target;
+    if (path.ends_with(kDeletedSuffix)) {
+        path.remove_suffix(kDeletedSuffix.size());
+    }
+    return decodeUtf8Lossy(path);
+}
+
+std::vector<std::string> ProcessResolver::readArguments(int32_t pid) const {
+    const auto bytes = ProcDirectory(procRoot_, pid).read("cmdline");
+    if (!bytes) {
+        return {};
+    }
+    return splitCommandLine(*bytes);
+}
+
+std::unordered_map<int32_t, std::string> ProcessResolver::readWorkingDirectories(
+    const std::vector<int32_t>& pids) const {
+    std::unordered_map<int32_t, std::string> result;
+    std::vector<int32_t> unreadable;
+    for (int32_t pid : distinctAscending(pids)) {
+        if (auto target = ProcDirectory(procRoot_, pid).readLink("cwd")) {
+            result.emplace(pid, decodeUtf8Lossy(*target));
+        } else if (pid > 0) {  // lsof would read "-1" as an option and fail the batch
+            unreadable.push_back(pid);
+        }
+    }
+    // lsof may see what /proc would not show us; one run for all the rest.
+    for (auto& [pid, directory] : listWorkingDirectories(unreadable)) {
+        if (std::binary_search(unreadable.begin(), unreadable.end(), pid)) {
+            result.emplace(pid, std::move(directory));
+        }
+    }
+    return result;
+}
+
+std::vector<std::string> parseArgumentArea(std::string_view bytes) {
+    if (bytes.size() < 5) {
+        return {};
+    }
+    int32_t argc = 0;
+    std::memcpy(&argc, bytes.data(), sizeof(argc));
+    if (argc < 1) {
+        return {};
+    }
+    const size_t pathEnd = bytes.find('\0', 4);
+    if (pathEnd == std::string_view::npos) {
+        return {};
+    }
+    size_t position = bytes.find_first_not_of('\0', pathEnd + 1);
+    if (position == std::string_view::npos) {
+        return {};
+    }
+    std::vector<std::string> arguments;
+    arguments.reserve(static_cast<size_t>(std::min<int32_t>(argc, 4096)));
+    int32_t consumed = 0;
+    while (position < bytes.size()) {
+        const size_t nul = bytes.find('\0', position);
+        if (nul == std::string_view::npos) {
+            break;  // an unterminated tail is not an argument
+        }
+        const std::string_view piece = bytes.substr(position, nul - position);
+        if (isValidUtf8(piece)) {
+            arguments.emplace_back(piece);
+        }
+        if (++consumed == argc) {
+            break;
+        }
+        position = nul + 1;
+    }
+    return arguments;
+}
+
+std::unordered_map<int32_t, std::string> parseWorkingDirectoryListing(std::string_view text) {
+    std::unordered_map<int32_t, std::string> directories;
+    std::optional<int32_t> pid;
+    for (std::string_view line : splitNonEmpty(text, '\n')) {
+        const char tag = line.front();
+        const std::string_view value = line.substr(1);
+        if (tag == 'p') {
+            pid = parseInt32(value);
+        } else if (tag == 'n' && pid) {
+            directories.insert_or_assign(*pid, std::string(value));
+        }
+    }
+    return directories;
+}
+
+std::vector<std::string> workingDirectoryListingArguments(const std::vector<int32_t>& pids) {
+    std::string list;
+    for (int32_t pid : distinctAscending(pids)) {
+        if (!list.empty()) {
+            list += ',';
+        }
+        list += std::to_string(pid);
+    }
+    return {"-a", "-p", list, "-d", "cwd", "-F", "pn"};
+}
+
+std::optional<uint64_t> parseStatStartTicks(std::string_view stat) {
+    // The command name is in parentheses and may itself hold ")" and spaces:
+    // the fields proper start after the last ")".
+    const size_t close = stat.rfind(')');
+    if (close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    // Field 3 (the state) is the first after the name; field 22 the twentieth.
+    int field = 2;
+    for (std::string_view piece : splitNonEmpty(stat.substr(close + 1), ' ')) {
+        if (++field == 22) {
+            if (piece.ends_with('\n')) {
+                piece.remove_suffix(1);
+            }
+            return parseUnsigned(piece);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status) {
+    for (std::string_view line : splitNonEmpty(status, '\n')) {
+        if (!line.starts_with("Uid:")) {
+            continue;
+        }
+        line.remove_prefix(4);
+        // Real, effective, saved and filesystem uid, separated by white space.
+        int field = 0;
+        size_t position = 0;
+        while (position < line.size()) {
+            const size_t start = line.find_first_not_of(" \t", position);
+            if (start == std::string_view::npos) {
+                break;
+            }
+            const size_t end = std::min(line.find_first_of(" \t", start), line.size());
+            if (++field == 2) {
+                const auto uid = parseUnsigned(line.substr(start, end - start));
+                if (!uid || *uid > UINT32_MAX) {
+                    return std::nullopt;
+                }
+                return static_cast<uint32_t>(*uid);
+            }
+            position = end;
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+ProcessStartTime startTimeFromTicks(int64_t bootTimeSeconds, uint64_t ticks, long ticksPerSecond) {
+    if (ticksPerSecond < 1) {
+        return {bootTimeSeconds, 0};
+    }
+    const auto hz = static_cast<uint64_t>(ticksPerSecond);
+    return {bootTimeSeconds + static_cast<int64_t>(ticks / hz),
+            static_cast<int32_t>((ticks % hz) * 1'000'000 / hz)};
+}
+
+std::optional<ProcessStartTime> currentStartTime(int32_t pid) {
+    if (auto snapshot = ProcessResolver().identitySnapshot(pid)) {
+        return snapshot->startTime;
+    }
+    return std::nullopt;
+}
+
+}  // namespace halvo
