@@ -10,13 +10,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
+#include "scan/process_resolver.h"
 #include "support/test_process.h"
 
 namespace halvo {
@@ -36,20 +35,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::ListenerOptions;
 using testing::ListenerProcess;
-
-std::optional<ProcessStartTime> liveStartTime(int32_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto close = stat.rfind(')');
-    if (close == std::string::npos) {
-        return std::nullopt;
-    }
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    for (int i = 3; i <= 22 && fields >> field; ++i) {
-    }
-    return ProcessStartTime{static_cast<int64_t>(std::stoull(field)), 0};
-}
 
 struct Attempt {
     int signal = 0;
@@ -140,11 +125,11 @@ class KillEngineTest : public ::testing::Test {
         return ListenerProcess::start(options);
     }
     KillOutcome kill(const ListenerProcess& child, KillMode mode, std::stop_token stop = {}) {
-        return engine.kill(child.pid(), *liveStartTime(child.pid()), mode, stop);
+        return engine.kill(child.pid(), *currentStartTime(child.pid()), mode, stop);
     }
 
     std::shared_ptr<RecordingSignals> signals = std::make_shared<RecordingSignals>();
-    KillEngine engine{liveStartTime, signals};
+    KillEngine engine{currentStartTime, signals};
 };
 
 TEST_F(KillEngineTest, SafeModeEndsAProcessThatHonoursTermWithTermAlone) {
@@ -177,7 +162,7 @@ TEST_F(KillEngineTest, ProcessesThatAreGoneAreStale) {
         _exit(0);
     }
     ASSERT_EQ(endingSignal(zombie), 0);
-    const ProcessStartTime zombieStart = *liveStartTime(zombie);
+    const ProcessStartTime zombieStart = *currentStartTime(zombie);
     EXPECT_EQ(engine.kill(zombie, zombieStart, KillMode::force), KillOutcome::stale());
     EXPECT_EQ(engine.kill(zombie, zombieStart, KillMode::safe), KillOutcome::stale());
 
@@ -190,7 +175,7 @@ TEST_F(KillEngineTest, ProcessesThatAreGoneAreStale) {
 
 TEST_F(KillEngineTest, AnyOtherStartTimeIsStaleAndNothingIsSent) {
     auto child = start();
-    const ProcessStartTime live = *liveStartTime(child->pid());
+    const ProcessStartTime live = *currentStartTime(child->pid());
     for (ProcessStartTime other : {ProcessStartTime{live.seconds, live.microseconds + 1},
                                    ProcessStartTime{live.seconds - 1, live.microseconds}}) {
         for (KillMode mode : {KillMode::force, KillMode::safe}) {
@@ -292,7 +277,7 @@ class KillEngineWithoutPidfdTest : public KillEngineTest {
 
 TEST_F(KillEngineWithoutPidfdTest, ForceModeChecksTheStartTimeThenKills) {
     auto child = start();
-    const ProcessStartTime live = *liveStartTime(child->pid());
+    const ProcessStartTime live = *currentStartTime(child->pid());
     EXPECT_EQ(engine.kill(child->pid(), {live.seconds, live.microseconds + 1}, KillMode::force),
               KillOutcome::stale());
     EXPECT_TRUE(child->running());
@@ -310,12 +295,12 @@ TEST_F(KillEngineWithoutPidfdTest, SafeModeKillsWhatIsStillTheSameProcess) {
 
 TEST_F(KillEngineWithoutPidfdTest, SafeModeLeavesAPidThatChangedDuringTheWait) {
     auto child = start(/*ignoreTerm=*/true);
-    const ProcessStartTime scanned = *liveStartTime(child->pid());
+    const ProcessStartTime scanned = *currentStartTime(child->pid());
     // The first reading matches; every later one shows another process on the PID.
     std::atomic<int> readings{0};
     KillEngine reused(
         [&](int32_t pid) {
-            auto live = liveStartTime(pid);
+            auto live = currentStartTime(pid);
             if (live && readings++ > 0) {
                 live->seconds += 1;
             }
