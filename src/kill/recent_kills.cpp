@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cmath>
 #include <cstdint>
 
 #include "scan/text.h"
@@ -30,11 +29,6 @@ std::optional<HalvoRecentKill> decodeKill(const Json& object) {
     }
     // Unsigned numbers beyond the signed range do not fit a port.
     if (port->is_number_unsigned() && port->get<uint64_t>() > INT64_MAX) {
-        return std::nullopt;
-    }
-    // JSON has no infinity, but an overflowing exponent parses as one and
-    // would be written back as null, spoiling the whole list.
-    if (!std::isfinite(killedAt->get<double>())) {
         return std::nullopt;
     }
     HalvoRecentKill kill;

@@ -14,8 +14,8 @@
 
 namespace halvo {
 
-// A moment kept in seconds as a double, so that the stored form (a JSON number,
-// fractional part allowed) reads back without rounding.
+// A moment in seconds as a double, like its stored form (a JSON number with a
+// fractional part): a recorded time reads back as it was written.
 using RecentKillTime = std::chrono::sys_time<std::chrono::duration<double>>;
 
 struct HalvoRecentKill {

@@ -110,7 +110,7 @@ TEST(RecentKillsTest, UnreadableValuesReadAsEmptyUntilTheNextRecording) {
         "[{\"port\":3000.5,\"pidName\":\"node PID 1\",\"killedAt\":1}]",
         "[{\"port\":3000,\"pidName\":7,\"killedAt\":1}]",
         "[{\"port\":3000,\"pidName\":\"node PID 1\",\"killedAt\":\"2024-01-01\"}]",
-        "[{\"port\":3000,\"pidName\":\"node PID 1\",\"killedAt\":1e999}]",
+        "[{\"port\":3000,\"pidName\":\"node PID 1\",\"killedAt\":1e999}]",  // overflows
         "[{\"port\":18446744073709551615,\"pidName\":\"node PID 1\",\"killedAt\":1}]",
         // One bad entry spoils the list.
         "[{\"port\":3000,\"pidName\":\"node PID 1\",\"killedAt\":1},{\"port\":3001}]",
