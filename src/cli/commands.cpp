@@ -22,10 +22,6 @@ std::string joined(const std::vector<std::string>& words) {
     return text;
 }
 
-bool isBlank(std::string_view text) {
-    return text.find_first_not_of(" \t\n\r\f\v") == std::string_view::npos;
-}
-
 constexpr const char* kNothingListening = "Nothing listening right now.";
 constexpr const char* kNoMatch = "No matching ports.";
 
@@ -49,7 +45,7 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
                    std::ostream& out, std::ostream& err) {
     const std::string query = joined(options.query);
     // A blank query matches every row; ending everything by accident is not an option.
-    if (isBlank(query)) {
+    if (normalizeQuery(query).empty()) {
         err << "halvo-cli kill: a query is required (a port, a list, a range or a text)\n";
         return ExitStatus::usage;
     }

@@ -35,36 +35,6 @@ bool isSeparator(UChar32 c) {
     return c == ',' || c == ';' || isWhiteSpace(c);
 }
 
-// The query without surrounding white space, lower-cased and in canonical
-// form, so that it compares with search texts put in the same form.
-std::string normalizeQuery(std::string_view query) {
-    const std::string valid = decodeUtf8Lossy(query);
-    const auto* s = reinterpret_cast<const uint8_t*>(valid.data());
-    const int32_t length = static_cast<int32_t>(valid.size());
-    int32_t begin = 0;
-    while (begin < length) {
-        int32_t next = begin;
-        UChar32 c = 0;
-        U8_NEXT(s, next, length, c);
-        if (!isWhiteSpace(c)) {
-            break;
-        }
-        begin = next;
-    }
-    int32_t end = length;
-    while (end > begin) {
-        int32_t previous = end;
-        UChar32 c = 0;
-        U8_PREV(s, begin, previous, c);
-        if (!isWhiteSpace(c)) {
-            break;
-        }
-        end = previous;
-    }
-    const std::string_view trimmed(valid.data() + begin, static_cast<size_t>(end - begin));
-    return normalizeCanonical(toLower(trimmed));
-}
-
 // Splits at every occurrence of `separator`, keeping empty parts.
 std::vector<std::string_view> splitAll(std::string_view text, std::string_view separator) {
     std::vector<std::string_view> parts;
@@ -293,6 +263,35 @@ std::vector<PortProcess> rowsContaining(const std::vector<PortProcess>& processe
 }
 
 }  // namespace
+
+std::string normalizeQuery(std::string_view query) {
+    const std::string valid = decodeUtf8Lossy(query);
+    const auto* s = reinterpret_cast<const uint8_t*>(valid.data());
+    const int32_t length = static_cast<int32_t>(valid.size());
+    int32_t begin = 0;
+    while (begin < length) {
+        int32_t next = begin;
+        UChar32 c = 0;
+        U8_NEXT(s, next, length, c);
+        if (!isWhiteSpace(c)) {
+            break;
+        }
+        begin = next;
+    }
+    int32_t end = length;
+    while (end > begin) {
+        int32_t previous = end;
+        UChar32 c = 0;
+        U8_PREV(s, begin, previous, c);
+        if (!isWhiteSpace(c)) {
+            break;
+        }
+        end = previous;
+    }
+    const std::string_view trimmed(valid.data() + begin, static_cast<size_t>(end - begin));
+    return normalizeCanonical(toLower(trimmed));
+}
+
 
 std::optional<PortSet> parsePortQuery(std::string_view query) {
     const std::vector<std::string_view> terms = portTerms(query);

@@ -4,6 +4,7 @@
 
 #include <bitset>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,10 @@ namespace halvo {
 
 // Ports 1...65535.
 using PortSet = std::bitset<65536>;
+
+// The query without surrounding white space, lower-cased and in canonical
+// form, as it is matched; an empty result shows every row.
+std::string normalizeQuery(std::string_view query);
 
 std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& processes,
                                          std::string_view query);

@@ -149,6 +149,8 @@ TEST(KillCommandTest, DryRunBlankQueriesAndMissesSignalNothing) {
 
     auto blank = kill({row(812, 3000)}, engine, {{" ", ""}, false, false});
     EXPECT_EQ(blank.status, ExitStatus::usage);
+    auto ideographicSpace = kill({row(812, 3000)}, engine, {{"\xE3\x80\x80\n"}, false, false});
+    EXPECT_EQ(ideographicSpace.status, ExitStatus::usage);
     auto separators = kill({row(812, 3000)}, engine, {{",;"}, false, false});
     EXPECT_EQ(separators.status, ExitStatus::nothingMatched);  // searched as text
 
