@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <mutex>
 
 #include "scan/proc_process_table.h"
 #include "support/test_process.h"
@@ -19,6 +20,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 // A process table written out by hand, which also notes whose names were read.
+// Scans of many processes call it from several threads; the notes are locked.
 class FakeProcessTable final : public ProcessTable {
   public:
     std::unordered_map<uint64_t, int64_t> listening;
@@ -31,6 +33,7 @@ class FakeProcessTable final : public ProcessTable {
     std::unordered_map<uint64_t, int64_t> listeningTcpSockets() override { return listening; }
     std::vector<int32_t> processIds() override { return pids; }
     std::optional<std::vector<uint64_t>> socketInodes(int32_t pid) override {
+        std::lock_guard lock(mutex_);
         inodesListed.push_back(pid);
         auto found = inodes.find(pid);
         if (found == inodes.end()) {
@@ -39,6 +42,7 @@ class FakeProcessTable final : public ProcessTable {
         return found->second;
     }
     std::optional<std::string> processName(int32_t pid) override {
+        std::lock_guard lock(mutex_);
         namesRead.push_back(pid);
         auto found = names.find(pid);
         if (found == names.end()) {
@@ -46,6 +50,9 @@ class FakeProcessTable final : public ProcessTable {
         }
         return found->second;
     }
+
+  private:
+    std::mutex mutex_;
 };
 
 std::vector<LsofRow> rowsOf(const std::shared_ptr<FakeProcessTable>& table) {
@@ -84,7 +91,7 @@ TEST(NativePortDiscoveryTest, NonPositiveAndUnlistableProcessesGiveNothing) {
     table->names = {{0, "kernel"}, {-1, "bogus"}, {5, "locked"}, {6, "vite"}};
 
     EXPECT_THAT(rowsOf(table), ElementsAre(LsofRow{6, "vite", 4000}));
-    EXPECT_THAT(table->inodesListed, ElementsAre(5, 6));
+    EXPECT_THAT(table->inodesListed, ::testing::UnorderedElementsAre(5, 6));
 }
 
 TEST(NativePortDiscoveryTest, UnreadableOrEmptyNameBecomesTheDecimalPid) {
@@ -115,6 +122,33 @@ TEST(NativePortDiscoveryTest, NoListenersMeansNoWalkOverProcesses) {
 
     EXPECT_THAT(rowsOf(table), IsEmpty());
     EXPECT_THAT(table->inodesListed, IsEmpty());
+}
+
+// Enough processes that the walk is shared among threads: the rows still come
+// in table order, and every listener's name is read exactly once.
+TEST(NativePortDiscoveryTest, ManyProcessesKeepTableOrder) {
+    auto table = std::make_shared<FakeProcessTable>();
+    std::vector<LsofRow> expected;
+    std::vector<int32_t> listenerPids;
+    for (int32_t pid = 5000; pid > 0; pid -= 3) {  // descending: table order is not PID order
+        table->pids.push_back(pid);
+        table->names[pid] = "p" + std::to_string(pid);
+        if (pid % 7 == 0) {
+            continue;  // cannot be listed
+        }
+        const uint64_t inode = static_cast<uint64_t>(pid) * 10;
+        table->inodes[pid] = {inode + 1, inode, inode + 2};
+        if (pid % 5 == 0) {
+            table->listening[inode] = pid;
+            table->listening[inode + 2] = pid + 1;
+            expected.push_back(LsofRow{pid, "p" + std::to_string(pid), pid});
+            expected.push_back(LsofRow{pid, "p" + std::to_string(pid), pid + 1});
+            listenerPids.push_back(pid);
+        }
+    }
+
+    EXPECT_EQ(rowsOf(table), expected);
+    EXPECT_THAT(table->namesRead, ::testing::UnorderedElementsAreArray(listenerPids));
 }
 
 // A hand-made /proc: the table reads links, not what they point to, so
