@@ -197,6 +197,21 @@ TEST(ProcFsProcessTableTest, ReadsNumericEntriesSocketLinksAndNames) {
     EXPECT_EQ(table.processName(7), std::nullopt);
 }
 
+TEST(ProcFsProcessTableTest, ListsDescriptorsBeyondOneDirectoryRead) {
+    FakeProcTree tree;
+    std::vector<std::string> links(3000, "/dev/null");
+    std::vector<uint64_t> expected;
+    for (size_t i = 0; i < links.size(); i += 100) {
+        links[i] = "socket:[" + std::to_string(i + 1) + "]";
+        expected.push_back(i + 1);
+    }
+    tree.addProcess("9", links, "busy\n");
+
+    ProcFsProcessTable table(tree.root());
+    EXPECT_THAT(table.socketInodes(9).value_or(std::vector<uint64_t>{}),
+                ::testing::UnorderedElementsAreArray(expected));
+}
+
 TEST(ProcFsProcessTableTest, AMissingRootGivesNothing) {
     ProcFsProcessTable table("/nonexistent-halvo-proc");
     EXPECT_THAT(table.processIds(), IsEmpty());
