@@ -1,5 +1,6 @@
 // What native discovery needs of the operating system, behind one small
 // interface so that its filters and orders can be driven by a fake table.
+// A scan may call socketInodes() and processName() from several threads at once.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,278 @@
+#include "scan/listening_sockets.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace halvo {
+namespace {
+
+class ScopedFd {
+  public:
+    explicit ScopedFd(int fd) : fd_(fd) {}
+    ~ScopedFd() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// The kernel never sends a dump batch larger than 32 KiB, whatever the
+// receiver offers; a bigger buffer would only cost memory.
+constexpr size_t kNetlinkBufferSize = 32768;
+
+bool sendDumpRequest(int fd, uint8_t family, uint32_t sequence) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } request{};
+    request.header.nlmsg_len = sizeof(request);
+    request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = sequence;
+    request.body.sdiag_family = family;
+    request.body.sdiag_protocol = IPPROTO_TCP;
+    request.body.idiag_states = 1u << TCP_LISTEN;
+
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t sent;
+    do {
+        sent = sendto(fd, &request, sizeof(request), 0, reinterpret_cast<sockaddr*>(&kernel),
+                      sizeof(kernel));
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(sizeof(request));
+}
+
+enum class Batch { more, done, failed };
+
+Batch readBatch(const char* data, size_t length, uint32_t sequence, ListeningSockets& sockets) {
+    while (length >= sizeof(nlmsghdr)) {
+        nlmsghdr header;
+        std::memcpy(&header, data, sizeof(header));
+        if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > length) {
+            return Batch::failed;
+        }
+        const char* payload = data + NLMSG_HDRLEN;
+        const size_t payloadLength = header.nlmsg_len - NLMSG_HDRLEN;
+        if (header.nlmsg_seq == sequence) {
+            if (header.nlmsg_type == NLMSG_ERROR) {
+                return Batch::failed;
+            }
+            if (header.nlmsg_type == NLMSG_DONE) {
+                // A dump that broke off in the kernel ends with a negative error.
+                int error = 0;
+                if (payloadLength >= sizeof(error)) {
+                    std::memcpy(&error, payload, sizeof(error));
+                }
+                return error < 0 ? Batch::failed : Batch::done;
+            }
+            if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY &&
+                payloadLength >= sizeof(inet_diag_msg)) {
+                inet_diag_msg message;
+                std::memcpy(&message, payload, sizeof(message));
+                if (message.idiag_state == TCP_LISTEN) {
+                    sockets[message.idiag_inode] = ntohs(message.id.idiag_sport);
+                }
+            }
+        }
+        const size_t step = NLMSG_ALIGN(header.nlmsg_len);
+        if (step >= length) {
+            break;
+        }
+        data += step;
+        length -= step;
+    }
+    return Batch::more;
+}
+
+bool dumpFamily(int fd, uint8_t family, uint32_t sequence, char* buffer,
+                ListeningSockets& sockets) {
+    if (!sendDumpRequest(fd, family, sequence)) {
+        return false;
+    }
+    for (;;) {
+        iovec vector{buffer, kNetlinkBufferSize};
+        msghdr message{};
+        message.msg_iov = &vector;
+        message.msg_iovlen = 1;
+        ssize_t received = recvmsg(fd, &message, 0);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        if (received <= 0 || (message.msg_flags & MSG_TRUNC) != 0) {
+            return false;
+        }
+        switch (readBatch(buffer, static_cast<size_t>(received), sequence, sockets)) {
+            case Batch::more:
+                break;
+            case Batch::done:
+                return true;
+            case Batch::failed:
+                return false;
+        }
+    }
+}
+
+std::string readWholeFile(const std::string& path) {
+    std::string text;
+    ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return text;
+    }
+    constexpr size_t kChunk = 65536;
+    for (;;) {
+        const size_t used = text.size();
+        text.resize(used + kChunk);
+        ssize_t n = read(fd.get(), text.data() + used, kChunk);
+        if (n < 0 && errno == EINTR) {
+            text.resize(used);
+            continue;
+        }
+        text.resize(used + static_cast<size_t>(n > 0 ? n : 0));
+        if (n <= 0) {
+            return text;
+        }
+    }
+}
+
+bool isHex(std::string_view text) {
+    if (text.empty()) {
+        return false;
+    }
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint64_t hexValue(std::string_view text) {
+    uint64_t value = 0;
+    for (char c : text) {
+        value = value * 16 + static_cast<uint64_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    return value;
+}
+
+std::optional<uint64_t> decimalValue(std::string_view text) {
+    if (text.empty() || text.size() > 19) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
+// Whitespace-separated fields of one line, as many as `fields` holds.
+size_t splitFields(std::string_view line, std::string_view* fields, size_t capacity) {
+    size_t count = 0;
+    size_t i = 0;
+    while (count < capacity) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) {
+            ++i;
+        }
+        if (i == line.size()) {
+            break;
+        }
+        size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
+            ++i;
+        }
+        fields[count++] = line.substr(start, i - start);
+    }
+    return count;
+}
+
+// "  0: 0100007F:1F90 00000000:0000 0A ... uid timeout inode ..."
+void addLine(std::string_view line, ListeningSockets& sockets) {
+    constexpr size_t kInodeField = 9;
+    std::string_view fields[kInodeField + 1];
+    if (splitFields(line, fields, kInodeField + 1) != kInodeField + 1) {
+        return;
+    }
+    const std::string_view state = fields[3];
+    if (state.size() != 2 || !isHex(state) || hexValue(state) != TCP_LISTEN) {
+        return;
+    }
+    const std::string_view local = fields[1];
+    const size_t colon = local.find(':');
+    if (colon == std::string_view::npos) {
+        return;
+    }
+    const std::string_view address = local.substr(0, colon);
+    const std::string_view port = local.substr(colon + 1);
+    if ((address.size() != 8 && address.size() != 32) || !isHex(address) || port.size() != 4 ||
+        !isHex(port)) {
+        return;
+    }
+    std::optional<uint64_t> inode = decimalValue(fields[kInodeField]);
+    if (!inode) {
+        return;
+    }
+    sockets[*inode] = static_cast<int64_t>(hexValue(port));
+}
+
+}  // namespace
+
+std::optional<ListeningSockets> listeningSocketsFromNetlink() {
+    ScopedFd fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (fd.get() < 0) {
+        return std::nullopt;
+    }
+    alignas(nlmsghdr) char buffer[kNetlinkBufferSize];
+    ListeningSockets sockets;
+    if (!dumpFamily(fd.get(), AF_INET, 1, buffer, sockets) ||
+        !dumpFamily(fd.get(), AF_INET6, 2, buffer, sockets)) {
+        return std::nullopt;
+    }
+    return sockets;
+}
+
+void addListeningFromProcNetText(std::string_view text, ListeningSockets& sockets) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        addLine(text.substr(0, end), sockets);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+}
+
+ListeningSockets listeningSocketsFromProcNet(const std::string& procRoot) {
+    ListeningSockets sockets;
+    addListeningFromProcNetText(readWholeFile(procRoot + "/net/tcp"), sockets);
+    addListeningFromProcNetText(readWholeFile(procRoot + "/net/tcp6"), sockets);
+    return sockets;
+}
+
+ListeningSockets listeningTcpSockets() {
+    if (std::optional<ListeningSockets> sockets = listeningSocketsFromNetlink()) {
+        return std::move(*sockets);
+    }
+    return listeningSocketsFromProcNet();
+}
+
+}  // namespace halvo

@@ -1,0 +1,33 @@
+// The TCP sockets in the LISTEN state of this network namespace, keyed by
+// socket inode, so that a process's "socket:[INODE]" descriptors can be
+// matched to their local ports without a query per descriptor.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace halvo {
+
+// Socket inode -> local port (host byte order), IPv4 and IPv6 together.
+using ListeningSockets = std::unordered_map<uint64_t, int64_t>;
+
+// The table from one sock_diag dump per address family, asking the kernel for
+// listeners only. Nothing when netlink is refused (no socket, an error reply,
+// a dump cut short), so that the caller can fall back.
+std::optional<ListeningSockets> listeningSocketsFromNetlink();
+
+// The table from /proc/net/tcp and /proc/net/tcp6 under `procRoot`. Slower:
+// the kernel prints every socket in every state. A missing file adds nothing.
+ListeningSockets listeningSocketsFromProcNet(const std::string& procRoot = "/proc");
+
+// Adds the LISTEN (state 0A) entries of one /proc/net/tcp or tcp6 text.
+// A line that does not parse is skipped and costs only itself.
+void addListeningFromProcNetText(std::string_view text, ListeningSockets& sockets);
+
+// Netlink when the kernel answers, /proc/net otherwise.
+ListeningSockets listeningTcpSockets();
+
+}  // namespace halvo

@@ -1,0 +1,39 @@
+// The process table of this machine, read from the /proc file system.
+//
+// Lean on purpose, since a scan walks every descriptor of every process: the
+// directories are read with getdents64, a process's descriptors with one
+// readlinkat each relative to its open fd directory, and nothing is stat'ed.
+// Whatever cannot be read (EACCES, a process that is gone) gives nothing.
+#pragma once
+
+#include <string>
+
+#include "scan/process_table.h"
+
+namespace halvo {
+
+class ProcFsProcessTable final : public ProcessTable {
+  public:
+    // `procRoot` is where the process file system is mounted.
+    explicit ProcFsProcessTable(std::string procRoot = "/proc");
+    ~ProcFsProcessTable() override;
+    ProcFsProcessTable(const ProcFsProcessTable&) = delete;
+    ProcFsProcessTable& operator=(const ProcFsProcessTable&) = delete;
+
+    // From netlink, else from /proc/net (see listening_sockets.h).
+    std::unordered_map<uint64_t, int64_t> listeningTcpSockets() override;
+    // The numeric entries of /proc, in directory order.
+    std::vector<int32_t> processIds() override;
+    // The "socket:[INODE]" links of /proc/PID/fd, in descriptor order.
+    std::optional<std::vector<uint64_t>> socketInodes(int32_t pid) override;
+    // /proc/PID/comm without its trailing newline.
+    std::optional<std::string> processName(int32_t pid) override;
+
+  private:
+    std::string procRoot_;
+    // Kept open so that per-process paths resolve relative to it; only ever
+    // used with *at() calls, never read from, so concurrent scans may share it.
+    int procFd_ = -1;
+};
+
+}  // namespace halvo
