@@ -61,8 +61,9 @@ std::string listenerNamed(const TempDir& dir, const std::string& name) {
 std::string listenerCopy(const TempDir& dir, const std::string& name) {
     auto copy = std::filesystem::path(dir.path()) / "bin" / name;
     std::filesystem::create_directories(copy.parent_path());
+    // An existing copy may be running: reuse it rather than write over it.
     std::filesystem::copy_file(listenerPath(), copy,
-                               std::filesystem::copy_options::overwrite_existing);
+                               std::filesystem::copy_options::skip_existing);
     return copy.string();
 }
 
