@@ -114,6 +114,8 @@ class ProcessStore final : public QObject {
     void setProcesses(std::vector<PortProcess> processes);
     QCoro::Task<> reloadUnless(std::stop_token cancelled);
     QCoro::Task<bool> killRow(PortProcess target);
+    // The engine's kill with the current mode, on the thread pool.
+    QCoro::Task<KillOutcome> killOnPool(int32_t pid, ProcessStartTime startTime);
     void removeProcess(int32_t pid);
     // selectedIndex = min(selectedIndex, last filtered index), after a kill.
     void pullSelectionIntoList();
