@@ -139,12 +139,24 @@ std::vector<PortProcess> ProcessStore::filteredProcesses() const {
     return filterProcesses(processes_, std::string_view(query.constData(), query.size()));
 }
 
+// An empty query shows every row, so the common case needs no filtered copy.
+int64_t ProcessStore::filteredCount() const {
+    if (query_.isEmpty()) {
+        return static_cast<int64_t>(processes_.size());
+    }
+    return static_cast<int64_t>(filteredProcesses().size());
+}
+
 std::optional<PortProcess> ProcessStore::selectedProcess() const {
-    std::vector<PortProcess> filtered = filteredProcesses();
-    if (selectedIndex_ < 0 || static_cast<size_t>(selectedIndex_) >= filtered.size()) {
+    if (selectedIndex_ < 0) {
         return std::nullopt;
     }
-    return std::move(filtered[selectedIndex_]);
+    const auto index = static_cast<size_t>(selectedIndex_);
+    if (query_.isEmpty()) {
+        return index < processes_.size() ? std::optional(processes_[index]) : std::nullopt;
+    }
+    std::vector<PortProcess> filtered = filteredProcesses();
+    return index < filtered.size() ? std::optional(std::move(filtered[index])) : std::nullopt;
 }
 
 void ProcessStore::refresh() {
@@ -185,7 +197,7 @@ void ProcessStore::reset() {
 }
 
 void ProcessStore::clampSelection() {
-    const auto count = static_cast<int64_t>(filteredProcesses().size());
+    const int64_t count = filteredCount();
     if (count == 0) {
         setSelectedIndex(0);
         return;
@@ -194,7 +206,7 @@ void ProcessStore::clampSelection() {
 }
 
 void ProcessStore::moveSelection(int delta) {
-    const auto count = static_cast<int64_t>(filteredProcesses().size());
+    const int64_t count = filteredCount();
     if (count == 0) {
         setSelectedIndex(0);
         return;
@@ -206,7 +218,7 @@ void ProcessStore::moveSelection(int delta) {
 }
 
 void ProcessStore::pullSelectionIntoList() {
-    const auto count = static_cast<int64_t>(filteredProcesses().size());
+    const int64_t count = filteredCount();
     const int64_t last = std::max<int64_t>(count - 1, 0);
     setSelectedIndex(static_cast<int>(std::min<int64_t>(selectedIndex_, last)));
 }

@@ -112,6 +112,7 @@ class ProcessStore final : public QObject {
 
   private:
     void setProcesses(std::vector<PortProcess> processes);
+    int64_t filteredCount() const;
     QCoro::Task<> reloadUnless(std::stop_token cancelled);
     QCoro::Task<bool> killRow(PortProcess target);
     // The engine's kill with the current mode, on the thread pool.
