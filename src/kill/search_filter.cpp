@@ -1,0 +1,326 @@
+#include "kill/search_filter.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "scan/text.h"
+
+namespace halvo {
+namespace {
+
+constexpr int64_t kFirstPort = 1;
+constexpr int64_t kLastPort = 65535;
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// White space and line breaks as Unicode defines them (tab, line feed, NEL,
+// no-break space, the typographic spaces, line and paragraph separators...).
+bool isWhiteSpace(UChar32 c) {
+    if (c < 0x80) {
+        return c == ' ' || (c >= '\t' && c <= '\r');
+    }
+    return u_isUWhiteSpace(c);
+}
+
+bool isSeparator(UChar32 c) {
+    return c == ',' || c == ';' || isWhiteSpace(c);
+}
+
+// The query without surrounding white space, lower-cased and in canonical
+// form, so that it compares with search texts put in the same form.
+std::string normalizeQuery(std::string_view query) {
+    const std::string valid = decodeUtf8Lossy(query);
+    const auto* s = reinterpret_cast<const uint8_t*>(valid.data());
+    const int32_t length = static_cast<int32_t>(valid.size());
+    int32_t begin = 0;
+    while (begin < length) {
+        int32_t next = begin;
+        UChar32 c = 0;
+        U8_NEXT(s, next, length, c);
+        if (!isWhiteSpace(c)) {
+            break;
+        }
+        begin = next;
+    }
+    int32_t end = length;
+    while (end > begin) {
+        int32_t previous = end;
+        UChar32 c = 0;
+        U8_PREV(s, begin, previous, c);
+        if (!isWhiteSpace(c)) {
+            break;
+        }
+        end = previous;
+    }
+    const std::string_view trimmed(valid.data() + begin, static_cast<size_t>(end - begin));
+    return normalizeCanonical(toLower(trimmed));
+}
+
+// Splits at every occurrence of `separator`, keeping empty parts.
+std::vector<std::string_view> splitAll(std::string_view text, std::string_view separator) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t found = text.find(separator, start);
+        if (found == std::string_view::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, found - start));
+        start = found + separator.size();
+    }
+}
+
+std::optional<int64_t> parsePort(std::string_view text) {
+    const std::optional<int64_t> n = parseInt64(text);
+    if (!n || *n < kFirstPort || *n > kLastPort) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+bool addPortRange(const std::vector<std::string_view>& parts, PortSet& ports) {
+    if (parts.size() != 2) {
+        return false;
+    }
+    const std::optional<int64_t> a = parsePort(parts[0]);
+    const std::optional<int64_t> b = parsePort(parts[1]);
+    if (!a || !b) {
+        return false;
+    }
+    const auto low = static_cast<size_t>(std::min(*a, *b));
+    const auto high = static_cast<size_t>(std::max(*a, *b));
+    // Word-wise shifts rather than a bit at a time: 1-65535 stays cheap.
+    PortSet range;
+    range.set();
+    range >>= ports.size() - 1 - (high - low);
+    range <<= low;
+    ports |= range;
+    return true;
+}
+
+bool addPortTerm(std::string_view term, PortSet& ports) {
+    // ".." goes first: "3000..3005" is a range although it has no "-".
+    if (term.find("..") != std::string_view::npos) {
+        return addPortRange(splitAll(term, ".."), ports);
+    }
+    if (term.find('-') != std::string_view::npos) {
+        return addPortRange(splitAll(term, "-"), ports);
+    }
+    const std::optional<int64_t> port = parsePort(term);
+    if (!port) {
+        return false;
+    }
+    ports.set(static_cast<size_t>(*port));
+    return true;
+}
+
+// The pieces between separators; empty pieces dropped.
+std::vector<std::string_view> portTerms(std::string_view query) {
+    std::vector<std::string_view> terms;
+    const auto* s = reinterpret_cast<const uint8_t*>(query.data());
+    const int32_t length = static_cast<int32_t>(query.size());
+    int32_t termStart = 0;
+    int32_t i = 0;
+    while (i < length) {
+        const int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        if (isSeparator(c)) {
+            if (start > termStart) {
+                terms.push_back(query.substr(static_cast<size_t>(termStart),
+                                             static_cast<size_t>(start - termStart)));
+            }
+            termStart = i;
+        }
+    }
+    if (length > termStart) {
+        terms.push_back(query.substr(static_cast<size_t>(termStart)));
+    }
+    return terms;
+}
+
+bool inPortSet(int64_t port, const PortSet& ports) {
+    return port >= kFirstPort && port <= kLastPort && ports.test(static_cast<size_t>(port));
+}
+
+std::vector<PortProcess> rowsOnPorts(const std::vector<PortProcess>& processes,
+                                     const PortSet& ports) {
+    // Sorting pointers and copying once is far cheaper than moving whole rows.
+    std::vector<const PortProcess*> matches;
+    for (const PortProcess& p : processes) {
+        if (inPortSet(p.port, ports)) {
+            matches.push_back(&p);
+        }
+    }
+    std::stable_sort(matches.begin(), matches.end(),
+                     [](const PortProcess* a, const PortProcess* b) {
+                         if (a->port != b->port) {
+                             return a->port < b->port;
+                         }
+                         return a->pid < b->pid;
+                     });
+    std::vector<PortProcess> rows;
+    rows.reserve(matches.size());
+    for (const PortProcess* p : matches) {
+        rows.push_back(*p);
+    }
+    return rows;
+}
+
+void appendNumber(std::string& out, int64_t n) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, n);
+    out.append(digits, end.ptr);
+}
+
+// Lower-cases ASCII letters eight bytes at a time; false, with the text
+// half done, when it holds a byte beyond ASCII.
+bool lowerAsciiInPlace(std::string& text) {
+    constexpr uint64_t kOnes = 0x0101010101010101;
+    constexpr uint64_t kHighBits = 0x80 * kOnes;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & kHighBits) {
+            return false;
+        }
+        // A byte's high bit ends up set when it is at least 'A' and at most 'Z'.
+        const uint64_t atLeastA = word + (0x80 - 'A') * kOnes;
+        const uint64_t aboveZ = word + (0x7F - 'Z') * kOnes;
+        const uint64_t upper = atLeastA & ~aboveZ & kHighBits;
+        word |= upper >> 2;  // 0x20, the case bit
+        std::memcpy(text.data() + i, &word, 8);
+    }
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            return false;
+        }
+        if (c >= 'A' && c <= 'Z') {
+            text[i] = static_cast<char>(c + ('a' - 'A'));
+        }
+    }
+    return true;
+}
+
+// Writes each row's search text into one buffer reused across rows: building
+// it afresh costs several allocations a row, too much for ten thousand rows
+// on every key press. It writes what PortProcess::searchText() returns, and
+// rows with non-ASCII text take that function itself, so Unicode lower-casing
+// stays in one place.
+class SearchTextWriter final {
+  public:
+    // The row's search text in canonical form; valid until the next call.
+    std::string_view canonicalText(const PortProcess& p) {
+        buffer_.clear();
+        appendNumber(buffer_, p.port);
+        buffer_ += ' ';
+        appendNumber(buffer_, p.pid);
+        buffer_ += ' ';
+        buffer_ += p.executableName;
+        buffer_ += ' ';
+        buffer_ += p.executablePath;
+        buffer_ += ' ';
+        if (p.arguments.empty()) {
+            buffer_ += p.executableName;
+        }
+        for (size_t i = 0; i < p.arguments.size(); ++i) {
+            if (i > 0) {
+                buffer_ += ' ';
+            }
+            buffer_ += p.arguments[i];
+        }
+        buffer_ += ' ';
+        if (p.workingDirectory) {
+            buffer_ += *p.workingDirectory;
+        }
+        buffer_ += ' ';
+        if (p.projectHint) {
+            buffer_ += *p.projectHint;
+        }
+        buffer_ += ' ';
+        if (p.frameworkBadge) {
+            buffer_ += rawValue(*p.frameworkBadge);
+        }
+        buffer_ += ' ';
+        if (p.dockerContext) {
+            buffer_ += p.dockerContext->composeService.value_or(
+                p.dockerContext->containerName.value_or("docker"));
+        }
+
+        if (!lowerAsciiInPlace(buffer_)) {
+            buffer_ = normalizeCanonical(p.searchText());
+            ascii_ = false;
+        } else {
+            ascii_ = true;
+        }
+        return buffer_;
+    }
+
+    // Whether the last text was plain ASCII.
+    bool ascii() const { return ascii_; }
+
+  private:
+    std::string buffer_;
+    bool ascii_ = true;
+};
+
+// `query` is normalised; both sides are compared in canonical form.
+std::vector<PortProcess> rowsContaining(const std::vector<PortProcess>& processes,
+                                        std::string_view query) {
+    // A non-ASCII query cannot occur in an ASCII text.
+    const bool asciiQuery = isAscii(query);
+    SearchTextWriter writer;
+    std::vector<PortProcess> rows;
+    for (const PortProcess& p : processes) {
+        const std::string_view text = writer.canonicalText(p);
+        if ((asciiQuery || !writer.ascii()) && text.find(query) != std::string_view::npos) {
+            rows.push_back(p);
+        }
+    }
+    return rows;
+}
+
+}  // namespace
+
+std::optional<PortSet> parsePortQuery(std::string_view query) {
+    const std::vector<std::string_view> terms = portTerms(query);
+    if (terms.empty()) {
+        return std::nullopt;
+    }
+    PortSet ports;
+    for (std::string_view term : terms) {
+        if (!addPortTerm(term, ports)) {
+            return std::nullopt;
+        }
+    }
+    if (ports.none()) {
+        return std::nullopt;
+    }
+    return ports;
+}
+
+std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& processes,
+                                         std::string_view query) {
+    const std::string q = normalizeQuery(query);
+    if (q.empty()) {
+        return processes;
+    }
+    if (const std::optional<PortSet> ports = parsePortQuery(q)) {
+        return rowsOnPorts(processes, *ports);
+    }
+    return rowsContaining(processes, q);
+}
+
+}  // namespace halvo
