@@ -12,7 +12,6 @@
 #include <QObject>
 #include <QString>
 #include <QUuid>
-#include <QVariant>
 
 #include <cstdint>
 #include <memory>
