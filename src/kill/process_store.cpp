@@ -1,0 +1,318 @@
+#include "kill/process_store.h"
+
+#include <QCoro/QCoroFuture>
+#include <QFuture>
+#include <QFutureInterface>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
+#include "kill/kill_batch.h"
+#include "kill/search_filter.h"
+
+namespace halvo {
+namespace {
+
+// The distribution's Qt is not built with ThreadSanitizer, so the locks with
+// which its thread pool and futures hand work over are invisible to it. These
+// two calls tell it about each hand-over; they do nothing in other builds.
+#if defined(__SANITIZE_THREAD__)
+void handOver(const void* sync) {
+    __tsan_release(const_cast<void*>(sync));
+}
+void takeOver(const void* sync) {
+    __tsan_acquire(const_cast<void*>(sync));
+}
+#else
+void handOver(const void*) {}
+void takeOver(const void*) {}
+#endif
+
+// Only its address is used: every job takes over what its starter did before.
+const char kJobsStarted = 0;
+
+// Runs `work` on the Qt thread pool. The awaiting coroutine resumes on its own
+// thread once the work is done. The job holds what it needs itself: it may
+// outlive the store that started it.
+template <class Work>
+QCoro::Task<std::invoke_result_t<Work&>> onThreadPool(Work work) {
+    using Result = std::invoke_result_t<Work&>;
+    struct Job {
+        explicit Job(Work w) : work(std::move(w)) {}
+        Work work;
+        std::optional<Result> result;
+        QFutureInterface<void> done;
+    };
+    auto job = std::make_shared<Job>(std::move(work));
+    job->done.reportStarted();
+    // Named, not a temporary of the co_await: GCC 12 may destroy those twice.
+    QFuture<void> finished = job->done.future();
+    std::function<void()> run = [job] {
+        takeOver(&kJobsStarted);
+        job->result.emplace(job->work());
+        handOver(job.get());
+        job->done.reportFinished();
+    };
+    handOver(&kJobsStarted);
+    QThreadPool::globalInstance()->start(std::move(run));
+    co_await finished;
+    takeOver(job.get());
+    co_return std::move(*job->result);
+}
+
+}  // namespace
+
+ProcessStore::ProcessStore(std::shared_ptr<PortScanning> scanner,
+                           std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent)
+    : QObject(parent), scanner_(std::move(scanner)), killEngine_(std::move(killEngine)) {}
+
+ProcessStore::~ProcessStore() {
+    if (refreshTask_) {
+        refreshTask_->request_stop();
+    }
+    lifetime_.request_stop();
+}
+
+void ProcessStore::setProcesses(std::vector<PortProcess> processes) {
+    if (processes == processes_) {
+        return;
+    }
+    processes_ = std::move(processes);
+    emit processesChanged();
+}
+
+void ProcessStore::setQuery(const QString& query) {
+    if (query != query_) {
+        query_ = query;
+        emit queryChanged();
+    }
+    clampSelection();
+}
+
+void ProcessStore::setSelectedIndex(int index) {
+    if (index == selectedIndex_) {
+        return;
+    }
+    selectedIndex_ = index;
+    emit selectedIndexChanged();
+}
+
+void ProcessStore::setFeedback(std::optional<Feedback> feedback) {
+    if (feedback == feedback_) {
+        return;
+    }
+    feedback_ = std::move(feedback);
+    emit feedbackChanged();
+}
+
+QString ProcessStore::feedbackText() const {
+    return feedback_ ? QString::fromStdString(halvo::feedbackText(*feedback_)) : QString();
+}
+
+void ProcessStore::setKillMode(KillMode mode) {
+    if (mode == killMode_) {
+        return;
+    }
+    killMode_ = mode;
+    emit killModeChanged();
+}
+
+void ProcessStore::setFocusRequestID(const QUuid& id) {
+    if (id == focusRequestID_) {
+        return;
+    }
+    focusRequestID_ = id;
+    emit focusRequestIDChanged();
+}
+
+std::vector<PortProcess> ProcessStore::filteredProcesses() const {
+    const QByteArray query = query_.toUtf8();
+    return filterProcesses(processes_, std::string_view(query.constData(), query.size()));
+}
+
+// An empty query shows every row, so the common case needs no filtered copy.
+int64_t ProcessStore::filteredCount() const {
+    if (query_.isEmpty()) {
+        return static_cast<int64_t>(processes_.size());
+    }
+    return static_cast<int64_t>(filteredProcesses().size());
+}
+
+std::optional<PortProcess> ProcessStore::selectedProcess() const {
+    if (selectedIndex_ < 0) {
+        return std::nullopt;
+    }
+    const auto index = static_cast<size_t>(selectedIndex_);
+    if (query_.isEmpty()) {
+        return index < processes_.size() ? std::optional(processes_[index]) : std::nullopt;
+    }
+    std::vector<PortProcess> filtered = filteredProcesses();
+    return index < filtered.size() ? std::optional(std::move(filtered[index])) : std::nullopt;
+}
+
+void ProcessStore::refresh() {
+    if (refreshTask_) {
+        refreshTask_->request_stop();
+    }
+    refreshTask_.emplace();
+    // The task frees itself when done; the stop source is all we need to keep.
+    reloadUnless(refreshTask_->get_token());
+}
+
+QCoro::Task<> ProcessStore::reload() {
+    return reloadUnless({});
+}
+
+QCoro::Task<> ProcessStore::reloadUnless(std::stop_token cancelled) {
+    const int64_t generation = reloadGeneration_++;
+    QPointer<ProcessStore> self(this);
+    auto scan = onThreadPool([scanner = scanner_] { return scanner->scan(); });
+    std::vector<PortProcess> scanned = co_await scan;
+    if (!self || cancelled.stop_requested() || reloadGeneration_ != generation + 1) {
+        co_return;
+    }
+    setProcesses(std::move(scanned));
+    clampSelection();
+}
+
+void ProcessStore::reset() {
+    if (refreshTask_) {
+        refreshTask_->request_stop();
+        refreshTask_.reset();
+    }
+    ++reloadGeneration_;
+    setQuery(QString());
+    setSelectedIndex(0);
+    setFeedback(std::nullopt);
+    setProcesses({});
+}
+
+void ProcessStore::clampSelection() {
+    const int64_t count = filteredCount();
+    if (count == 0) {
+        setSelectedIndex(0);
+        return;
+    }
+    setSelectedIndex(static_cast<int>(std::min<int64_t>(count - 1, std::max(selectedIndex_, 0))));
+}
+
+void ProcessStore::moveSelection(int delta) {
+    const int64_t count = filteredCount();
+    if (count == 0) {
+        setSelectedIndex(0);
+        return;
+    }
+    // A floored remainder: a step further back than the list is long still
+    // lands inside it.
+    const int64_t moved = (static_cast<int64_t>(selectedIndex_) + delta) % count;
+    setSelectedIndex(static_cast<int>(moved < 0 ? moved + count : moved));
+}
+
+void ProcessStore::pullSelectionIntoList() {
+    const int64_t count = filteredCount();
+    const int64_t last = std::max<int64_t>(count - 1, 0);
+    setSelectedIndex(static_cast<int>(std::min<int64_t>(selectedIndex_, last)));
+}
+
+QCoro::Task<KillOutcome> ProcessStore::killOnPool(int32_t pid, ProcessStartTime startTime) {
+    return onThreadPool(
+        [engine = killEngine_, pid, startTime, mode = killMode_, stop = lifetime_.get_token()] {
+            return engine->kill(pid, startTime, mode, stop);
+        });
+}
+
+void ProcessStore::removeProcess(int32_t pid) {
+    const auto removed =
+        std::erase_if(processes_, [pid](const PortProcess& p) { return p.pid == pid; });
+    if (removed > 0) {
+        emit processesChanged();
+    }
+}
+
+QCoro::Task<bool> ProcessStore::kill(PortProcess row) {
+    const std::string id = row.id();
+    const auto stored = std::find_if(processes_.begin(), processes_.end(),
+                                     [&](const PortProcess& p) { return p.id() == id; });
+    if (stored == processes_.end()) {
+        co_return false;
+    }
+    co_return co_await killRow(*stored);
+}
+
+QCoro::Task<bool> ProcessStore::killSelected() {
+    std::optional<PortProcess> target = selectedProcess();
+    if (!target) {
+        co_return false;
+    }
+    co_return co_await killRow(std::move(*target));
+}
+
+QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
+    QPointer<ProcessStore> self(this);
+    auto killing = killOnPool(target.pid, target.startTime);
+    const KillOutcome outcome = co_await killing;
+    if (!self) {
+        co_return outcome.kind == KillOutcome::Kind::killed;
+    }
+    switch (outcome.kind) {
+        case KillOutcome::Kind::killed:
+            removeProcess(target.pid);
+            setFeedback(singleKillFeedback(target.port, outcome));
+            pullSelectionIntoList();
+            co_return true;
+        case KillOutcome::Kind::stale:
+            // The user sees the current list together with the message.
+            co_await reload();
+            if (self) {
+                setFeedback(singleKillFeedback(target.port, outcome));
+            }
+            co_return false;
+        case KillOutcome::Kind::failed:
+            setFeedback(singleKillFeedback(target.port, outcome));
+            co_return false;
+    }
+    co_return false;
+}
+
+QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::string> ids) {
+    const std::vector<KillGroup> groups = killGroups(processes_, ids);
+    if (groups.empty()) {
+        co_return std::vector<PortProcess>{};
+    }
+    QPointer<ProcessStore> self(this);
+    BatchTally tally;
+    for (const KillGroup& group : groups) {
+        auto killing = killOnPool(group.pid, group.startTime);
+        const KillOutcome outcome = co_await killing;
+        tally.record(group, outcome);
+        if (!self) {
+            // Nobody is left to report to: signal no further process.
+            co_return tally.killedRows();
+        }
+        if (outcome.kind == KillOutcome::Kind::killed) {
+            removeProcess(group.pid);
+        }
+    }
+    if (tally.needsReload()) {
+        co_await reload();
+        if (!self) {
+            co_return tally.killedRows();
+        }
+    }
+    if (std::optional<Feedback> feedback = tally.feedback()) {
+        setFeedback(std::move(*feedback));
+    }
+    pullSelectionIntoList();
+    co_return tally.killedRows();
+}
+
+}  // namespace halvo

@@ -1,0 +1,140 @@
+// The observable model behind the status menu and the kill panel: the scanned
+// ports, the search query, the keyboard selection, the kill mode and the
+// message of the last kill. Scans and kills run on the Qt thread pool; the
+// store itself lives on the main thread and is only touched there, including
+// where its coroutines resume.
+//
+// Every published property has a change signal that fires after the new value
+// is in place, on the main thread, and only when the value really changed.
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "kill/feedback.h"
+#include "kill/kill_engine_protocol.h"
+#include "scan/port_records.h"
+#include "scan/port_scanner.h"
+
+Q_DECLARE_METATYPE(halvo::PortProcess)
+Q_DECLARE_METATYPE(std::vector<halvo::PortProcess>)
+Q_DECLARE_METATYPE(halvo::KillMode)
+
+namespace halvo {
+
+class ProcessStore final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(std::vector<halvo::PortProcess> processes READ processes NOTIFY processesChanged)
+    Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
+    Q_PROPERTY(
+        int selectedIndex READ selectedIndex WRITE setSelectedIndex NOTIFY selectedIndexChanged)
+    // The variant of Feedback cannot be a Qt meta type (its operator< does not
+    // compile), so the property carries the text; feedback() the value.
+    Q_PROPERTY(QString feedbackText READ feedbackText NOTIFY feedbackChanged)
+    Q_PROPERTY(halvo::KillMode killMode READ killMode WRITE setKillMode NOTIFY killModeChanged)
+    Q_PROPERTY(QUuid focusRequestID READ focusRequestID WRITE setFocusRequestID NOTIFY
+                   focusRequestIDChanged)
+
+  public:
+    ProcessStore(std::shared_ptr<PortScanning> scanner,
+                 std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent = nullptr);
+    // Work still in flight finishes on its own and no longer touches the store;
+    // a graceful kill skips the rest of its grace wait.
+    ~ProcessStore() override;
+
+    // The last scan, in the scanner's order, minus the rows of killed processes.
+    const std::vector<PortProcess>& processes() const { return processes_; }
+    // The search text as typed. Setting it keeps the selection inside the new
+    // filtered list.
+    QString query() const { return query_; }
+    void setQuery(const QString& query);
+    // Index into filteredProcesses(), not into processes().
+    int selectedIndex() const { return selectedIndex_; }
+    void setSelectedIndex(int index);
+    // What the last kill came to; nothing means no message.
+    const std::optional<Feedback>& feedback() const { return feedback_; }
+    void setFeedback(std::optional<Feedback> feedback);
+    // The message as shown; empty when there is none.
+    QString feedbackText() const;
+    KillMode killMode() const { return killMode_; }
+    void setKillMode(KillMode mode);
+    // Each new value asks the kill panel to focus its search field; whoever
+    // shows the panel sets a fresh one.
+    QUuid focusRequestID() const { return focusRequestID_; }
+    void setFocusRequestID(const QUuid& id);
+
+    // Derived on every call: re-read them on processesChanged, queryChanged
+    // and (for the selection) selectedIndexChanged.
+    std::vector<PortProcess> filteredProcesses() const;
+    std::optional<PortProcess> selectedProcess() const;
+
+    // Starts a reload in the background, replacing any refresh still running.
+    void refresh();
+    // Scans now and publishes the result unless a later reload or a reset()
+    // happened meanwhile.
+    QCoro::Task<> reload();
+    // Forgets everything shown: cancels the refresh, drops reloads in flight,
+    // clears query, selection, feedback and list.
+    void reset();
+
+    // Arrow keys: +1 down, -1 up, wrapping around the filtered list.
+    void moveSelection(int delta);
+    // Keeps selectedIndex inside the filtered list, on the same index if it can.
+    void clampSelection();
+
+    // Kills the stored row with the id of `row`; false when there is none or
+    // the kill did not succeed.
+    QCoro::Task<bool> kill(PortProcess row);
+    // Kills selectedProcess().
+    QCoro::Task<bool> killSelected();
+    // Kills the rows whose id is in `ids`, process after process, and returns
+    // those killed (in kill order).
+    QCoro::Task<std::vector<PortProcess>> killBatch(std::set<std::string> ids);
+
+  signals:
+    void processesChanged();
+    void queryChanged();
+    void selectedIndexChanged();
+    void feedbackChanged();
+    void killModeChanged();
+    void focusRequestIDChanged();
+
+  private:
+    void setProcesses(std::vector<PortProcess> processes);
+    int64_t filteredCount() const;
+    QCoro::Task<> reloadUnless(std::stop_token cancelled);
+    QCoro::Task<bool> killRow(PortProcess target);
+    // The engine's kill with the current mode, on the thread pool.
+    QCoro::Task<KillOutcome> killOnPool(int32_t pid, ProcessStartTime startTime);
+    void removeProcess(int32_t pid);
+    // selectedIndex = min(selectedIndex, last filtered index), after a kill.
+    void pullSelectionIntoList();
+
+    std::shared_ptr<PortScanning> scanner_;
+    std::shared_ptr<KillEngineProtocol> killEngine_;
+
+    std::vector<PortProcess> processes_;
+    QString query_;
+    int selectedIndex_ = 0;
+    std::optional<Feedback> feedback_;
+    KillMode killMode_ = KillMode::force;
+    QUuid focusRequestID_ = QUuid::createUuid();
+
+    // Stops the refresh started last; nothing when none was started or it was reset.
+    std::optional<std::stop_source> refreshTask_;
+    int64_t reloadGeneration_ = 0;
+    // Stopped when the store goes, to cut graceful kills short.
+    std::stop_source lifetime_;
+};
+
+}  // namespace halvo

@@ -1,0 +1,120 @@
+// A scanner and a kill engine whose calls block on the thread pool until the
+// test hands each call its answer, so a test decides the order in which the
+// store's awaits come back.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "kill/kill_engine_protocol.h"
+#include "scan/port_records.h"
+#include "scan/port_scanner.h"
+
+namespace halvo::testing {
+
+// Numbered calls, each waiting for its own answer. The answer can come before
+// the call. A call nobody answers gives `unanswered` after a while, so that a
+// failing test cannot leave the thread pool stuck.
+template <class Answer, class Call>
+class ScriptedCalls {
+  public:
+    explicit ScriptedCalls(Answer unanswered) : unanswered_(std::move(unanswered)) {}
+
+    Answer take(Call call) {
+        std::unique_lock lock(mutex_);
+        const size_t index = calls_.size();
+        calls_.push_back(std::move(call));
+        changed_.notify_all();
+        const bool answered = changed_.wait_for(
+            lock, kPatience, [&] { return answers_.contains(index) || everyAnswer_.has_value(); });
+        Answer answer = !answered                  ? unanswered_
+                        : answers_.contains(index) ? answers_.at(index)
+                                                   : *everyAnswer_;
+        ++returned_;
+        changed_.notify_all();
+        return answer;
+    }
+
+    // Answers call `index` (counted from 0), now or when it comes.
+    void answer(size_t index, Answer answer) {
+        std::lock_guard lock(mutex_);
+        answers_[index] = std::move(answer);
+        changed_.notify_all();
+    }
+    // Answers every call not answered one by one, now and later.
+    void answerEvery(Answer answer) {
+        std::lock_guard lock(mutex_);
+        everyAnswer_ = std::move(answer);
+        changed_.notify_all();
+    }
+
+    // Blocks until `count` calls have started; false when they did not come.
+    bool waitForCalls(size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return calls_.size() >= count; });
+    }
+    // Blocks until `count` calls have returned their answer.
+    bool waitForReturns(size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return returned_ >= count; });
+    }
+
+    std::vector<Call> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    size_t callCount() const {
+        std::lock_guard lock(mutex_);
+        return calls_.size();
+    }
+
+  private:
+    static constexpr std::chrono::seconds kPatience{10};
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Call> calls_;
+    std::map<size_t, Answer> answers_;
+    std::optional<Answer> everyAnswer_;
+    size_t returned_ = 0;
+    Answer unanswered_;
+};
+
+struct ScanCall {
+    std::thread::id thread;
+};
+
+class ScriptedScanner final : public PortScanning {
+  public:
+    std::vector<PortProcess> scan() override { return scans.take({std::this_thread::get_id()}); }
+    std::vector<LsofRow> discoverRows() override { return {}; }
+    std::vector<PortProcess> processes(const std::vector<LsofRow>&) override { return {}; }
+
+    ScriptedCalls<std::vector<PortProcess>, ScanCall> scans{{}};
+};
+
+struct KillCall {
+    int32_t pid = 0;
+    ProcessStartTime startTime;
+    KillMode mode = KillMode::force;
+    std::stop_token stop;
+    std::thread::id thread;
+};
+
+class ScriptedKillEngine final : public KillEngineProtocol {
+  public:
+    KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
+                     std::stop_token stop) override {
+        return kills.take({pid, startTime, mode, stop, std::this_thread::get_id()});
+    }
+
+    ScriptedCalls<KillOutcome, KillCall> kills{KillOutcome::failed("test gave no answer")};
+};
+
+}  // namespace halvo::testing

@@ -1,0 +1,101 @@
+// The settings-backed defaults store, always over temporary files: the user's
+// real settings are never read or written.
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <string>
+
+#include "kill/settings_defaults_store.h"
+
+using halvo::SettingsDefaultsStore;
+
+class SettingsDefaultsStoreTest : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir home_;
+
+    QString iniFile(const QString& name) const { return home_.filePath(name + ".ini"); }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(home_.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home_.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home_.path());
+    }
+
+    void valuesSurviveARestart_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::newRow("kill mode") << QByteArray("safe");
+        QTest::newRow("empty") << QByteArray("");
+        QTest::newRow("json") << QByteArray(R"([{"port":3000,"pidName":"node PID 4242",)"
+                                            R"("killedAt":767000000.25}])");
+        QTest::newRow("ini syntax") << QByteArray("@ByteArray(x)\n[group]\nkey=\"a, b\";#\\");
+        QTest::newRow("unicode") << QByteArray("caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x9a\x80");
+        QTest::newRow("nul inside") << QByteArray("a\0b", 3);
+        QTest::newRow("not utf-8") << QByteArray("\xff\xfe\x80 end");
+    }
+    void valuesSurviveARestart() {
+        QFETCH(QByteArray, value);
+        const QString file = iniFile(QTest::currentDataTag());
+        const std::string bytes = value.toStdString();
+        {
+            SettingsDefaultsStore store(file);
+            store.setValue("tavlabs.halvo.recentKills", bytes);
+            QCOMPARE(store.value("tavlabs.halvo.recentKills"), bytes);
+        }
+        SettingsDefaultsStore reopened(file);
+        QCOMPARE(reopened.value("tavlabs.halvo.recentKills"), bytes);
+        QCOMPARE(reopened.value("tavlabs.halvo.killMode"), std::nullopt);
+    }
+
+    void keysAreKeptAsGiven() {
+        const QString file = iniFile("keys");
+        {
+            SettingsDefaultsStore store(file);
+            store.setValue("tavlabs.halvo.killMode", "safe");
+            store.setValue("tavlabs.halvo.firstRunCompleted", "true");
+            store.setValue("tavlabs.halvo.killMode", "force");
+        }
+        // Another reader of the same file sees the same keys and plain text.
+        QSettings raw(file, QSettings::IniFormat);
+        QCOMPARE(raw.allKeys().size(), 2);
+        QCOMPARE(raw.value("tavlabs.halvo.killMode").toString(), QString("force"));
+        QCOMPARE(raw.value("tavlabs.halvo.firstRunCompleted").toString(), QString("true"));
+    }
+
+    void valuesWrittenByHandReadAsText() {
+        const QString file = iniFile("by-hand");
+        QFile ini(file);
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[General]\ntavlabs.halvo.killMode=safe\ntavlabs.halvo.firstRunCompleted=1\n");
+        ini.close();
+
+        SettingsDefaultsStore store(file);
+        QCOMPARE(store.value("tavlabs.halvo.killMode"), std::string("safe"));
+        QCOMPARE(store.value("tavlabs.halvo.firstRunCompleted"), std::string("1"));
+        QCOMPARE(store.value("tavlabs.halvo.recentKills"), std::nullopt);
+    }
+
+    void theApplicationsSettingsAreTavlabsHalvo() {
+        {
+            SettingsDefaultsStore store;
+            store.setValue("tavlabs.halvo.killMode", "safe");
+            store.sync();
+        }
+        const QString expected = QDir(home_.path()).filePath("tavlabs/halvo.conf");
+        QVERIFY2(QFile::exists(expected), qPrintable(expected));
+        QSettings raw(expected, QSettings::IniFormat);
+        QCOMPARE(raw.value("tavlabs.halvo.killMode").toString(), QString("safe"));
+        SettingsDefaultsStore reopened;
+        QCOMPARE(reopened.value("tavlabs.halvo.killMode"), std::string("safe"));
+    }
+};
+
+QTEST_GUILESS_MAIN(SettingsDefaultsStoreTest)
+#include "settings_defaults_store_test.moc"
