@@ -8,22 +8,6 @@
 
 namespace halvo {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-UniqueFd::~UniqueFd() {
-    if (fd_ >= 0) {
-        close(fd_);
-    }
-}
-
 PidfdOpening PidfdSignals::openPidfd(int32_t pid) {
     // Called through syscall(2) so that an older C library is no obstacle.
     long fd = syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0U);

@@ -4,27 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <utility>
+#include "scan/unique_fd.h"
 
 namespace halvo {
-
-// A file descriptor owned by its holder and closed when the holder goes.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd();
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
 
 // A pidfd, or the error number that kept it from being opened.
 struct PidfdOpening {

@@ -16,6 +16,8 @@
 
 extern char** environ;
 
+#include "scan/unique_fd.h"
+
 namespace halvo {
 namespace {
 
@@ -24,38 +26,9 @@ using Clock = std::chrono::steady_clock;
 // Without pidfd, the child's exit is noticed by looking at it this often.
 constexpr std::chrono::milliseconds kExitCheckInterval{5};
 
-// Closes a descriptor when it goes out of scope.
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = other.release();
-        }
-        return *this;
-    }
-
-    int get() const { return fd_; }
-    bool open() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
 struct Pipe {
-    Fd read;
-    Fd write;
+    UniqueFd read;
+    UniqueFd write;
 };
 
 // Both ends close-on-exec: runCommand runs on several threads at once, and a
@@ -66,8 +39,8 @@ bool openPipe(Pipe& pipe) {
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return false;
     }
-    pipe.read = Fd(fds[0]);
-    pipe.write = Fd(fds[1]);
+    pipe.read = UniqueFd(fds[0]);
+    pipe.write = UniqueFd(fds[1]);
     return true;
 }
 
@@ -129,16 +102,16 @@ std::optional<pid_t> spawn(const std::string& executable, const std::vector<std:
 
 // A descriptor that becomes readable when the child exits, without reaping it.
 // Absent where the kernel has no pidfd.
-Fd openExitNotifier(pid_t pid) {
+UniqueFd openExitNotifier(pid_t pid) {
 #ifdef SYS_pidfd_open
     long fd = syscall(SYS_pidfd_open, pid, 0);
     if (fd >= 0) {
-        return Fd(static_cast<int>(fd));
+        return UniqueFd(static_cast<int>(fd));
     }
 #else
     (void)pid;
 #endif
-    return Fd();
+    return UniqueFd();
 }
 
 // Whether the child has exited; it stays a zombie until reaped, so its PID and
@@ -217,11 +190,11 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
         return {};
     }
     const pid_t pid = *started;
-    Fd exitNotifier = openExitNotifier(pid);
+    UniqueFd exitNotifier = openExitNotifier(pid);
 
     std::string output;
     bool exited = false;
-    while (out.read.open() || err.read.open() || !exited) {
+    while (out.read.valid() || err.read.valid() || !exited) {
         if (Clock::now() >= deadline) {
             // Group first, while the unreaped child still pins its ID.
             ::kill(-pid, SIGKILL);
@@ -231,8 +204,8 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
         }
         std::array<pollfd, 3> fds{};
         nfds_t count = 0;
-        auto watch = [&](const Fd& fd) {
-            if (fd.open()) {
+        auto watch = [&](const UniqueFd& fd) {
+            if (fd.valid()) {
                 fds[count++] = pollfd{fd.get(), POLLIN, 0};
             }
         };
@@ -241,7 +214,7 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
         if (!exited) {
             watch(exitNotifier);
         }
-        const bool checkExitByClock = !exited && !exitNotifier.open();
+        const bool checkExitByClock = !exited && !exitNotifier.valid();
         int ready = poll(fds.data(), count, pollTimeout(deadline, checkExitByClock));
         if (ready < 0 && errno != EINTR) {
             // Should not happen with valid descriptors; the bound still applies.

@@ -13,24 +13,10 @@
 
 #include <cstring>
 
+#include "scan/unique_fd.h"
+
 namespace halvo {
 namespace {
-
-class ScopedFd {
-  public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // The kernel never sends a dump batch larger than 32 KiB, whatever the
 // receiver offers; a bigger buffer would only cost memory.
@@ -131,7 +117,7 @@ bool dumpFamily(int fd, uint8_t family, uint32_t sequence, char* buffer,
 
 std::string readWholeFile(const std::string& path) {
     std::string text;
-    ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return text;
     }
@@ -237,7 +223,7 @@ void addLine(std::string_view line, ListeningSockets& sockets) {
 }  // namespace
 
 std::optional<ListeningSockets> listeningSocketsFromNetlink() {
-    ScopedFd fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    UniqueFd fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (fd.get() < 0) {
         return std::nullopt;
     }

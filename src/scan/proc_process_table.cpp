@@ -11,25 +11,10 @@
 #include <string_view>
 
 #include "scan/listening_sockets.h"
+#include "scan/unique_fd.h"
 
 namespace halvo {
 namespace {
-
-class ScopedFd {
-  public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Large enough for all of /proc on a busy machine in one or two calls.
 constexpr size_t kDirentBufferSize = 32768;
@@ -121,7 +106,7 @@ std::vector<int32_t> ProcFsProcessTable::processIds() {
     }
     // A descriptor of its own: the directory offset of a shared one would be
     // moved by concurrent scans.
-    ScopedFd dir(openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) {
         return pids;
     }
@@ -139,7 +124,7 @@ std::optional<std::vector<uint64_t>> ProcFsProcessTable::socketInodes(int32_t pi
     if (procFd_ < 0 || pid <= 0) {
         return std::nullopt;
     }
-    ScopedFd dir(openat(procFd_, ProcPath(pid, "fd").text, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(openat(procFd_, ProcPath(pid, "fd").text, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) {
         return std::nullopt;
     }
@@ -164,7 +149,7 @@ std::optional<std::string> ProcFsProcessTable::processName(int32_t pid) {
     if (procFd_ < 0 || pid <= 0) {
         return std::nullopt;
     }
-    ScopedFd file(openat(procFd_, ProcPath(pid, "comm").text, O_RDONLY | O_CLOEXEC));
+    UniqueFd file(openat(procFd_, ProcPath(pid, "comm").text, O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) {
         return std::nullopt;
     }
