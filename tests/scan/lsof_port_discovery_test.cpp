@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,59 +13,42 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using testing::ListenerOptions;
-using testing::ListenerProcess;
 using testing::TempDir;
-using ::testing::UnorderedElementsAreArray;
+using Rows = std::vector<LsofRow>;
 
-TEST(LsofParseTest, OneRowPerNameLineInOutputOrder) {
-    EXPECT_THAT(parseRows("p501\ncnode\nf23\nPTCP\nn*:3000\n"),
-                ElementsAre(LsofRow{501, "node", 3000}));
-    // IPv4 and IPv6 on one port are two equal rows; merging is not the parser's job.
-    EXPECT_THAT(parseRows("p777\ncpython3\nf5\nn127.0.0.1:8000\nf6\nn[::1]:8000\n"),
-                ElementsAre(LsofRow{777, "python3", 8000}, LsofRow{777, "python3", 8000}));
-    EXPECT_THAT(
-        parseRows("p1\ncruby\nn*:3000\np2\ncnode\nn*:5173\nn*:24678"),
-        ElementsAre(LsofRow{1, "ruby", 3000}, LsofRow{2, "node", 5173}, LsofRow{2, "node", 24678}));
-    EXPECT_THAT(parseRows(""), IsEmpty());
-    EXPECT_THAT(parseRows("\n\n"), IsEmpty());
-}
-
-TEST(LsofParseTest, CommandNameCarriesOverAndMayBeEmpty) {
-    // A block without its own "c" line reuses the previous command name.
-    EXPECT_THAT(parseRows("p1\ncnode\nn*:3000\np2\nn*:4000\n"),
-                ElementsAre(LsofRow{1, "node", 3000}, LsofRow{2, "node", 4000}));
-    EXPECT_THAT(parseRows("p1\nc\nn*:3000\n"), ElementsAre(LsofRow{1, "", 3000}));
-    EXPECT_THAT(parseRows("p1\ncmy server\nn*:3000\n"), ElementsAre(LsofRow{1, "my server", 3000}));
-}
-
-TEST(LsofParseTest, MalformedLinesCostOnlyThemselves) {
-    // An unparsable "p" line skips the name lines up to the next valid one.
-    EXPECT_THAT(parseRows("p1\ncnode\nn*:1\np12a\nn*:2\nn*:3\np4\nn*:4\n"),
-                ElementsAre(LsofRow{1, "node", 1}, LsofRow{4, "node", 4}));
-    for (const char* badPid : {"p", "p-", "p 5", "p2147483648", "p5 "}) {
-        const std::string text = std::string("p1\ncnode\n") + badPid + "\nn*:2\np3\nn*:3\n";
-        EXPECT_THAT(parseRows(text), ElementsAre(LsofRow{3, "node", 3})) << badPid;
+TEST(LsofParseTest, OneRowPerNameLineAndMalformedLinesCostOnlyThemselves) {
+    const std::vector<std::pair<std::string, Rows>> cases = {
+        // IPv4 and IPv6 on one port are two equal rows; merging is not the parser's job.
+        {"p777\ncpython3\nf5\nn127.0.0.1:8000\nf6\nn[::1]:8000\n",
+         {{777, "python3", 8000}, {777, "python3", 8000}}},
+        {"p1\ncruby\nn*:3000\np2\ncnode\nn*:5173\nn*:24678",
+         {{1, "ruby", 3000}, {2, "node", 5173}, {2, "node", 24678}}},
+        {"\n\n", {}},
+        // A block without its own "c" line reuses the previous command name.
+        {"p1\ncmy server\nn*:3000\np2\nn*:4000\np3\nc\nn*:5000\n",
+         {{1, "my server", 3000}, {2, "my server", 4000}, {3, "", 5000}}},
+        // An unparsable "p" line skips the name lines up to the next valid one.
+        {"p1\ncnode\nn*:1\np12a\nn*:2\np\nn*:3\np-\nn*:4\n"
+         "p 5\nn*:5\np2147483648\nn*:6\np5 \nn*:7\np8\nn*:8\n",
+         {{1, "node", 1}, {8, "node", 8}}},
+        {"p+7\ncx\nn*:1\n", {{7, "x", 1}}},  // judging the PID is for later stages
+        // Name lines before any process or any command name.
+        {"n*:1\np5\nn*:2\ncnode\nn*:3\n", {{5, "node", 3}}},
+        // Names without a port, and tags the parser does not use.
+        {"p5\ncnode\nnlocalhost\nn*:\nn*:http\nf7\nPTCP\ni123\nk1\nn*:9\n", {{5, "node", 9}}},
+        {"p5\ncnode\nn*:80\r\nn*:81\n\x01garbage\nn*:82", {{5, "node", 81}, {5, "node", 82}}},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(parseRows(text), expected);
     }
-    // A signed PID parses; judging it is for later stages.
-    EXPECT_THAT(parseRows("p+7\ncx\nn*:1\n"), ElementsAre(LsofRow{7, "x", 1}));
-    // Name lines before any process or any command name.
-    EXPECT_THAT(parseRows("n*:1\np5\nn*:2\ncnode\nn*:3\n"), ElementsAre(LsofRow{5, "node", 3}));
-    // Names without a port, and tags the parser does not use.
-    EXPECT_THAT(parseRows("p5\ncnode\nnlocalhost\nn*:\nn*:http\nf7\nPTCP\ni123\nk1\nn*:9\n"),
-                ElementsAre(LsofRow{5, "node", 9}));
-    // Carriage returns and other junk stay inside their own line.
-    EXPECT_THAT(parseRows("p5\ncnode\nn*:80\r\nn*:81\n\x01garbage\nn*:82"),
-                ElementsAre(LsofRow{5, "node", 81}, LsofRow{5, "node", 82}));
 }
 
 TEST(LsofParseTest, PortIsTheNumberAfterTheLastColonOfTheAddress) {
-    EXPECT_EQ(portFromName("*:3000"), 3000);
-    EXPECT_EQ(portFromName("[::1]:5432"), 5432);
-    EXPECT_EQ(portFromName("[fe80::1%eth0]:22"), 22);
-    EXPECT_EQ(portFromName("127.0.0.1:8000 (LISTEN)"), 8000);
-    EXPECT_EQ(portFromName("  127.0.0.1:8000  "), 8000);
-    EXPECT_EQ(portFromName("*:+80"), 80);
+    for (const char* name : {"*:8000", "[::1]:8000", "[fe80::1%eth0]:8000",
+                             "127.0.0.1:8000 (LISTEN)", "  127.0.0.1:8000  ", "*:+8000"}) {
+        EXPECT_EQ(portFromName(name), 8000) << name;
+    }
     // No range check beyond a 64-bit integer.
     EXPECT_EQ(portFromName("*:-1"), -1);
     EXPECT_EQ(portFromName("*:99999999999"), 99999999999);
@@ -88,66 +70,49 @@ TEST(LsofFindExecutableTest, FirstAbsoluteExecutableFileWins) {
     EXPECT_EQ(findExecutable({}), std::nullopt);
 }
 
-// A stand-in lsof that answers only the expected invocation.
-std::string fakeLsof(const TempDir& dir, const std::string& output, int status) {
-    return dir.writeFile("lsof",
-                         "#!/bin/sh\n"
-                         "[ \"$*\" = '-nP -iTCP -sTCP:LISTEN -F cnPi' ] || exit 9\n"
-                         "printf '" +
-                             output + "'\nexit " + std::to_string(status) + "\n",
-                         0755);
-}
-
 TEST(LsofPortDiscoveryTest, RowsNeedOutputAndStatusZero) {
     TempDir dir;
-    const std::string missing = dir.path() + "/missing";
-    EXPECT_THAT(LsofPortDiscovery({fakeLsof(dir, "p42\\ncnode\\nn*:3000\\n", 0)}).rows(),
-                ElementsAre(LsofRow{42, "node", 3000}));
+    // A stand-in lsof that answers only the expected invocation.
+    const auto fakeLsof = [&](const std::string& output, int status) {
+        return dir.writeFile("lsof",
+                             "#!/bin/sh\n[ \"$*\" = '-nP -iTCP -sTCP:LISTEN -F cnPi' ] || exit 9\n"
+                             "printf '" +
+                                 output + "'\nexit " + std::to_string(status) + "\n",
+                             0755);
+    };
+    EXPECT_THAT(LsofPortDiscovery({fakeLsof("p42\\ncn\\377ode\\nn*:3000\\n", 0)}).rows(),
+                ElementsAre(LsofRow{42, "n\xEF\xBF\xBDode", 3000}));
     // The first candidate that exists is the one that runs.
-    EXPECT_THAT(LsofPortDiscovery({missing, fakeLsof(dir, "p42\\ncnode\\nn*:3001\\n", 0)}).rows(),
-                ElementsAre(LsofRow{42, "node", 3001}));
+    EXPECT_THAT(
+        LsofPortDiscovery({dir.path() + "/missing", fakeLsof("p42\\ncnode\\nn*:3001\\n", 0)})
+            .rows(),
+        ElementsAre(LsofRow{42, "node", 3001}));
     // Output with a failure status is not trusted; status 1 is also "nothing matched".
-    EXPECT_THAT(LsofPortDiscovery({fakeLsof(dir, "p42\\ncnode\\nn*:3000\\n", 1)}).rows(),
-                IsEmpty());
+    EXPECT_THAT(LsofPortDiscovery({fakeLsof("p42\\ncnode\\nn*:3000\\n", 1)}).rows(), IsEmpty());
     EXPECT_THAT(LsofPortDiscovery({"/nonexistent/lsof"}).rows(), IsEmpty());
     EXPECT_THAT(LsofPortDiscovery(std::vector<std::string>{}).rows(), IsEmpty());
 }
 
-TEST(LsofPortDiscoveryTest, InvalidUtf8InACommandNameBecomesReplacementCharacters) {
-    TempDir dir;
-    EXPECT_THAT(LsofPortDiscovery({fakeLsof(dir, "p42\\ncno\\377de\\nn*:3000\\n", 0)}).rows(),
-                ElementsAre(LsofRow{42,
-                                    "no\xEF\xBF\xBD"
-                                    "de",
-                                    3000}));
-}
-
 TEST(LsofPortDiscoveryTest, RealLsofReportsExactlyTheListeningSockets) {
-    auto lsof = findExecutable(kLsofPaths);
-    if (!lsof) {
+    if (!findExecutable(kLsofPaths)) {
         GTEST_SKIP() << "lsof is not installed";
     }
     TempDir dir;
-    ListenerOptions options;
+    testing::ListenerOptions options;
     options.executable = testing::listenerNamed(dir, "node");
     options.listenerArgs = {"--v4",          "1",     "--v6only", "1", "--dual", "1",
                             "--established", "--udp", "--unix"};
-    auto listener = ListenerProcess::start(options);
+    auto listener = testing::ListenerProcess::start(options);
     ASSERT_EQ(listener->ports().size(), 3u);
 
-    std::vector<LsofRow> expected;
-    for (int64_t port : listener->ports()) {
-        expected.push_back(LsofRow{listener->pid(), "node", port});
-    }
-    expected.push_back(expected.back());  // the dual-stack port: IPv4 and IPv6
-
-    std::vector<LsofRow> ours;
-    for (const auto& row : LsofPortDiscovery().rows()) {
-        if (row.pid == listener->pid()) {
-            ours.push_back(row);
-        }
-    }
-    EXPECT_THAT(ours, UnorderedElementsAreArray(expected));
+    const pid_t pid = listener->pid();
+    const std::vector<int64_t>& ports = listener->ports();
+    Rows rows = LsofPortDiscovery().rows();
+    std::erase_if(rows, [&](const LsofRow& row) { return row.pid != pid; });
+    // The dual-stack port twice: IPv4 and IPv6.
+    EXPECT_THAT(rows, ::testing::UnorderedElementsAre(
+                          LsofRow{pid, "node", ports[0]}, LsofRow{pid, "node", ports[1]},
+                          LsofRow{pid, "node", ports[2]}, LsofRow{pid, "node", ports[2]}));
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,122 +15,88 @@ namespace halvo {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
+using Pids = std::vector<int32_t>;
+using Rows = std::vector<LsofRow>;
 
-// A process table written out by hand, which also notes whose names were read.
-// Scans of many processes call it from several threads; the notes are locked.
+// A process table written out by hand, which also notes which processes were
+// listed and named. Scans of many processes call it from several threads.
 class FakeProcessTable final : public ProcessTable {
   public:
     std::unordered_map<uint64_t, int64_t> listening;
-    std::vector<int32_t> pids;
+    Pids pids;
     std::map<int32_t, std::vector<uint64_t>> inodes;  // absent: cannot be listed
     std::map<int32_t, std::string> names;             // absent: cannot be read
-    std::vector<int32_t> namesRead;
-    std::vector<int32_t> inodesListed;
+    Pids inodesListed;
+    Pids namesRead;
 
     std::unordered_map<uint64_t, int64_t> listeningTcpSockets() override { return listening; }
-    std::vector<int32_t> processIds() override { return pids; }
+    Pids processIds() override { return pids; }
     std::optional<std::vector<uint64_t>> socketInodes(int32_t pid) override {
-        std::lock_guard lock(mutex_);
-        inodesListed.push_back(pid);
-        auto found = inodes.find(pid);
-        if (found == inodes.end()) {
-            return std::nullopt;
-        }
-        return found->second;
+        return lookup(inodes, inodesListed, pid);
     }
     std::optional<std::string> processName(int32_t pid) override {
-        std::lock_guard lock(mutex_);
-        namesRead.push_back(pid);
-        auto found = names.find(pid);
-        if (found == names.end()) {
-            return std::nullopt;
-        }
-        return found->second;
+        return lookup(names, namesRead, pid);
     }
 
   private:
+    template <typename T>
+    std::optional<T> lookup(const std::map<int32_t, T>& values, Pids& log, int32_t pid) {
+        std::lock_guard lock(mutex_);
+        log.push_back(pid);
+        auto found = values.find(pid);
+        return found == values.end() ? std::nullopt : std::optional<T>(found->second);
+    }
     std::mutex mutex_;
 };
 
-std::vector<LsofRow> rowsOf(const std::shared_ptr<FakeProcessTable>& table) {
-    return NativePortDiscovery(table).rows();
-}
-
-TEST(NativePortDiscoveryTest, RowsFollowTableOrderThenDescriptorOrder) {
+TEST(NativePortDiscoveryTest, FiltersOrdersAndNamesRows) {
     auto table = std::make_shared<FakeProcessTable>();
-    table->listening = {{101, 5173}, {102, 3000}, {103, 3000}, {201, 8080}};
-    table->pids = {70, 40};
-    table->inodes = {{70, {103, 999, 101, 102}}, {40, {201}}};
-    table->names = {{70, "node"}, {40, "ruby"}};
+    table->listening = {{101, 5173}, {102, 3000}, {103, 3000}, {201, 8080},
+                        {301, 0},    {401, 4000}, {501, 4001}, {601, 4002}};
+    table->pids = {70, 0, -1, 40, 10, 13, 5, 4711, 4712, 9};
+    // 70 holds a dual-stack pair (102, 103); 10 holds no listener; 13 only a
+    // port-0 one; 5 cannot be listed; 0 and -1 are no processes.
+    table->inodes = {{70, {103, 999, 101, 102}},
+                     {0, {201}},
+                     {-1, {201}},
+                     {40, {201}},
+                     {10, {55, 56}},
+                     {13, {301}},
+                     {4711, {401}},
+                     {4712, {501}},
+                     {9, {601}}};
+    table->names = {{70, "node"}, {0, "kernel"}, {-1, "bogus"}, {40, "ruby"},       {10, "chrome"},
+                    {13, "zero"}, {5, "locked"}, {4712, ""},    {9, "n\xFFode\xC3"}};
 
-    // The dual-stack pair (102, 103) gives two equal rows; the scanner merges them.
-    EXPECT_THAT(rowsOf(table), ElementsAre(LsofRow{70, "node", 3000}, LsofRow{70, "node", 5173},
-                                           LsofRow{70, "node", 3000}, LsofRow{40, "ruby", 8080}));
-}
+    // Table order, then descriptor order; an unreadable or empty name becomes the PID.
+    EXPECT_EQ(NativePortDiscovery(table).rows(), (Rows{{70, "node", 3000},
+                                                       {70, "node", 5173},
+                                                       {70, "node", 3000},
+                                                       {40, "ruby", 8080},
+                                                       {4711, "4711", 4000},
+                                                       {4712, "4712", 4001},
+                                                       {9, "n\xEF\xBF\xBDode\xEF\xBF\xBD", 4002}}));
+    EXPECT_THAT(table->inodesListed, UnorderedElementsAreArray({70, 40, 10, 13, 5, 4711, 4712, 9}));
+    EXPECT_THAT(table->namesRead, UnorderedElementsAreArray({70, 40, 4711, 4712, 9}));
 
-TEST(NativePortDiscoveryTest, NamesAreReadOncePerProcessAndOnlyForListeners) {
-    auto table = std::make_shared<FakeProcessTable>();
-    table->listening = {{1, 3000}, {2, 3001}, {3, 0}};
-    table->pids = {10, 11, 12, 13};
-    table->inodes = {{10, {1, 2}}, {11, {}}, {12, {55, 56}}, {13, {3}}};
-    table->names = {{10, "node"}, {11, "bash"}, {12, "chrome"}, {13, "zero"}};
-
-    EXPECT_THAT(rowsOf(table), ElementsAre(LsofRow{10, "node", 3000}, LsofRow{10, "node", 3001}));
-    // Process 13 holds only a port-0 listener, which is no listener worth naming.
-    EXPECT_THAT(table->namesRead, ElementsAre(10));
-}
-
-TEST(NativePortDiscoveryTest, NonPositiveAndUnlistableProcessesGiveNothing) {
-    auto table = std::make_shared<FakeProcessTable>();
-    table->listening = {{1, 3000}, {2, 4000}};
-    table->pids = {0, -1, 5, 6};
-    table->inodes = {{0, {1}}, {-1, {1}}, {6, {2}}};  // 5 cannot be listed
-    table->names = {{0, "kernel"}, {-1, "bogus"}, {5, "locked"}, {6, "vite"}};
-
-    EXPECT_THAT(rowsOf(table), ElementsAre(LsofRow{6, "vite", 4000}));
-    EXPECT_THAT(table->inodesListed, ::testing::UnorderedElementsAre(5, 6));
-}
-
-TEST(NativePortDiscoveryTest, UnreadableOrEmptyNameBecomesTheDecimalPid) {
-    auto table = std::make_shared<FakeProcessTable>();
-    table->listening = {{1, 3000}, {2, 4000}};
-    table->pids = {4711, 4712};
-    table->inodes = {{4711, {1}}, {4712, {2}}};
-    table->names = {{4712, ""}};
-
-    EXPECT_THAT(rowsOf(table),
-                ElementsAre(LsofRow{4711, "4711", 3000}, LsofRow{4712, "4712", 4000}));
-}
-
-TEST(NativePortDiscoveryTest, InvalidUtf8InANameIsReplaced) {
-    auto table = std::make_shared<FakeProcessTable>();
-    table->listening = {{1, 3000}};
-    table->pids = {9};
-    table->inodes = {{9, {1}}};
-    table->names = {{9, "n\xFFode\xC3"}};
-
-    EXPECT_THAT(rowsOf(table), ElementsAre(LsofRow{9, "n\xEF\xBF\xBDode\xEF\xBF\xBD", 3000}));
-}
-
-TEST(NativePortDiscoveryTest, NoListenersMeansNoWalkOverProcesses) {
-    auto table = std::make_shared<FakeProcessTable>();
-    table->pids = {1, 2};
-    table->inodes = {{1, {10}}, {2, {20}}};
-
-    EXPECT_THAT(rowsOf(table), IsEmpty());
-    EXPECT_THAT(table->inodesListed, IsEmpty());
+    // No listeners: no walk over the processes.
+    table->listening.clear();
+    table->inodesListed.clear();
+    EXPECT_EQ(NativePortDiscovery(table).rows(), Rows{});
+    EXPECT_EQ(table->inodesListed, Pids{});
 }
 
 // Enough processes that the walk is shared among threads: the rows still come
 // in table order, and every listener's name is read exactly once.
 TEST(NativePortDiscoveryTest, ManyProcessesKeepTableOrder) {
     auto table = std::make_shared<FakeProcessTable>();
-    std::vector<LsofRow> expected;
-    std::vector<int32_t> listenerPids;
+    Rows expected;
+    Pids listenerPids;
     for (int32_t pid = 5000; pid > 0; pid -= 3) {  // descending: table order is not PID order
+        const std::string name = "p" + std::to_string(pid);
         table->pids.push_back(pid);
-        table->names[pid] = "p" + std::to_string(pid);
+        table->names[pid] = name;
         if (pid % 7 == 0) {
             continue;  // cannot be listed
         }
@@ -141,94 +105,60 @@ TEST(NativePortDiscoveryTest, ManyProcessesKeepTableOrder) {
         if (pid % 5 == 0) {
             table->listening[inode] = pid;
             table->listening[inode + 2] = pid + 1;
-            expected.push_back(LsofRow{pid, "p" + std::to_string(pid), pid});
-            expected.push_back(LsofRow{pid, "p" + std::to_string(pid), pid + 1});
+            expected.insert(expected.end(), {{pid, name, pid}, {pid, name, pid + 1}});
             listenerPids.push_back(pid);
         }
     }
-
-    EXPECT_EQ(rowsOf(table), expected);
-    EXPECT_THAT(table->namesRead, ::testing::UnorderedElementsAreArray(listenerPids));
+    EXPECT_EQ(NativePortDiscovery(table).rows(), expected);
+    EXPECT_THAT(table->namesRead, UnorderedElementsAreArray(listenerPids));
 }
 
 // A hand-made /proc: the table reads links, not what they point to, so
 // ordinary symlinks stand in for descriptors.
-class FakeProcTree {
-  public:
-    void addProcess(const std::string& pid, const std::vector<std::string>& links,
-                    std::optional<std::string> comm) {
-        const std::string fd = dir_.makeDir(pid + "/fd");
-        for (size_t i = 0; i < links.size(); ++i) {
-            std::filesystem::create_symlink(links[i], fd + "/" + std::to_string(i));
-        }
-        if (comm) {
-            dir_.writeFile(pid + "/comm", *comm);
-        }
+void addProcess(const testing::TempDir& proc, const std::string& pid,
+                const std::vector<std::string>& links, std::optional<std::string> comm) {
+    const std::string fd = proc.makeDir(pid + "/fd");
+    for (size_t i = 0; i < links.size(); ++i) {
+        std::filesystem::create_symlink(links[i], fd + "/" + std::to_string(i));
     }
-    void addEntry(const std::string& name) { dir_.makeDir(name); }
-    const std::string& root() const { return dir_.path(); }
-
-  private:
-    testing::TempDir dir_;
-};
+    if (comm) {
+        proc.writeFile(pid + "/comm", *comm);
+    }
+}
 
 TEST(ProcFsProcessTableTest, ReadsNumericEntriesSocketLinksAndNames) {
-    FakeProcTree tree;
-    tree.addProcess("42", {"/dev/null", "socket:[777]", "pipe:[5]", "socket:[12]"}, "node\n");
-    tree.addProcess("7", {"socket:[]", "socket:[9x]", "socket:[18446744073709551615]"},
-                    std::nullopt);
-    tree.addEntry("self");
-    tree.addEntry("sys");
-    tree.addEntry("12abc");
-    tree.addEntry("99999999999");  // beyond a PID's range
+    testing::TempDir proc;
+    addProcess(proc, "42", {"/dev/null", "socket:[777]", "pipe:[5]", "socket:[12]"}, "node\n");
+    addProcess(proc, "7", {"socket:[]", "socket:[9x]", "socket:[18446744073709551615]"}, {});
+    // More descriptors than one directory read returns.
+    std::vector<std::string> links(3000, "/dev/null");
+    std::vector<uint64_t> inodes;
+    for (size_t i = 0; i < links.size(); i += 100) {
+        links[i] = "socket:[" + std::to_string(i + 1) + "]";
+        inodes.push_back(i + 1);
+    }
+    addProcess(proc, "9", links, "busy\n");
+    for (const char* other : {"self", "sys", "12abc", "99999999999"}) {
+        proc.makeDir(other);
+    }
 
-    ProcFsProcessTable table(tree.root());
-    std::vector<int32_t> pids = table.processIds();
+    ProcFsProcessTable table(proc.path());
+    Pids pids = table.processIds();
     std::sort(pids.begin(), pids.end());
-    EXPECT_THAT(pids, ElementsAre(7, 42));
-
+    EXPECT_THAT(pids, ElementsAre(7, 9, 42));
     // An ordinary folder lists in no particular order; /proc lists fds ascending.
     EXPECT_THAT(table.socketInodes(42).value_or(std::vector<uint64_t>{}),
                 ::testing::UnorderedElementsAre(777, 12));
     EXPECT_EQ(table.socketInodes(7), (std::vector<uint64_t>{18446744073709551615ULL}));
+    EXPECT_THAT(table.socketInodes(9).value_or(std::vector<uint64_t>{}),
+                UnorderedElementsAreArray(inodes));
     EXPECT_EQ(table.socketInodes(43), std::nullopt);
-
     EXPECT_EQ(table.processName(42), "node");
     EXPECT_EQ(table.processName(7), std::nullopt);
-}
 
-TEST(ProcFsProcessTableTest, ListsDescriptorsBeyondOneDirectoryRead) {
-    FakeProcTree tree;
-    std::vector<std::string> links(3000, "/dev/null");
-    std::vector<uint64_t> expected;
-    for (size_t i = 0; i < links.size(); i += 100) {
-        links[i] = "socket:[" + std::to_string(i + 1) + "]";
-        expected.push_back(i + 1);
-    }
-    tree.addProcess("9", links, "busy\n");
-
-    ProcFsProcessTable table(tree.root());
-    EXPECT_THAT(table.socketInodes(9).value_or(std::vector<uint64_t>{}),
-                ::testing::UnorderedElementsAreArray(expected));
-}
-
-TEST(ProcFsProcessTableTest, AMissingRootGivesNothing) {
-    ProcFsProcessTable table("/nonexistent-halvo-proc");
-    EXPECT_THAT(table.processIds(), IsEmpty());
-    EXPECT_EQ(table.socketInodes(1), std::nullopt);
-    EXPECT_EQ(table.processName(1), std::nullopt);
-}
-
-std::vector<int64_t> portsOfPid(const std::vector<LsofRow>& rows, pid_t pid,
-                                const std::string& expectedName) {
-    std::vector<int64_t> ports;
-    for (const LsofRow& row : rows) {
-        if (row.pid == pid) {
-            EXPECT_EQ(row.name, expectedName);
-            ports.push_back(row.port);
-        }
-    }
-    return ports;
+    ProcFsProcessTable missing("/nonexistent-halvo-proc");
+    EXPECT_THAT(missing.processIds(), ::testing::IsEmpty());
+    EXPECT_EQ(missing.socketInodes(1), std::nullopt);
 }
 
 // The machine has listeners of its own: only the listener's rows are looked at.
@@ -242,26 +172,15 @@ TEST(NativePortDiscoveryRealTest, FindsExactlyTheListeningSocketsOfARealProcess)
     const std::vector<int64_t>& ports = listener->ports();
     ASSERT_EQ(ports.size(), 3u);
 
-    std::vector<LsofRow> rows = NativePortDiscovery().rows();
+    const pid_t pid = listener->pid();
+    Rows rows = NativePortDiscovery().rows();
+    std::erase_if(rows, [&](const LsofRow& row) { return row.pid != pid; });
     // Opened in this order, so in descriptor order: v4, v6-only, dual v4, dual v6.
     // The established pair, the UDP and the Unix socket give nothing.
-    EXPECT_THAT(portsOfPid(rows, listener->pid(), "node"),
-                ElementsAre(ports[0], ports[1], ports[2], ports[2]));
-}
-
-TEST(NativePortDiscoveryRealTest, AProcessThatIsGoneGivesNothing) {
-    testing::TempDir dir;
-    testing::ListenerOptions options;
-    options.executable = testing::listenerNamed(dir, "vite");
-    options.listenerArgs = {"--v4", "2"};
-    auto listener = testing::ListenerProcess::start(options);
-    const pid_t pid = listener->pid();
-    ASSERT_THAT(portsOfPid(NativePortDiscovery().rows(), pid, "vite"), ::testing::SizeIs(2));
-    ASSERT_TRUE(listener->stop());
-
-    ProcFsProcessTable table;
-    EXPECT_EQ(table.socketInodes(pid), std::nullopt);
-    EXPECT_EQ(table.processName(pid), std::nullopt);
+    EXPECT_EQ(rows, (Rows{{pid, "node", ports[0]},
+                          {pid, "node", ports[1]},
+                          {pid, "node", ports[2]},
+                          {pid, "node", ports[2]}}));
 }
 
 }  // namespace
