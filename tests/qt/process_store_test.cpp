@@ -25,6 +25,8 @@ using halvo::testing::ScriptedKillEngine;
 using halvo::testing::ScriptedScanner;
 namespace feedback = halvo::feedback;
 
+Q_DECLARE_METATYPE(halvo::KillOutcome)
+
 namespace {
 
 using Rows = std::vector<PortProcess>;
@@ -41,29 +43,14 @@ PortProcess row(int32_t pid, int64_t port, const std::string& name = "node",
     return p;
 }
 
-std::vector<int32_t> pidsOf(const std::vector<halvo::testing::KillCall>& calls) {
-    std::vector<int32_t> pids;
-    for (const auto& call : calls) {
-        pids.push_back(call.pid);
-    }
-    return pids;
-}
-
-QString textOf(const std::optional<Feedback>& value) {
-    return value ? QString::fromStdString(halvo::feedbackText(*value)) : QStringLiteral("<none>");
-}
-
-// Every change signal of a store, in order, and whether any came from
-// another thread than the store's.
+// Every change signal of a store, in order, and how many came off its thread.
 class SignalLog {
   public:
     explicit SignalLog(ProcessStore& store) {
         const auto watch = [&](auto signal, const char* name) {
             QObject::connect(&store, signal, &context_, [this, &store, name] {
                 names.append(QString::fromLatin1(name));
-                if (QThread::currentThread() != store.thread()) {
-                    ++offThread;
-                }
+                offThread += QThread::currentThread() != store.thread() ? 1 : 0;
             });
         };
         watch(&ProcessStore::processesChanged, "processes");
@@ -86,6 +73,9 @@ struct Harness {
     std::shared_ptr<ScriptedKillEngine> engine = std::make_shared<ScriptedKillEngine>();
     std::unique_ptr<ProcessStore> store = std::make_unique<ProcessStore>(scanner, engine);
 
+    Harness() = default;
+    explicit Harness(const Rows& rows) { load(rows); }
+
     // Publishes `rows` through a real reload.
     void load(const Rows& rows) {
         scanner->scans.answer(scanner->scans.callCount(), rows);
@@ -103,10 +93,6 @@ void settle() {
 
 namespace halvo {
 // Readable failures of QCOMPARE.
-char* toString(const PortProcess& p) {
-    return QTest::toString(QString::fromStdString(p.id() + " " + p.executableName + " started " +
-                                                  std::to_string(p.startTime.seconds)));
-}
 char* toString(const std::vector<PortProcess>& rows) {
     QStringList ids;
     for (const PortProcess& p : rows) {
@@ -126,109 +112,70 @@ class ProcessStoreTest : public QObject {
             std::max(8, QThreadPool::globalInstance()->maxThreadCount()));
     }
 
-    void onlyTheNewestReloadPublishes() {
-        Harness h;
-        // Scans are numbered as they reach the scanner: let each arrive in turn.
-        auto first = h.store->reload();
-        QVERIFY(h.scanner->scans.waitForCalls(1));
-        auto second = h.store->reload();
-        QVERIFY(h.scanner->scans.waitForCalls(2));
-
-        h.scanner->scans.answer(0, {row(1, 3000)});
-        QCoro::waitFor(first);
-        QVERIFY(h.store->processes().empty());
-
-        h.scanner->scans.answer(1, {row(2, 5173)});
-        QCoro::waitFor(second);
-        QCOMPARE(h.store->processes(), Rows{row(2, 5173)});
+    void onlyTheNewestScanPublishes_data() {
+        QTest::addColumn<bool>("viaReload");
+        QTest::addColumn<bool>("firstReturnsFirst");
+        QTest::newRow("two refreshes, first scan returns first") << false << true;
+        QTest::newRow("two refreshes, first scan returns last") << false << false;
+        QTest::newRow("two reloads, first scan returns first") << true << true;
     }
-
-    void twoRefreshesPublishOnlyTheSecondScan_data() {
-        QTest::addColumn<bool>("firstScanReturnsFirst");
-        QTest::newRow("first scan returns first") << true;
-        QTest::newRow("first scan returns last") << false;
-    }
-    void twoRefreshesPublishOnlyTheSecondScan() {
-        QFETCH(bool, firstScanReturnsFirst);
+    void onlyTheNewestScanPublishes() {
+        QFETCH(bool, viaReload);
+        QFETCH(bool, firstReturnsFirst);
         Harness h;
         QSignalSpy published(h.store.get(), &ProcessStore::processesChanged);
-        h.store->refresh();
-        QVERIFY(h.scanner->scans.waitForCalls(1));
-        h.store->refresh();
-        QVERIFY(h.scanner->scans.waitForCalls(2));
-
-        const Rows firstScan{row(1, 3000)};
-        const Rows secondScan{row(2, 5173), row(3, 8080)};
-        if (firstScanReturnsFirst) {
-            h.scanner->scans.answer(0, firstScan);
-            QVERIFY(h.scanner->scans.waitForReturns(1));
-            settle();
-            QVERIFY(h.store->processes().empty());
-            h.scanner->scans.answer(1, secondScan);
-            QTRY_COMPARE(h.store->processes(), secondScan);
-        } else {
-            h.scanner->scans.answer(1, secondScan);
-            QTRY_COMPARE(h.store->processes(), secondScan);
-            h.scanner->scans.answer(0, firstScan);
-            QVERIFY(h.scanner->scans.waitForReturns(2));
-            settle();
+        std::vector<QCoro::Task<>> reloads;
+        for (size_t started = 1; started <= 2; ++started) {
+            viaReload ? reloads.push_back(h.store->reload()) : h.store->refresh();
+            QVERIFY(h.scanner->scans.waitForCalls(started));  // scans numbered in call order
         }
-        QCOMPARE(h.store->processes(), secondScan);
+        const Rows scans[] = {{row(1, 3000)}, {row(2, 5173), row(3, 8080)}};
+        for (size_t returned = 0; returned < 2; ++returned) {
+            const size_t index = firstReturnsFirst ? returned : 1 - returned;
+            h.scanner->scans.answer(index, scans[index]);
+            QVERIFY(h.scanner->scans.waitForReturns(returned + 1));
+            settle();
+            QTRY_COMPARE(h.store->processes(), index == 1 || returned == 1 ? scans[1] : Rows{});
+        }
         QCOMPARE(published.count(), 1);
     }
 
-    void resetDuringReloadLeavesTheListEmpty() {
-        Harness h;
-        h.load({row(1, 3000), row(2, 5173)});
+    void reloadKeepsWhatResetForgets() {
+        Harness h({row(1, 3000), row(2, 5173), row(3, 8080, "vite")});
         h.store->setQuery("node");
         h.store->setSelectedIndex(1);
         h.store->setFeedback(feedback::Success{3000});
+        h.store->setKillMode(KillMode::safe);
+        h.load({row(1, 3000), row(2, 5173), row(4, 9000)});
+        QCOMPARE(h.store->query(), QString("node"));
+        QCOMPARE(h.store->selectedIndex(), 1);
+        QCOMPARE(h.store->feedback(), Feedback(feedback::Success{3000}));
 
+        // A reset while reloads are in flight: none of them may publish.
         h.store->refresh();
         auto awaited = h.store->reload();
-        QVERIFY(h.scanner->scans.waitForCalls(3));
+        QVERIFY(h.scanner->scans.waitForCalls(4));
         h.store->reset();
         QVERIFY(h.store->processes().empty());
         QCOMPARE(h.store->query(), QString());
         QCOMPARE(h.store->selectedIndex(), 0);
         QCOMPARE(h.store->feedback(), std::nullopt);
+        QCOMPARE(h.store->killMode(), KillMode::safe);
 
         QSignalSpy published(h.store.get(), &ProcessStore::processesChanged);
         h.scanner->scans.answerEvery({row(1, 3000)});
         QCoro::waitFor(awaited);
-        QVERIFY(h.scanner->scans.waitForReturns(3));
+        QVERIFY(h.scanner->scans.waitForReturns(4));
         settle();
         QVERIFY(h.store->processes().empty());
         QCOMPARE(published.count(), 0);
-
-        // The next opening scans afresh and starts on the first row.
+        // The next opening scans afresh.
         h.store->refresh();
         QTRY_COMPARE(h.store->processes(), Rows{row(1, 3000)});
-        QCOMPARE(h.store->selectedIndex(), 0);
-    }
-
-    void reloadLeavesFeedbackQueryAndModeAlone() {
-        Harness h;
-        h.load({row(1, 3000), row(2, 5173), row(3, 8080, "vite")});
-        h.store->setQuery("node");
-        h.store->setSelectedIndex(1);
-        h.store->setFeedback(feedback::Failure{"No process on :4000"});
-        h.store->setKillMode(KillMode::safe);
-
-        // The selected index stays where it is as long as it still exists.
-        h.load({row(1, 3000), row(2, 5173), row(4, 9000)});
-        QCOMPARE(h.store->query(), QString("node"));
-        QCOMPARE(h.store->selectedIndex(), 1);
-        QCOMPARE(textOf(h.store->feedback()), QString("No process on :4000"));
-        QCOMPARE(h.store->killMode(), KillMode::safe);
-
-        h.load({row(1, 3000)});
-        QCOMPARE(h.store->selectedIndex(), 0);
     }
 
     void destroyedStoreIsLeftAlone() {
-        Harness h;
-        h.load({row(1, 3000), row(2, 5173)});
+        Harness h({row(1, 3000), row(2, 5173)});
         h.store->refresh();
         auto killing = h.store->kill(row(1, 3000));
         QVERIFY(h.engine->kills.waitForCalls(1));
@@ -245,76 +192,80 @@ class ProcessStoreTest : public QObject {
         settle();
     }
 
-    void selectionWrapsAroundTheFilteredRows() {
-        Harness h;
-        h.load({row(1, 3001), row(2, 3002), row(3, 3003), row(4, 3004), row(5, 3005)});
-
-        h.store->moveSelection(-1);
-        QCOMPARE(h.store->selectedIndex(), 4);
-        QCOMPARE(h.store->selectedProcess(), row(5, 3005));
-        h.store->moveSelection(+1);
-        QCOMPARE(h.store->selectedIndex(), 0);
-        h.store->moveSelection(+2);
-        QCOMPARE(h.store->selectedIndex(), 2);
-        // Steps longer than the list still land inside it.
-        h.store->moveSelection(-7);
-        QCOMPARE(h.store->selectedIndex(), 0);
-        h.store->moveSelection(-12);
-        QCOMPARE(h.store->selectedIndex(), 3);
-
-        h.store->setQuery("matches nothing");
-        QCOMPARE(h.store->selectedIndex(), 0);
-        QCOMPARE(h.store->selectedProcess(), std::nullopt);
-        h.store->setSelectedIndex(3);
-        h.store->moveSelection(1);
-        QCOMPARE(h.store->selectedIndex(), 0);
+    void selectionWrapsAndClamps_data() {
+        // Over ten rows, every third one "vite": set `start`, then the query,
+        // then move by `delta` (not at all when 0).
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<int>("delta");
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<int>("port");  // of the selected row; 0 for none
+        QTest::newRow("up from the first row") << 0 << "" << -1 << 9 << 4009;
+        QTest::newRow("down from the last row") << 9 << "" << +1 << 0 << 4000;
+        QTest::newRow("step back past the list") << 0 << "" << -12 << 8 << 4008;
+        QTest::newRow("wrap inside the filtered rows") << 2 << "vite" << +1 << 0 << 4002;
+        QTest::newRow("10 rows shrink to 3") << 7 << "vite" << 0 << 2 << 4008;
+        QTest::newRow("clamp a negative index") << -4 << "vite" << 0 << 0 << 4002;
+        QTest::newRow("clamp past the end") << 99 << "vite" << 0 << 2 << 4008;
+        QTest::newRow("no rows") << 3 << "matches nothing" << +1 << 0 << 0;
     }
-
-    void clampKeepsTheSelectionInsideTheFilteredRows() {
+    void selectionWrapsAndClamps() {
+        QFETCH(int, start);
+        QFETCH(QString, query);
+        QFETCH(int, delta);
+        QFETCH(int, selected);
+        QFETCH(int, port);
         Harness h;
         Rows rows;
         for (int i = 0; i < 10; ++i) {
             rows.push_back(row(100 + i, 4000 + i, i % 3 == 2 ? "vite" : "node"));
         }
         h.load(rows);
-
-        // Ten rows shrink to three: index 7 moves to 2, not back to the first row.
-        h.store->setSelectedIndex(7);
-        h.store->setQuery("vite");
-        QCOMPARE(h.store->filteredProcesses().size(), size_t{3});
-        QCOMPARE(h.store->selectedIndex(), 2);
-        QCOMPARE(h.store->selectedProcess(), row(108, 4008, "vite"));
-        h.store->setQuery("  VITE ");
-        QCOMPARE(h.store->selectedIndex(), 2);
-        h.store->setQuery("");
-        QCOMPARE(h.store->selectedIndex(), 2);
-
-        h.store->setSelectedIndex(9);
-        h.store->setQuery("node");
-        QCOMPARE(h.store->filteredProcesses().size(), size_t{7});
-        QCOMPARE(h.store->selectedIndex(), 6);
-
-        h.store->setSelectedIndex(-4);
-        QCOMPARE(h.store->selectedProcess(), std::nullopt);
-        h.store->clampSelection();
-        QCOMPARE(h.store->selectedIndex(), 0);
-        h.store->setSelectedIndex(99);
-        QCOMPARE(h.store->selectedProcess(), std::nullopt);
-        h.store->clampSelection();
-        QCOMPARE(h.store->selectedIndex(), 6);
+        h.store->setSelectedIndex(start);
+        QCOMPARE(h.store->selectedProcess().has_value(), start >= 0 && start < 10);
+        h.store->setQuery(query);
+        if (delta != 0) {
+            h.store->moveSelection(delta);
+        }
+        QCOMPARE(h.store->selectedIndex(), selected);
+        const auto chosen = h.store->selectedProcess();
+        QCOMPARE(chosen ? chosen->port : 0, int64_t{port});
     }
 
-    void killRemovesEveryRowOfTheProcess() {
-        Harness h;
-        h.load({row(812, 3000), row(812, 3001), row(900, 5432, "postgres")});
+    void singleKillOutcome_data() {
+        QTest::addColumn<KillOutcome>("outcome");
+        QTest::addColumn<Rows>("rows");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("killed: every row of the process goes")
+            << KillOutcome::killed() << Rows{row(900, 5432, "postgres")} << "Killed :3000" << 0;
+        QTest::newRow("refused: the list stays")
+            << KillOutcome::failed("Operation not permitted")
+            << Rows{row(812, 3000), row(812, 3001), row(900, 5432, "postgres")}
+            << "Operation not permitted" << 2;
+        QTest::newRow("stale: reloads before the message")
+            << KillOutcome::stale()
+            << Rows{row(812, 3000, "node", 2000), row(900, 5432, "postgres")}
+            << QString::fromUtf8("Process on :3000 changed since last scan — list refreshed") << 1;
+    }
+    void singleKillOutcome() {
+        QFETCH(KillOutcome, outcome);
+        QFETCH(Rows, rows);
+        QFETCH(QString, message);
+        QFETCH(int, selected);
+        Harness h({row(812, 3000), row(812, 3001), row(900, 5432, "postgres")});
         h.store->setKillMode(KillMode::safe);
         h.store->setSelectedIndex(2);
+        h.engine->kills.answer(0, outcome);
+        h.scanner->scans.answer(1, rows);  // taken only by a reload after a stale kill
+        Rows listWhenTold;
+        QObject::connect(h.store.get(), &ProcessStore::feedbackChanged, h.store.get(),
+                         [&] { listWhenTold = h.store->processes(); });
 
         // The caller's copy is stale; the stored row's start time is what counts.
         PortProcess copy = row(812, 3000, "node", 1);
         copy.executablePath = "/elsewhere/node";
-        h.engine->kills.answer(0, KillOutcome::killed());
-        QVERIFY(QCoro::waitFor(h.store->kill(copy)));
+        QCOMPARE(QCoro::waitFor(h.store->kill(copy)), outcome == KillOutcome::killed());
 
         const auto calls = h.engine->kills.calls();
         QCOMPARE(calls.size(), size_t{1});
@@ -322,85 +273,34 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(calls[0].startTime, row(812, 3000).startTime);
         QCOMPARE(calls[0].mode, KillMode::safe);
         QVERIFY(calls[0].thread != std::this_thread::get_id());
-        QCOMPARE(h.store->processes(), Rows{row(900, 5432, "postgres")});
-        QCOMPARE(textOf(h.store->feedback()), QString("Killed :3000"));
-        QCOMPARE(h.store->selectedIndex(), 0);
-    }
-
-    void killOfARowNotInTheListDoesNothing() {
-        Harness h;
-        QVERIFY(!QCoro::waitFor(h.store->kill(row(1, 3000))));
-        QVERIFY(!QCoro::waitFor(h.store->killSelected()));
-
-        h.load({row(1, 3000)});
-        h.store->setFeedback(feedback::Failure{"earlier"});
-        QSignalSpy changed(h.store.get(), &ProcessStore::feedbackChanged);
-        QVERIFY(!QCoro::waitFor(h.store->kill(row(1, 3001))));
-        QVERIFY(!QCoro::waitFor(h.store->kill(row(2, 3000))));
-        h.store->setQuery("nothing like it");
-        QVERIFY(!QCoro::waitFor(h.store->killSelected()));
-
-        QCOMPARE(h.engine->kills.callCount(), size_t{0});
-        QCOMPARE(h.store->processes(), Rows{row(1, 3000)});
-        QCOMPARE(changed.count(), 0);
-    }
-
-    void staleKillReloadsBeforeTheMessage() {
-        Harness h;
-        h.load({row(812, 3000), row(900, 5432)});
-        const Rows restarted{row(812, 3000, "node", 2000), row(900, 5432)};
-        h.engine->kills.answer(0, KillOutcome::stale());
-        h.scanner->scans.answer(1, restarted);
-
-        Rows listWhenTold;
-        QObject::connect(h.store.get(), &ProcessStore::feedbackChanged, h.store.get(),
-                         [&] { listWhenTold = h.store->processes(); });
-        QVERIFY(!QCoro::waitFor(h.store->kill(row(812, 3000))));
-
-        QCOMPARE(listWhenTold, restarted);
-        QCOMPARE(h.scanner->scans.callCount(), size_t{2});
-        QCOMPARE(textOf(h.store->feedback()),
-                 QString::fromUtf8("Process on :3000 changed since last scan — list refreshed"));
-    }
-
-    void refusedKillKeepsTheList() {
-        Harness h;
-        const Rows rows{row(1, 22, "sshd-dev"), row(2, 3000)};
-        h.load(rows);
-        h.store->setSelectedIndex(0);
-        h.engine->kills.answer(0, KillOutcome::failed("Operation not permitted"));
-        QVERIFY(!QCoro::waitFor(h.store->killSelected()));
-
-        QCOMPARE(h.engine->kills.calls().at(0).pid, 1);
         QCOMPARE(h.store->processes(), rows);
-        QCOMPARE(h.store->feedback(), Feedback(feedback::Failure{"Operation not permitted"}));
-        QCOMPARE(h.scanner->scans.callCount(), size_t{1});
+        QCOMPARE(listWhenTold, rows);
+        QCOMPARE(h.scanner->scans.callCount(), outcome == KillOutcome::stale() ? 2u : 1u);
+        QCOMPARE(h.store->feedbackText(), message);
+        QCOMPARE(h.store->selectedIndex(), selected);
     }
 
     void queryChangingWhileAKillIsAwaited() {
-        Harness h;
-        h.load({row(100, 3000), row(101, 3001, "vite"), row(102, 3002), row(103, 3003, "vite"),
-                row(104, 3004), row(105, 3005, "vite")});
+        Harness h({row(100, 3000), row(101, 3001, "vite"), row(102, 3002), row(103, 3003, "vite"),
+                   row(104, 3004), row(105, 3005, "vite")});
         h.store->setSelectedIndex(5);
         auto killing = h.store->killSelected();
         QVERIFY(h.engine->kills.waitForCalls(1));
 
-        // The user types while the kill is under way.
         h.store->setQuery("vite");
         QCOMPARE(h.store->selectedIndex(), 2);
         h.engine->kills.answer(0, KillOutcome::killed());
         QVERIFY(QCoro::waitFor(killing));
 
         QCOMPARE(h.engine->kills.calls().at(0).pid, 105);
-        QCOMPARE(textOf(h.store->feedback()), QString("Killed :3005"));
+        QCOMPARE(h.store->feedbackText(), QString("Killed :3005"));
         QCOMPARE(h.store->filteredProcesses(),
                  (Rows{row(101, 3001, "vite"), row(103, 3003, "vite")}));
         QCOMPARE(h.store->selectedIndex(), 1);
     }
 
     void batchKillsProcessesOneAfterAnother() {
-        Harness h;
-        h.load({row(812, 3000), row(900, 5432, "postgres"), row(812, 3001), row(950, 8080)});
+        Harness h({row(812, 3000), row(900, 5432, "postgres"), row(812, 3001), row(950, 8080)});
         h.store->setSelectedIndex(3);
         auto killing = h.store->killBatch({"812-3000", "812-3001", "900-5432", "1-1"});
 
@@ -415,115 +315,91 @@ class ProcessStoreTest : public QObject {
 
         const Rows killed = QCoro::waitFor(killing);
         QCOMPARE(killed, (Rows{row(812, 3000), row(812, 3001), row(900, 5432, "postgres")}));
-        QCOMPARE(pidsOf(h.engine->kills.calls()), (std::vector<int32_t>{812, 900}));
+        QCOMPARE(h.engine->kills.calls().at(0).pid, 812);
+        QCOMPARE(h.engine->kills.calls().at(1).pid, 900);
         QCOMPARE(h.store->processes(), Rows{row(950, 8080)});
-        QCOMPARE(textOf(h.store->feedback()), QString("Killed 3 ports"));
+        QCOMPARE(h.store->feedbackText(), QString("Killed 3 ports"));
         QCOMPARE(h.store->selectedIndex(), 0);
         QCOMPARE(h.scanner->scans.callCount(), size_t{1});
     }
 
-    void batchWithARefusedProcess() {
-        Harness h;
-        h.load({row(1, 3000), row(2, 5432, "postgres")});
-        h.engine->kills.answer(0, KillOutcome::killed());
-        h.engine->kills.answer(1, KillOutcome::failed("Operation not permitted"));
-        const Rows killed = QCoro::waitFor(h.store->killBatch({"1-3000", "2-5432"}));
-
-        QCOMPARE(killed, Rows{row(1, 3000)});
-        QCOMPARE(h.store->processes(), Rows{row(2, 5432, "postgres")});
-        QCOMPARE(textOf(h.store->feedback()),
-                 QString("Killed 1, failed 1: Operation not permitted"));
+    void batchFeedbackTellsTheLastFailure_data() {
+        // The outcomes of processes 1 (two rows), 2 and 3, in kill order.
+        QTest::addColumn<QList<KillOutcome>>("outcomes");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("killedRows");
+        const KillOutcome killed = KillOutcome::killed();
+        const KillOutcome stale = KillOutcome::stale();
+        const KillOutcome refused = KillOutcome::failed("Operation not permitted");
+        QTest::newRow("one refused")
+            << QList{killed, refused, killed} << "Killed 3, failed 1: Operation not permitted" << 3;
+        QTest::newRow("all changed")
+            << QList{stale, stale, stale} << "process changed since last scan" << 0;
+        QTest::newRow("changed, then refused")
+            << QList{stale, stale, refused} << "Operation not permitted" << 0;
+        QTest::newRow("refused, then changed")
+            << QList{refused, refused, stale} << "process changed since last scan" << 0;
+        QTest::newRow("killed among failures")
+            << QList{killed, stale, refused} << "Killed 2, failed 2: Operation not permitted" << 2;
     }
-
-    void batchOfChangedProcessesReloadsOnce() {
-        Harness h;
-        h.load({row(1, 3000), row(1, 3001), row(2, 5432)});
-        h.engine->kills.answerEvery(KillOutcome::stale());
+    void batchFeedbackTellsTheLastFailure() {
+        QFETCH(QList<KillOutcome>, outcomes);
+        QFETCH(QString, message);
+        QFETCH(int, killedRows);
+        Harness h({row(1, 3000), row(1, 3001), row(2, 5432), row(3, 8080)});
+        for (qsizetype i = 0; i < outcomes.size(); ++i) {
+            h.engine->kills.answer(i, outcomes[i]);
+        }
         const Rows rescanned{row(1, 3000, "node", 5000)};
         h.scanner->scans.answer(1, rescanned);
-        const Rows killed = QCoro::waitFor(h.store->killBatch({"1-3000", "1-3001", "2-5432"}));
 
-        QVERIFY(killed.empty());
-        QCOMPARE(h.engine->kills.callCount(), size_t{2});
-        QCOMPARE(h.scanner->scans.callCount(), size_t{2});
-        QCOMPARE(h.store->processes(), rescanned);
-        QCOMPARE(h.store->feedback(),
-                 Feedback(feedback::Failure{"process changed since last scan"}));
+        const auto all =
+            QCoro::waitFor(h.store->killBatch({"1-3000", "1-3001", "2-5432", "3-8080"}));
+        QCOMPARE(all.size(), size_t(killedRows));
+        QCOMPARE(h.engine->kills.callCount(), size_t{3});
+        // One reload, however many processes changed.
+        const bool reloads = outcomes.contains(KillOutcome::stale());
+        QCOMPARE(h.scanner->scans.callCount(), reloads ? 2u : 1u);
+        QCOMPARE(h.store->processes(), reloads ? rescanned : Rows{row(2, 5432)});
+        QCOMPARE(h.store->feedbackText(), message);
     }
 
-    void batchTellsTheLastFailure_data() {
-        QTest::addColumn<bool>("staleFirst");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("stale, then refused") << true << "Operation not permitted";
-        QTest::newRow("refused, then stale") << false << "process changed since last scan";
-    }
-    void batchTellsTheLastFailure() {
-        QFETCH(bool, staleFirst);
-        QFETCH(QString, message);
-        Harness h;
-        h.load({row(1, 3000), row(2, 5432), row(3, 8080)});
-        const KillOutcome refused = KillOutcome::failed("Operation not permitted");
-        h.engine->kills.answer(0, staleFirst ? KillOutcome::stale() : refused);
-        h.engine->kills.answer(1, staleFirst ? refused : KillOutcome::stale());
-        h.scanner->scans.answer(1, {row(1, 3000), row(2, 5432), row(3, 8080)});
-        QVERIFY(QCoro::waitFor(h.store->killBatch({"1-3000", "2-5432"})).empty());
-
-        QCOMPARE(h.scanner->scans.callCount(), size_t{2});
-        QCOMPARE(textOf(h.store->feedback()), message);
-
-        // With a killed process among them the message is still the last failure's.
-        h.engine->kills.answer(2, KillOutcome::killed());
-        h.engine->kills.answer(3, staleFirst ? KillOutcome::stale() : refused);
-        h.engine->kills.answer(4, staleFirst ? refused : KillOutcome::stale());
-        h.scanner->scans.answer(2, {row(1, 3000), row(2, 5432)});
-        QCOMPARE(QCoro::waitFor(h.store->killBatch({"1-3000", "2-5432", "3-8080"})).size(),
-                 size_t{1});
-        QCOMPARE(textOf(h.store->feedback()), "Killed 1, failed 2: " + message);
-    }
-
-    void batchMatchingNothingLeavesFeedbackAlone() {
-        Harness h;
-        h.load({row(1, 3000)});
+    void killsMatchingNothingChangeNothing() {
+        Harness h({row(1, 3000)});
         h.store->setFeedback(feedback::Success{3000});
         SignalLog log(*h.store);
+        QVERIFY(!QCoro::waitFor(h.store->kill(row(1, 3001))));
+        QVERIFY(!QCoro::waitFor(h.store->kill(row(2, 3000))));
         QVERIFY(QCoro::waitFor(h.store->killBatch({"1-3001", "3000", ""})).empty());
         QVERIFY(QCoro::waitFor(h.store->killBatch({})).empty());
+        h.store->setQuery("nothing like it");
+        QVERIFY(!QCoro::waitFor(h.store->killSelected()));
 
         QCOMPARE(h.engine->kills.callCount(), size_t{0});
+        QCOMPARE(h.store->processes(), Rows{row(1, 3000)});
         QCOMPARE(h.store->feedback(), Feedback(feedback::Success{3000}));
-        QCOMPARE(log.names, QStringList());
+        QCOMPARE(log.names, QStringList{"query"});
     }
 
     void settersSignalOnlyRealChanges() {
         Harness h;
         SignalLog log(*h.store);
         h.store->reset();  // nothing to forget yet
-        h.store->setQuery("");
-        h.store->setSelectedIndex(0);
-        h.store->setFeedback(std::nullopt);
-        h.store->setKillMode(KillMode::force);
-        h.store->setFocusRequestID(h.store->focusRequestID());
         h.load({});
-        QCOMPARE(log.names, QStringList());
-
-        h.store->setQuery("node");
-        h.store->setQuery("node");
-        h.store->setSelectedIndex(2);
-        h.store->setSelectedIndex(2);
-        h.store->setFeedback(feedback::Stale{3000});
-        h.store->setFeedback(feedback::Stale{3000});
-        h.store->setFeedback(feedback::Success{3000});
-        h.store->setKillMode(KillMode::safe);
-        h.store->setKillMode(KillMode::safe);
+        const Rows rows{row(1, 3000), row(2, 3001), row(3, 3002)};
         const QUuid focus = QUuid::createUuid();
-        h.store->setFocusRequestID(focus);
-        h.store->setFocusRequestID(focus);
+        for (int twice = 0; twice < 2; ++twice) {  // the second time changes nothing
+            h.load(rows);
+            h.store->setQuery("node");
+            h.store->setSelectedIndex(2);
+            h.store->setFeedback(feedback::Stale{3000});
+            h.store->setKillMode(KillMode::safe);
+            h.store->setFocusRequestID(focus);
+        }
+        h.store->setFeedback(feedback::Success{3000});
         QCOMPARE(h.store->focusRequestID(), focus);
-        h.load({row(1, 3000)});
-        h.load({row(1, 3000)});
-        QCOMPARE(log.names,
-                 (QStringList{"query", "selectedIndex", "feedback", "feedback", "killMode",
-                              "focusRequestID", "processes", "selectedIndex"}));
+        QCOMPARE(log.names, (QStringList{"processes", "query", "selectedIndex", "feedback",
+                                         "killMode", "focusRequestID", "feedback"}));
     }
 
     void changesReachObserversOnTheMainThread() {
@@ -543,17 +419,11 @@ class ProcessStoreTest : public QObject {
 
         QCOMPARE(log.offThread, 0);
         QCOMPARE(log.names, (QStringList{
-                                "processes",      // scan
-                                "selectedIndex",  // 3 is set by hand
-                                "processes",
-                                "feedback",       // killed 5432
-                                "selectedIndex",  // pulled back to 2
-                                "processes",      // 8080 killed
-                                "processes",      // the reload after the stale
-                                "feedback",       // Killed 1, failed 1
-                                "selectedIndex",
-                                "feedback",  // reset
-                                "processes",
+                                "processes", "selectedIndex",              // scan; 3 set by hand
+                                "processes", "feedback", "selectedIndex",  // 5432 killed; to 2
+                                "processes", "processes",     // 8080 killed; reload after the stale
+                                "feedback", "selectedIndex",  // Killed 1, failed 1
+                                "feedback", "processes",      // reset
                             }));
         for (const auto& call : h.scanner->scans.calls()) {
             QVERIFY(call.thread != std::this_thread::get_id());

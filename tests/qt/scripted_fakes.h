@@ -1,6 +1,6 @@
 // A scanner and a kill engine whose calls block on the thread pool until the
-// test hands each call its answer, so a test decides the order in which the
-// store's awaits come back.
+// test answers them, so a test decides the order in which the store's awaits
+// come back.
 #pragma once
 
 #include <chrono>
@@ -18,9 +18,9 @@
 
 namespace halvo::testing {
 
-// Numbered calls, each waiting for its own answer. The answer can come before
-// the call. A call nobody answers gives `unanswered` after a while, so that a
-// failing test cannot leave the thread pool stuck.
+// Numbered calls, each waiting for its answer, which may come before the call.
+// An unanswered call gives `unanswered` after a while, so a failing test
+// cannot leave the thread pool stuck.
 template <class Answer, class Call>
 class ScriptedCalls {
   public:
@@ -31,11 +31,9 @@ class ScriptedCalls {
         const size_t index = calls_.size();
         calls_.push_back(std::move(call));
         changed_.notify_all();
-        const bool answered = changed_.wait_for(
-            lock, kPatience, [&] { return answers_.contains(index) || everyAnswer_.has_value(); });
-        Answer answer = !answered                  ? unanswered_
-                        : answers_.contains(index) ? answers_.at(index)
-                                                   : *everyAnswer_;
+        changed_.wait_for(lock, kPatience, [&] { return answers_.contains(index) || every_; });
+        Answer answer =
+            answers_.contains(index) ? answers_.at(index) : every_.value_or(unanswered_);
         ++returned_;
         changed_.notify_all();
         return answer;
@@ -47,19 +45,18 @@ class ScriptedCalls {
         answers_[index] = std::move(answer);
         changed_.notify_all();
     }
-    // Answers every call not answered one by one, now and later.
+    // Answers every call not answered by index, now and later.
     void answerEvery(Answer answer) {
         std::lock_guard lock(mutex_);
-        everyAnswer_ = std::move(answer);
+        every_ = std::move(answer);
         changed_.notify_all();
     }
 
-    // Blocks until `count` calls have started; false when they did not come.
+    // Block until `count` calls have started or returned; false when they did not.
     bool waitForCalls(size_t count) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, kPatience, [&] { return calls_.size() >= count; });
     }
-    // Blocks until `count` calls have returned their answer.
     bool waitForReturns(size_t count) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, kPatience, [&] { return returned_ >= count; });
@@ -69,10 +66,7 @@ class ScriptedCalls {
         std::lock_guard lock(mutex_);
         return calls_;
     }
-    size_t callCount() const {
-        std::lock_guard lock(mutex_);
-        return calls_.size();
-    }
+    size_t callCount() const { return calls().size(); }
 
   private:
     static constexpr std::chrono::seconds kPatience{10};
@@ -81,7 +75,7 @@ class ScriptedCalls {
     std::condition_variable changed_;
     std::vector<Call> calls_;
     std::map<size_t, Answer> answers_;
-    std::optional<Answer> everyAnswer_;
+    std::optional<Answer> every_;
     size_t returned_ = 0;
     Answer unanswered_;
 };
