@@ -29,71 +29,46 @@ std::vector<int64_t> ports(const std::vector<HalvoRecentKill>& kills) {
     return out;
 }
 
-TEST(RecentKillsTest, FirstRecordingStoresOneEntry) {
+TEST(RecentKillsTest, NewestFirstReplacingTheSamePortAndProcessAndKeepingFive) {
     InMemoryDefaultsStore store;
     EXPECT_THAT(loadRecentKills(store), IsEmpty());
-    recordRecentKill(3000, 4242, "node", store, at(700000000.25));
+    recordRecentKill(3000, 10, "ruby", store, at(0.25));
     EXPECT_THAT(loadRecentKills(store),
-                ElementsAre(HalvoRecentKill{3000, "node PID 4242", at(700000000.25)}));
-}
+                ElementsAre(HalvoRecentKill{3000, "ruby PID 10", at(0.25)}));
+    EXPECT_EQ(nlohmann::json::parse(store.value(kRecentKillsKey).value()),
+              nlohmann::json::parse(R"([{"port":3000,"pidName":"ruby PID 10","killedAt":0.25}])"));
 
-TEST(RecentKillsTest, SamePortAndProcessIsReplacedAndMovedToTheFront) {
-    InMemoryDefaultsStore store;
-    recordRecentKill(3000, 4242, "node", store, at(100));
-    recordRecentKill(5173, 900, "vite", store, at(200));
-    recordRecentKill(3000, 4242, "node", store, at(300));
+    recordRecentKill(3000, 11, "node", store, at(1));
+    recordRecentKill(3000, 12, "node", store, at(2));  // same name, another PID
+    recordRecentKill(5173, 900, "vite", store, at(3));
+    recordRecentKill(3000, 11, "node", store, at(4));
     EXPECT_THAT(loadRecentKills(store),
-                ElementsAre(HalvoRecentKill{3000, "node PID 4242", at(300)},
-                            HalvoRecentKill{5173, "vite PID 900", at(200)}));
-}
+                ElementsAre(HalvoRecentKill{3000, "node PID 11", at(4)},
+                            HalvoRecentKill{5173, "vite PID 900", at(3)},
+                            HalvoRecentKill{3000, "node PID 12", at(2)},
+                            HalvoRecentKill{3000, "ruby PID 10", at(0.25)}));
 
-TEST(RecentKillsTest, SamePortWithAnotherProcessKeepsBoth) {
-    InMemoryDefaultsStore store;
-    recordRecentKill(3000, 10, "ruby", store, at(100));
-    recordRecentKill(3000, 11, "node", store, at(200));
-    recordRecentKill(3000, 12, "node", store, at(300));  // same name, another pid
-    const auto kills = loadRecentKills(store);
-    ASSERT_EQ(kills.size(), 3u);
-    EXPECT_EQ(kills[0].pidName, "node PID 12");
-    EXPECT_EQ(kills[1].pidName, "node PID 11");
-    EXPECT_EQ(kills[2].pidName, "ruby PID 10");
-}
-
-TEST(RecentKillsTest, OnlyTheFiveNewestAreWritten) {
-    InMemoryDefaultsStore store;
-    for (int64_t port = 3001; port <= 3006; ++port) {
-        recordRecentKill(port, 1, "node", store, at(static_cast<double>(port)));
-    }
-    EXPECT_THAT(ports(loadRecentKills(store)), ElementsAre(3006, 3005, 3004, 3003, 3002));
-}
-
-TEST(RecentKillsTest, StoredFormIsAnArrayOfThreeKeyObjects) {
-    InMemoryDefaultsStore store;
-    recordRecentKill(3000, 4242, "node", store, at(700000000.5));
-    recordRecentKill(8080, 7, "java", store, at(700000001));
-    const auto stored = nlohmann::json::parse(store.value(kRecentKillsKey).value());
-    const auto expected = nlohmann::json::parse(
-        R"([{"port":8080,"pidName":"java PID 7","killedAt":700000001},
-            {"port":3000,"pidName":"node PID 4242","killedAt":700000000.5}])");
-    EXPECT_EQ(stored, expected);
+    recordRecentKill(8080, 7, "java", store, at(5));
+    recordRecentKill(8081, 8, "java", store, at(6));
+    EXPECT_THAT(ports(loadRecentKills(store)), ElementsAre(8081, 8080, 3000, 5173, 3000));
+    EXPECT_EQ(loadRecentKills(store).back().pidName, "node PID 12");
 }
 
 TEST(RecentKillsTest, HandWrittenValueReadsBackInItsOrderAndLength) {
-    InMemoryDefaultsStore store;
-    std::string value = "[";
+    nlohmann::json list = nlohmann::json::array();
     for (int i = 0; i < 7; ++i) {
-        // Keys in another order than ours, and a whole-number timestamp.
-        value += (i ? "," : "") + std::string(R"({"killedAt":)") + std::to_string(600000000 + i) +
-                 R"(,"pidName":"node PID )" + std::to_string(i) + R"(","port":)" +
-                 std::to_string(4000 + i) + "}";
+        // Dumped with sorted keys, another order than ours; whole-number times.
+        list.push_back({{"port", 4000 + i},
+                        {"pidName", "node PID " + std::to_string(i)},
+                        {"killedAt", 600000000 + i}});
     }
-    value += "]";
-    store.setValue(kRecentKillsKey, value);
+    InMemoryDefaultsStore store;
+    store.setValue(kRecentKillsKey, list.dump());
 
     const auto kills = loadRecentKills(store);
     EXPECT_THAT(ports(kills), ElementsAre(4000, 4001, 4002, 4003, 4004, 4005, 4006));
     EXPECT_EQ(kills[2], (HalvoRecentKill{4002, "node PID 2", at(600000002)}));
-    EXPECT_EQ(store.value(kRecentKillsKey), value);
+    EXPECT_EQ(store.value(kRecentKillsKey), list.dump());
 
     recordRecentKill(3000, 1, "node", store, at(700000000));
     EXPECT_THAT(ports(loadRecentKills(store)), ElementsAre(3000, 4000, 4001, 4002, 4003));
@@ -103,50 +78,44 @@ TEST(RecentKillsTest, UnreadableValuesReadAsEmptyUntilTheNextRecording) {
     const std::vector<std::string> unreadable{
         "not json",
         "",
-        "{\"port\":3000,\"pidName\":\"node PID 1\",\"killedAt\":1}",  // not an array
+        R"({"port":3000,"pidName":"node PID 1","killedAt":1})",  // not an array
         "[1]",
-        "[{\"pidName\":\"node PID 1\",\"killedAt\":1}]",                    // no port
-        "[{\"port\":\"3000\",\"pidName\":\"node PID 1\",\"killedAt\":1}]",  // port a string
-        "[{\"port\":3000.5,\"pidName\":\"node PID 1\",\"killedAt\":1}]",
-        "[{\"port\":3000,\"pidName\":7,\"killedAt\":1}]",
-        "[{\"port\":3000,\"pidName\":\"node PID 1\",\"killedAt\":\"2024-01-01\"}]",
-        "[{\"port\":3000,\"pidName\":\"node PID 1\",\"killedAt\":1e999}]",  // overflows
-        "[{\"port\":18446744073709551615,\"pidName\":\"node PID 1\",\"killedAt\":1}]",
+        R"([{"pidName":"node PID 1","killedAt":1}])",
+        R"([{"port":"3000","pidName":"node PID 1","killedAt":1}])",
+        R"([{"port":3000.5,"pidName":"node PID 1","killedAt":1}])",
+        R"([{"port":3000,"pidName":7,"killedAt":1}])",
+        R"([{"port":3000,"pidName":"node PID 1","killedAt":"2024-01-01"}])",
+        R"([{"port":3000,"pidName":"node PID 1","killedAt":1e999}])",
+        R"([{"port":18446744073709551615,"pidName":"node PID 1","killedAt":1}])",
         // One bad entry spoils the list.
-        "[{\"port\":3000,\"pidName\":\"node PID 1\",\"killedAt\":1},{\"port\":3001}]",
+        R"([{"port":3000,"pidName":"node PID 1","killedAt":1},{"port":3001}])",
     };
     for (const std::string& value : unreadable) {
+        SCOPED_TRACE(value);
         InMemoryDefaultsStore store;
         store.setValue(kRecentKillsKey, value);
-        EXPECT_THAT(loadRecentKills(store), IsEmpty()) << value;
+        EXPECT_THAT(loadRecentKills(store), IsEmpty());
         EXPECT_EQ(store.value(kRecentKillsKey), value);
 
         recordRecentKill(3000, 4242, "node", store, at(1));
         EXPECT_THAT(loadRecentKills(store),
-                    ElementsAre(HalvoRecentKill{3000, "node PID 4242", at(1)}))
-            << value;
+                    ElementsAre(HalvoRecentKill{3000, "node PID 4242", at(1)}));
     }
 }
 
-TEST(RecentKillsTest, NamesThatAreNotUtf8AreRepairedNotLost) {
+TEST(RecentKillsTest, NamesThatAreNotUtf8AreRepairedAndTheTimeDefaultsToNow) {
     InMemoryDefaultsStore store;
+    const auto before = std::chrono::system_clock::now();
     recordRecentKill(3000, 1,
                      "no\xFF"
                      "de",
-                     store, at(1));
-    EXPECT_THAT(loadRecentKills(store), ElementsAre(HalvoRecentKill{3000,
-                                                                    "no\xEF\xBF\xBD"
-                                                                    "de PID 1",
-                                                                    at(1)}));
-}
-
-TEST(RecentKillsTest, DefaultTimeIsNow) {
-    InMemoryDefaultsStore store;
-    const auto before = std::chrono::system_clock::now();
-    recordRecentKill(3000, 1, "node", store);
+                     store);
     const auto after = std::chrono::system_clock::now();
     const auto kills = loadRecentKills(store);
     ASSERT_EQ(kills.size(), 1u);
+    EXPECT_EQ(kills[0].pidName,
+              "no\xEF\xBF\xBD"
+              "de PID 1");
     // The stored double may round a little either way.
     EXPECT_GE(kills[0].killedAt, before - std::chrono::milliseconds(1));
     EXPECT_LE(kills[0].killedAt, after + std::chrono::milliseconds(1));

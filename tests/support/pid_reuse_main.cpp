@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -59,6 +60,14 @@ pid_t startChild() {
     return pid;
 }
 
+ProcessStartTime startTimeOf(pid_t pid) {
+    const std::optional<ProcessStartTime> start = currentStartTime(pid);
+    if (!start) {
+        cannot("no start time for a running child");
+    }
+    return *start;
+}
+
 // Starts a child on `pid`, which must be free, by making it the next PID.
 pid_t startChildOn(pid_t pid) {
     // Start times count in clock ticks; B must not share A's tick.
@@ -80,27 +89,12 @@ pid_t startChildOn(pid_t pid) {
     return b;
 }
 
-// Whether `pid` is still running a moment later: a signal sent just before
-// takes effect only when the process is next scheduled.
-bool stillRunning(pid_t pid) {
-    PidfdOpening opening = PidfdSignals().openPidfd(pid);
-    if (!opening.pidfd.valid()) {
-        return false;
-    }
+// Whether `pid` exits within `ms`; it is not reaped. A signal sent just
+// before takes effect only when the process is next scheduled.
+bool exitsWithin(pid_t pid, int ms) {
+    const PidfdOpening opening = PidfdSignals().openPidfd(pid);
     pollfd entry{opening.pidfd.get(), POLLIN, 0};
-    return poll(&entry, 1, 200) == 0;
-}
-
-// Reaps `pid` once it exits; false when it is still running after `patience`.
-bool reapWithin(pid_t pid, std::chrono::milliseconds patience) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (waitpid(pid, nullptr, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return !opening.pidfd.valid() || poll(&entry, 1, ms) != 0;
 }
 
 void endChild(pid_t pid) {
@@ -109,56 +103,44 @@ void endChild(pid_t pid) {
 }
 
 const char* name(const KillOutcome& outcome) {
-    switch (outcome.kind) {
-        case KillOutcome::Kind::killed:
-            return "killed";
-        case KillOutcome::Kind::stale:
-            return "stale";
-        case KillOutcome::Kind::failed:
-            return "failed";
-    }
-    return "?";
+    static const char* const kinds[] = {"killed", "stale", "failed"};
+    return kinds[static_cast<int>(outcome.kind)];
 }
 
 void report(const char* label, const KillOutcome& outcome, pid_t b) {
-    std::printf("%s %s %s\n", label, name(outcome), stillRunning(b) ? "b-alive" : "b-gone");
+    std::printf("%s %s %s\n", label, name(outcome), exitsWithin(b, 200) ? "b-gone" : "b-alive");
     std::fflush(stdout);
 }
 
 // A is gone and B holds its PID before the kill begins.
 void reusedBeforeTheKill(KillEngine& pidfds, KillEngine& killOnly) {
     const pid_t a = startChild();
-    const auto aStart = currentStartTime(a);
-    if (!aStart) {
-        cannot("no start time for a running child");
-    }
+    const ProcessStartTime aStart = startTimeOf(a);
     endChild(a);
     const pid_t b = startChildOn(a);
-    if (currentStartTime(b) == aStart) {
+    if (startTimeOf(b) == aStart) {
         cannot("the new child has the old child's start time");
     }
-    report("force", pidfds.kill(a, *aStart, KillMode::force), b);
-    report("safe", pidfds.kill(a, *aStart, KillMode::safe), b);
-    report("kill2-force", killOnly.kill(a, *aStart, KillMode::force), b);
-    report("kill2-safe", killOnly.kill(a, *aStart, KillMode::safe), b);
+    report("force", pidfds.kill(a, aStart, KillMode::force), b);
+    report("safe", pidfds.kill(a, aStart, KillMode::safe), b);
+    report("kill2-force", killOnly.kill(a, aStart, KillMode::force), b);
+    report("kill2-safe", killOnly.kill(a, aStart, KillMode::safe), b);
     endChild(b);
 }
 
 // A ends on SIGTERM and B takes its PID during the grace second.
 void reusedDuringTheGrace(const char* label, KillEngine& engine) {
     const pid_t a = startChild();
-    const auto aStart = currentStartTime(a);
-    if (!aStart) {
-        cannot("no start time for a running child");
-    }
+    const ProcessStartTime aStart = startTimeOf(a);
     KillOutcome outcome;
-    std::thread killing([&] { outcome = engine.kill(a, *aStart, KillMode::safe); });
-    if (!reapWithin(a, std::chrono::seconds(5))) {
+    std::thread killing([&] { outcome = engine.kill(a, aStart, KillMode::safe); });
+    if (!exitsWithin(a, 5000)) {
         killing.join();
         std::printf("%s %s a-survived\n", label, name(outcome));
         endChild(a);
         return;
     }
+    waitpid(a, nullptr, 0);
     const pid_t b = startChildOn(a);
     killing.join();
     report(label, outcome, b);
