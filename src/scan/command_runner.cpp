@@ -25,6 +25,8 @@ using Clock = std::chrono::steady_clock;
 
 // Without pidfd, the child's exit is noticed by looking at it this often.
 constexpr std::chrono::milliseconds kExitCheckInterval{5};
+// How long a child killed at the bound is given to die before it is left behind.
+constexpr std::chrono::milliseconds kKilledChildGrace{500};
 
 struct Pipe {
     UniqueFd read;
@@ -114,8 +116,18 @@ UniqueFd openExitNotifier(pid_t pid) {
     return UniqueFd();
 }
 
+int pollTimeout(Clock::time_point deadline, bool capped) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (capped) {
+        left = std::min(left, kExitCheckInterval);
+    }
+    return static_cast<int>(std::max<int64_t>(left.count(), 0));
+}
+
 // Whether the child has exited; it stays a zombie until reaped, so its PID and
-// process group cannot be reused while we still might signal them.
+// process group cannot be reused while we still might signal them. A child we
+// cannot wait for (reaped by the kernel when SIGCHLD is ignored) counts as
+// exited: nothing more will come of it.
 bool hasExited(pid_t pid) {
     siginfo_t info{};
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
@@ -124,12 +136,17 @@ bool hasExited(pid_t pid) {
     return info.si_pid != 0;
 }
 
-int32_t reap(pid_t pid) {
+// The exit status of a child that has exited. Nothing when it cannot be
+// collected, e.g. because the kernel already reaped it with SIGCHLD ignored:
+// then its status is unknown and must not pass for success.
+std::optional<int32_t> collectExitStatus(pid_t pid) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return 0;
-        }
+    pid_t reaped;
+    do {
+        reaped = waitpid(pid, &status, WNOHANG);
+    } while (reaped < 0 && errno == EINTR);
+    if (reaped != pid) {
+        return std::nullopt;
     }
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -137,7 +154,38 @@ int32_t reap(pid_t pid) {
     if (WIFSIGNALED(status)) {
         return 128 + WTERMSIG(status);
     }
-    return 0;
+    return std::nullopt;
+}
+
+void killChild(pid_t pid, const UniqueFd& exitNotifier) {
+    // Group first, while the unreaped child still pins its ID.
+    ::kill(-pid, SIGKILL);
+#ifdef SYS_pidfd_send_signal
+    if (exitNotifier.valid() &&
+        syscall(SYS_pidfd_send_signal, exitNotifier.get(), SIGKILL, nullptr, 0) == 0) {
+        return;
+    }
+#else
+    (void)exitNotifier;
+#endif
+    ::kill(pid, SIGKILL);
+}
+
+// Waits a little for a killed child to die, then reaps it if it did.
+void reapKilledChild(pid_t pid, const UniqueFd& exitNotifier) {
+    const auto deadline = Clock::now() + kKilledChildGrace;
+    if (exitNotifier.valid()) {
+        pollfd fd{exitNotifier.get(), POLLIN, 0};
+        while (poll(&fd, 1, pollTimeout(deadline, false)) < 0 && errno == EINTR) {
+        }
+    } else {
+        while (!hasExited(pid) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(kExitCheckInterval);
+        }
+    }
+    // No longer: a child stuck in uninterruptible sleep (a hung mount) must not hang the scan; it
+    // stays a zombie.
+    collectExitStatus(pid);
 }
 
 // Reads what is available on `fd` into `sink` (or drops it when `sink` is null).
@@ -157,14 +205,6 @@ bool drain(int fd, std::string* sink) {
         }
         return false;
     }
-}
-
-int pollTimeout(Clock::time_point deadline, bool capped) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (capped) {
-        left = std::min(left, kExitCheckInterval);
-    }
-    return static_cast<int>(std::max<int64_t>(left.count(), 0));
 }
 
 }  // namespace
@@ -196,10 +236,8 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
     bool exited = false;
     while (out.read.valid() || err.read.valid() || !exited) {
         if (Clock::now() >= deadline) {
-            // Group first, while the unreaped child still pins its ID.
-            ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
-            reap(pid);
+            killChild(pid, exitNotifier);
+            reapKilledChild(pid, exitNotifier);
             return {};
         }
         std::array<pollfd, 3> fds{};
@@ -241,7 +279,11 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
             exited = hasExited(pid);
         }
     }
-    return CommandResult{reap(pid), std::move(output)};
+    std::optional<int32_t> status = collectExitStatus(pid);
+    if (!status) {
+        return {};
+    }
+    return CommandResult{*status, std::move(output)};
 }
 
 }  // namespace halvo

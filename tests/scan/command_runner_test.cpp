@@ -40,6 +40,19 @@ TEST(CommandRunnerTest, ExitStatusAndOutputPassThrough) {
     EXPECT_EQ(result.output, "partial");
 }
 
+TEST(CommandRunnerTest, StatusLostToIgnoredSigchldIsNotSuccess) {
+    // With SIGCHLD ignored the kernel reaps the child itself, and its exit
+    // status is gone: a failing tool must not read as success with output.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
+    CommandResult result = runCommand(kShell, {"-c", "echo failed; exit 3"}, 10s);
+    sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, std::nullopt);
+}
+
 TEST(CommandRunnerTest, ExecutableThatCannotStartIsNotStarted) {
     TempDir dir;
     const std::string notExecutable = dir.writeFile("tool", "#!/bin/sh\necho hi\n", 0644);
