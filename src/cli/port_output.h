@@ -19,7 +19,4 @@ std::string portProcessesJson(const std::vector<PortProcess>& processes);
 // PORT, PID, PROCESS, PROJECT, BADGE, COMMAND; every value made terminal-safe.
 std::string portTable(const std::vector<PortProcess>& processes);
 
-// The command line as shown: the arguments joined with spaces.
-std::string commandLine(const PortProcess& process);
-
 }  // namespace halvo

@@ -4,7 +4,6 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -147,12 +146,6 @@ std::vector<PortProcess> rowsOnPorts(const std::vector<PortProcess>& processes,
     return rows;
 }
 
-void appendNumber(std::string& out, int64_t n) {
-    char digits[24];
-    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, n);
-    out.append(digits, end.ptr);
-}
-
 // Lower-cases ASCII letters eight bytes at a time; false, with the text
 // half done, when it holds a byte beyond ASCII.
 bool lowerAsciiInPlace(std::string& text) {
@@ -186,54 +179,16 @@ bool lowerAsciiInPlace(std::string& text) {
 
 // Writes each row's search text into one buffer reused across rows: building
 // it afresh costs several allocations a row, too much for ten thousand rows
-// on every key press. It writes what PortProcess::searchText() returns, and
-// rows with non-ASCII text take that function itself, so Unicode lower-casing
-// stays in one place.
+// on every key press.
 class SearchTextWriter final {
   public:
     // The row's search text in canonical form; valid until the next call.
     std::string_view canonicalText(const PortProcess& p) {
         buffer_.clear();
-        appendNumber(buffer_, p.port);
-        buffer_ += ' ';
-        appendNumber(buffer_, p.pid);
-        buffer_ += ' ';
-        buffer_ += p.executableName;
-        buffer_ += ' ';
-        buffer_ += p.executablePath;
-        buffer_ += ' ';
-        if (p.arguments.empty()) {
-            buffer_ += p.executableName;
-        }
-        for (size_t i = 0; i < p.arguments.size(); ++i) {
-            if (i > 0) {
-                buffer_ += ' ';
-            }
-            buffer_ += p.arguments[i];
-        }
-        buffer_ += ' ';
-        if (p.workingDirectory) {
-            buffer_ += *p.workingDirectory;
-        }
-        buffer_ += ' ';
-        if (p.projectHint) {
-            buffer_ += *p.projectHint;
-        }
-        buffer_ += ' ';
-        if (p.frameworkBadge) {
-            buffer_ += rawValue(*p.frameworkBadge);
-        }
-        buffer_ += ' ';
-        if (p.dockerContext) {
-            buffer_ += p.dockerContext->composeService.value_or(
-                p.dockerContext->containerName.value_or("docker"));
-        }
-
-        if (!lowerAsciiInPlace(buffer_)) {
-            buffer_ = normalizeCanonical(p.searchText());
-            ascii_ = false;
-        } else {
-            ascii_ = true;
+        p.appendSearchText(buffer_);
+        ascii_ = lowerAsciiInPlace(buffer_);
+        if (!ascii_) {
+            buffer_ = normalizeCanonical(toLower(buffer_));
         }
         return buffer_;
     }
@@ -291,7 +246,6 @@ std::string normalizeQuery(std::string_view query) {
     const std::string_view trimmed(valid.data() + begin, static_cast<size_t>(end - begin));
     return normalizeCanonical(toLower(trimmed));
 }
-
 
 std::optional<PortSet> parsePortQuery(std::string_view query) {
     const std::vector<std::string_view> terms = portTerms(query);

@@ -1,5 +1,7 @@
 #include "scan/port_records.h"
 
+#include <charconv>
+
 #include "scan/text.h"
 
 namespace halvo {
@@ -11,6 +13,12 @@ constexpr std::array<FrameworkBadge, 10> kAllBadges = {
     FrameworkBadge::docker, FrameworkBadge::postgres, FrameworkBadge::redis,
     FrameworkBadge::python,
 };
+
+void appendNumber(std::string& out, int64_t n) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, n);
+    out.append(digits, end.ptr);
+}
 
 std::string dockerLabel(const DockerContext& context) {
     if (context.composeService) {
@@ -82,42 +90,58 @@ std::string PortProcess::projectLabel() const {
     return lastPathComponent(parentDirectory(executablePath));
 }
 
-std::string PortProcess::searchText() const {
-    std::string commandLine;
+std::string PortProcess::commandLine() const {
     if (arguments.empty()) {
-        commandLine = executableName;
-    } else {
-        for (size_t i = 0; i < arguments.size(); ++i) {
-            if (i > 0) {
-                commandLine += ' ';
-            }
-            commandLine += arguments[i];
-        }
+        return executableName;
     }
+    std::string line = arguments.front();
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        line += ' ';
+        line += arguments[i];
+    }
+    return line;
+}
+
+std::string PortProcess::searchText() const {
     std::string text;
-    text.reserve(64 + executablePath.size() * 2 + commandLine.size());
-    text += std::to_string(port);
-    text += ' ';
-    text += std::to_string(pid);
-    text += ' ';
-    text += executableName;
-    text += ' ';
-    text += executablePath;
-    text += ' ';
-    text += commandLine;
-    text += ' ';
-    text += workingDirectory.value_or("");
-    text += ' ';
-    text += projectHint.value_or("");
-    text += ' ';
-    if (frameworkBadge) {
-        text += rawValue(*frameworkBadge);
-    }
-    text += ' ';
-    if (dockerContext) {
-        text += dockerLabel(*dockerContext);
-    }
+    appendSearchText(text);
     return toLower(text);
+}
+
+void PortProcess::appendSearchText(std::string& out) const {
+    appendNumber(out, port);
+    out += ' ';
+    appendNumber(out, pid);
+    out += ' ';
+    out += executableName;
+    out += ' ';
+    out += executablePath;
+    out += ' ';
+    if (arguments.empty()) {
+        out += executableName;
+    }
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (i > 0) {
+            out += ' ';
+        }
+        out += arguments[i];
+    }
+    out += ' ';
+    if (workingDirectory) {
+        out += *workingDirectory;
+    }
+    out += ' ';
+    if (projectHint) {
+        out += *projectHint;
+    }
+    out += ' ';
+    if (frameworkBadge) {
+        out += rawValue(*frameworkBadge);
+    }
+    out += ' ';
+    if (dockerContext) {
+        out += dockerLabel(*dockerContext);
+    }
 }
 
 }  // namespace halvo

@@ -66,8 +66,13 @@ struct PortProcess {
     std::string id() const;
     // The project name shown next to the port.
     std::string projectLabel() const;
+    // The arguments joined with spaces; the executable name when there are none.
+    std::string commandLine() const;
     // The lower-cased text that free-text queries are matched against.
     std::string searchText() const;
+    // The same text before lower-casing, appended to `out`, so that a caller
+    // matching many rows can reuse one buffer.
+    void appendSearchText(std::string& out) const;
 };
 
 }  // namespace halvo
