@@ -15,17 +15,6 @@ nlohmann::json optionalJson(const std::optional<T>& value) {
 
 }  // namespace
 
-std::string commandLine(const PortProcess& process) {
-    std::string line;
-    for (const std::string& argument : process.arguments) {
-        if (!line.empty()) {
-            line += ' ';
-        }
-        line += argument;
-    }
-    return line.empty() ? process.executableName : line;
-}
-
 nlohmann::json portProcessJson(const PortProcess& p) {
     nlohmann::json docker = nullptr;
     if (p.dockerContext) {
@@ -58,8 +47,9 @@ std::string portProcessesJson(const std::vector<PortProcess>& processes) {
     for (const PortProcess& p : processes) {
         array.push_back(portProcessJson(p));
     }
-    // Names come from other processes: never let a stray byte abort the output.
-    return array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Names come from other processes: a stray byte must not abort the output,
+    // and no control character may reach a terminal raw (ASCII with \u escapes).
+    return array.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
 std::string portTable(const std::vector<PortProcess>& processes) {
@@ -69,7 +59,7 @@ std::string portTable(const std::vector<PortProcess>& processes) {
         rows.push_back({std::to_string(p.port), std::to_string(p.pid),
                         terminalSafe(p.executableName), terminalSafe(p.projectLabel()),
                         p.frameworkBadge ? std::string(rawValue(*p.frameworkBadge)) : "",
-                        terminalSafe(commandLine(p))});
+                        terminalSafe(p.commandLine())});
     }
     std::array<size_t, 6> widths{};
     for (const Row& row : rows) {

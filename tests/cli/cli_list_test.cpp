@@ -174,7 +174,10 @@ TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
     TempDir root;
     const std::string big(100 * 1024, 'x');
     auto evil = startStandIn(root, "node", "Documents/evil", {"--v4", "1"},
-                             {"\x1b]0;pwned\x07", "two\nlines", "bad\xff\xfe", "vite", big});
+                             {"\x1b]0;pwned\x07", "two\nlines", "bad\xff\xfe",
+                              "csi\xc2\x9b"
+                              "2J",
+                              "vite", big});
     const std::string port = std::to_string(evil.process->ports()[0]);
 
     auto rows = rowsOf(listJson({port}), evil.process->pid());
@@ -184,6 +187,11 @@ TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
     EXPECT_NE(std::find(args.begin(), args.end(), "two\nlines"), args.end());
     EXPECT_NE(std::find(args.begin(), args.end(), big), args.end()) << "a long argument whole";
 
+    CliRun json = runCli({"list", "--json", port});
+    EXPECT_TRUE(std::all_of(json.out.begin(), json.out.end(), [](char c) {
+        return c == '\n' || (c >= 0x20 && c < 0x7f);
+    })) << "JSON output is printable ASCII, escapes and all";
+
     CliRun table = runCli({"list", port});
     ASSERT_EQ(table.status, 0) << table.err;
     EXPECT_EQ(table.out.find('\x1b'), std::string::npos);
@@ -192,6 +200,7 @@ TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
     EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 2) << "header and one row";
     EXPECT_NE(table.out.find("\\x1b]0;pwned\\x07"), std::string::npos);
     EXPECT_NE(table.out.find("two\\nlines"), std::string::npos);
+    EXPECT_NE(table.out.find("csi\\u009b2J"), std::string::npos);
 }
 
 TEST(CliListTest, UsageHelpAndVersion) {
