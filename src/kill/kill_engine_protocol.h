@@ -20,7 +20,7 @@ struct KillOutcome {
         stale,   // nothing sent: the PID no longer names the scanned process
         failed,  // the system refused the signal; `message` is its text
     };
-    Kind kind = Kind::killed;
+    Kind kind = Kind::failed;  // an outcome nobody set must not read as a kill
     std::string message;
 
     static KillOutcome killed() { return {Kind::killed, {}}; }
