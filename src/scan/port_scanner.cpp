@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -38,10 +39,6 @@ constexpr std::array<std::string_view, 22> kDevelopmentMarkers = {
     "mvn",     "docker", "compose", "localhost", "dev",    "server",
 };
 
-std::string rowKey(int32_t pid, int64_t port) {
-    return std::to_string(pid) + "-" + std::to_string(port);
-}
-
 // A kept row with what the scan learned about its process.
 struct Candidate {
     const LsofRow* row;
@@ -55,11 +52,11 @@ struct Candidate {
 }  // namespace
 
 std::vector<LsofRow> uniqueRows(const std::vector<LsofRow>& rows) {
-    std::unordered_set<std::string> seen;
+    std::set<std::pair<int32_t, int64_t>> seen;
     std::vector<LsofRow> unique;
     unique.reserve(rows.size());
     for (const LsofRow& row : rows) {
-        if (seen.insert(rowKey(row.pid, row.port)).second) {
+        if (seen.emplace(row.pid, row.port).second) {
             unique.push_back(row);
         }
     }

@@ -23,7 +23,7 @@ class PortScanning {
     virtual std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) = 0;
 };
 
-// One row per PID and port (the first of each), in no particular order.
+// One row per PID and port: the first of each, in input order.
 std::vector<LsofRow> uniqueRows(const std::vector<LsofRow>& rows);
 
 // Whether a process looks like a development server: by name, then by markers
