@@ -109,7 +109,9 @@ TEST(KillEngineTest, EachChildEndsOnTheSignalsItNeeds) {
         bool pidfds;
         bool ignoresTerm;
         KillMode mode;
-        bool stopSoon;  // stopped 100 ms into the grace period
+        // Stopped 100 ms into the grace period; the child exits by itself at
+        // 500 ms, so only a wait that the stop cut short ends it by SIGKILL.
+        bool stopSoon;
         std::vector<int> tried;
         int endedBy;
     };
@@ -129,13 +131,11 @@ TEST(KillEngineTest, EachChildEndsOnTheSignalsItNeeds) {
             if (c.stopSoon) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 stop.request_stop();
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                child->closeInput();
             }
         });
-        const auto began = std::chrono::steady_clock::now();
         EXPECT_EQ(killChild(signals, *child, c.mode, stop.get_token()), KillOutcome::killed());
-        if (c.stopSoon) {
-            EXPECT_LT(std::chrono::steady_clock::now() - began, KillEngine::gracePeriod);
-        }
         EXPECT_THAT(signals->tried, ElementsAreArray(c.tried));
         EXPECT_EQ(endingSignal(child->pid()), c.endedBy);
     }

@@ -62,8 +62,7 @@ std::string listenerCopy(const TempDir& dir, const std::string& name) {
     auto copy = std::filesystem::path(dir.path()) / "bin" / name;
     std::filesystem::create_directories(copy.parent_path());
     // An existing copy may be running: reuse it rather than write over it.
-    std::filesystem::copy_file(listenerPath(), copy,
-                               std::filesystem::copy_options::skip_existing);
+    std::filesystem::copy_file(listenerPath(), copy, std::filesystem::copy_options::skip_existing);
     return copy.string();
 }
 
@@ -141,11 +140,15 @@ bool ListenerProcess::running() const {
     return info.si_pid == 0;
 }
 
-bool ListenerProcess::stop(std::chrono::milliseconds patience) {
+void ListenerProcess::closeInput() {
     if (stdinFd_ >= 0) {
         close(stdinFd_);
         stdinFd_ = -1;
     }
+}
+
+bool ListenerProcess::stop(std::chrono::milliseconds patience) {
+    closeInput();
     if (pid_ <= 0) {
         return true;
     }

@@ -50,6 +50,8 @@ class ListenerProcess {
 
     pid_t pid() const { return pid_; }
     const std::vector<int64_t>& ports() const { return ports_; }
+    // Closes its standard input, on which it exits by itself; does not reap it.
+    void closeInput();
     // Ends the process and reaps it; true when it is gone.
     bool stop(std::chrono::milliseconds patience = std::chrono::seconds(5));
     // Whether the process is still running (not reaped, not a zombie).
