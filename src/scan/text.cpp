@@ -45,15 +45,6 @@ std::optional<Int> parseSigned(std::string_view text) {
     return -value;
 }
 
-bool isAscii(std::string_view text) {
-    for (unsigned char c : text) {
-        if (c >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<int64_t> parseInt64(std::string_view text) {
@@ -61,6 +52,34 @@ std::optional<int64_t> parseInt64(std::string_view text) {
 }
 std::optional<int32_t> parseInt32(std::string_view text) {
     return parseSigned<int32_t>(text);
+}
+
+std::optional<uint64_t> parseUint64(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (value > (kMax - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+bool isAscii(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c >= 0x80) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string decodeUtf8Lossy(std::string_view bytes) {

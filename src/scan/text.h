@@ -13,6 +13,11 @@ namespace halvo {
 // An optional single "+" or "-", then ASCII digits only, within range.
 std::optional<int64_t> parseInt64(std::string_view text);
 std::optional<int32_t> parseInt32(std::string_view text);
+// ASCII digits only, no sign, within range.
+std::optional<uint64_t> parseUint64(std::string_view text);
+
+// Whether every byte is below 0x80, so that byte-wise handling is exact.
+bool isAscii(std::string_view text);
 
 // Valid UTF-8, with every invalid sequence replaced by U+FFFD.
 std::string decodeUtf8Lossy(std::string_view bytes);

@@ -17,6 +17,14 @@ TEST(TextTest, NumbersTakeOneSignAndDigitsOnlyWithinRange) {
     for (const char* bad : {"", "+", "-", "+-1", "1 ", " 1", "12a", "1,000", "٣"}) {
         EXPECT_EQ(parseInt64(bad), std::nullopt) << bad;
     }
+
+    EXPECT_EQ(parseUint64("0"), 0u);
+    EXPECT_EQ(parseUint64("007"), 7u);
+    EXPECT_EQ(parseUint64("18446744073709551615"), UINT64_MAX);
+    for (const char* bad :
+         {"18446744073709551616", "99999999999999999999", "", "+1", "-0", "1 ", "0x10", "٣"}) {
+        EXPECT_EQ(parseUint64(bad), std::nullopt) << bad;
+    }
 }
 
 TEST(TextTest, InvalidUtf8BecomesReplacementCharacters) {
@@ -26,6 +34,8 @@ TEST(TextTest, InvalidUtf8BecomesReplacementCharacters) {
     EXPECT_TRUE(isValidUtf8("caf\xC3\xA9"));
     EXPECT_FALSE(isValidUtf8("caf\xC3"));
     EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));  // a surrogate
+    EXPECT_TRUE(isAscii("node 3000\x7F"));
+    EXPECT_FALSE(isAscii("caf\xC3\xA9"));
 }
 
 TEST(TextTest, LowerCaseAndCanonicalForms) {
