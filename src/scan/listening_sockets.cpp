@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "scan/text.h"
 #include "scan/unique_fd.h"
 
 namespace halvo {
@@ -47,7 +48,10 @@ bool sendDumpRequest(int fd, uint8_t family, uint32_t sequence) {
 
 enum class Batch { more, done, failed };
 
-Batch readBatch(const char* data, size_t length, uint32_t sequence, ListeningSockets& sockets) {
+// Adds the listeners of one received batch. `interrupted` is set when the
+// kernel marks the dump as inconsistent (the table changed while it ran).
+Batch readBatch(const char* data, size_t length, uint32_t sequence, ListeningSockets& sockets,
+                bool& interrupted) {
     while (length >= sizeof(nlmsghdr)) {
         nlmsghdr header;
         std::memcpy(&header, data, sizeof(header));
@@ -57,6 +61,9 @@ Batch readBatch(const char* data, size_t length, uint32_t sequence, ListeningSoc
         const char* payload = data + NLMSG_HDRLEN;
         const size_t payloadLength = header.nlmsg_len - NLMSG_HDRLEN;
         if (header.nlmsg_seq == sequence) {
+            if ((header.nlmsg_flags & NLM_F_DUMP_INTR) != 0) {
+                interrupted = true;
+            }
             if (header.nlmsg_type == NLMSG_ERROR) {
                 return Batch::failed;
             }
@@ -87,30 +94,46 @@ Batch readBatch(const char* data, size_t length, uint32_t sequence, ListeningSoc
     return Batch::more;
 }
 
-bool dumpFamily(int fd, uint8_t family, uint32_t sequence, char* buffer,
+enum class Dump { complete, interrupted, refused };
+
+// Reads the reply to its end even when it is marked interrupted, so that the
+// socket is free for the next dump.
+Dump dumpFamily(int fd, uint8_t family, uint32_t sequence, char* buffer,
                 ListeningSockets& sockets) {
     if (!sendDumpRequest(fd, family, sequence)) {
-        return false;
+        return Dump::refused;
     }
+    bool interrupted = false;
     for (;;) {
         iovec vector{buffer, kNetlinkBufferSize};
+        sockaddr_nl sender{};
         msghdr message{};
+        message.msg_name = &sender;
+        message.msg_namelen = sizeof(sender);
         message.msg_iov = &vector;
         message.msg_iovlen = 1;
         ssize_t received = recvmsg(fd, &message, 0);
         if (received < 0 && errno == EINTR) {
             continue;
         }
-        if (received <= 0 || (message.msg_flags & MSG_TRUNC) != 0) {
-            return false;
+        if (received < 0) {
+            return Dump::refused;
         }
-        switch (readBatch(buffer, static_cast<size_t>(received), sequence, sockets)) {
+        // Any process may write to this socket; only the kernel's word counts.
+        if (message.msg_namelen < sizeof(sender) || sender.nl_family != AF_NETLINK ||
+            sender.nl_pid != 0) {
+            continue;
+        }
+        if (received == 0 || (message.msg_flags & MSG_TRUNC) != 0) {
+            return Dump::refused;
+        }
+        switch (readBatch(buffer, static_cast<size_t>(received), sequence, sockets, interrupted)) {
             case Batch::more:
                 break;
             case Batch::done:
-                return true;
+                return interrupted ? Dump::interrupted : Dump::complete;
             case Batch::failed:
-                return false;
+                return Dump::refused;
         }
     }
 }
@@ -157,20 +180,6 @@ uint64_t hexValue(std::string_view text) {
     return value;
 }
 
-std::optional<uint64_t> decimalValue(std::string_view text) {
-    if (text.empty() || text.size() > 19) {
-        return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return value;
-}
-
 // Whitespace-separated fields of one line, as many as `fields` holds.
 size_t splitFields(std::string_view line, std::string_view* fields, size_t capacity) {
     size_t count = 0;
@@ -213,7 +222,7 @@ void addLine(std::string_view line, ListeningSockets& sockets) {
         !isHex(port)) {
         return;
     }
-    std::optional<uint64_t> inode = decimalValue(fields[kInodeField]);
+    std::optional<uint64_t> inode = parseUint64(fields[kInodeField]);
     if (!inode) {
         return;
     }
@@ -224,16 +233,35 @@ void addLine(std::string_view line, ListeningSockets& sockets) {
 
 std::optional<ListeningSockets> listeningSocketsFromNetlink() {
     UniqueFd fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    if (fd.get() < 0) {
+    if (!fd.valid()) {
         return std::nullopt;
     }
+    return listeningSocketsFromNetlink(fd.get());
+}
+
+std::optional<ListeningSockets> listeningSocketsFromNetlink(int socketFd) {
     alignas(nlmsghdr) char buffer[kNetlinkBufferSize];
-    ListeningSockets sockets;
-    if (!dumpFamily(fd.get(), AF_INET, 1, buffer, sockets) ||
-        !dumpFamily(fd.get(), AF_INET6, 2, buffer, sockets)) {
-        return std::nullopt;
+    uint32_t sequence = 0;
+    // An interrupted dump may have missed sockets: it is taken once more, and
+    // then left to /proc/net.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ListeningSockets sockets;
+        bool interrupted = false;
+        for (uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
+            const Dump dump = dumpFamily(socketFd, family, ++sequence, buffer, sockets);
+            if (dump == Dump::refused) {
+                return std::nullopt;
+            }
+            if (dump == Dump::interrupted) {
+                interrupted = true;
+                break;
+            }
+        }
+        if (!interrupted) {
+            return sockets;
+        }
     }
-    return sockets;
+    return std::nullopt;
 }
 
 void addListeningFromProcNetText(std::string_view text, ListeningSockets& sockets) {
@@ -252,13 +280,6 @@ ListeningSockets listeningSocketsFromProcNet(const std::string& procRoot) {
     addListeningFromProcNetText(readWholeFile(procRoot + "/net/tcp"), sockets);
     addListeningFromProcNetText(readWholeFile(procRoot + "/net/tcp6"), sockets);
     return sockets;
-}
-
-ListeningSockets listeningTcpSockets() {
-    if (std::optional<ListeningSockets> sockets = listeningSocketsFromNetlink()) {
-        return std::move(*sockets);
-    }
-    return listeningSocketsFromProcNet();
 }
 
 }  // namespace halvo

@@ -16,8 +16,12 @@ using ListeningSockets = std::unordered_map<uint64_t, int64_t>;
 
 // The table from one sock_diag dump per address family, asking the kernel for
 // listeners only. Nothing when netlink is refused (no socket, an error reply,
-// a dump cut short), so that the caller can fall back.
+// a dump cut short, or one the kernel marks as interrupted twice running), so
+// that the caller can fall back.
 std::optional<ListeningSockets> listeningSocketsFromNetlink();
+// The same over an open NETLINK_SOCK_DIAG socket that is not in the middle of
+// another dump. Replies from anyone but the kernel are ignored.
+std::optional<ListeningSockets> listeningSocketsFromNetlink(int socketFd);
 
 // The table from /proc/net/tcp and /proc/net/tcp6 under `procRoot`. Slower:
 // the kernel prints every socket in every state. A missing file adds nothing.
@@ -26,8 +30,5 @@ ListeningSockets listeningSocketsFromProcNet(const std::string& procRoot = "/pro
 // Adds the LISTEN (state 0A) entries of one /proc/net/tcp or tcp6 text.
 // A line that does not parse is skipped and costs only itself.
 void addListeningFromProcNetText(std::string_view text, ListeningSockets& sockets);
-
-// Netlink when the kernel answers, /proc/net otherwise.
-ListeningSockets listeningTcpSockets();
 
 }  // namespace halvo

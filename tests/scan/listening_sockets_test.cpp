@@ -1,11 +1,20 @@
 #include "scan/listening_sockets.h"
 
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
 #include "scan/proc_process_table.h"
+#include "scan/unique_fd.h"
 #include "support/test_process.h"
 
 namespace halvo {
@@ -93,12 +102,68 @@ TEST(ListeningSocketsTest, NetlinkAndProcNetAgreeOnARealListener) {
     };
 
     EXPECT_EQ(portsOf(listeningSocketsFromProcNet()), expected);
-    EXPECT_EQ(portsOf(listeningTcpSockets()), expected);
+    EXPECT_EQ(portsOf(ProcFsProcessTable().listeningTcpSockets()), expected);
     const auto netlink = listeningSocketsFromNetlink();
     if (!netlink) {
         GTEST_SKIP() << "netlink sock_diag is refused here; only /proc/net was checked";
     }
     EXPECT_EQ(portsOf(*netlink), expected);
+}
+
+TEST(ListeningSocketsTest, NetlinkRepliesFromOtherProcessesAreIgnored) {
+    if (!listeningSocketsFromNetlink()) {
+        GTEST_SKIP() << "netlink sock_diag is refused here";
+    }
+    // A listener of our own, found by the inode of its socket.
+    UniqueFd listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(listener.get(), 1), 0);
+    ASSERT_EQ(getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    struct stat status {};
+    ASSERT_EQ(fstat(listener.get(), &status), 0);
+
+    UniqueFd diag(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    sockaddr_nl self{};
+    self.nl_family = AF_NETLINK;
+    length = sizeof(self);
+    ASSERT_EQ(bind(diag.get(), reinterpret_cast<sockaddr*>(&self), sizeof(self)), 0);
+    ASSERT_EQ(getsockname(diag.get(), reinterpret_cast<sockaddr*>(&self), &length), 0);
+
+    // Another socket forges what would be the first reply: a listener and an
+    // early end of the dump.
+    struct {
+        nlmsghdr header;
+        inet_diag_msg body;
+        nlmsghdr done;
+        int error;
+    } forged{};
+    forged.header.nlmsg_len = NLMSG_LENGTH(sizeof(inet_diag_msg));
+    forged.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    forged.header.nlmsg_flags = NLM_F_MULTI;
+    forged.header.nlmsg_seq = 1;
+    forged.body.idiag_family = AF_INET;
+    forged.body.idiag_state = TCP_LISTEN;
+    forged.body.id.idiag_sport = htons(1);
+    forged.body.idiag_inode = 0xF0F0F0F0;
+    forged.done.nlmsg_len = NLMSG_LENGTH(sizeof(int));
+    forged.done.nlmsg_type = NLMSG_DONE;
+    forged.done.nlmsg_flags = NLM_F_MULTI;
+    forged.done.nlmsg_seq = 1;
+    UniqueFd forger(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    ASSERT_EQ(sendto(forger.get(), &forged, sizeof(forged), 0, reinterpret_cast<sockaddr*>(&self),
+                     sizeof(self)),
+              static_cast<ssize_t>(sizeof(forged)));
+
+    const auto sockets = listeningSocketsFromNetlink(diag.get());
+    ASSERT_TRUE(sockets.has_value());
+    EXPECT_EQ(sockets->count(0xF0F0F0F0), 0u);
+    const auto ours = sockets->find(status.st_ino);
+    ASSERT_NE(ours, sockets->end());
+    EXPECT_EQ(ours->second, ntohs(address.sin_port));
 }
 
 }  // namespace
