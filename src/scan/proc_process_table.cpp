@@ -8,9 +8,11 @@
 #include <charconv>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "scan/listening_sockets.h"
+#include "scan/text.h"
 #include "scan/unique_fd.h"
 
 namespace halvo {
@@ -44,12 +46,11 @@ void forEachEntry(int dirFd, Visit&& visit) {
 }
 
 std::optional<int32_t> pidFromName(std::string_view name) {
-    int32_t pid = 0;
-    auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
-    if (error != std::errc() || end != name.data() + name.size() || name.front() == '-') {
+    std::optional<uint64_t> pid = parseUint64(name);
+    if (!pid || *pid > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
         return std::nullopt;
     }
-    return pid;
+    return static_cast<int32_t>(*pid);
 }
 
 // "socket:[12345]" -> 12345; anything else (files, pipes, anon inodes) -> nothing.
@@ -59,13 +60,7 @@ std::optional<uint64_t> socketInode(std::string_view link) {
         link.back() != ']') {
         return std::nullopt;
     }
-    const std::string_view digits = link.substr(kPrefix.size(), link.size() - kPrefix.size() - 1);
-    uint64_t inode = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), inode);
-    if (error != std::errc() || end != digits.data() + digits.size()) {
-        return std::nullopt;
-    }
-    return inode;
+    return parseUint64(link.substr(kPrefix.size(), link.size() - kPrefix.size() - 1));
 }
 
 // "PID/leaf", relative to the /proc descriptor, without allocating.
@@ -86,12 +81,6 @@ ProcFsProcessTable::ProcFsProcessTable(std::string procRoot)
     : procRoot_(std::move(procRoot)),
       procFd_(open(procRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 
-ProcFsProcessTable::~ProcFsProcessTable() {
-    if (procFd_ >= 0) {
-        close(procFd_);
-    }
-}
-
 std::unordered_map<uint64_t, int64_t> ProcFsProcessTable::listeningTcpSockets() {
     if (std::optional<ListeningSockets> sockets = listeningSocketsFromNetlink()) {
         return std::move(*sockets);
@@ -101,12 +90,12 @@ std::unordered_map<uint64_t, int64_t> ProcFsProcessTable::listeningTcpSockets() 
 
 std::vector<int32_t> ProcFsProcessTable::processIds() {
     std::vector<int32_t> pids;
-    if (procFd_ < 0) {
+    if (!procFd_.valid()) {
         return pids;
     }
     // A descriptor of its own: the directory offset of a shared one would be
     // moved by concurrent scans.
-    UniqueFd dir(openat(procFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(openat(procFd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) {
         return pids;
     }
@@ -121,10 +110,11 @@ std::vector<int32_t> ProcFsProcessTable::processIds() {
 }
 
 std::optional<std::vector<uint64_t>> ProcFsProcessTable::socketInodes(int32_t pid) {
-    if (procFd_ < 0 || pid <= 0) {
+    if (!procFd_.valid() || pid <= 0) {
         return std::nullopt;
     }
-    UniqueFd dir(openat(procFd_, ProcPath(pid, "fd").text, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(
+        openat(procFd_.get(), ProcPath(pid, "fd").text, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) {
         return std::nullopt;
     }
@@ -146,10 +136,10 @@ std::optional<std::vector<uint64_t>> ProcFsProcessTable::socketInodes(int32_t pi
 }
 
 std::optional<std::string> ProcFsProcessTable::processName(int32_t pid) {
-    if (procFd_ < 0 || pid <= 0) {
+    if (!procFd_.valid() || pid <= 0) {
         return std::nullopt;
     }
-    UniqueFd file(openat(procFd_, ProcPath(pid, "comm").text, O_RDONLY | O_CLOEXEC));
+    UniqueFd file(openat(procFd_.get(), ProcPath(pid, "comm").text, O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) {
         return std::nullopt;
     }

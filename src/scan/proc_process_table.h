@@ -9,6 +9,7 @@
 #include <string>
 
 #include "scan/process_table.h"
+#include "scan/unique_fd.h"
 
 namespace halvo {
 
@@ -16,9 +17,6 @@ class ProcFsProcessTable final : public ProcessTable {
   public:
     // `procRoot` is where the process file system is mounted.
     explicit ProcFsProcessTable(std::string procRoot = "/proc");
-    ~ProcFsProcessTable() override;
-    ProcFsProcessTable(const ProcFsProcessTable&) = delete;
-    ProcFsProcessTable& operator=(const ProcFsProcessTable&) = delete;
 
     // From netlink, else from /proc/net (see listening_sockets.h).
     std::unordered_map<uint64_t, int64_t> listeningTcpSockets() override;
@@ -33,7 +31,7 @@ class ProcFsProcessTable final : public ProcessTable {
     std::string procRoot_;
     // Kept open so that per-process paths resolve relative to it; only ever
     // used with *at() calls, never read from, so concurrent scans may share it.
-    int procFd_ = -1;
+    UniqueFd procFd_;
 };
 
 }  // namespace halvo

@@ -129,7 +129,10 @@ void addProcess(const testing::TempDir& proc, const std::string& pid,
 TEST(ProcFsProcessTableTest, ReadsNumericEntriesSocketLinksAndNames) {
     testing::TempDir proc;
     addProcess(proc, "42", {"/dev/null", "socket:[777]", "pipe:[5]", "socket:[12]"}, "node\n");
-    addProcess(proc, "7", {"socket:[]", "socket:[9x]", "socket:[18446744073709551615]"}, {});
+    addProcess(proc, "7",
+               {"socket:[]", "socket:[9x]", "socket:[+5]", "socket:[18446744073709551616]",
+                "socket:[18446744073709551615]"},
+               {});
     // More descriptors than one directory read returns.
     std::vector<std::string> links(3000, "/dev/null");
     std::vector<uint64_t> inodes;
@@ -138,7 +141,7 @@ TEST(ProcFsProcessTableTest, ReadsNumericEntriesSocketLinksAndNames) {
         inodes.push_back(i + 1);
     }
     addProcess(proc, "9", links, "busy\n");
-    for (const char* other : {"self", "sys", "12abc", "99999999999"}) {
+    for (const char* other : {"self", "sys", "12abc", "2147483648", "99999999999"}) {
         proc.makeDir(other);
     }
 
