@@ -5,42 +5,47 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 
 #include "scan/command_runner.h"
 #include "scan/lsof_port_discovery.h"
 #include "scan/text.h"
+#include "scan/unique_fd.h"
 
 namespace halvo {
 namespace {
 
 constexpr std::string_view kDeletedSuffix = " (deleted)";
 
-// Everything readable from `fd` (closed afterwards); /proc files report no
-// size, so read to the end.
-std::optional<std::string> readAll(int fd) {
-    if (fd < 0) {
+// The kernel marks a link to a removed file or folder with a suffix; the
+// path itself is what we show.
+std::string withoutDeletedMark(std::string_view path) {
+    if (path.ends_with(kDeletedSuffix)) {
+        path.remove_suffix(kDeletedSuffix.size());
+    }
+    return decodeUtf8Lossy(path);
+}
+
+// Everything readable from `fd`; /proc files report no size, so read to the end.
+std::optional<std::string> readAll(UniqueFd fd) {
+    if (!fd.valid()) {
         return std::nullopt;
     }
     std::string content;
     char buffer[16384];
     for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof(buffer));
+        const ssize_t n = read(fd.get(), buffer, sizeof(buffer));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
-            close(fd);
             return std::nullopt;
         }
         if (n == 0) {
-            break;
+            return content;
         }
         content.append(buffer, static_cast<size_t>(n));
     }
-    close(fd);
-    return content;
 }
 
 // An open /proc/PID directory. Files read through it belong to the process it
@@ -51,49 +56,50 @@ class ProcDirectory final {
     ProcDirectory(const std::string& root, int32_t pid) {
         if (pid > 0) {
             const std::string path = root + "/" + std::to_string(pid);
-            fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            fd_ = UniqueFd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            openError_ = fd_.valid() ? 0 : errno;
         }
     }
-    ~ProcDirectory() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    ProcDirectory(const ProcDirectory&) = delete;
-    ProcDirectory& operator=(const ProcDirectory&) = delete;
 
     std::optional<std::string> read(const char* name) const {
-        if (fd_ < 0) {
+        if (!fd_.valid()) {
             return std::nullopt;
         }
-        return readAll(openat(fd_, name, O_RDONLY | O_CLOEXEC));
+        return readAll(UniqueFd(openat(fd_.get(), name, O_RDONLY | O_CLOEXEC)));
     }
 
-    std::optional<std::string> readLink(const char* name) const {
-        if (fd_ < 0) {
-            return std::nullopt;
+    // On failure `*error` (when given) is the errno of the failing call.
+    std::optional<std::string> readLink(const char* name, int* error = nullptr) const {
+        int failure = openError_;
+        if (fd_.valid()) {
+            failure = ENAMETOOLONG;
+            // readlink truncates silently: grow until the target fits.
+            for (size_t size = 512; size <= (1u << 20); size *= 2) {
+                std::string target(size, '\0');
+                const ssize_t n = readlinkat(fd_.get(), name, target.data(), size);
+                if (n < 0) {
+                    failure = errno;
+                    break;
+                }
+                if (static_cast<size_t>(n) < size) {
+                    target.resize(static_cast<size_t>(n));
+                    return target;
+                }
+            }
         }
-        // readlink truncates silently: grow until the target fits.
-        for (size_t size = 512; size <= (1u << 20); size *= 2) {
-            std::string target(size, '\0');
-            const ssize_t n = readlinkat(fd_, name, target.data(), size);
-            if (n < 0) {
-                return std::nullopt;
-            }
-            if (static_cast<size_t>(n) < size) {
-                target.resize(static_cast<size_t>(n));
-                return target;
-            }
+        if (error) {
+            *error = failure;
         }
         return std::nullopt;
     }
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
+    int openError_ = ENOENT;  // no process has a PID below 1
 };
 
 std::optional<int64_t> readBootTime() {
-    const auto content = readAll(open("/proc/stat", O_RDONLY | O_CLOEXEC));
+    const auto content = readAll(UniqueFd(open("/proc/stat", O_RDONLY | O_CLOEXEC)));
     if (!content) {
         return std::nullopt;
     }
@@ -115,16 +121,6 @@ std::optional<int64_t> bootTimeSeconds() {
 long ticksPerSecond() {
     static const long ticks = sysconf(_SC_CLK_TCK);
     return ticks;
-}
-
-std::optional<uint64_t> parseUnsigned(std::string_view text) {
-    uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    auto [next, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || next != end) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 // /proc/PID/cmdline: arguments end in NUL. A process that rewrote its title
@@ -158,20 +154,55 @@ std::vector<int32_t> distinctAscending(const std::vector<int32_t>& pids) {
     return distinct;
 }
 
-std::unordered_map<int32_t, std::string> listWorkingDirectories(const std::vector<int32_t>& pids) {
-    if (pids.empty()) {
+// lsof's arguments for the working directories of `distinct` (ascending, no repeats).
+std::vector<std::string> listingArguments(const std::vector<int32_t>& distinct) {
+    std::string list;
+    for (int32_t pid : distinct) {
+        if (!list.empty()) {
+            list += ',';
+        }
+        list += std::to_string(pid);
+    }
+    return {"-a", "-p", list, "-d", "cwd", "-F", "pn"};
+}
+
+std::unordered_map<int32_t, std::string> listWorkingDirectories(
+    const std::vector<int32_t>& distinct) {
+    if (distinct.empty()) {
         return {};
     }
     const auto lsof = findExecutable(kLsofPaths);
     if (!lsof) {
         return {};
     }
-    const CommandResult result =
-        runCommand(*lsof, workingDirectoryListingArguments(pids), kLsofBound);
+    const CommandResult result = runCommand(*lsof, listingArguments(distinct), kLsofBound);
     if (!result.output || result.status != 0) {
         return {};
     }
     return parseWorkingDirectoryListing(decodeUtf8Lossy(*result.output));
+}
+
+std::unordered_map<int32_t, std::string> workingDirectories(const std::string& procRoot,
+                                                            const std::vector<int32_t>& distinct) {
+    std::unordered_map<int32_t, std::string> result;
+    std::vector<int32_t> refused;
+    for (int32_t pid : distinct) {
+        int error = 0;
+        if (auto target = ProcDirectory(procRoot, pid).readLink("cwd", &error)) {
+            result.emplace(pid, withoutDeletedMark(*target));
+        } else if (error == EACCES || error == EPERM) {
+            refused.push_back(pid);
+        }
+        // Otherwise the process is gone: lsof would not find it either, and one
+        // PID it cannot find fails its whole listing.
+    }
+    // lsof may be allowed to see what /proc would not show us; one run for all of them.
+    for (auto& [pid, directory] : listWorkingDirectories(refused)) {
+        if (std::binary_search(refused.begin(), refused.end(), pid)) {
+            result.emplace(pid, withoutDeletedMark(directory));
+        }
+    }
+    return result;
 }
 
 }  // namespace
@@ -181,7 +212,7 @@ ProcessResolver::ProcessResolver(std::string procRoot) : procRoot_(std::move(pro
 std::unordered_map<int32_t, ProcessMetadata> ProcessResolver::metadata(
     const std::vector<int32_t>& pids) {
     const std::vector<int32_t> distinct = distinctAscending(pids);
-    auto directories = readWorkingDirectories(distinct);
+    auto directories = workingDirectories(procRoot_, distinct);
     std::unordered_map<int32_t, ProcessMetadata> result;
     for (int32_t pid : distinct) {
         ProcessMetadata entry{readExecutablePath(pid), readArguments(pid), std::nullopt};
@@ -211,15 +242,8 @@ std::optional<ProcessIdentitySnapshot> ProcessResolver::identitySnapshot(int32_t
 }
 
 std::string ProcessResolver::readExecutablePath(int32_t pid) const {
-    auto target = ProcDirectory(procRoot_, pid).readLink("exe");
-    if (!target) {
-        return {};
-    }
-    std::string_view path = *target;
-    if (path.ends_with(kDeletedSuffix)) {
-        path.remove_suffix(kDeletedSuffix.size());
-    }
-    return decodeUtf8Lossy(path);
+    const auto target = ProcDirectory(procRoot_, pid).readLink("exe");
+    return target ? withoutDeletedMark(*target) : std::string();
 }
 
 std::vector<std::string> ProcessResolver::readArguments(int32_t pid) const {
@@ -232,22 +256,7 @@ std::vector<std::string> ProcessResolver::readArguments(int32_t pid) const {
 
 std::unordered_map<int32_t, std::string> ProcessResolver::readWorkingDirectories(
     const std::vector<int32_t>& pids) const {
-    std::unordered_map<int32_t, std::string> result;
-    std::vector<int32_t> unreadable;
-    for (int32_t pid : distinctAscending(pids)) {
-        if (auto target = ProcDirectory(procRoot_, pid).readLink("cwd")) {
-            result.emplace(pid, decodeUtf8Lossy(*target));
-        } else if (pid > 0) {  // lsof would read "-1" as an option and fail the batch
-            unreadable.push_back(pid);
-        }
-    }
-    // lsof may see what /proc would not show us; one run for all the rest.
-    for (auto& [pid, directory] : listWorkingDirectories(unreadable)) {
-        if (std::binary_search(unreadable.begin(), unreadable.end(), pid)) {
-            result.emplace(pid, std::move(directory));
-        }
-    }
-    return result;
+    return workingDirectories(procRoot_, distinctAscending(pids));
 }
 
 std::vector<std::string> parseArgumentArea(std::string_view bytes) {
@@ -303,14 +312,7 @@ std::unordered_map<int32_t, std::string> parseWorkingDirectoryListing(std::strin
 }
 
 std::vector<std::string> workingDirectoryListingArguments(const std::vector<int32_t>& pids) {
-    std::string list;
-    for (int32_t pid : distinctAscending(pids)) {
-        if (!list.empty()) {
-            list += ',';
-        }
-        list += std::to_string(pid);
-    }
-    return {"-a", "-p", list, "-d", "cwd", "-F", "pn"};
+    return listingArguments(distinctAscending(pids));
 }
 
 std::optional<uint64_t> parseStatStartTicks(std::string_view stat) {
@@ -327,7 +329,7 @@ std::optional<uint64_t> parseStatStartTicks(std::string_view stat) {
             if (piece.ends_with('\n')) {
                 piece.remove_suffix(1);
             }
-            return parseUnsigned(piece);
+            return parseUint64(piece);
         }
     }
     return std::nullopt;
@@ -349,7 +351,7 @@ std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status) {
             }
             const size_t end = std::min(line.find_first_of(" \t", start), line.size());
             if (++field == 2) {
-                const auto uid = parseUnsigned(line.substr(start, end - start));
+                const auto uid = parseUint64(line.substr(start, end - start));
                 if (!uid || *uid > UINT32_MAX) {
                     return std::nullopt;
                 }

@@ -1,7 +1,11 @@
 #include "scan/process_resolver.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,6 +30,36 @@ constexpr int32_t kNoSuchPid = INT32_MAX;
 std::string canonical(const std::string& path) {
     return std::filesystem::canonical(path).string();
 }
+
+// While it lives, this thread lacks the capabilities that let root read any
+// folder, so that a folder without permissions refuses it as it would refuse a
+// user. They stay permitted and come back at the end; programs started
+// meanwhile by root get them back anyway.
+class WithoutReadOverride final {
+  public:
+    WithoutReadOverride() {
+        if (syscall(SYS_capget, &header_, saved_) != 0) {
+            return;
+        }
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        for (const unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+            reduced[cap / 32].effective &= ~(1u << (cap % 32));
+        }
+        restore_ = syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~WithoutReadOverride() {
+        if (restore_) {
+            syscall(SYS_capset, &header_, saved_);
+        }
+    }
+    WithoutReadOverride(const WithoutReadOverride&) = delete;
+    WithoutReadOverride& operator=(const WithoutReadOverride&) = delete;
+
+  private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+    bool restore_ = false;
+};
 
 TEST(ArgumentAreaTest, ReadsArgcStringsAfterThePathAndItsPadding) {
     // argc in host byte order, then the rest verbatim.
@@ -121,11 +155,11 @@ TEST_F(FakeProcTest, LinksAreReadWithoutLsof) {
     EXPECT_EQ(resolver_.readExecutablePath(8), "/opt/caf\xEF\xBF\xBD/server");
     EXPECT_EQ(resolver_.readExecutablePath(9), "");
 
-    // Unlike the executable path, a working directory keeps the mark.
+    // A removed working directory loses the mark as well.
     linkProc(7, "cwd", "/home/ana/shop");
     linkProc(8, "cwd", "/home/ana/old (deleted)");
     EXPECT_EQ(resolver_.readWorkingDirectories({8, 7, 7}),
-              (Directories{{7, "/home/ana/shop"}, {8, "/home/ana/old (deleted)"}}));
+              (Directories{{7, "/home/ana/shop"}, {8, "/home/ana/old"}}));
 }
 
 TEST_F(FakeProcTest, SnapshotTakesTheEffectiveUidAndNeedsIt) {
@@ -189,21 +223,40 @@ TEST_F(RealProcessTest, ReadsMetadataVerbatimAndAStableSnapshot) {
     EXPECT_EQ(currentStartTime(gone), std::nullopt);
 }
 
-TEST_F(RealProcessTest, UnreadableProcFallsBackToOneLsofListing) {
-    testing::TempDir empty;
-    ProcessResolver resolver(empty.path());
+TEST_F(RealProcessTest, OnlyWhatProcRefusesIsAskedOfLsof) {
+    // The listener's entry refuses us; every other PID has none, as if gone.
+    testing::TempDir root;
+    const std::string refused = root.makeDir(std::to_string(listener_->pid()));
+    ASSERT_EQ(chmod(refused.c_str(), 0), 0);
+    const WithoutReadOverride refusing;
+    const int probe = open(refused.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int probeError = errno;
+    if (probe >= 0) {
+        close(probe);
+    }
+    ASSERT_EQ(probeError, EACCES) << "the entry could not be made to refuse";
+    ProcessResolver resolver(root.path());
+
     EXPECT_EQ(resolver.identitySnapshot(listener_->pid()), std::nullopt);
     EXPECT_EQ(resolver.metadata({listener_->pid()}),
               (std::unordered_map<int32_t, ProcessMetadata>{
                   {listener_->pid(), ProcessMetadata{"", {}, workDir_}}}));
-
-    // PIDs that cannot exist are not passed on to spoil the listing.
-    EXPECT_EQ(resolver.readWorkingDirectories({-1, 0, listener_->pid()}),
+    // lsof fails its whole listing over one PID it cannot find: PIDs that are
+    // gone or cannot exist must not reach it.
+    EXPECT_EQ(resolver.readWorkingDirectories({-1, 0, kNoSuchPid, listener_->pid()}),
               (Directories{{listener_->pid(), workDir_}}));
-    // lsof fails when asked about a PID that does not exist; then nothing
-    // counts, not even the directories it did list.
-    EXPECT_THAT(resolver.readWorkingDirectories({listener_->pid(), kNoSuchPid}), IsEmpty());
-    EXPECT_THAT(resolver.readWorkingDirectories({}), IsEmpty());
+    // Had lsof been asked about a PID missing from /proc, the real process
+    // with that PID would have answered.
+    testing::TempDir empty;
+    EXPECT_THAT(ProcessResolver(empty.path()).readWorkingDirectories({listener_->pid()}),
+                IsEmpty());
+
+    // A removed working directory, through lsof and through /proc.
+    std::filesystem::remove(workDir_);
+    EXPECT_EQ(resolver.readWorkingDirectories({listener_->pid()}),
+              (Directories{{listener_->pid(), workDir_}}));
+    EXPECT_EQ(ProcessResolver().readWorkingDirectories({listener_->pid()}),
+              (Directories{{listener_->pid(), workDir_}}));
 }
 
 }  // namespace
