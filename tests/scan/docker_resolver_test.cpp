@@ -2,11 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "support/test_process.h"
 
@@ -16,6 +18,14 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::IsEmpty;
 using Contexts = std::unordered_map<int64_t, DockerContext>;
+
+// Gone means no /proc entry, or a zombie waiting for whoever adopted it.
+bool processGone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    return close == std::string::npos || (close + 2 < text.size() && text[close + 2] == 'Z');
+}
 
 DockerContext context(std::optional<std::string> name, std::optional<std::string> service) {
     return DockerContext{std::move(name), std::move(service)};
@@ -130,10 +140,24 @@ TEST_F(DockerToolTest, AFailingMissingOrHungToolLeavesEmptyContexts) {
     EXPECT_EQ(DockerResolver().dockerContexts(kScanned), empty);
     EXPECT_TRUE(std::filesystem::exists(argsFile_));
 
-    installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp\\n'\nexec sleep 30");
-    const auto started = std::chrono::steady_clock::now();
+    // A hung tool is cut at the bound and does not outlive it; unbounded, it
+    // would outlast the test's own time limit.
+    const std::string pidFile = dir_.path() + "/pid";
+    installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp\\n'\necho $$ > '" + pidFile +
+                  "'\nexec sleep 600");
     EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned), empty);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << "the hung tool was not cut";
+    pid_t hung = 0;
+    std::ifstream(pidFile) >> hung;
+    ASSERT_GT(hung, 0) << "the stand-in did not record its PID";
+    // SIGKILL is delivered asynchronously: give the kernel a moment.
+    for (int i = 0; i < 500 && !processGone(hung); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    const bool gone = processGone(hung);
+    if (!gone) {
+        ::kill(hung, SIGKILL);  // started by this test; do not leave it behind
+    }
+    EXPECT_TRUE(gone) << "the hung tool " << hung << " survived the bound";
 
     std::filesystem::remove(bin_ + "/docker");
     setenv("PATH", bin_.c_str(), 1);  // env finds no docker at all
