@@ -16,11 +16,6 @@ namespace {
 constexpr int64_t kFirstPort = 1;
 constexpr int64_t kLastPort = 65535;
 
-bool isAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // White space and line breaks as Unicode defines them (tab, line feed, NEL,
 // no-break space, the typographic spaces, line and paragraph separators...).
 bool isWhiteSpace(UChar32 c) {

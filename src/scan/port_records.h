@@ -27,7 +27,7 @@ struct ProcessStartTime {
     int64_t seconds = 0;  // since the Unix epoch
     int32_t microseconds = 0;
 
-    bool operator==(const ProcessStartTime&) const = default;
+    auto operator<=>(const ProcessStartTime&) const = default;
 };
 
 // What Docker says about a published port.

@@ -100,7 +100,13 @@ PortScanner::PortScanner(std::shared_ptr<ProcessResolving> processResolver,
       options_(options) {}
 
 std::vector<PortProcess> PortScanner::scan() {
-    return processes(discoverRows());
+    // A process that started after discovery began cannot hold the sockets it
+    // found: its PID was recycled in between, and its start time must not
+    // stand for them, or a later kill would reach it.
+    const ProcessStartTime began = options_.now();
+    std::vector<PortProcess> result = processes(discoverRows());
+    std::erase_if(result, [&](const PortProcess& p) { return began < p.startTime; });
+    return result;
 }
 
 std::vector<LsofRow> PortScanner::discoverRows() {

@@ -2,6 +2,7 @@
 // list of the current user's development servers.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ bool isDevelopmentProcess(std::string_view executableName, std::string_view rowN
 
 struct PortScannerOptions {
     bool developmentOnly = true;  // false keeps every process of the user
+    // Read when a scan begins: processes that started later are dropped.
+    std::function<ProcessStartTime()> now = processClockNow;
 };
 
 class PortScanner final : public PortScanning {

@@ -1,6 +1,7 @@
 #include "scan/process_resolver.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -378,6 +379,13 @@ std::optional<ProcessStartTime> currentStartTime(int32_t pid) {
         return snapshot->startTime;
     }
     return std::nullopt;
+}
+
+ProcessStartTime processClockNow() {
+    timespec sinceBoot{};
+    clock_gettime(CLOCK_BOOTTIME, &sinceBoot);
+    return {bootTimeSeconds().value_or(0) + sinceBoot.tv_sec,
+            static_cast<int32_t>(sinceBoot.tv_nsec / 1000)};
 }
 
 }  // namespace halvo

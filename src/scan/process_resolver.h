@@ -51,7 +51,8 @@ class ProcessResolver final : public ProcessResolving {
     std::string readExecutablePath(int32_t pid) const;
     // "/proc/PID/cmdline" split at NULs; arguments that are not UTF-8 are left out.
     std::vector<std::string> readArguments(int32_t pid) const;
-    // "/proc/PID/cwd", and one lsof listing for the PIDs whose link cannot be read.
+    // "/proc/PID/cwd" (" (deleted)" removed), and one lsof listing for the PIDs
+    // whose link /proc refuses; a process that is gone has none.
     std::unordered_map<int32_t, std::string> readWorkingDirectories(
         const std::vector<int32_t>& pids) const;
 
@@ -81,5 +82,9 @@ ProcessStartTime startTimeFromTicks(int64_t bootTimeSeconds, uint64_t ticks, lon
 
 // The live start time of a PID, from the same source as the scan.
 std::optional<ProcessStartTime> currentStartTime(int32_t pid);
+
+// Now, on the clock that start times are read from (boot time plus the time
+// since boot), so that the two compare.
+ProcessStartTime processClockNow();
 
 }  // namespace halvo

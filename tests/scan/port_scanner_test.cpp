@@ -190,6 +190,19 @@ TEST(PortScannerTest, DockerContextsAreLookedUpByPortAndWinTheBadge) {
     EXPECT_TRUE(h.docker->calls[0][0].first.arguments.empty());
 }
 
+TEST(PortScannerTest, DropsProcessesThatStartedAfterTheScanBegan) {
+    Harness h({{1, "node", 3000}, {2, "node", 3001}});
+    h.resolver->add(1, meta("/usr/bin/node", {"node"}));
+    h.resolver->add(2, meta("/usr/bin/node", {"node"}));
+    // Start times are 1700000000 + PID seconds: PID 2 started after the clock read.
+    auto scanner = h.scanner({.now = [] { return ProcessStartTime{1700000001, 999999}; }});
+    std::vector<int32_t> pids;
+    for (const auto& p : scanner.scan()) {
+        pids.push_back(p.pid);
+    }
+    EXPECT_EQ(pids, (std::vector<int32_t>{1}));
+}
+
 TEST(PortScannerTest, SortsByPortThenPid) {
     Harness h({{900, "node", 5173}, {1200, "node", 3000}, {800, "node", 3000}});
     for (int32_t pid : {900, 1200, 800}) {

@@ -216,6 +216,8 @@ TEST_F(RealProcessTest, ReadsMetadataVerbatimAndAStableSnapshot) {
     EXPECT_LT(first->startTime.microseconds, 1'000'000);
     EXPECT_EQ(resolver.identitySnapshot(listener_->pid()), first);
     EXPECT_EQ(currentStartTime(listener_->pid()), first->startTime);
+    // The scan's clock runs on the same time base: the listener started before now.
+    EXPECT_LE(first->startTime, processClockNow());
 
     const pid_t gone = listener_->pid();
     ASSERT_TRUE(listener_->stop());
