@@ -19,14 +19,6 @@ using testing::TempDir;
 
 const std::string kShell = "/bin/sh";
 
-// Gone means no /proc entry, or a zombie waiting for whoever adopted it.
-bool processGone(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto close = text.rfind(')');
-    return close == std::string::npos || (close + 2 < text.size() && text[close + 2] == 'Z');
-}
-
 TEST(CommandRunnerTest, ExitStatusAndOutputPassThrough) {
     // Arguments reach the child as they are, with no shell in between.
     CommandResult result = runCommand(
@@ -78,18 +70,7 @@ TEST(CommandRunnerTest, RunPastTheBoundIsNotStartedAndLeavesNothingBehind) {
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.output, std::nullopt);
 
-        pid_t pid = 0;
-        std::ifstream(pidFile) >> pid;
-        ASSERT_GT(pid, 0) << "the shell did not record a PID";
-        // SIGKILL is delivered asynchronously: give the kernel a moment.
-        for (int i = 0; i < 500 && !processGone(pid); ++i) {
-            std::this_thread::sleep_for(10ms);
-        }
-        const bool gone = processGone(pid);
-        if (!gone) {
-            ::kill(pid, SIGKILL);  // started by this test; do not leave it behind
-        }
-        EXPECT_TRUE(gone) << "process " << pid << " survived the bound";
+        EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "it survived the bound";
     }
 }
 

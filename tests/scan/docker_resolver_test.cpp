@@ -19,14 +19,6 @@ using namespace std::chrono_literals;
 using ::testing::IsEmpty;
 using Contexts = std::unordered_map<int64_t, DockerContext>;
 
-// Gone means no /proc entry, or a zombie waiting for whoever adopted it.
-bool processGone(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto close = text.rfind(')');
-    return close == std::string::npos || (close + 2 < text.size() && text[close + 2] == 'Z');
-}
-
 DockerContext context(std::optional<std::string> name, std::optional<std::string> service) {
     return DockerContext{std::move(name), std::move(service)};
 }
@@ -146,18 +138,7 @@ TEST_F(DockerToolTest, AFailingMissingOrHungToolLeavesEmptyContexts) {
     installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp\\n'\necho $$ > '" + pidFile +
                   "'\nexec sleep 600");
     EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned), empty);
-    pid_t hung = 0;
-    std::ifstream(pidFile) >> hung;
-    ASSERT_GT(hung, 0) << "the stand-in did not record its PID";
-    // SIGKILL is delivered asynchronously: give the kernel a moment.
-    for (int i = 0; i < 500 && !processGone(hung); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    const bool gone = processGone(hung);
-    if (!gone) {
-        ::kill(hung, SIGKILL);  // started by this test; do not leave it behind
-    }
-    EXPECT_TRUE(gone) << "the hung tool " << hung << " survived the bound";
+    EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "the hung tool survived the bound";
 
     std::filesystem::remove(bin_ + "/docker");
     setenv("PATH", bin_.c_str(), 1);  // env finds no docker at all

@@ -46,6 +46,35 @@ std::string TempDir::writeFile(const std::string& relative, const std::string& t
     return full.string();
 }
 
+namespace {
+
+// Gone means no /proc entry, or a zombie waiting for whoever adopted it.
+bool processGone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    return close == std::string::npos || (close + 2 < text.size() && text[close + 2] == 'Z');
+}
+
+}  // namespace
+
+bool recordedProcessEnds(const std::string& pidFile) {
+    pid_t pid = 0;
+    std::ifstream(pidFile) >> pid;
+    if (pid <= 0) {
+        return false;
+    }
+    // SIGKILL is delivered asynchronously: give the kernel a moment.
+    for (int i = 0; i < 500 && !processGone(pid); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (processGone(pid)) {
+        return true;
+    }
+    ::kill(pid, SIGKILL);
+    return false;
+}
+
 std::string listenerPath() {
     return HALVO_TEST_LISTENER;
 }

@@ -64,6 +64,11 @@ class ListenerProcess {
     std::vector<int64_t> ports_;
 };
 
+// Whether the process whose PID a test's script wrote to `pidFile` ends
+// within a few seconds (a zombie counts). One that does not is ended, since
+// the test started it; so is the answer false when no PID was written.
+bool recordedProcessEnds(const std::string& pidFile);
+
 // The path of the test listener binary.
 std::string listenerPath();
 // A symlink named `name` to the test listener inside `dir`, so that the
