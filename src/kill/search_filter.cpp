@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "scan/text.h"
@@ -139,37 +138,6 @@ std::vector<PortProcess> rowsOnPorts(const std::vector<PortProcess>& processes,
         rows.push_back(*p);
     }
     return rows;
-}
-
-// Lower-cases ASCII letters eight bytes at a time; false, with the text
-// half done, when it holds a byte beyond ASCII.
-bool lowerAsciiInPlace(std::string& text) {
-    constexpr uint64_t kOnes = 0x0101010101010101;
-    constexpr uint64_t kHighBits = 0x80 * kOnes;
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word = 0;
-        std::memcpy(&word, text.data() + i, 8);
-        if (word & kHighBits) {
-            return false;
-        }
-        // A byte's high bit ends up set when it is at least 'A' and at most 'Z'.
-        const uint64_t atLeastA = word + (0x80 - 'A') * kOnes;
-        const uint64_t aboveZ = word + (0x7F - 'Z') * kOnes;
-        const uint64_t upper = atLeastA & ~aboveZ & kHighBits;
-        word |= upper >> 2;  // 0x20, the case bit
-        std::memcpy(text.data() + i, &word, 8);
-    }
-    for (; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            return false;
-        }
-        if (c >= 'A' && c <= 'Z') {
-            text[i] = static_cast<char>(c + ('a' - 'A'));
-        }
-    }
-    return true;
 }
 
 // Writes each row's search text into one buffer reused across rows: building

@@ -5,6 +5,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/utf8.h>
 
+#include <cstring>
 #include <limits>
 
 namespace halvo {
@@ -118,15 +119,40 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string toLower(std::string_view text) {
-    if (isAscii(text)) {
-        std::string out(text);
-        for (char& c : out) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c - 'A' + 'a');
-            }
+// Lower-cases ASCII letters eight bytes at a time; false, with the text
+// half done, when it holds a byte beyond ASCII.
+bool lowerAsciiInPlace(std::string& text) {
+    constexpr uint64_t kOnes = 0x0101010101010101;
+    constexpr uint64_t kHighBits = 0x80 * kOnes;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & kHighBits) {
+            return false;
         }
-        return out;
+        // A byte's high bit ends up set when it is at least 'A' and at most 'Z'.
+        const uint64_t atLeastA = word + (0x80 - 'A') * kOnes;
+        const uint64_t aboveZ = word + (0x7F - 'Z') * kOnes;
+        const uint64_t upper = atLeastA & ~aboveZ & kHighBits;
+        word |= upper >> 2;  // 0x20, the case bit
+        std::memcpy(text.data() + i, &word, 8);
+    }
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            return false;
+        }
+        if (c >= 'A' && c <= 'Z') {
+            text[i] = static_cast<char>(c + ('a' - 'A'));
+        }
+    }
+    return true;
+}
+
+std::string toLower(std::string_view text) {
+    if (std::string ascii(text); lowerAsciiInPlace(ascii)) {
+        return ascii;
     }
     std::string out;
     icu::StringByteSink<std::string> sink(&out);

@@ -25,6 +25,9 @@ bool isValidUtf8(std::string_view bytes);
 
 // Locale-independent Unicode lower-casing of UTF-8 text.
 std::string toLower(std::string_view text);
+// Lower-cases ASCII text in place, eight bytes at a time; false, with the text
+// half done, when it holds a byte beyond ASCII (toLower then does it whole).
+bool lowerAsciiInPlace(std::string& text);
 // Canonical composition (NFC), so that precomposed and decomposed forms compare equal.
 std::string normalizeCanonical(std::string_view text);
 
