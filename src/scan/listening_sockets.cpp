@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "scan/file_reading.h"
 #include "scan/text.h"
 #include "scan/unique_fd.h"
 
@@ -138,28 +139,6 @@ Dump dumpFamily(int fd, uint8_t family, uint32_t sequence, char* buffer,
     }
 }
 
-std::string readWholeFile(const std::string& path) {
-    std::string text;
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return text;
-    }
-    constexpr size_t kChunk = 65536;
-    for (;;) {
-        const size_t used = text.size();
-        text.resize(used + kChunk);
-        ssize_t n = read(fd.get(), text.data() + used, kChunk);
-        if (n < 0 && errno == EINTR) {
-            text.resize(used);
-            continue;
-        }
-        text.resize(used + static_cast<size_t>(n > 0 ? n : 0));
-        if (n <= 0) {
-            return text;
-        }
-    }
-}
-
 bool isHex(std::string_view text) {
     if (text.empty()) {
         return false;
@@ -277,8 +256,11 @@ void addListeningFromProcNetText(std::string_view text, ListeningSockets& socket
 
 ListeningSockets listeningSocketsFromProcNet(const std::string& procRoot) {
     ListeningSockets sockets;
-    addListeningFromProcNetText(readWholeFile(procRoot + "/net/tcp"), sockets);
-    addListeningFromProcNetText(readWholeFile(procRoot + "/net/tcp6"), sockets);
+    for (const char* table : {"/net/tcp", "/net/tcp6"}) {
+        const std::string path = procRoot + table;
+        const auto text = readAll(UniqueFd(open(path.c_str(), O_RDONLY | O_CLOEXEC)));
+        addListeningFromProcNetText(text.value_or(""), sockets);
+    }
     return sockets;
 }
 

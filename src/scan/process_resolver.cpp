@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "scan/command_runner.h"
+#include "scan/file_reading.h"
 #include "scan/lsof_port_discovery.h"
 #include "scan/text.h"
 #include "scan/unique_fd.h"
@@ -25,28 +26,6 @@ std::string withoutDeletedMark(std::string_view path) {
         path.remove_suffix(kDeletedSuffix.size());
     }
     return decodeUtf8Lossy(path);
-}
-
-// Everything readable from `fd`; /proc files report no size, so read to the end.
-std::optional<std::string> readAll(UniqueFd fd) {
-    if (!fd.valid()) {
-        return std::nullopt;
-    }
-    std::string content;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = read(fd.get(), buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            return content;
-        }
-        content.append(buffer, static_cast<size_t>(n));
-    }
 }
 
 // An open /proc/PID directory. Files read through it belong to the process it
