@@ -6,28 +6,15 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <string>
 #include <utility>
+
+#include "base/error_text.h"
 
 namespace halvo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// strerror_r exists in a GNU flavour (returns the text) and an XSI one (fills
-// the buffer); strerror itself is not safe across threads.
-[[maybe_unused]] const char* errorTextOf(const char* text, const char*) {
-    return text;
-}
-[[maybe_unused]] const char* errorTextOf(int rc, const char* buffer) {
-    return rc == 0 ? buffer : "Unknown error";
-}
-
-std::string errorText(int error) {
-    char buffer[256] = {};
-    return errorTextOf(strerror_r(error, buffer, sizeof(buffer)), buffer);
-}
 
 KillOutcome refusal(int error) {
     return error == ESRCH ? KillOutcome::stale() : KillOutcome::failed(errorText(error));

@@ -4,15 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include "scan/unique_fd.h"
+
+#include "base/pidfd.h"
 
 namespace halvo {
-
-// A pidfd, or the error number that kept it from being opened.
-struct PidfdOpening {
-    UniqueFd pidfd;
-    int error = 0;
-};
 
 // The system calls that signal a process. Every call returns the error number
 // it failed with, 0 on success. Implementations are safe to call from any thread.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "scan/text.h"
+#include "base/text.h"
 
 namespace halvo {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scan/text.h"
+#include "base/text.h"
 
 namespace halvo {
 namespace {

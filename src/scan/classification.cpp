@@ -1,6 +1,6 @@
 #include "scan/classification.h"
 
-#include "scan/text.h"
+#include "base/text.h"
 
 namespace halvo {
 namespace {
@@ -34,7 +34,9 @@ std::optional<std::string> hintFrom(std::string_view candidate) {
         }
     }
     for (size_t i = 0; i < components.size(); ++i) {
-        if (components[i] == "Users") {
+        // "/Users/NAME" elsewhere, "/home/NAME" here: either way i + 2 is the
+        // first folder in the home directory.
+        if (components[i] == "Users" || components[i] == "home") {
             if (i + 2 < components.size()) {
                 return std::string(components[i + 2]);
             }

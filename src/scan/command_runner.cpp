@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +15,8 @@
 
 extern char** environ;
 
-#include "scan/unique_fd.h"
+#include "base/pidfd.h"
+#include "base/unique_fd.h"
 
 namespace halvo {
 namespace {
@@ -105,15 +105,7 @@ std::optional<pid_t> spawn(const std::string& executable, const std::vector<std:
 // A descriptor that becomes readable when the child exits, without reaping it.
 // Absent where the kernel has no pidfd.
 UniqueFd openExitNotifier(pid_t pid) {
-#ifdef SYS_pidfd_open
-    long fd = syscall(SYS_pidfd_open, pid, 0);
-    if (fd >= 0) {
-        return UniqueFd(static_cast<int>(fd));
-    }
-#else
-    (void)pid;
-#endif
-    return UniqueFd();
+    return openPidfd(pid).pidfd;
 }
 
 int pollTimeout(Clock::time_point deadline, bool capped) {
@@ -160,14 +152,9 @@ std::optional<int32_t> collectExitStatus(pid_t pid) {
 void killChild(pid_t pid, const UniqueFd& exitNotifier) {
     // Group first, while the unreaped child still pins its ID.
     ::kill(-pid, SIGKILL);
-#ifdef SYS_pidfd_send_signal
-    if (exitNotifier.valid() &&
-        syscall(SYS_pidfd_send_signal, exitNotifier.get(), SIGKILL, nullptr, 0) == 0) {
+    if (exitNotifier.valid() && sendSignalThroughPidfd(exitNotifier.get(), SIGKILL) == 0) {
         return;
     }
-#else
-    (void)exitNotifier;
-#endif
     ::kill(pid, SIGKILL);
 }
 

@@ -13,9 +13,9 @@
 
 #include <cstring>
 
-#include "scan/file_reading.h"
-#include "scan/text.h"
-#include "scan/unique_fd.h"
+#include "base/file_reading.h"
+#include "base/text.h"
+#include "base/unique_fd.h"
 
 namespace halvo {
 namespace {

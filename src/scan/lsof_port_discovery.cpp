@@ -1,12 +1,10 @@
 #include "scan/lsof_port_discovery.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <utility>
 
+#include "base/executable_lookup.h"
+#include "base/text.h"
 #include "scan/command_runner.h"
-#include "scan/text.h"
 
 namespace halvo {
 namespace {
@@ -16,17 +14,6 @@ namespace {
 const std::vector<std::string> kListenArguments = {"-nP", "-iTCP", "-sTCP:LISTEN", "-F", "cnPi"};
 
 }  // namespace
-
-std::optional<std::string> findExecutable(const std::vector<std::string>& candidates) {
-    for (const auto& path : candidates) {
-        struct stat info {};
-        if (!path.empty() && path.front() == '/' && stat(path.c_str(), &info) == 0 &&
-            S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0) {
-            return path;
-        }
-    }
-    return std::nullopt;
-}
 
 std::optional<int64_t> portFromName(std::string_view name) {
     // "127.0.0.1:8000 (LISTEN)": only the address before the first space counts.

@@ -6,15 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/executable_lookup.h"
 #include "scan/port_discovering.h"
 
 namespace halvo {
-
-// Where lsof is looked for, in order; absolute paths only.
-inline const std::vector<std::string> kLsofPaths = {"/usr/sbin/lsof", "/usr/bin/lsof"};
-
-// The first of `candidates` that exists and is executable.
-std::optional<std::string> findExecutable(const std::vector<std::string>& candidates);
 
 // Rows from `lsof -F` field output ("p", "c" and "n" lines; others ignored).
 // A malformed line costs only itself.

@@ -6,8 +6,8 @@
 #include <system_error>
 #include <thread>
 
+#include "base/text.h"
 #include "scan/proc_process_table.h"
-#include "scan/text.h"
 
 namespace halvo {
 namespace {

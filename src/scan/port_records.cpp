@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "scan/text.h"
+#include "base/text.h"
 
 namespace halvo {
 namespace {

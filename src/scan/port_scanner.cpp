@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/text.h"
 #include "scan/classification.h"
-#include "scan/text.h"
 
 namespace halvo {
 namespace {
@@ -26,9 +26,20 @@ const std::unordered_set<std::string_view>& developmentProcessNames() {
 }
 
 const std::unordered_set<std::string_view>& excludedProcessNames() {
+    // The desktop's own port holders: they run as the user and some have
+    // "server" or "dev" in their command lines, but nobody develops them.
     static const std::unordered_set<std::string_view> names = {
-        "launchd", "kernel_task", "mdnsresponder", "rapportd",      "sharingd",
-        "apsd",    "trustd",      "configd",       "controlcenter", "usereventagent",
+        "systemd",                      // socket-activated user units
+        "kdeconnectd",                  // KDE Connect pairing
+        "gnome-shell",                  // GNOME's compositor and its helpers
+        "xwayland",                     // X11 under Wayland
+        "xorg",                         // the X server itself
+        "pulseaudio",                   // network audio
+        "pipewire",                     // network audio and screen casting
+        "vino-server",                  // GNOME's old remote desktop
+        "gnome-remote-desktop-daemon",  // GNOME's RDP/VNC server
+        "x11vnc",                       // remote desktop
+        "krfb",                         // KDE's desktop sharing
     };
     return names;
 }

@@ -11,9 +11,9 @@
 #include <limits>
 #include <string_view>
 
+#include "base/text.h"
+#include "base/unique_fd.h"
 #include "scan/listening_sockets.h"
-#include "scan/text.h"
-#include "scan/unique_fd.h"
 
 namespace halvo {
 namespace {

@@ -8,8 +8,8 @@
 
 #include <string>
 
+#include "base/unique_fd.h"
 #include "scan/process_table.h"
-#include "scan/unique_fd.h"
 
 namespace halvo {
 

@@ -8,11 +8,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/executable_lookup.h"
+#include "base/file_reading.h"
+#include "base/text.h"
+#include "base/unique_fd.h"
 #include "scan/command_runner.h"
-#include "scan/file_reading.h"
-#include "scan/lsof_port_discovery.h"
-#include "scan/text.h"
-#include "scan/unique_fd.h"
 
 namespace halvo {
 namespace {
@@ -237,43 +237,6 @@ std::vector<std::string> ProcessResolver::readArguments(int32_t pid) const {
 std::unordered_map<int32_t, std::string> ProcessResolver::readWorkingDirectories(
     const std::vector<int32_t>& pids) const {
     return workingDirectories(procRoot_, distinctAscending(pids));
-}
-
-std::vector<std::string> parseArgumentArea(std::string_view bytes) {
-    if (bytes.size() < 5) {
-        return {};
-    }
-    int32_t argc = 0;
-    std::memcpy(&argc, bytes.data(), sizeof(argc));
-    if (argc < 1) {
-        return {};
-    }
-    const size_t pathEnd = bytes.find('\0', 4);
-    if (pathEnd == std::string_view::npos) {
-        return {};
-    }
-    size_t position = bytes.find_first_not_of('\0', pathEnd + 1);
-    if (position == std::string_view::npos) {
-        return {};
-    }
-    std::vector<std::string> arguments;
-    arguments.reserve(static_cast<size_t>(std::min<int32_t>(argc, 4096)));
-    int32_t consumed = 0;
-    while (position < bytes.size()) {
-        const size_t nul = bytes.find('\0', position);
-        if (nul == std::string_view::npos) {
-            break;  // an unterminated tail is not an argument
-        }
-        const std::string_view piece = bytes.substr(position, nul - position);
-        if (isValidUtf8(piece)) {
-            arguments.emplace_back(piece);
-        }
-        if (++consumed == argc) {
-            break;
-        }
-        position = nul + 1;
-    }
-    return arguments;
 }
 
 std::unordered_map<int32_t, std::string> parseWorkingDirectoryListing(std::string_view text) {

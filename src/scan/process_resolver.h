@@ -60,11 +60,6 @@ class ProcessResolver final : public ProcessResolving {
     std::string procRoot_;
 };
 
-// The argument area in the layout: int32 argc, the executable path and its
-// NUL, NUL padding, then argc NUL-terminated strings. Strings that are not
-// valid UTF-8 are left out; an unterminated tail is dropped.
-std::vector<std::string> parseArgumentArea(std::string_view bytes);
-
 // `lsof -F pn` output of cwd files: PID -> directory.
 std::unordered_map<int32_t, std::string> parseWorkingDirectoryListing(std::string_view text);
 

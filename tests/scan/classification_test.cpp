@@ -70,7 +70,7 @@ TEST(ProjectHintTest, DocumentsThenUsersOverArgumentsThenDirectoryThenPath) {
         {{"/Users/alice/app"}, {}, "", "app"},
         {{"/Users/alice/Documents"}, {}, "", "Documents"},  // nothing after it: try Users
         {{"/srv/Documents/wiki"}, {}, "", "wiki"},
-        {{"/users/alice/app", "/home/documents/x"}, {}, "", std::nullopt},  // case-sensitive
+        {{"/users/alice/app", "/srv/documents/x"}, {}, "", std::nullopt},  // case-sensitive
         // Candidates in order: arguments, then the directory, then the path.
         {{"node", "/Users/a/first/x.js"}, "/Users/a/second", "/Users/a/third/node", "first"},
         {{"--port", "3000"}, "/Users/alice/projects/api", "/Users/a/third/node", "projects"},
@@ -82,6 +82,10 @@ TEST(ProjectHintTest, DocumentsThenUsersOverArgumentsThenDirectoryThenPath) {
         {{"-Dconfig=/Users/alice/svc/app.yml"}, {}, "", "svc"},
         {{"Users/bob/tools/run.sh"}, {}, "", "tools"},
         {{"Documents/notes"}, {}, "", "notes"},
+        // Linux homes are /home/NAME; Documents still comes first.
+        {{"/home/alice/code/shop/server.js"}, {}, "", "code"},
+        {{"/home/alice/Documents/shop/server.js"}, {}, "", "shop"},
+        {{"/home/alice"}, "/home/alice/api", "", "api"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back() + " | " + c.directory.value_or("-") + " | " + c.path);

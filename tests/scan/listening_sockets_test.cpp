@@ -13,8 +13,8 @@
 
 #include <algorithm>
 
+#include "base/unique_fd.h"
 #include "scan/proc_process_table.h"
-#include "scan/unique_fd.h"
 #include "support/test_process.h"
 
 namespace halvo {

@@ -135,15 +135,15 @@ TEST(PortScannerTest, KeepsOnlyReadableProcessesOfTheCurrentUser) {
 
 TEST(PortScannerTest, DevelopmentFilterByNameMarkersAndExclusions) {
     Harness h({{1, "Python", 8000},
-               {2, "rapportd", 8001},
+               {2, "kdeconnectd", 8001},
                {3, "myapp", 8002},
                {4, "Spotify", 8003},
-               {5, "controlcenter", 8004}});
+               {5, "Xwayland", 8004}});
     h.resolver->add(1, meta("/usr/bin/Python", {"Python", "app.py"}));
-    h.resolver->add(2, meta("/usr/libexec/rapportd", {"rapportd", "--server"}));
+    h.resolver->add(2, meta("/usr/lib/kdeconnectd", {"kdeconnectd", "--server"}));
     h.resolver->add(3, meta("/Users/ana/dev/myapp/myapp", {"./myapp"}));
     h.resolver->add(4, meta("/Applications/Spotify.app/Spotify", {"Spotify"}));
-    h.resolver->add(5, meta("/usr/bin/controlcenter", {"controlcenter", "dev", "server"}));
+    h.resolver->add(5, meta("/usr/bin/Xwayland", {"Xwayland", "-listen", "dev", "server"}));
 
     std::vector<int32_t> pids;
     for (const auto& p : h.scanner().scan()) {

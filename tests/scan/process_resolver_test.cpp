@@ -61,33 +61,6 @@ class WithoutReadOverride final {
     bool restore_ = false;
 };
 
-TEST(ArgumentAreaTest, ReadsArgcStringsAfterThePathAndItsPadding) {
-    // argc in host byte order, then the rest verbatim.
-    const auto area = [](int32_t argc, std::string_view rest) {
-        std::string bytes(sizeof(argc), '\0');
-        std::memcpy(bytes.data(), &argc, sizeof(argc));
-        return bytes + std::string(rest);
-    };
-    const std::vector<std::pair<std::string, Strings>> cases = {
-        {"", {}},
-        {area(0, "/bin/node\0node\0"sv), {}},
-        {area(-2, "/bin/node\0node\0"sv), {}},
-        {area(1, "/bin/node"), {}},            // the path never ends
-        {area(1, "/bin/node\0\0\0\0"sv), {}},  // only padding after the path
-        {area(3, "/bin/node\0\0\0node\0\0server.js\0"sv), {"node", "", "server.js"}},
-        // Strings after the argc-th are the environment: never read.
-        {area(1, "/bin/node\0node\0server.js\0PATH=/bin\0"sv), {"node"}},
-        {area(2, "/bin/node\0node\0server.js"sv), {"node"}},  // unterminated last string
-        // An invalid string is left out but still counts towards argc.
-        {area(2, "/bin/node\0n\xFFode\0server.js\0HOME=/\0"sv), {"server.js"}},
-        {area(INT32_MAX, "/p\0a\0b\0"sv), {"a", "b"}},
-    };
-    for (size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(parseArgumentArea(cases[i].first), cases[i].second);
-    }
-}
-
 TEST(WorkingDirectoryListingTest, MapsEachProcessBlockToItsName) {
     EXPECT_EQ(parseWorkingDirectoryListing("p77\nfcwd\nn/Users/a/app\np812\nfcwd\nn/tmp\n"),
               (Directories{{77, "/Users/a/app"}, {812, "/tmp"}}));

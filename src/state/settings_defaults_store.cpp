@@ -1,4 +1,4 @@
-#include "kill/settings_defaults_store.h"
+#include "state/settings_defaults_store.h"
 
 #include <QByteArray>
 #include <QSettings>

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "kill/process_store.h"
+#include "state/process_store.h"
 
 namespace {
 

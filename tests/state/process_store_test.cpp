@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "kill/feedback.h"
-#include "kill/process_store.h"
+#include "state/process_store.h"
 #include "scripted_fakes.h"
 
 using halvo::Feedback;

@@ -1,4 +1,4 @@
-#include "kill/process_store.h"
+#include "state/process_store.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFuture>

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "kill/settings_defaults_store.h"
+#include "state/settings_defaults_store.h"
 
 using halvo::SettingsDefaultsStore;
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "scan/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace halvo {
 

@@ -1,4 +1,4 @@
-#include "scan/file_reading.h"
+#include "base/file_reading.h"
 
 #include <unistd.h>
 
