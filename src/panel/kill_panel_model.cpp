@@ -8,7 +8,7 @@ namespace halvo {
 namespace {
 
 QString trimmedOrDash(const std::string& text) {
-    const QString trimmed = ui::inertText(std::string_view(text)).trimmed();
+    const QString trimmed = ui::inertText(std::string_view(text));
     return trimmed.isEmpty() ? QStringLiteral("\u2014") : trimmed;
 }
 

@@ -34,6 +34,13 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
       feedback_(new ui::ElidedLabel(this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
+    // Named for tests and for finding them in an accessibility tree.
+    const std::pair<QWidget*, const char*> names[] = {
+        {search_, "search"},    {help_, "help"},         {listSection_, "list"}, {table_, "table"},
+        {empty_, "emptyState"}, {feedback_, "feedback"}, {cancel_, "cancel"},    {kill_, "kill"}};
+    for (auto [widget, name] : names) {
+        widget->setObjectName(QString::fromLatin1(name));
+    }
     search_->setPlaceholderText(QStringLiteral("Search ports, ranges, process, or project"));
     search_->setAccessibleName(QStringLiteral("Search listening ports"));
     search_->setAccessibleDescription(
@@ -249,8 +256,7 @@ QCoro::Task<> HalvoKillPanelView::batchKill(std::set<std::string> ids) {
     }
     if (self) {
         multiSelection_ = validSelection();
-        model_->setTicked(multiSelection_);
-        updateKillButton();
+        scheduleRowsUpdate();
     }
 }
 
