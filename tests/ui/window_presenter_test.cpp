@@ -26,6 +26,14 @@ class WindowPresenterTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // Every window the presenter opens deletes itself on close.
+    void cleanup() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            w->close();
+        }
+        QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
     void oneWindowPerIdentifierAndAFreshOneAfterClose() {
         TAVSatelliteWindowPresenter presenter;
         int built = 0;
