@@ -38,13 +38,23 @@ class RecordingSignals final : public SignalSending {
   public:
     std::optional<int> openError;  // returned instead of opening a pidfd
     std::map<int, int> refusals;   // signal -> error number returned instead of sending
+    // SIGKILL lands this late, as for a large process whose memory takes time to free.
+    std::optional<std::chrono::milliseconds> killDelay;
     std::vector<int> tried;
+    std::vector<std::jthread> late;
 
     PidfdOpening openPidfd(int32_t pid) override {
         return openError ? PidfdOpening{UniqueFd(), *openError} : real_.openPidfd(pid);
     }
     int signalPidfd(int pidfd, int signal) override {
         tried.push_back(signal);
+        if (signal == SIGKILL && killDelay) {
+            late.emplace_back([fd = UniqueFd(dup(pidfd)), delay = *killDelay] {
+                std::this_thread::sleep_for(delay);
+                PidfdSignals().signalPidfd(fd.get(), SIGKILL);
+            });
+            return 0;
+        }
         return refusals.contains(signal) ? refusals[signal] : real_.signalPidfd(pidfd, signal);
     }
     int signalPid(int32_t pid, int signal) override {
@@ -139,6 +149,41 @@ TEST(KillEngineTest, EachChildEndsOnTheSignalsItNeeds) {
         EXPECT_THAT(signals->tried, ElementsAreArray(c.tried));
         EXPECT_EQ(endingSignal(child->pid()), c.endedBy);
     }
+}
+
+TEST(KillEngineTest, ReturnsOnlyOnceTheProcessHasExited) {
+    for (KillMode mode : {KillMode::force, KillMode::safe}) {
+        auto child = start(/*ignoreTerm=*/true);
+        auto signals = recorder(true);
+        signals->killDelay = std::chrono::milliseconds(200);
+        EXPECT_EQ(killChild(signals, *child, mode), KillOutcome::killed());
+        EXPECT_FALSE(child->running()) << "its ports may still be held";
+    }
+}
+
+// Every first signal goes out before any wait, so the batch shares one grace
+// period; a target gone after an earlier signal of the batch has ended.
+TEST(KillEngineTest, ABatchSharesOneGracePeriod) {
+    auto first = start(/*ignoreTerm=*/true);
+    auto second = start(/*ignoreTerm=*/true);
+    auto changed = start();
+    auto ended = start();
+    const ProcessStartTime endedStart = *currentStartTime(ended->pid());
+    ended->closeInput();
+    ASSERT_EQ(endingSignal(ended->pid()), 0);
+    auto signals = recorder(true);
+    const ProcessStartTime changedStart = *currentStartTime(changed->pid());
+    const std::vector<KillTarget> targets{
+        {first->pid(), *currentStartTime(first->pid())},
+        {changed->pid(), {changedStart.seconds - 1, changedStart.microseconds}},
+        {ended->pid(), endedStart},
+        {second->pid(), *currentStartTime(second->pid())},
+    };
+    EXPECT_THAT(KillEngine(currentStartTime, signals).killAll(targets, KillMode::safe),
+                ElementsAre(KillOutcome::killed(), KillOutcome::stale(), KillOutcome::killed(),
+                            KillOutcome::killed()));
+    EXPECT_THAT(signals->tried, ElementsAre(SIGTERM, SIGTERM, SIGKILL, SIGKILL));
+    EXPECT_TRUE(changed->running());
 }
 
 TEST(KillEngineTest, ProcessesThatAreGoneAreStale) {
