@@ -58,17 +58,21 @@ bool processGone(pid_t pid) {
 
 }  // namespace
 
+bool processEnds(pid_t pid) {
+    // SIGKILL is delivered asynchronously: give the kernel a moment.
+    for (int i = 0; i < 500 && !processGone(pid); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return processGone(pid);
+}
+
 bool recordedProcessEnds(const std::string& pidFile) {
     pid_t pid = 0;
     std::ifstream(pidFile) >> pid;
     if (pid <= 0) {
         return false;
     }
-    // SIGKILL is delivered asynchronously: give the kernel a moment.
-    for (int i = 0; i < 500 && !processGone(pid); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (processGone(pid)) {
+    if (processEnds(pid)) {
         return true;
     }
     ::kill(pid, SIGKILL);

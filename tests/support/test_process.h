@@ -64,6 +64,9 @@ class ListenerProcess {
     std::vector<int64_t> ports_;
 };
 
+// Whether process `pid` is gone (or a zombie) within a few seconds; sends nothing.
+bool processEnds(pid_t pid);
+
 // Whether the process whose PID a test's script wrote to `pidFile` ends
 // within a few seconds (a zombie counts). One that does not is ended, since
 // the test started it; so is the answer false when no PID was written.
