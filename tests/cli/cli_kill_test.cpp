@@ -31,19 +31,6 @@ std::unique_ptr<ListenerProcess> standIn(const TempDir& root, const std::string&
     return ListenerProcess::start(options);
 }
 
-// How our child ended: the signal that ended it, 0 for a normal exit, -1 when
-// it is still running after five seconds. Reaps it.
-int endingSignal(pid_t pid) {
-    for (int i = 0; i < 500; ++i) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        }
-        usleep(10000);
-    }
-    return -1;
-}
-
 TEST(CliKillTest, EndsOneServerGracefullyOrByForce) {
     TempDir root;
     for (bool force : {false, true}) {

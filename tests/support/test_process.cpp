@@ -1,6 +1,7 @@
 #include "support/test_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -13,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "base/pidfd.h"
 
 extern char** environ;
 
@@ -57,6 +60,17 @@ bool processGone(pid_t pid) {
 }
 
 }  // namespace
+
+int endingSignal(pid_t pid) {
+    const PidfdOpening opening = openPidfd(pid);
+    pollfd exited{opening.pidfd.get(), POLLIN, 0};
+    siginfo_t info{};
+    if (poll(&exited, 1, 5000) != 1 ||
+        waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
+        return -1;
+    }
+    return info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED ? info.si_status : 0;
+}
 
 bool processEnds(pid_t pid) {
     // SIGKILL is delivered asynchronously: give the kernel a moment.
