@@ -60,23 +60,18 @@ bool hasExited(int pidfd) {
 // well below the usual limit of 1024 open descriptors.
 constexpr size_t kChunk = 256;
 
-}  // namespace
-
 // One target that received its first signal.
-struct KillEngine::InFlight {
+struct InFlight {
     size_t index = 0;  // into the outcomes
-    KillTarget target;
-    UniqueFd pidfd;  // invalid on the kill(2) path, where no exit can be seen
+    UniqueFd pidfd;    // invalid on the kill(2) path, where no exit can be seen
     bool exited = false;
     bool failed = false;
 };
 
-namespace {
-
 // Waits until every process in `flights` has exited (marking them), `deadline`
 // passes or a stop is requested. A flight without a pidfd waits on time alone.
-template <typename Flights>
-void waitForExits(Flights& flights, Clock::time_point deadline, const std::stop_token& stop) {
+void waitForExits(std::vector<InFlight>& flights, Clock::time_point deadline,
+                  const std::stop_token& stop) {
     const StopWake wake(stop);
     std::vector<pollfd> entries;
     std::vector<size_t> watched;
@@ -130,13 +125,12 @@ std::vector<KillOutcome> KillEngine::killAll(const std::vector<KillTarget>& targ
 }
 
 void KillEngine::killChunk(const KillTarget* targets, KillOutcome* outcomes, size_t count,
-                           KillMode mode, const std::stop_token& stop, bool& anySent) {
+                           KillMode mode, const std::stop_token& stop, bool& anySent) const {
     std::vector<InFlight> flights;
     const int first = mode == KillMode::force ? SIGKILL : SIGTERM;
     for (size_t i = 0; i < count; ++i) {
         InFlight flight;
         flight.index = i;
-        flight.target = targets[i];
         if (auto done = sendFirst(targets[i], first, anySent, flight.pidfd)) {
             outcomes[i] = std::move(*done);
             continue;
@@ -149,7 +143,7 @@ void KillEngine::killChunk(const KillTarget* targets, KillOutcome* outcomes, siz
         waitForExits(flights, Clock::now() + gracePeriod, stop);
         for (InFlight& flight : flights) {
             if (!flight.exited) {
-                outcomes[flight.index] = sendLast(flight);
+                outcomes[flight.index] = sendLast(targets[flight.index], flight.pidfd);
                 flight.failed = outcomes[flight.index].kind != KillOutcome::Kind::killed;
             }
         }
@@ -205,20 +199,20 @@ std::optional<KillOutcome> KillEngine::sendFirst(const KillTarget& target, int s
     return std::nullopt;
 }
 
-KillOutcome KillEngine::sendLast(const InFlight& flight) const {
-    if (flight.pidfd.valid()) {
+KillOutcome KillEngine::sendLast(const KillTarget& target, const UniqueFd& pidfd) const {
+    if (pidfd.valid()) {
         // Still the same process: the pidfd names nothing else.
-        const int error = signals_->signalPidfd(flight.pidfd.get(), SIGKILL);
+        const int error = signals_->signalPidfd(pidfd.get(), SIGKILL);
         if (error == 0 || error == ESRCH) {
             return KillOutcome::killed();  // ESRCH: it went after all
         }
         return KillOutcome::failed(errorText(error));
     }
     // Gone, or the PID now names another process: either way, done.
-    if (!unchanged(flight.target.pid, flight.target.startTime)) {
+    if (!unchanged(target.pid, target.startTime)) {
         return KillOutcome::killed();
     }
-    const int error = signals_->signalPid(flight.target.pid, SIGKILL);
+    const int error = signals_->signalPid(target.pid, SIGKILL);
     return error == 0 || error == ESRCH ? KillOutcome::killed()
                                         : KillOutcome::failed(errorText(error));
 }

@@ -57,12 +57,15 @@ class KillEngine final : public KillEngineProtocol {
                                      std::stop_token stop = {}) override;
 
   private:
-    struct InFlight;
+    // Signals and waits for up to one chunk of targets, their outcomes in `outcomes`.
     void killChunk(const KillTarget* targets, KillOutcome* outcomes, size_t count, KillMode mode,
-                   const std::stop_token& stop, bool& anySent);
+                   const std::stop_token& stop, bool& anySent) const;
+    // The first signal; nothing when it went out (`pidfd` then holds the
+    // process where pidfds exist), else the target's outcome.
     std::optional<KillOutcome> sendFirst(const KillTarget& target, int signal, bool anySent,
                                          UniqueFd& pidfd) const;
-    KillOutcome sendLast(const InFlight& flight) const;
+    // SIGKILL after the grace period to a target that is still there.
+    KillOutcome sendLast(const KillTarget& target, const UniqueFd& pidfd) const;
     bool unchanged(int32_t pid, const ProcessStartTime& startTime) const;
 
     const StartTimeSource currentStartTime_;

@@ -40,8 +40,9 @@ struct KillTarget {
 class KillEngineProtocol {
   public:
     virtual ~KillEngineProtocol() = default;
-    // Blocking and thread-safe. `stop` cuts the grace wait short; the re-check
-    // and a possible SIGKILL then happen at once.
+    // Blocking and thread-safe. `stop` cuts the waits short: the re-check and
+    // a possible SIGKILL then happen at once, and the kill returns without
+    // waiting for the exit.
     virtual KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
                              std::stop_token stop = {}) = 0;
     // Ends every target as kill() would, one outcome per target in their order.

@@ -74,7 +74,7 @@ TEST(ListCommandTest, TableEmptyResultsAndCutCommands) {
     wide.arguments = {"python3", "-m", std::string(3000, 'x')};
     const std::vector<Case> cases{
         {kRows,
-         {{"8000"}, false, {}},
+         {{"4000", "8000"}, false, {}},  // the words are one query
          {ExitStatus::ok,
           "PORT  PID  PROCESS  PROJECT  BADGE  COMMAND\n"
           "8000  77   python3  shop            python3 server.js\n",
