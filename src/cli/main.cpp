@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
     killCommand->add_option("QUERY", kill.query,
                             "Ports or text, as for list; each selects on its own");
     killCommand->add_option("--pid", kill.pids, "End the process with this PID")
-        ->check(CLI::Range(1, INT32_MAX));
+        ->check(CLI::Range(1, INT32_MAX))
+        ->allow_extra_args(false);  // "--pid 4242 3000": 3000 is a port, not a PID
     killCommand->add_option("--started", started,
                             "Refuse a process that did not start at SECONDS.MICROSECONDS "
                             "(startTime in list --json)");

@@ -84,6 +84,8 @@ TEST(CliKillTest, AllPidAndStartTimeSelect) {
     CliRun refused = runCli({"kill", "--all", "--pid", pid, "--started", otherTime});
     EXPECT_EQ(refused.status, 3);
     EXPECT_TRUE(player->running());
+    // After a PID, a number is a query again, and so a port.
+    EXPECT_NE(runCli({"kill", "--pid", pid, "0"}).err.find("0 is not a port"), std::string::npos);
     // Flags take no value: "no" must not turn a dry run into a kill.
     EXPECT_EQ(runCli({"kill", "--all", "--dry-run=no", token}).status, 2);
     EXPECT_TRUE(player->running());
