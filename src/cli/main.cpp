@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Halvo: which process is listening on a TCP port, and ending it.", "halvo-cli"};
     app.set_version_flag("--version", std::string("halvo-cli ") + HALVO_VERSION);
     // At most one here, so that an unknown word is named rather than reported
-    // as a missing command; none is caught below.
+    // as a missing command; a missing one is reported below.
     app.require_subcommand(0, 1);
 
     halvo::ListOptions list;
