@@ -74,6 +74,7 @@ TEST(CliKillTest, AllPidAndStartTimeSelect) {
     const std::string pid = std::to_string(player->pid());
 
     // Not a development server: only --all reaches it.
+    EXPECT_EQ(runCli({"list", token}).status, 1);
     EXPECT_EQ(runCli({"kill", token}).status, 1);
     const auto rows = nlohmann::json::parse(runCli({"list", "--json", "--all", token}).out);
     ASSERT_EQ(rows.size(), 1u);
