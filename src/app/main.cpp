@@ -1,13 +1,11 @@
 // The desktop application. For now it opens the kill panel (`halvo --panel`)
 // and quits when the panel closes.
-// Before any Qt header: Qt's `signals` macro would rewrite a parameter name in it.
-#include "kill/kill_engine.h"
-
 #include <QApplication>
 #include <QCommandLineParser>
 
 #include <memory>
 
+#include "kill/kill_engine.h"
 #include "panel/halvo_kill_coordinator.h"
 #include "scan/system_scanner.h"
 #include "state/process_store.h"

@@ -105,8 +105,8 @@ void waitForExits(std::vector<InFlight>& flights, Clock::time_point deadline,
 
 }  // namespace
 
-KillEngine::KillEngine(StartTimeSource currentStartTime, std::shared_ptr<SignalSending> signals)
-    : currentStartTime_(std::move(currentStartTime)), signals_(std::move(signals)) {}
+KillEngine::KillEngine(StartTimeSource currentStartTime, std::shared_ptr<SignalSending> signalSender)
+    : currentStartTime_(std::move(currentStartTime)), signals_(std::move(signalSender)) {}
 
 KillOutcome KillEngine::kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
                              std::stop_token stop) {

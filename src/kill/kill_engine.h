@@ -48,7 +48,7 @@ class KillEngine final : public KillEngineProtocol {
     static constexpr std::chrono::milliseconds exitWait{2000};
 
     explicit KillEngine(StartTimeSource currentStartTime = halvo::currentStartTime,
-                        std::shared_ptr<SignalSending> signals = std::make_shared<PidfdSignals>());
+                        std::shared_ptr<SignalSending> signalSender = std::make_shared<PidfdSignals>());
 
     // PIDs <= 0 are stale: kill(2) would read them as process groups.
     KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,

@@ -2,7 +2,7 @@
 // desktop-session), against real processes this test starts: a query typed
 // with real key events, Return ends the selected process and only it, the
 // panel closes, and the kill is in the settings file.
-#include "kill/kill_engine.h"  // before Qt: its `signals` parameter meets Qt's macro
+#include "kill/kill_engine.h"
 
 #include <QApplication>
 #include <QFile>
