@@ -1,7 +1,7 @@
-// The /proc/PID files the resolver reads: cmdline, read through a private
-// proc root so that the real reading path runs, and the stat and status
-// texts. Arguments are valid text without NULs, and an all-valid command
-// line comes back whole.
+// The /proc/PID files the scan reads: cmdline, comm and a descriptor's link,
+// read through a private proc root so that the real reading paths run, and
+// the stat and status texts. Arguments are valid text without NULs, and an
+// all-valid command line comes back whole; a socket inode is digits of the link.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 
 #include "base/text.h"
 #include "check.h"
+#include "scan/proc_process_table.h"
 #include "scan/process_resolver.h"
 
 namespace {
@@ -30,12 +31,14 @@ class ProcRoot final {
             "/halvo-fuzz-XXXXXX";
         FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
         root_ = pattern;
-        std::filesystem::create_directory(root_ / std::to_string(kPid));
+        std::filesystem::create_directories(root_ / std::to_string(kPid) / "fd");
     }
     ~ProcRoot() { std::filesystem::remove_all(root_); }
 
     std::string path() const { return root_.string(); }
-    std::string cmdline() const { return (root_ / std::to_string(kPid) / "cmdline").string(); }
+    std::string file(const char* name) const {
+        return (root_ / std::to_string(kPid) / name).string();
+    }
 
   private:
     std::filesystem::path root_;
@@ -71,8 +74,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const ProcRoot root;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-    write(root.cmdline(), bytes);
+    write(root.file("cmdline"), bytes);
     checkArguments(bytes, halvo::ProcessResolver(root.path()).readArguments(kPid));
+
+    halvo::ProcFsProcessTable table(root.path());
+    write(root.file("comm"), bytes);
+    if (const auto name = table.processName(kPid)) {
+        FUZZ_CHECK(bytes.starts_with(*name) && name->find('\0') == std::string::npos);
+    }
+    const std::string link = root.file("fd/3");
+    unlink(link.c_str());
+    const std::string target(bytes.substr(0, bytes.find('\0')));
+    if (!target.empty() && target.size() < 4096 && symlink(target.c_str(), link.c_str()) == 0) {
+        const auto inodes = table.socketInodes(kPid);
+        FUZZ_CHECK(inodes && inodes->size() <= 1);
+        if (!inodes->empty()) {
+            FUZZ_CHECK(target.find(std::to_string(inodes->front())) != std::string::npos);
+        }
+    }
 
     // The start time is a field after the last ")", so it is digits of the text.
     if (const auto ticks = halvo::parseStatStartTicks(bytes)) {
