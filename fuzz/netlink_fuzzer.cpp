@@ -6,7 +6,8 @@
 // with flags bit 0: sent by a process rather than the kernel; bit 1: cut
 // short (MSG_TRUNC); bit 2: every message carries the sequence number of the
 // last request, so that the fuzzer need not guess it. When the input runs
-// out, reading fails as a broken socket would.
+// out, reading fails as a broken socket would. fuzz/make-netlink-seeds.py
+// writes the seed corpus.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/netlink.h>
