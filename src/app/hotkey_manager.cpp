@@ -15,9 +15,10 @@ HotkeyManager::~HotkeyManager() = default;
 
 void HotkeyManager::registerHotkey() {
     portal_ = std::make_unique<PortalGlobalShortcut>(
-        bus_, PortalGlobalShortcut::Shortcut{QStringLiteral("open-kill-panel"),
-                                             QStringLiteral("Open the Halvo kill panel"),
-                                             QStringLiteral("SHIFT+LOGO+k")});
+        bus_, QStringLiteral("com.tavlabs.halvo"),
+        PortalGlobalShortcut::Shortcut{QStringLiteral("open-kill-panel"),
+                                       QStringLiteral("Open the Halvo kill panel"),
+                                       QStringLiteral("SHIFT+LOGO+k")});
     PortalGlobalShortcut* portal = portal_.get();
     QObject::connect(portal, &PortalGlobalShortcut::activated, [this] { action_(); });
     QObject::connect(portal, &PortalGlobalShortcut::sessionClosed,

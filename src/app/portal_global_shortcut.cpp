@@ -50,8 +50,12 @@ PortalGlobalShortcut::Outcome failureOf(uint response) {
 
 }  // namespace
 
-PortalGlobalShortcut::PortalGlobalShortcut(QDBusConnection bus, Shortcut shortcut, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), shortcut_(std::move(shortcut)) {
+PortalGlobalShortcut::PortalGlobalShortcut(QDBusConnection bus, QString appId, Shortcut shortcut,
+                                           QObject* parent)
+    : QObject(parent),
+      bus_(std::move(bus)),
+      appId_(std::move(appId)),
+      shortcut_(std::move(shortcut)) {
     qDBusRegisterMetaType<PortalShortcutEntry>();
     qDBusRegisterMetaType<QList<PortalShortcutEntry>>();
 }
@@ -68,6 +72,14 @@ void PortalGlobalShortcut::bind() {
         finish(Outcome::unavailable);
         return;
     }
+    // A program outside a sandbox names itself before its first portal call, so
+    // the portal can show and remember the binding under its name. Portals
+    // without this registry, or a call after another one, refuse: no matter.
+    QDBusMessage registration = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.host.portal.Registry"),
+        QStringLiteral("Register"));
+    registration << appId_ << QVariantMap();
+    bus_.asyncCall(registration);
     request(QStringLiteral("CreateSession"), {},
             {{QStringLiteral("session_handle_token"), QStringLiteral("halvo")}},
             SLOT(onSessionCreated(uint, QVariantMap)));

@@ -27,7 +27,9 @@ class PortalGlobalShortcut final : public QObject {
         QString preferredTrigger;  // in the XDG shortcuts notation, e.g. "SHIFT+LOGO+k"
     };
 
-    PortalGlobalShortcut(QDBusConnection bus, Shortcut shortcut, QObject* parent = nullptr);
+    // `appId` names the application to the portal (its desktop file's basename).
+    PortalGlobalShortcut(QDBusConnection bus, QString appId, Shortcut shortcut,
+                         QObject* parent = nullptr);
     // Closes the session, which releases the shortcut.
     ~PortalGlobalShortcut() override;
 
@@ -55,6 +57,7 @@ class PortalGlobalShortcut final : public QObject {
     void finish(Outcome outcome);
 
     QDBusConnection bus_;
+    QString appId_;
     Shortcut shortcut_;
     QString sessionPath_;
     QString pendingRequestPath_;

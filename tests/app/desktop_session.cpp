@@ -2,18 +2,21 @@
 
 #include <QDeadlineTimer>
 
+#include <functional>
+
 namespace halvo::testing {
 namespace {
 
-// The next line `process` prints on standard output; empty when none comes in time.
-QByteArray nextLine(QProcess& process, const QDeadlineTimer& deadline) {
-    while (!process.canReadLine() && process.waitForReadyRead(deadline.remainingTime())) {
+// The first line of standard output that `wanted` accepts, within ten seconds.
+QByteArray awaitLine(QProcess& process, const std::function<bool(const QByteArray&)>& wanted) {
+    const QDeadlineTimer deadline(10'000);
+    while (process.canReadLine() || process.waitForReadyRead(deadline.remainingTime())) {
+        const QByteArray line = process.canReadLine() ? process.readLine().trimmed() : "";
+        if (!line.isEmpty() && wanted(line)) {
+            return line;
+        }
     }
-    return process.readLine().trimmed();
-}
-
-QByteArray firstLine(QProcess& process) {
-    return nextLine(process, QDeadlineTimer(10'000));
+    return {};
 }
 
 }  // namespace
@@ -26,16 +29,15 @@ void stop(QProcess& process) {
     }
 }
 
-bool PrivateBus::start() {
-    daemon_.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1")});
-    address_ = QString::fromUtf8(firstLine(daemon_));
-    return !address_.isEmpty();
-}
-
 PrivateBus::~PrivateBus() {
     stop(daemon_);
+}
+
+bool PrivateBus::start() {
+    daemon_.start(QStringLiteral("dbus-daemon"),
+                  QStringLiteral("--session --nofork --print-address=1").split(' '));
+    address_ = QString::fromUtf8(awaitLine(daemon_, [](const QByteArray&) { return true; }));
+    return !address_.isEmpty();
 }
 
 QDBusConnection PrivateBus::connect(const QString& name) const {
@@ -49,29 +51,18 @@ X11Desktop::~X11Desktop() {
 
 bool X11Desktop::start() {
     server_.start(QStringLiteral("Xvfb"),
-                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                   QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                   QStringLiteral("1024x768x24")});
-    const QByteArray number = firstLine(server_);
-    if (number.isEmpty()) {
-        return false;
-    }
-    display_ = ':' + number;
-    // openbox runs its --startup command once it manages the screen.
+                  QStringLiteral("-displayfd 1 -nolisten tcp -screen 0 1024x768x24").split(' '));
+    display_ = ':' + awaitLine(server_, [](const QByteArray&) { return true; });
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display_));
     windowManager_.setProcessEnvironment(environment);
+    // openbox runs its --startup command once it manages the screen; its
+    // notices come first on the same channel.
     windowManager_.start(QStringLiteral("openbox"),
                          {QStringLiteral("--startup"), QStringLiteral("echo managing")});
-    // Its notices come first on the same channel.
-    const QDeadlineTimer deadline(10'000);
-    for (QByteArray line = nextLine(windowManager_, deadline); !line.isEmpty();
-         line = nextLine(windowManager_, deadline)) {
-        if (line == "managing") {
-            return true;
-        }
-    }
-    return false;
+    return display_ != ":" && !awaitLine(windowManager_, [](const QByteArray& line) {
+                                   return line == "managing";
+                               }).isEmpty();
 }
 
 }  // namespace halvo::testing

@@ -106,29 +106,19 @@ class HotkeyManagerTest : public QObject {
         Reports reports;
         const auto manager = reports.manager(bus);
         QTRY_COMPARE(reports.statuses, QList{status});
-        QCOMPARE(callPortal(bus, "BoundShortcuts").arguments().value(0).toStringList(),
-                 QStringList{"open-kill-panel SHIFT+LOGO+k"});
         if (status == Status::portal) {
-            callPortal(bus, "Press", {QStringLiteral("another-shortcut")});
-            callPortal(bus, "Press", {QStringLiteral("open-kill-panel")});
-            QTRY_COMPARE(reports.presses, 1);
-            callPortal(bus, "CloseSession");
+            // Another shortcut, then ours; then the portal closes the session.
+            bus.call(QDBusMessage::createMethodCall(
+                QLatin1String(kPortal), QStringLiteral("/org/freedesktop/portal/desktop"),
+                QStringLiteral("com.tavlabs.halvo.test.Portal"), QStringLiteral("PressThenClose")));
             QTRY_COMPARE(reports.statuses, (QList{Status::portal, Status::permissionRequired}));
+            QCOMPARE(reports.presses, 1);
         }
         testing::stop(portal);
     }
 
   private:
     static constexpr char kPortal[] = "org.freedesktop.portal.Desktop";
-
-    static QDBusMessage callPortal(const QDBusConnection& bus, const char* method,
-                                   const QVariantList& arguments = {}) {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QLatin1String(kPortal), QStringLiteral("/org/freedesktop/portal/desktop"),
-            QStringLiteral("com.tavlabs.halvo.test.Portal"), QLatin1String(method));
-        call.setArguments(arguments);
-        return bus.call(call);
-    }
 
     testing::PrivateBus bus_;
     testing::X11Desktop desktop_;

@@ -3,55 +3,44 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <optional>
-#include <string>
 
 namespace halvo {
 namespace {
 
-class MemoryDefaults final : public TAVDefaults {
-  public:
+struct MemoryDefaults final : TAVDefaults {
     std::optional<std::string> value(std::string_view key) const override {
         auto it = values.find(std::string(key));
         return it == values.end() ? std::nullopt : std::optional(it->second);
     }
-    void setValue(std::string_view key, const std::string& value) override {
-        values[std::string(key)] = value;
+    void setValue(std::string_view key, const std::string& v) override {
+        values[std::string(key)] = v;
     }
     void removeValue(std::string_view key) override { values.erase(std::string(key)); }
-
     std::map<std::string, std::string> values;
 };
 
-TEST(FirstRunGuardTest, KeysOfAProduct) {
-    EXPECT_EQ(TAVFirstRunGuard::storageKey("halvo"), "tavlabs.halvo.firstRunCompleted");
-    EXPECT_EQ(TAVFirstRunGuard::windowId("halvo"), "tavlabs.halvo.first-run");
-}
-
 TEST(FirstRunGuardTest, OnlyAStoredTrueSuppressesTheWindow) {
-    const struct {
-        std::optional<std::string> stored;
-        bool shown;
-    } cases[] = {{std::nullopt, true}, {"true", false}, {"1", false},
-                 {"false", true},      {"", true},      {"yes please", true}};
-    for (const auto& c : cases) {
+    EXPECT_EQ(TAVFirstRunGuard::windowId("halvo"), "tavlabs.halvo.first-run");
+    for (const char* stored : {"true", "1", "false", "", "yes please", "(absent)"}) {
         MemoryDefaults defaults;
-        if (c.stored) {
-            defaults.setValue("tavlabs.halvo.firstRunCompleted", *c.stored);
+        if (std::string_view(stored) != "(absent)") {
+            defaults.setValue("tavlabs.halvo.firstRunCompleted", stored);
         }
-        EXPECT_EQ(TAVFirstRunGuard::shouldShow("halvo", defaults), c.shown)
-            << c.stored.value_or("(absent)");
+        const bool completed =
+            std::string_view(stored) == "true" || std::string_view(stored) == "1";
+        EXPECT_EQ(TAVFirstRunGuard::shouldShow("halvo", defaults), !completed) << stored;
     }
 }
 
 TEST(FirstRunGuardTest, CompletedThenResetPerProduct) {
     MemoryDefaults defaults;
     TAVFirstRunGuard::markCompleted("halvo", defaults);
+    EXPECT_EQ(defaults.values,
+              (std::map<std::string, std::string>{{"tavlabs.halvo.firstRunCompleted", "true"}}));
     EXPECT_FALSE(TAVFirstRunGuard::shouldShow("halvo", defaults));
     EXPECT_TRUE(TAVFirstRunGuard::shouldShow("other", defaults));
     TAVFirstRunGuard::reset("halvo", defaults);
     EXPECT_TRUE(defaults.values.empty());
-    EXPECT_TRUE(TAVFirstRunGuard::shouldShow("halvo", defaults));
 }
 
 }  // namespace
