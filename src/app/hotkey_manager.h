@@ -35,7 +35,7 @@ class HotkeyManager final {
     HotkeyManager(const HotkeyManager&) = delete;
     HotkeyManager& operator=(const HotkeyManager&) = delete;
 
-    // Starts registering. The status arrives through `statusChanged`: at once
+    // Starts registering; called once. The status arrives through `statusChanged`: at once
     // when no portal is reachable, else when the portal answers (it may first
     // ask the user), and again as permissionRequired if the portal later
     // closes the session.

@@ -5,6 +5,7 @@
 
 #include <QSocketNotifier>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
