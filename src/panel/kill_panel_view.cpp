@@ -1,0 +1,287 @@
+#include "panel/kill_panel_view.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QShortcut>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <unordered_set>
+
+#include "kill/recent_kills.h"
+#include "panel/kill_panel_model.h"
+#include "panel/kill_panel_table.h"
+#include "panel/port_reference_popover.h"
+#include "state/process_store.h"
+#include "ui/controls.h"
+#include "ui/inert_text.h"
+#include "ui/palette.h"
+
+namespace halvo {
+
+HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defaults,
+                                       std::function<void()> close, QWidget* parent)
+    : QWidget(parent),
+      store_(store),
+      defaults_(defaults),
+      close_(std::move(close)),
+      search_(new ui::TAVSearchField(this)),
+      help_(new QToolButton(this)),
+      listSection_(new QWidget(this)),
+      model_(new KillPanelModel(this)),
+      table_(new KillPanelTable(listSection_)),
+      empty_(new ui::TAVEmptyState(ui::Symbol::search, listSection_)),
+      feedback_(new ui::ElidedLabel(this)),
+      cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
+      kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
+    search_->setPlaceholderText(QStringLiteral("Search ports, ranges, process, or project"));
+    search_->setAccessibleName(QStringLiteral("Search listening ports"));
+    search_->setAccessibleDescription(
+        QStringLiteral("Search by port, process, project, path, or PID"));
+    search_->installEventFilter(this);
+
+    help_->setIcon(ui::symbolIcon(ui::Symbol::help));
+    help_->setIconSize(QSize(20, 20));
+    help_->setFixedSize(32, 32);
+    help_->setAutoRaise(true);
+    help_->setFocusPolicy(Qt::NoFocus);
+    help_->setToolTip(QStringLiteral("Common ports and search examples"));
+    help_->setAccessibleName(QStringLiteral("Port search help"));
+    help_->setAccessibleDescription(QStringLiteral("Shows common ports and search examples"));
+
+    table_->setModel(model_);
+    table_->setAccessibleName(QStringLiteral("Listening ports"));
+    empty_->setFixedHeight(kEmptyListHeight);
+    QPalette secondary = feedback_->palette();
+    secondary.setColor(QPalette::WindowText, QColor(ui::palette::textSecondary));
+    feedback_->setPalette(secondary);
+    cancel_->setAccessibleName(QStringLiteral("Cancel and close kill panel"));
+
+    auto* searchRow = new QHBoxLayout;
+    searchRow->setSpacing(8);
+    searchRow->addWidget(search_, 1);
+    searchRow->addWidget(help_);
+
+    auto* list = new QVBoxLayout(listSection_);
+    list->setContentsMargins(0, 0, 0, 0);
+    list->setSpacing(0);
+    list->addWidget(table_);
+    list->addWidget(empty_);
+    list->addStretch();
+
+    auto* footer = new QHBoxLayout;
+    footer->setSpacing(8);
+    footer->addWidget(feedback_, 1);
+    footer->addWidget(cancel_);
+    footer->addWidget(kill_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 24, 24, 24);
+    layout->setSpacing(12);
+    layout->addLayout(searchRow);
+    layout->addWidget(listSection_);
+    layout->addStretch(1);
+    layout->addLayout(footer);
+
+    connect(search_, &QLineEdit::textEdited, &store_, &ProcessStore::setQuery);
+    connect(search_, &QLineEdit::returnPressed, this, [this] { killAction(); });
+    connect(help_, &QToolButton::clicked, this, &HalvoKillPanelView::togglePortHelp);
+    connect(cancel_, &QPushButton::clicked, this, [this] { close_(); });
+    connect(kill_, &QPushButton::clicked, this, [this] { killAction(); });
+    connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        const PortProcess& row = model_->rows()[static_cast<size_t>(index.row())];
+        if (index.column() == KillPanelModel::tick) {
+            toggleTick(row.id());
+        } else {
+            store_.setSelectedIndex(index.row());
+        }
+    });
+    connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.column() != KillPanelModel::tick) {
+            store_.setSelectedIndex(index.row());
+            singleKill();
+        }
+    });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] { close_(); });
+
+    connect(&store_, &ProcessStore::processesChanged, this,
+            &HalvoKillPanelView::scheduleRowsUpdate);
+    connect(&store_, &ProcessStore::queryChanged, this, [this] {
+        if (search_->text() != store_.query()) {
+            search_->setText(store_.query());
+        }
+        scheduleRowsUpdate();
+    });
+    connect(&store_, &ProcessStore::selectedIndexChanged, this,
+            &HalvoKillPanelView::updateSelection);
+    connect(&store_, &ProcessStore::feedbackChanged, this,
+            [this] { feedback_->setText(ui::inertText(store_.feedbackText())); });
+    connect(&store_, &ProcessStore::focusRequestIDChanged, this,
+            [this] { search_->setFocus(Qt::OtherFocusReason); });
+
+    search_->setText(store_.query());
+    feedback_->setText(ui::inertText(store_.feedbackText()));
+    setFocusProxy(search_);
+    updateRows();
+}
+
+HalvoKillPanelView::~HalvoKillPanelView() = default;
+
+int HalvoKillPanelView::listHeight(int rowCount) {
+    return kColumnHeaderHeight + (rowCount > 0
+                                      ? kRowContentHeight * std::min(kMaxVisibleRows, rowCount)
+                                      : kEmptyListHeight);
+}
+
+std::set<std::string> HalvoKillPanelView::validSelection() const {
+    if (multiSelection_.empty()) {
+        return {};
+    }
+    std::unordered_set<std::string> ids;
+    for (const PortProcess& p : store_.processes()) {
+        ids.insert(p.id());
+    }
+    std::set<std::string> valid;
+    for (const std::string& id : multiSelection_) {
+        if (ids.contains(id)) {
+            valid.insert(id);
+        }
+    }
+    return valid;
+}
+
+void HalvoKillPanelView::toggleTick(const std::string& id) {
+    if (!multiSelection_.erase(id)) {
+        multiSelection_.insert(id);
+    }
+    model_->setTicked(multiSelection_);
+    updateKillButton();
+}
+
+// One change of the store can emit several signals (a reset emits four):
+// the rows are rebuilt once, after all of them.
+void HalvoKillPanelView::scheduleRowsUpdate() {
+    if (!std::exchange(rowsUpdatePending_, true)) {
+        QMetaObject::invokeMethod(this, &HalvoKillPanelView::updateRows, Qt::QueuedConnection);
+    }
+}
+
+void HalvoKillPanelView::updateRows() {
+    rowsUpdatePending_ = false;
+    multiSelection_ = validSelection();
+    model_->setTicked(multiSelection_);
+    model_->setRows(store_.filteredProcesses());
+    const int count = model_->rowCount();
+    listSection_->setFixedHeight(listHeight(count));
+    table_->setFixedHeight(count > 0 ? listHeight(count) : kColumnHeaderHeight);
+    empty_->setVisible(count == 0);
+    empty_->setTitle(store_.query().isEmpty() ? QStringLiteral("Nothing listening right now.")
+                                              : QStringLiteral("No matching ports."));
+    updateSelection();
+}
+
+void HalvoKillPanelView::updateSelection() {
+    const int selected = store_.selectedIndex();
+    model_->setSelectedRow(selected);
+    if (selected >= 0 && selected < model_->rowCount()) {
+        table_->scrollTo(model_->index(selected, KillPanelModel::port));
+    }
+    updateKillButton();
+}
+
+void HalvoKillPanelView::updateKillButton() {
+    const size_t ticked = validSelection().size();
+    const QString title = ticked > 0 ? QStringLiteral("Kill Selected (%1)").arg(ticked)
+                                     : QStringLiteral("Kill selected");
+    kill_->setText(title);
+    kill_->setAccessibleName(title);
+    const int selected = store_.selectedIndex();
+    const bool hasSelection = selected >= 0 && selected < model_->rowCount();
+    kill_->setEnabled(ticked > 0 || hasSelection);
+}
+
+void HalvoKillPanelView::togglePortHelp() {
+    if (popover_ && popover_->isVisible()) {
+        popover_->close();
+        return;
+    }
+    if (!popover_) {
+        popover_ = new PortReferencePopover(commonPortReferenceRows(), this);
+    }
+    popover_->showUnder(help_);
+}
+
+QCoro::Task<> HalvoKillPanelView::killAction() {
+    std::set<std::string> ids = validSelection();
+    if (ids.empty()) {
+        co_await singleKill();
+    } else {
+        co_await batchKill(std::move(ids));
+    }
+}
+
+QCoro::Task<> HalvoKillPanelView::singleKill() {
+    const std::optional<PortProcess> target = store_.selectedProcess();
+    if (!target) {
+        co_return;
+    }
+    // The panel may close while the kill runs; the store and defaults outlive it.
+    QPointer<HalvoKillPanelView> self(this);
+    DefaultsStore& defaults = defaults_;
+    if (!co_await store_.killSelected()) {
+        co_return;
+    }
+    recordRecentKill(target->port, target->pid, target->executableName, defaults);
+    if (self) {
+        multiSelection_.erase(target->id());
+        close_();
+    }
+}
+
+QCoro::Task<> HalvoKillPanelView::batchKill(std::set<std::string> ids) {
+    QPointer<HalvoKillPanelView> self(this);
+    DefaultsStore& defaults = defaults_;
+    const std::vector<PortProcess> killed = co_await store_.killBatch(std::move(ids));
+    for (const PortProcess& row : killed) {
+        recordRecentKill(row.port, row.pid, row.executableName, defaults);
+    }
+    if (self) {
+        multiSelection_ = validSelection();
+        model_->setTicked(multiSelection_);
+        updateKillButton();
+    }
+}
+
+void HalvoKillPanelView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) {
+        search_->setFocus(Qt::OtherFocusReason);
+        store_.refresh();
+    }
+}
+
+// Closing by any route hides the panel; being minimised is not closing.
+void HalvoKillPanelView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) {
+        if (popover_) {
+            popover_->close();
+        }
+        store_.reset();
+    }
+}
+
+bool HalvoKillPanelView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == search_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            store_.moveSelection(key == Qt::Key_Up ? -1 : 1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace halvo

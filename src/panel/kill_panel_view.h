@@ -1,0 +1,96 @@
+// The kill panel: a search field, the table of matching ports, the outcome
+// of the last kill, Cancel and Kill. All data, the query, the keyboard
+// selection and the feedback live in the shared ProcessStore; the panel holds
+// only the ticks, the popover and focus.
+//
+// Keys, with focus kept in the search field: Up/Down move the store's
+// selection (wrapping), Return kills the ticked rows or else the selection,
+// Escape closes. A single click selects a row, a double click kills only that
+// row. After each successful kill a recent kill is recorded in `defaults`; a
+// successful single kill closes the panel, everything else leaves it open.
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <set>
+#include <string>
+
+#include "kill/defaults_store.h"
+
+class QLabel;
+class QPushButton;
+class QToolButton;
+
+namespace halvo {
+
+class KillPanelModel;
+class KillPanelTable;
+class PortReferencePopover;
+class ProcessStore;
+namespace ui {
+class ElidedLabel;
+class TAVEmptyState;
+class TAVSearchField;
+}  // namespace ui
+
+class HalvoKillPanelView final : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kColumnHeaderHeight = 28;
+    static constexpr int kEmptyListHeight = 160;
+    static constexpr int kRowContentHeight = 48;
+    static constexpr int kMaxVisibleRows = 8;
+
+    HalvoKillPanelView(ProcessStore& store, DefaultsStore& defaults, std::function<void()> close,
+                       QWidget* parent = nullptr);
+    ~HalvoKillPanelView() override;
+
+    // 28 + 48 x min(8, rows), or 28 + 160 when no row matches.
+    static int listHeight(int rowCount);
+
+    // The ids of the ticked rows that are still in the store's list (hidden
+    // by the query or not).
+    std::set<std::string> validSelection() const;
+    // Ticks or unticks the row with `id`.
+    void toggleTick(const std::string& id);
+
+    // Return and the Kill button: the batch kill of the ticked rows, or the
+    // single kill of the keyboard selection when nothing is ticked.
+    QCoro::Task<> killAction();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QCoro::Task<> singleKill();
+    QCoro::Task<> batchKill(std::set<std::string> ids);
+    void scheduleRowsUpdate();
+    void updateRows();
+    void updateSelection();
+    void updateKillButton();
+    void togglePortHelp();
+
+    ProcessStore& store_;
+    DefaultsStore& defaults_;
+    std::function<void()> close_;
+    std::set<std::string> multiSelection_;
+    bool rowsUpdatePending_ = false;
+
+    ui::TAVSearchField* search_;
+    QToolButton* help_;
+    QWidget* listSection_;
+    KillPanelModel* model_;
+    KillPanelTable* table_;
+    ui::TAVEmptyState* empty_;
+    ui::ElidedLabel* feedback_;
+    QPushButton* cancel_;
+    QPushButton* kill_;
+    QPointer<PortReferencePopover> popover_;
+};
+
+}  // namespace halvo

@@ -1,0 +1,19 @@
+// Text from processes (names, paths, arguments, error messages) is shown as
+// inert plain text: control characters (terminal escapes, line breaks) and
+// bidirectional overrides become U+FFFD, invalid UTF-8 decodes to U+FFFD, and
+// overlong text is cut to `maxChars` with an ellipsis so that laying it out
+// stays cheap. Widgets showing it still set Qt::PlainText.
+#pragma once
+
+#include <QString>
+
+#include <string_view>
+
+namespace halvo::ui {
+
+inline constexpr qsizetype kInertTextMaxChars = 512;
+
+QString inertText(std::string_view utf8, qsizetype maxChars = kInertTextMaxChars);
+QString inertText(QString text, qsizetype maxChars = kInertTextMaxChars);
+
+}  // namespace halvo::ui
