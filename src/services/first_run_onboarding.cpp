@@ -75,7 +75,7 @@ QWidget* TAVFirstRunOnboarding::presentIfNeeded(TAVFirstRunOnboarding config, TA
             window->close();
         }
     };
-    const QString title = config.displayName;
+    const QString title = QStringLiteral("Welcome to %1").arg(config.displayName);
     const QSize size = config.windowSize();
     return presenter.present(id, title, size, false, [&] {
         return std::make_unique<TAVFirstRunOnboardingView>(std::move(config),
@@ -131,6 +131,16 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
 
     auto* login = new QCheckBox(QStringLiteral("Open %1 at login").arg(name), this);
     login->setChecked(launchAtLogin_.isEnabled());
+    // Fusion's box is nearly invisible on the dark panel.
+    login->setStyleSheet(QStringLiteral("QCheckBox { spacing: 10px; }"
+                                        "QCheckBox::indicator { width: 14px; height: 14px;"
+                                        " border: 1px solid %1; border-radius: 4px;"
+                                        " background: %2; }"
+                                        "QCheckBox::indicator:checked { background: %3;"
+                                        " border-color: %3; }")
+                             .arg(QColor(ui::palette::textSecondary).name(),
+                                  QColor(ui::palette::panel2).name(),
+                                  QColor(ui::palette::accent).name()));
     layout->addWidget(login);
     auto* caption = textLabel(
         QStringLiteral("Recommended — keeps the menu bar icon ready after every restart."),
