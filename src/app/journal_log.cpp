@@ -67,7 +67,7 @@ void sendToJournal(QtMsgType type, const QMessageLogContext& context, const QStr
                      static_cast<size_t>(fields[i].size())};
     }
     if (journalSend(vector.data(), count) < 0) {
-        writeToStandardError(type, context, message);  // no journald: keep the message anyway
+        writeToStandardError(type, context, message);  // keep the message anyway
     }
 }
 
@@ -81,7 +81,7 @@ QtMessageHandler installJournalMessageHandler(JournalSend send) {
 void installJournalMessageHandler() {
     // The journal's stream (JOURNAL_STREAM) is a socket, so "not a terminal"
     // covers it too.
-    if (isatty(STDERR_FILENO) == 1 ||
+    if (isatty(STDERR_FILENO) == 1 || access(kJournalSocket, F_OK) != 0 ||
         qEnvironmentVariableIntValue("QT_FORCE_STDERR_LOGGING") != 0) {
         return;
     }

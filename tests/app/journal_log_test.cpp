@@ -10,6 +10,7 @@
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
+#include <functional>
 #include <utility>
 
 #include "app/journal_log.h"
@@ -72,27 +73,36 @@ class JournalLogTest : public QObject {
         QCOMPARE(received, fields);
     }
 
-    // Without journald the message must still be seen somewhere.
+    // A message the journal refuses must still be seen somewhere.
     void aRefusedEntryGoesToStandardError() {
-        sendResult = -ENOENT;
-        QTemporaryFile capture;
-        QVERIFY(capture.open());
-        const int savedStderr = dup(STDERR_FILENO);
-        dup2(capture.handle(), STDERR_FILENO);
-        qtTestHandler_ = installJournalMessageHandler(standInSend);
-        qWarning("halvo: no session bus");
-        restoreQtTestHandler();
-        dup2(savedStderr, STDERR_FILENO);
-        close(savedStderr);
+        sendResult = -EAGAIN;
+        const QByteArray written = standardErrorOf([this] {
+            qtTestHandler_ = installJournalMessageHandler(standInSend);
+            qWarning("halvo: no session bus");
+            restoreQtTestHandler();
+        });
         QVERIFY(!received.isEmpty());
-        QFile written(capture.fileName());
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        QCOMPARE(written.readAll(), QByteArray("halvo: no session bus\n"));
+        QCOMPARE(written, QByteArray("halvo: no session bus\n"));
+    }
+
+    // With standard error no terminal, as from a launcher, but no journald to
+    // take the message, it stays on standard error.
+    void withoutJournaldMessagesStayOnStandardError() {
+        if (QFile::exists(QLatin1String(kJournalSocket))) {
+            QSKIP("journald runs here; the read-back case covers that route");
+        }
+        const QByteArray written = standardErrorOf([this] {
+            qtTestHandler_ = qInstallMessageHandler(nullptr);  // Qt's own, as in main()
+            installJournalMessageHandler();
+            qWarning("halvo: no session bus");
+            restoreQtTestHandler();
+        });
+        QCOMPARE(written, QByteArray("halvo: no session bus\n"));
     }
 
     // With a journal running, the entry is read back as journalctl shows it.
     void theRealJournalKeepsTheFields() {
-        if (!QFile::exists(QStringLiteral("/run/systemd/journal/socket"))) {
+        if (!QFile::exists(QLatin1String(kJournalSocket))) {
             QSKIP("no journald on this machine; the stand-in cases cover the fields");
         }
         const QString text = QStringLiteral("journal test ") + QUuid::createUuid().toString();
@@ -121,6 +131,21 @@ class JournalLogTest : public QObject {
     }
 
   private:
+    // What `write` sends to standard error, here a file rather than a terminal.
+    static QByteArray standardErrorOf(const std::function<void()>& write) {
+        QTemporaryFile capture;
+        if (!capture.open()) {
+            return "cannot capture standard error";
+        }
+        const int savedStderr = dup(STDERR_FILENO);
+        dup2(capture.handle(), STDERR_FILENO);
+        write();
+        dup2(savedStderr, STDERR_FILENO);
+        close(savedStderr);
+        QFile written(capture.fileName());
+        return written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray();
+    }
+
     void restoreQtTestHandler() {
         if (qtTestHandler_ != nullptr) {
             qInstallMessageHandler(std::exchange(qtTestHandler_, nullptr));
