@@ -11,12 +11,14 @@
 #include <memory>
 
 #include "app/app_delegate.h"
+#include "app/journal_log.h"
 #include "app/single_instance.h"
 #include "scan/system_scanner.h"
 #include "ui/fonts.h"
 #include "ui/style.h"
 
 int main(int argc, char* argv[]) {
+    halvo::installJournalMessageHandler();  // first, so that no message misses the journal
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("halvo"));
     QApplication::setApplicationVersion(QStringLiteral(HALVO_VERSION));

@@ -136,6 +136,8 @@ class TrayApp : public ::testing::Test {
         environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        // Its messages are read here, not from a journal the machine may run.
+        environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
         return environment;
     }
 
