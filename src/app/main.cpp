@@ -1,40 +1,73 @@
-// The desktop application. For now it opens the kill panel (`halvo --panel`)
-// and quits when the panel closes.
+// The tray application. One per session: a later start (autostart, the desktop
+// entry, `halvo --panel`) hands over to the running instance and exits.
+// Before any Qt header: Qt's `signals` macro would rewrite a parameter name in it.
+#include "kill/kill_engine.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDBusConnection>
+#include <QIcon>
 
 #include <memory>
 
-#include "kill/kill_engine.h"
-#include "panel/halvo_kill_coordinator.h"
+#include "app/app_delegate.h"
+#include "app/journal_log.h"
+#include "app/single_instance.h"
 #include "scan/system_scanner.h"
-#include "state/process_store.h"
-#include "state/settings_defaults_store.h"
 #include "ui/fonts.h"
 #include "ui/style.h"
 
 int main(int argc, char* argv[]) {
+    halvo::installJournalMessageHandler();  // first, so that no message misses the journal
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("halvo"));
+    QApplication::setApplicationVersion(QStringLiteral(HALVO_VERSION));
     QApplication::setOrganizationName(QStringLiteral("tavlabs"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tavlabs.halvo"));
+    QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Halvo: which process listens on a TCP port, and ending it."));
     parser.addHelpOption();
-    const QCommandLineOption panel(QStringLiteral("panel"), QStringLiteral("Open the kill panel."));
+    parser.addVersionOption();
+    const QCommandLineOption panel(
+        QStringLiteral("panel"),
+        QStringLiteral("Open the kill panel (in the running Halvo, or start one)."));
     parser.addOption(panel);
     parser.process(app);
-    if (!parser.isSet(panel)) {
-        parser.showHelp(2);
+
+    std::unique_ptr<halvo::AppDelegate> delegate;
+    halvo::SingleInstance instance(QDBusConnection::sessionBus(),
+                                   [&delegate](const QString& activationToken) {
+                                       if (delegate) {
+                                           delegate->showPanel(activationToken);
+                                       }
+                                   });
+    switch (instance.start(halvo::launcherActivationToken())) {
+        case halvo::InstanceRole::handedOver:
+            return 0;
+        case halvo::InstanceRole::unanswered:
+            qWarning("halvo: another Halvo holds com.tavlabs.halvo but does not answer");
+            return 1;
+        case halvo::InstanceRole::standalone:
+            qWarning("halvo: no session bus; `halvo --panel` cannot reach this instance");
+            break;
+        case halvo::InstanceRole::primary:
+            break;
     }
 
+    // Symbols come from the desktop's icon theme; Adwaita fills in where it has none.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     halvo::ui::registerFonts();
     halvo::ui::applyStyle(app);
-    halvo::ProcessStore store(halvo::makeSystemScanner(), std::make_shared<halvo::KillEngine>());
-    auto& coordinator = halvo::HalvoKillCoordinator::shared();
-    coordinator.setStore(&store, std::make_shared<halvo::SettingsDefaultsStore>());
-    coordinator.showPanel();
+    delegate = std::make_unique<halvo::AppDelegate>(halvo::makeSystemScanner(),
+                                                    std::make_shared<halvo::KillEngine>());
+    delegate->start();
+    if (parser.isSet(panel)) {
+        delegate->showPanel();
+    }
     const int status = QApplication::exec();
-    coordinator.setStore(nullptr, nullptr);
+    delegate.reset();
     return status;
 }

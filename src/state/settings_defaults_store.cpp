@@ -54,6 +54,10 @@ void SettingsDefaultsStore::setValue(std::string_view key, const std::string& va
     }
 }
 
+void SettingsDefaultsStore::removeValue(std::string_view key) {
+    settings_->remove(keyOf(key));
+}
+
 void SettingsDefaultsStore::sync() {
     settings_->sync();
 }

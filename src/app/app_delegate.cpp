@@ -1,0 +1,199 @@
+#include "app/app_delegate.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QPointer>
+#include <QTimer>
+
+#include <variant>
+
+#include "app/kill_mode_setting.h"
+#include "app/settings_tav_defaults.h"
+#include "app/status_icon.h"
+#include "appkit/first_run_guard.h"
+#include "panel/halvo_kill_coordinator.h"
+#include "services/first_run_onboarding.h"
+#include "state/process_store.h"
+#include "state/settings_defaults_store.h"
+#include "ui/window_presenter.h"
+
+namespace halvo {
+
+AppDelegate::AppDelegate(std::shared_ptr<PortScanning> scanner,
+                         std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent)
+    : QObject(parent),
+      scanner_(std::move(scanner)),
+      killEngine_(std::move(killEngine)),
+      statusMenu_(StatusMenuActions{
+          .openKillPanel = [this] { showPanel(); },
+          .refresh = [this] { refreshMenu(); },
+          .killListeningPort = [this](const PortProcess& record) { killListeningPort(record); },
+          .openRecentKill = [this](int64_t port) { openRecentKill(port); },
+          .selectKillMode = [this](KillMode mode) { setKillMode(mode); },
+          .quit = [] { QCoreApplication::quit(); },
+      }) {}
+
+AppDelegate::~AppDelegate() {
+    HalvoKillCoordinator::shared().closePanel();
+    HalvoKillCoordinator::shared().setStore(nullptr, nullptr);
+}
+
+void AppDelegate::start() {
+    defaults_ = std::make_shared<SettingsDefaultsStore>();
+    kitDefaults_ = std::make_unique<SettingsTAVDefaults>(*defaults_);
+    store_ = std::make_unique<ProcessStore>(scanner_, killEngine_);
+    store_->setKillMode(loadKillMode(*defaults_));
+    HalvoKillCoordinator::shared().setStore(store_.get(), defaults_);
+    connect(store_.get(), &ProcessStore::processesChanged, this, &AppDelegate::updateMenu);
+    connect(store_.get(), &ProcessStore::killModeChanged, this, &AppDelegate::updateMenu);
+
+    QPointer<AppDelegate> self(this);
+    hotkeyManager_ = std::make_unique<HotkeyManager>(
+        [self] {
+            // Never inside the grab's or the portal's own event handling.
+            QTimer::singleShot(0, self.data(), [self] { self->showPanel(); });
+        },
+        [self](HotkeyRegistrationStatus status) {
+            if (self) {
+                self->hotkeyStatus_ = status;
+                self->updateMenu();
+            }
+        });
+    hotkeyManager_->registerHotkey();
+
+    statusItem_ = std::make_unique<QSystemTrayIcon>();
+    updateStatusIcon();
+    statusItem_->setToolTip(QStringLiteral("Halvo"));
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        qWarning(
+            "halvo: no system tray on this desktop; open the kill panel with Shift+Super+K "
+            "or `halvo --panel`");
+    }
+    qApp->installEventFilter(this);
+
+    QMenu* menu = statusMenu_.menu();
+    connect(menu, &QMenu::aboutToShow, this, [this] {
+        rebuildMenu();
+        // The list is empty after the panel closes; show what listens now.
+        store_->refresh();
+    });
+    rebuildMenu();
+    statusItem_->setContextMenu(menu);
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
+            [menu](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger && !menu->isVisible()) {
+                    menu->popup(QCursor::pos());
+                }
+            });
+    statusItem_->show();
+
+    store_->refresh();
+    QTimer::singleShot(0, this, &AppDelegate::presentOnboardingIfNeeded);
+}
+
+void AppDelegate::showPanel(const QString& activationToken) {
+    if (!activationToken.isEmpty()) {
+        // Read by the Wayland platform when the window next asks to be activated.
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    }
+    HalvoKillCoordinator::shared().showPanel();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
+        updateStatusIcon();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::updateMenu() {
+    if (!std::exchange(menuUpdatePending_, true)) {
+        QMetaObject::invokeMethod(this, &AppDelegate::rebuildMenu, Qt::QueuedConnection);
+    }
+}
+
+void AppDelegate::rebuildMenu() {
+    menuUpdatePending_ = false;
+    statusMenu_.rebuild(StatusMenuState{
+        .processes = store_->processes(),
+        .killMode = loadKillMode(*defaults_),
+        .recentKills = loadRecentKills(*defaults_),
+        .services = services_,
+    });
+}
+
+void AppDelegate::updateStatusIcon() {
+    if (!statusItem_) {
+        return;
+    }
+    const bool updateAvailable = services_ != nullptr && services_->pendingUpdateVersion();
+    statusItem_->setIcon(
+        statusImage(updateAvailable, QGuiApplication::palette().color(QPalette::WindowText)));
+}
+
+void AppDelegate::setKillMode(KillMode mode) {
+    storeKillMode(mode, *defaults_);
+    store_->setKillMode(mode);
+    updateMenu();
+}
+
+QCoro::Task<> AppDelegate::refreshMenu() {
+    QPointer<AppDelegate> self(this);
+    auto reloading = store_->reload();
+    co_await reloading;
+    if (self) {
+        updateMenu();
+    }
+}
+
+QCoro::Task<> AppDelegate::killListeningPort(PortProcess record) {
+    QPointer<AppDelegate> self(this);
+    auto killing = store_->kill(record);
+    // The kill's own answer, not the feedback: that may still hold an earlier kill's success.
+    const bool killed = co_await killing;
+    if (!self) {
+        co_return;
+    }
+    if (killed && store_->feedback() &&
+        std::holds_alternative<feedback::Success>(*store_->feedback())) {
+        recordRecentKill(record.port, record.pid, record.executableName, *defaults_);
+    }
+    updateMenu();
+}
+
+QCoro::Task<> AppDelegate::openRecentKill(int64_t port) {
+    QPointer<AppDelegate> self(this);
+    showPanel();
+    auto reloading = store_->reload();
+    co_await reloading;
+    if (!self) {
+        co_return;
+    }
+    const std::vector<PortProcess> visible = store_->filteredProcesses();
+    const auto found = std::find_if(visible.begin(), visible.end(),
+                                    [port](const PortProcess& p) { return p.port == port; });
+    if (found != visible.end()) {
+        store_->setSelectedIndex(static_cast<int>(found - visible.begin()));
+    } else {
+        store_->setFeedback(feedback::Failure{"No process on :" + std::to_string(port)});
+    }
+    updateMenu();
+}
+
+void AppDelegate::presentOnboardingIfNeeded() {
+    TAVFirstRunOnboarding::presentIfNeeded(
+        TAVFirstRunOnboarding{
+            .slug = QStringLiteral("halvo"),
+            .displayName = QStringLiteral("Halvo"),
+            .kind = TAVFirstRunOnboarding::Kind::menubar,
+            .primaryActionLabel = QStringLiteral("Open kill panel"),
+            .highlights = halvoHighlights(),
+            .onPrimaryAction = [this] { showPanel(); },
+        },
+        *kitDefaults_, TAVLaunchAtLoginToggle::forCurrentUser(),
+        ui::TAVSatelliteWindowPresenter::shared());
+}
+
+}  // namespace halvo

@@ -1,0 +1,70 @@
+// The root of the running tray application. It builds every long-lived object
+// once, in the start-up order, owns them for the whole run and is the target
+// of every menu row. Main thread only.
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include <cstdint>
+#include <memory>
+
+#include "app/hotkey_manager.h"
+#include "app/status_menu.h"
+#include "kill/kill_engine_protocol.h"
+#include "scan/port_scanner.h"
+
+namespace halvo {
+
+class ProcessStore;
+class SettingsDefaultsStore;
+class SettingsTAVDefaults;
+
+class AppDelegate final : public QObject {
+    Q_OBJECT
+  public:
+    AppDelegate(std::shared_ptr<PortScanning> scanner,
+                std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // Builds the store, the hotkey, the tray icon and its menu, starts the
+    // first scan and, on the next turn of the event loop, the onboarding.
+    void start();
+
+    // Shows the kill panel; `activationToken` (from a launcher) lets a
+    // Wayland compositor raise it.
+    void showPanel(const QString& activationToken = QString());
+
+    HotkeyRegistrationStatus hotkeyStatus() const { return hotkeyStatus_; }
+    ProcessStore* store() const { return store_.get(); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // Rebuilds the menu once the current event is handled; several changes in
+    // a row rebuild it once.
+    void updateMenu();
+    void rebuildMenu();
+    void updateStatusIcon();
+    void setKillMode(KillMode mode);
+    QCoro::Task<> refreshMenu();
+    QCoro::Task<> killListeningPort(PortProcess record);
+    QCoro::Task<> openRecentKill(int64_t port);
+    void presentOnboardingIfNeeded();
+
+    std::shared_ptr<PortScanning> scanner_;
+    std::shared_ptr<KillEngineProtocol> killEngine_;
+    std::shared_ptr<SettingsDefaultsStore> defaults_;
+    std::unique_ptr<SettingsTAVDefaults> kitDefaults_;
+    std::unique_ptr<ProcessStore> store_;
+    std::unique_ptr<HotkeyManager> hotkeyManager_;
+    HotkeyRegistrationStatus hotkeyStatus_ = HotkeyRegistrationStatus::failed;
+    StatusMenu statusMenu_;
+    std::unique_ptr<QSystemTrayIcon> statusItem_;
+    StatusMenuServices* services_ = nullptr;  // none yet: their rows stay out of the menu
+    bool menuUpdatePending_ = false;
+};
+
+}  // namespace halvo

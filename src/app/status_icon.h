@@ -1,0 +1,28 @@
+// The tray icon: the "MenubarGlyph" from the resources, drawn in one colour
+// (a tray has no template tinting, so the caller passes the palette's text
+// colour), with the update badge cut into its top right corner.
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QImage>
+#include <QRectF>
+
+class QPainter;
+
+namespace halvo {
+
+inline constexpr char kMenubarGlyph[] = ":/halvo/MenubarGlyph.svg";
+
+// The glyph in `colour` at `pixels` square; a null image when the glyph is missing.
+QImage glyphImage(const QColor& colour, int pixels, const char* resource = kMenubarGlyph);
+
+// On a glyph filling `bounds`: clears a ring 1.5/18 of the side wide around the
+// badge's square (7/18 of the side, in the top right corner), then fills the
+// badge in `colour`.
+void drawUpdateBadge(QPainter& painter, const QRectF& bounds, const QColor& colour);
+
+// The icon at the sizes trays ask for; null when the glyph is missing.
+QIcon statusImage(bool updateAvailable, const QColor& colour, const char* resource = kMenubarGlyph);
+
+}  // namespace halvo

@@ -1,0 +1,157 @@
+#include "app/status_menu.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QKeySequence>
+
+#include <algorithm>
+
+#include "ui/inert_text.h"
+#include "ui/style.h"
+
+namespace halvo {
+namespace {
+
+QAction* addRow(QMenu& menu, QWidget* owner, const QString& text, const QString& iconName,
+                std::function<void()> run) {
+    auto* action = new QAction(text, owner);
+    if (!iconName.isEmpty()) {
+        action->setIcon(QIcon::fromTheme(iconName));
+    }
+    if (run) {
+        QObject::connect(action, &QAction::triggered, owner, std::move(run));
+    }
+    menu.addAction(action);
+    return action;
+}
+
+QAction* addDisabledRow(QMenu& menu, QWidget* owner, const QString& text) {
+    QAction* action = addRow(menu, owner, text, QString(), nullptr);
+    action->setEnabled(false);
+    return action;
+}
+
+}  // namespace
+
+std::vector<PortProcess> menuPorts(std::vector<PortProcess> processes) {
+    std::stable_sort(processes.begin(), processes.end(),
+                     [](const PortProcess& a, const PortProcess& b) { return a.port < b.port; });
+    if (processes.size() > kMenuPortLimit) {
+        processes.resize(kMenuPortLimit);
+    }
+    return processes;
+}
+
+QString portItemTitle(const PortProcess& record) {
+    return QString::asprintf("%-6lld", static_cast<long long>(record.port)) + QStringLiteral("  ") +
+           ui::inertText(record.executableName);
+}
+
+StatusMenu::StatusMenu(StatusMenuActions actions) : actions_(std::move(actions)) {}
+
+StatusMenu::~StatusMenu() {
+    delete owner_;
+}
+
+void StatusMenu::rebuild(const StatusMenuState& state) {
+    menu_.clear();
+    if (owner_) {
+        owner_->deleteLater();
+    }
+    owner_ = new QWidget;
+    StatusMenuServices* services = state.services;
+
+    if (services != nullptr) {
+        if (std::optional<QString> version = services->pendingUpdateVersion()) {
+            addRow(menu_, owner_, QStringLiteral("Update available — Install (v%1)").arg(*version),
+                   QStringLiteral("software-update-available"),
+                   [services] { services->installPendingUpdate(); });
+            menu_.addSeparator();
+        }
+    }
+    addRow(menu_, owner_, QStringLiteral("Open kill panel"), QStringLiteral("edit-cut"),
+           actions_.openKillPanel)
+        ->setShortcut(QKeySequence(Qt::SHIFT | Qt::META | Qt::Key_K));
+    addListeningPorts(state.processes);
+    addRow(menu_, owner_, QStringLiteral("Refresh"), QStringLiteral("view-refresh"),
+           actions_.refresh)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    menu_.addSeparator();
+    addKillMode(state.killMode);
+    addRecent(state.recentKills);
+    if (services != nullptr) {
+        menu_.addSeparator();
+        addRow(menu_, owner_, QStringLiteral("Check for Updates…"),
+               QStringLiteral("system-software-update"),
+               [services] { services->checkForUpdates(); })
+            ->setEnabled(services->canCheckForUpdates());
+        addRow(menu_, owner_, QStringLiteral("Support"), QStringLiteral("help-contents"),
+               [services] { services->showSupport(); });
+        addRow(menu_, owner_, QStringLiteral("About Halvo"), QStringLiteral("help-about"),
+               [services] { services->showAbout(); });
+    }
+    menu_.addSeparator();
+    addRow(menu_, owner_, QStringLiteral("Quit Halvo"), QString(), actions_.quit)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+QMenu* StatusMenu::addSubmenu(QMenu& parent, const QString& title, const QString& iconName) {
+    auto* submenu = new QMenu(title, owner_);
+    submenu->setIcon(QIcon::fromTheme(iconName));
+    parent.addMenu(submenu);
+    return submenu;
+}
+
+void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes) {
+    QMenu* ports = addSubmenu(menu_, QStringLiteral("Listening ports"),
+                              QStringLiteral("network-transmit-receive"));
+    const std::vector<PortProcess> shown = menuPorts(processes);
+    for (const PortProcess& record : shown) {
+        QMenu* port = addSubmenu(*ports, portItemTitle(record), QString());
+        port->menuAction()->setFont(ui::monoFont(12));
+        auto kill = [record, run = actions_.killListeningPort] { run(record); };
+        addRow(*port, owner_, QStringLiteral("Kill"), QStringLiteral("process-stop"), kill);
+        // The submenu's own title, where a host shows one.
+        port->setWindowTitle(QStringLiteral(":%1").arg(record.port));
+    }
+    if (shown.empty()) {
+        addDisabledRow(*ports, owner_, QStringLiteral("No development ports"));
+        return;
+    }
+    ports->addSeparator();
+    addRow(*ports, owner_, QStringLiteral("Open kill panel for all…"), QString(),
+           actions_.openKillPanel);
+}
+
+void StatusMenu::addKillMode(KillMode mode) {
+    QMenu* modes =
+        addSubmenu(menu_, QStringLiteral("Kill mode"), QStringLiteral("preferences-system"));
+    const struct {
+        const char* title;
+        KillMode mode;
+    } rows[] = {{"Graceful (SIGTERM)", KillMode::safe}, {"Force (SIGKILL)", KillMode::force}};
+    for (const auto& row : rows) {
+        QAction* action =
+            addRow(*modes, owner_, QString::fromUtf8(row.title), QString(),
+                   [run = actions_.selectKillMode, chosen = row.mode] { run(chosen); });
+        action->setCheckable(true);
+        action->setChecked(row.mode == mode);
+    }
+}
+
+void StatusMenu::addRecent(const std::vector<HalvoRecentKill>& recentKills) {
+    QMenu* recent =
+        addSubmenu(menu_, QStringLiteral("Recent"), QStringLiteral("document-open-recent"));
+    const size_t count = std::min(recentKills.size(), kMaxRecentKills);
+    for (size_t i = 0; i < count; ++i) {
+        const HalvoRecentKill& kill = recentKills[i];
+        addRow(*recent, owner_,
+               QStringLiteral("%1  %2").arg(kill.port).arg(ui::inertText(kill.pidName)), QString(),
+               [run = actions_.openRecentKill, port = kill.port] { run(port); });
+    }
+    if (count == 0) {
+        addDisabledRow(*recent, owner_, QStringLiteral("No recent kills"));
+    }
+}
+
+}  // namespace halvo

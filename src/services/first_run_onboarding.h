@@ -1,0 +1,74 @@
+// The welcome window shown once, on the first start: what the application is,
+// where to find it, three highlights, the launch-at-login switch and a button
+// to begin. Dismissing it, by any route, marks the product's first run as
+// completed in the settings.
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "appkit/defaults.h"
+#include "appkit/launch_at_login.h"
+
+class QLabel;
+
+namespace halvo {
+namespace ui {
+class TAVSatelliteWindowPresenter;
+}
+
+struct TAVFirstRunOnboarding {
+    enum class Kind { menubar, windowed };
+    struct Highlight {
+        QString icon;  // a freedesktop icon name
+        QString title;
+        QString body;
+    };
+
+    QString slug;
+    QString displayName;  // the brand's name in the texts
+    Kind kind = Kind::menubar;
+    std::optional<QString> primaryActionLabel;
+    std::vector<Highlight> highlights;
+    std::function<void()> onPrimaryAction;
+
+    // 480 x 560 (menubar) or 540 x 520 (windowed) with highlights; 440 and 460 high without.
+    QSize windowSize() const;
+    // The given label, else "Try it now" (menubar) or "Get started" (windowed).
+    QString buttonLabel() const;
+
+    // Shows the window through `presenter` unless the first run is completed;
+    // returns the window or null.
+    static QWidget* presentIfNeeded(TAVFirstRunOnboarding config, TAVDefaults& defaults,
+                                    TAVLaunchAtLoginToggle launchAtLogin,
+                                    ui::TAVSatelliteWindowPresenter& presenter);
+};
+
+// The three highlights of Halvo.
+std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights();
+
+class TAVFirstRunOnboardingView final : public QWidget {
+    Q_OBJECT
+  public:
+    TAVFirstRunOnboardingView(TAVFirstRunOnboarding config, TAVLaunchAtLoginToggle launchAtLogin,
+                              std::function<void()> onDismiss, QWidget* parent = nullptr);
+    ~TAVFirstRunOnboardingView() override;
+
+  protected:
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void setLaunchAtLogin(bool enabled);
+
+    TAVFirstRunOnboarding config_;
+    TAVLaunchAtLoginToggle launchAtLogin_;
+    std::function<void()> onDismiss_;
+    QLabel* loginError_;
+};
+
+}  // namespace halvo

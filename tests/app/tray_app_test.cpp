@@ -1,0 +1,418 @@
+// The tray application as a user's desktop runs it: Xvfb with openbox, a
+// private session bus with a stand-in tray host, real stand-in servers. The
+// menu is read and clicked over com.canonical.dbusmenu, as a tray host does.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "desktop_session.h"
+#include "support/cli_process.h"
+#include "support/test_process.h"
+
+namespace halvo {
+namespace {
+
+using testing::ListenerProcess;
+using testing::TempDir;
+
+constexpr int kBoundMs = 10'000;
+
+// The desktop every test shares; each test brings its own home folder.
+struct Desktop {
+    testing::PrivateBus bus;
+    testing::X11Desktop x11;
+    QProcess host;
+    QDBusConnection connection{QString()};
+
+    bool start() {
+        if (!bus.start() || !x11.start()) {
+            return false;
+        }
+        connection = bus.connect(QStringLiteral("tray-test"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        host.setProcessEnvironment(environment);
+        host.start(QStringLiteral(HALVO_STAND_IN_TRAY_HOST), {});
+        return host.waitForReadyRead(kBoundMs);
+    }
+};
+Desktop* desktop = nullptr;
+
+QDBusMessage callHost(const QString& method, const QVariantList& arguments = {}) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("com.tavlabs.halvo.test.Host"), method);
+    call.setArguments(arguments);
+    return desktop->connection.call(call, QDBus::Block, kBoundMs);
+}
+
+// The menu as a host reads it; children are found by their labels.
+struct Menu {
+    QJsonObject root;
+    static Menu read() {
+        const QDBusMessage answer = callHost(QStringLiteral("Layout"));
+        return {QJsonDocument::fromJson(answer.arguments().value(0).toString().toUtf8()).object()};
+    }
+    static QJsonArray children(const QJsonObject& item) { return item["children"].toArray(); }
+    static QJsonObject child(const QJsonObject& item, const QString& label) {
+        for (const QJsonValue& c : children(item)) {
+            if (c["label"].toString() == label) {
+                return c.toObject();
+            }
+        }
+        return {};
+    }
+    QJsonObject operator[](const QString& label) const { return child(root, label); }
+    static QStringList labels(const QJsonObject& item) {
+        QStringList labels;
+        for (const QJsonValue& c : children(item)) {
+            labels << (c["type"] == "separator" ? QStringLiteral("---") : c["label"].toString());
+        }
+        return labels;
+    }
+};
+
+void click(const QJsonObject& item) {
+    ASSERT_FALSE(item.isEmpty());
+    callHost(QStringLiteral("Click"), {item["id"].toInt()});
+}
+
+class TrayApp : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        desktop = new Desktop;
+        ASSERT_TRUE(desktop->start());
+        qputenv("DISPLAY", desktop->x11.display());  // for xdotool
+    }
+    static void TearDownTestSuite() {
+        testing::stop(desktop->host);
+        delete desktop;
+    }
+
+    void SetUp() override {
+        QDir().mkpath(configFile().section('/', 0, -2));
+        markOnboardingDone();
+    }
+    void TearDown() override {
+        for (auto& app : apps_) {
+            testing::stop(*app);
+        }
+    }
+
+    QString configFile() const { return home_ + "/config/tavlabs/halvo.conf"; }
+    void markOnboardingDone() { writeSettings("firstRunCompleted=true\n"); }
+    void writeSettings(const QByteArray& halvoGroup) {
+        QFile file(configFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[tavlabs.halvo]\n" + halvoGroup);
+    }
+    QString readSettings() const {
+        QFile file(configFile());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home_);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home_ + "/config");
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_);
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(desktop->x11.display()));
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop->bus.address());
+        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        // Its messages are read here, not from a journal the machine may run.
+        environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        return environment;
+    }
+
+    QProcess& start(const QStringList& arguments = {},
+                    const QProcessEnvironment& env = QProcessEnvironment()) {
+        apps_.push_back(std::make_unique<QProcess>());
+        QProcess& app = *apps_.back();
+        app.setProcessEnvironment(env.isEmpty() ? environment() : env);
+        app.start(QStringLiteral(HALVO_APP), arguments);
+        app.waitForStarted();
+        return app;
+    }
+
+    // The tray item that `app` registered with the host, or empty.
+    static bool registered(const QProcess& app) {
+        const QStringList items =
+            callHost(QStringLiteral("Items")).arguments().value(0).toStringList();
+        return std::any_of(items.begin(), items.end(), [&](const QString& item) {
+            return desktop->connection.interface()->servicePid(item).value() ==
+                   static_cast<uint>(app.processId());
+        });
+    }
+    static QStringList visibleWindows(const QString& name) {
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+                     {"search", "--onlyvisible", "--name", "^" + name + "$"});
+        search.waitForFinished();
+        return QString::fromLatin1(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+    static void key(const QString& keys) {
+        QProcess::execute(QStringLiteral("xdotool"), {"key", keys});
+    }
+
+    // Stand-in dev servers named node, one port each.
+    std::vector<std::unique_ptr<ListenerProcess>> servers(int count) {
+        std::vector<std::unique_ptr<ListenerProcess>> started;
+        testing::ListenerOptions options;
+        options.executable = testing::listenerCopy(files_, "node");
+        options.argv0 = "node";
+        options.workingDirectory = files_.makeDir("dev/shop");
+        options.listenerArgs = {"--v4", "1"};
+        options.extraArgs = {"server.js"};
+        for (int i = 0; i < count; ++i) {
+            started.push_back(ListenerProcess::start(options));
+        }
+        return started;
+    }
+
+    TempDir files_;
+    QString home_ = QString::fromStdString(files_.makeDir("home"));
+    QString runtime_ = QString::fromStdString(files_.makeDir("runtime"));
+    std::vector<std::unique_ptr<QProcess>> apps_;
+};
+
+QString portLabel(int64_t port, const std::string& name) {
+    return QString::asprintf("%-6lld  %s", static_cast<long long>(port), name.c_str());
+}
+
+TEST_F(TrayApp, MenuRowsOverStatusNotifier) {
+    const auto running = servers(10);
+    QProcess& app = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(app); }, kBoundMs));
+
+    // What the scanner sees besides ours, at the same moment: the five lowest of all.
+    const nlohmann::json listed = nlohmann::json::parse(testing::runCli({"list", "--json"}).out);
+    QStringList expected;
+    for (const auto& row : listed) {
+        expected << portLabel(row["port"].get<int64_t>(), row["executableName"]);
+    }
+    std::stable_sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) {
+        return a.section(' ', 0, 0).toInt() < b.section(' ', 0, 0).toInt();
+    });
+    expected = expected.mid(0, 5) + QStringList{"---", "Open kill panel for all…"};
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Menu::labels(Menu::read()["Listening ports"]) == expected; }, kBoundMs))
+        << Menu::labels(Menu::read()["Listening ports"]).join('|').toStdString();
+
+    const Menu menu = Menu::read();
+    EXPECT_EQ(Menu::labels(menu.root),
+              (QStringList{"Open kill panel", "Listening ports", "Refresh", "---", "Kill mode",
+                           "Recent", "---", "Quit Halvo"}));
+    const struct {
+        const char* label;
+        QJsonArray shortcut;
+        const char* icon;
+    } rows[] = {
+        {"Open kill panel", {QJsonArray{"Super", "Shift", "K"}}, "edit-cut"},
+        {"Listening ports", {}, "network-transmit-receive"},
+        {"Refresh", {QJsonArray{"Control", "R"}}, "view-refresh"},
+        {"Kill mode", {}, "preferences-system"},
+        {"Recent", {}, "document-open-recent"},
+        {"Quit Halvo", {QJsonArray{"Control", "Q"}}, ""},
+    };
+    for (const auto& row : rows) {
+        const QJsonObject item = menu[row.label];
+        EXPECT_EQ(item["shortcut"].toArray(), row.shortcut) << row.label;
+        EXPECT_EQ(item["icon-name"].toString(), row.icon) << row.label;
+    }
+    const QJsonObject port = Menu::children(menu["Listening ports"])[0].toObject();
+    EXPECT_EQ(port["children-display"], "submenu");
+    EXPECT_EQ(Menu::labels(port), QStringList{"Kill"});
+    EXPECT_EQ(Menu::child(menu["Kill mode"], "Graceful (SIGTERM)")["toggle-state"], 1);
+    EXPECT_EQ(Menu::child(menu["Kill mode"], "Force (SIGKILL)")["toggle-state"], 0);
+    const QJsonObject none = Menu::child(menu["Recent"], "No recent kills");
+    EXPECT_EQ(none["enabled"], false);
+    EXPECT_EQ(Menu::labels(menu["Recent"]).size(), 1);
+}
+
+TEST_F(TrayApp, AKillFromTheMenuIsRecordedAndAStaleOneIsNot) {
+    auto running = servers(2);
+    QProcess& app = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(app); }, kBoundMs));
+    const auto row = [&](const ListenerProcess& server) {
+        return Menu::child(Menu::read()["Listening ports"], portLabel(server.ports()[0], "node"));
+    };
+    if (!QTest::qWaitFor([&] { return !row(*running[1]).isEmpty(); }, kBoundMs)) {
+        GTEST_SKIP() << "five lower ports of this machine fill the menu";
+    }
+
+    click(Menu::child(row(*running[0]), "Kill"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !running[0]->running(); }, kBoundMs));
+    const QStringList recorded{
+        QStringLiteral("%1  node PID %2").arg(running[0]->ports()[0]).arg(running[0]->pid())};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Menu::labels(Menu::read()["Recent"]) == recorded; },
+                                kBoundMs));
+
+    // The second server ends before its row is clicked: the kill must find it gone.
+    const QJsonObject stale = Menu::child(row(*running[1]), "Kill");
+    ASSERT_TRUE(running[1]->stop());
+    click(stale);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(*running[1]).isEmpty(); }, kBoundMs));
+    EXPECT_EQ(Menu::labels(Menu::read()["Recent"]), recorded);
+}
+
+TEST_F(TrayApp, KillModeSurvivesARestart) {
+    QProcess& first = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(first); }, kBoundMs));
+    click(Menu::child(Menu::read()["Kill mode"], "Force (SIGKILL)"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+            return Menu::child(Menu::read()["Kill mode"], "Force (SIGKILL)")["toggle-state"] == 1;
+        },
+        kBoundMs));
+    click(Menu::read()["Quit Halvo"]);
+    ASSERT_TRUE(first.waitForFinished(kBoundMs));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_TRUE(readSettings().contains("killMode=force"));
+
+    QProcess& second = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(second); }, kBoundMs));
+    const QJsonObject modes = Menu::read()["Kill mode"];
+    EXPECT_EQ(Menu::child(modes, "Force (SIGKILL)")["toggle-state"], 1);
+    EXPECT_EQ(Menu::child(modes, "Graceful (SIGTERM)")["toggle-state"], 0);
+}
+
+TEST_F(TrayApp, LaterStartsHandOverAndTheHotkeyOpensThePanel) {
+    QProcess& first = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(first); }, kBoundMs));
+    ASSERT_TRUE(visibleWindows("Halvo").isEmpty());
+
+    // The desktop entry clicked again, then `halvo --panel`: one panel, in the first instance.
+    for (const QStringList& arguments : {QStringList{}, QStringList{"--panel"}}) {
+        QProcess& again = start(arguments);
+        ASSERT_TRUE(again.waitForFinished(kBoundMs));
+        EXPECT_EQ(again.exitCode(), 0);
+        ASSERT_TRUE(QTest::qWaitFor([] { return visibleWindows("Halvo").size() == 1; }, kBoundMs));
+    }
+    EXPECT_EQ(callHost(QStringLiteral("Items")).arguments().value(0).toStringList().size(), 1);
+
+    key("Escape");
+    ASSERT_TRUE(QTest::qWaitFor([] { return visibleWindows("Halvo").isEmpty(); }, kBoundMs));
+    key("shift+super+k");
+    ASSERT_TRUE(QTest::qWaitFor([] { return visibleWindows("Halvo").size() == 1; }, kBoundMs));
+    EXPECT_EQ(first.state(), QProcess::Running);
+}
+
+TEST_F(TrayApp, PanelStartsTheApplicationWhenNoneRuns) {
+    QProcess& app = start({"--panel"});
+    ASSERT_TRUE(QTest::qWaitFor([] { return visibleWindows("Halvo").size() == 1; }, kBoundMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return registered(app); }, kBoundMs));
+}
+
+TEST_F(TrayApp, OnboardingShowsOnceThenNever) {
+    writeSettings("");
+    QProcess& first = start();
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return visibleWindows("Welcome to Halvo").size() == 1; }, kBoundMs));
+    const QString window = visibleWindows("Welcome to Halvo").value(0);
+    QProcess::execute(QStringLiteral("xdotool"), {"windowactivate", "--sync", window});
+    key("alt+F4");  // openbox closes it, as a user would
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return visibleWindows("Welcome to Halvo").isEmpty(); }, kBoundMs));
+    testing::stop(first);
+    EXPECT_TRUE(readSettings().contains("firstRunCompleted=true"));
+
+    QProcess& second = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(second); }, kBoundMs));
+    Menu::read();  // a round trip: the turn of its event loop after start-up is over
+    EXPECT_TRUE(visibleWindows("Welcome to Halvo").isEmpty());
+}
+
+// Settings it cannot read or write: it starts, shows the defaults and keeps working.
+TEST_F(TrayApp, BadSettingsFallBackToDefaults) {
+    const struct {
+        const char* name;
+        std::function<void(const QString& config)> spoil;
+    } cases[] = {
+        {"settings file is a folder",
+         [](const QString& config) {
+             QFile::remove(config + "/tavlabs/halvo.conf");
+             QDir().mkpath(config + "/tavlabs/halvo.conf");
+         }},
+        {"corrupt settings file",
+         [](const QString& config) {
+             QFile file(config + "/tavlabs/halvo.conf");
+             file.open(QIODevice::WriteOnly);
+             file.write("\x01\xff[tavlabs.halvo\nkillMode\nrecentKills=@ByteArray(\\x\n\0\0", 48);
+         }},
+        {"recent kills of the wrong type",
+         [](const QString& config) {
+             QFile file(config + "/tavlabs/halvo.conf");
+             file.open(QIODevice::WriteOnly);
+             file.write(
+                 "[tavlabs.halvo]\nfirstRunCompleted=true\nrecentKills=42\n"
+                 "killMode=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x1)\n");
+         }},
+        {"no folder can be made for the settings",
+         [](const QString& config) {
+             QDir(config + "/tavlabs").removeRecursively();
+             QFile file(config + "/tavlabs");
+             file.open(QIODevice::WriteOnly);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.spoil(home_ + "/config");
+        QProcess& app = start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return registered(app); }, kBoundMs));
+        const Menu menu = Menu::read();
+        EXPECT_EQ(Menu::child(menu["Kill mode"], "Graceful (SIGTERM)")["toggle-state"], 1);
+        EXPECT_EQ(Menu::labels(menu["Recent"]), QStringList{"No recent kills"});
+        click(Menu::child(menu["Kill mode"], "Force (SIGKILL)"));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [] {
+                return Menu::child(Menu::read()["Kill mode"], "Force (SIGKILL)")["toggle-state"] ==
+                       1;
+            },
+            kBoundMs));
+        testing::stop(app);
+        // Windows it may have shown (onboarding) go with it.
+        ASSERT_TRUE(
+            QTest::qWaitFor([] { return visibleWindows("Welcome to Halvo").isEmpty(); }, kBoundMs));
+        QDir(home_ + "/config").removeRecursively();
+        QDir().mkpath(home_ + "/config/tavlabs");
+    }
+}
+
+TEST_F(TrayApp, WithoutASessionBusItRunsOnTheHotkey) {
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=") + runtime_ + "/no-bus");
+    QProcess& app = start({}, env);
+    // No tray host can be reached: it says so once and stays.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return app.readAllStandardError().contains("no system tray"); }, kBoundMs));
+    key("shift+super+k");
+    ASSERT_TRUE(QTest::qWaitFor([] { return visibleWindows("Halvo").size() == 1; }, kBoundMs));
+    EXPECT_EQ(app.state(), QProcess::Running);
+}
+
+}  // namespace
+}  // namespace halvo
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
