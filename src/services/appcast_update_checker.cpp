@@ -82,13 +82,14 @@ void AppcastUpdateChecker::check(const QUrl& feed, std::function<void(Result)> d
 }
 
 void AppcastUpdateChecker::replyFinished() {
-    if (reply_->error() != QNetworkReply::NoError) {
-        finish(Failed{reply_->errorString()});
+    // The server's own answer says more than Qt's words for it.
+    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        finish(Failed{QStringLiteral("the feed answered HTTP %1").arg(status.toInt())});
         return;
     }
-    const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status < 200 || status > 299) {
-        finish(Failed{QStringLiteral("the feed answered HTTP %1").arg(status)});
+    if (reply_->error() != QNetworkReply::NoError) {
+        finish(Failed{reply_->errorString()});
         return;
     }
     const QByteArray body = reply_->readAll();
