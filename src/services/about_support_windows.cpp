@@ -19,7 +19,7 @@ namespace halvo {
 namespace {
 
 // The about window's one sentence on where Halvo comes from.
-constexpr char kOriginNote[] = "Made for the moment a port is taken and you just want it back.";
+constexpr char kOriginNote[] = "For when a port is taken and you just want it back.";
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -69,7 +69,7 @@ QWidget* linkRow(const TAVAppLinks& links, QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    layout->setSpacing(18);
     const std::pair<const char*, std::optional<std::string>> targets[] = {
         {"Website", links.websiteURL()},
         {"Privacy Policy", links.privacyURL()},
@@ -83,11 +83,10 @@ QWidget* linkRow(const TAVAppLinks& links, QWidget* parent) {
         link->setFlat(true);
         link->setCursor(Qt::PointingHandCursor);
         link->setFont(ui::textFont(13, QFont::Medium));
-        link->setStyleSheet(
-            QStringLiteral("QPushButton { color: %1; border: none; padding: 2px 4px;"
-                           " background: transparent; }"
-                           "QPushButton:hover { text-decoration: underline; }")
-                .arg(QColor(ui::palette::accent).name()));
+        link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 2px 0;"
+                                           " background: transparent; }"
+                                           "QPushButton:hover { text-decoration: underline; }")
+                                .arg(QColor(ui::palette::accent).name()));
         QObject::connect(link, &QPushButton::clicked, link, [target = *url] { openLink(target); });
         layout->addWidget(link);
     }
@@ -139,19 +138,18 @@ class SupportView final : public QWidget {
     SupportView(const TAVAppIdentity& identity, const TAVAppDiagnostics& diagnostics,
                 ui::TAVSatelliteWindowPresenter& presenter) {
         auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(28, 28, 28, 24);
+        layout->setContentsMargins(28, 24, 28, 20);
         layout->setSpacing(6);
         layout->addWidget(textLabel(QStringLiteral("Need help?"), ui::textFont(22, QFont::DemiBold),
                                     ui::palette::textPrimary, this));
         layout->addWidget(textLabel(
-            QStringLiteral("Read the guides, write to us, or copy the diagnostics into your "
-                           "message so we can see what you run."),
+            QStringLiteral("Read the guides, write to us, or send the diagnostics below."),
             ui::textFont(13), ui::palette::textSecondary, this));
         layout->addSpacing(10);
 
         auto* grid = new QGridLayout;
         grid->setHorizontalSpacing(10);
-        grid->setVerticalSpacing(8);
+        grid->setVerticalSpacing(6);
         const QString report = qs(TAVDiagnosticInfoBuilder::build(diagnostics));
         QPointer<ui::TAVSatelliteWindowPresenter> copier(&presenter);
         int index = 0;
@@ -197,7 +195,8 @@ TAVDiagnosticsView::TAVDiagnosticsView(const TAVAppDiagnostics& diagnostics,
     text->setReadOnly(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    text->setFont(ui::monoFont(12));
+    // Small enough that the longest line, the feed's address, fits unwrapped.
+    text->setFont(ui::monoFont(11));
     text->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; color: %2;"
                                        " border: 1px solid %3; border-radius: 8px; padding: 6px; }")
                             .arg(QColor(ui::palette::panel2).name(),
