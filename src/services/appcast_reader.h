@@ -1,5 +1,5 @@
 // Reading an update feed: an RSS document whose items announce versions with
-// Sparkle's attributes, and choosing the newest item the user may install.
+// attributes of the sparkle: namespace, and choosing the newest item the user may install.
 #pragma once
 
 #include <QByteArray>

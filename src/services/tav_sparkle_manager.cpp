@@ -14,12 +14,13 @@ Q_LOGGING_CATEGORY(updates, "halvo.updates")
 
 using std::chrono::milliseconds;
 
-// Sparkle's own floor: a feed is not asked more than once an hour.
-constexpr double kMinimumIntervalSeconds = 3600;
-
+// A feed is asked at most once an hour, whatever the configuration says, and
+// at least every 24.8 days (the longest a QTimer counts).
 milliseconds intervalOf(const TAVSparkleConfig& config) {
-    const double seconds = std::max(config.checkInterval, kMinimumIntervalSeconds);
-    // A QTimer counts to INT_MAX ms (24.8 days); a longer wait re-arms.
+    double seconds = config.checkInterval;
+    if (!(seconds >= 3600)) {  // NaN too
+        seconds = 3600;
+    }
     return milliseconds(static_cast<qint64>(std::min(seconds * 1000.0, double(INT_MAX))));
 }
 
@@ -74,15 +75,7 @@ TAVSparkleManager::TAVSparkleManager(TAVSparkleConfig config, TAVDefaults& defau
         }
     }
     schedule_.setSingleShot(true);
-    connect(&schedule_, &QTimer::timeout, this, [this] {
-        // A long wait may have been cut to the timer's range: check only when due.
-        const std::optional<QDateTime> next = nextBackgroundCheck();
-        if (next && *next > QDateTime::currentDateTimeUtc().addMSecs(1000)) {
-            scheduleBackgroundCheck(milliseconds(QDateTime::currentDateTimeUtc().msecsTo(*next)));
-        } else {
-            checkForUpdatesInBackground();
-        }
-    });
+    connect(&schedule_, &QTimer::timeout, this, &TAVSparkleManager::checkForUpdatesInBackground);
 }
 
 TAVSparkleManager::~TAVSparkleManager() = default;
@@ -119,15 +112,10 @@ void TAVSparkleManager::checkForUpdates() {
 }
 
 void TAVSparkleManager::checkForUpdatesInBackground() {
-    if (checker_.isChecking()) {
-        if (!isUserInitiated_) {
-            return;
-        }
-        // A user-initiated check is running; it answers for both.
-        scheduleBackgroundCheck(intervalOf(config_));
-        return;
+    // A running check, of either kind, answers for this one too.
+    if (!checker_.isChecking()) {
+        beginCheck(false);
     }
-    beginCheck(false);
 }
 
 void TAVSparkleManager::beginCheck(bool userInitiated) {
