@@ -33,10 +33,14 @@ AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config, TAVDe
       updates_(std::make_unique<HalvoUpdateManager>(*sparkle_)),
       presenter_(presenter) {
     connect(sparkle_.get(), &TAVSparkleManager::changed, this, [this] {
-        if (std::exchange(shownPendingVersion_, pendingUpdateVersion()) != shownPendingVersion_) {
+        const std::optional<QString> version = pendingUpdateVersion();
+        const bool canCheck = canCheckForUpdates();
+        if (version != shownPendingVersion_) {
+            shownPendingVersion_ = version;
             emit pendingUpdateVersionChanged();
         }
-        if (std::exchange(shownCanCheck_, canCheckForUpdates()) != shownCanCheck_) {
+        if (canCheck != shownCanCheck_) {
+            shownCanCheck_ = canCheck;
             emit canCheckForUpdatesChanged();
         }
     });
