@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QDBusConnection>
 #include <QIcon>
+#include <QTranslator>
 
 #include <memory>
 
@@ -16,6 +17,21 @@
 #include "ui/fonts.h"
 #include "ui/style.h"
 
+namespace {
+
+// Linux desktops call the logo key Super; Qt's key names say Meta.
+class SuperKeyName final : public QTranslator {
+  public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char*, int) const override {
+        return qstrcmp(context, "QShortcut") == 0 && qstrcmp(source, "Meta") == 0
+                   ? QStringLiteral("Super")
+                   : QString();
+    }
+};
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("halvo"));
@@ -23,6 +39,8 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("tavlabs"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tavlabs.halvo"));
     QApplication::setQuitOnLastWindowClosed(false);
+    SuperKeyName superKeyName;
+    QCoreApplication::installTranslator(&superKeyName);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -115,11 +115,11 @@ class TrayApp : public ::testing::Test {
     }
 
     QString configFile() const { return home_ + "/config/tavlabs/halvo.conf"; }
-    void markOnboardingDone() { writeSettings("firstRunCompleted=true\n"); }
-    void writeSettings(const QByteArray& halvoGroup) {
+    void markOnboardingDone() { writeSettings("tavlabs.halvo.firstRunCompleted=true\n"); }
+    void writeSettings(const QByteArray& values) {
         QFile file(configFile());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[tavlabs.halvo]\n" + halvoGroup);
+        file.write("[General]\n" + values);
     }
     QString readSettings() const {
         QFile file(configFile());
@@ -187,6 +187,8 @@ class TrayApp : public ::testing::Test {
     TempDir files_;
     QString home_ = QString::fromStdString(files_.makeDir("home"));
     QString runtime_ = QString::fromStdString(files_.makeDir("runtime"));
+    bool runtimePrivate_ = QFile::setPermissions(
+        runtime_, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     std::vector<std::unique_ptr<QProcess>> apps_;
 };
 
@@ -358,9 +360,11 @@ TEST_F(TrayApp, BadSettingsFallBackToDefaults) {
          [](const QString& config) {
              QFile file(config + "/tavlabs/halvo.conf");
              file.open(QIODevice::WriteOnly);
+             // An object, not a list; a list of modes, not one.
              file.write(
-                 "[tavlabs.halvo]\nfirstRunCompleted=true\nrecentKills=42\n"
-                 "killMode=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x1)\n");
+                 "[General]\ntavlabs.halvo.firstRunCompleted=true\n"
+                 "tavlabs.halvo.recentKills=\"{\\\"port\\\": 3000}\"\n"
+                 "tavlabs.halvo.killMode=force, graceful\n");
          }},
         {"no folder can be made for the settings",
          [](const QString& config) {
@@ -404,6 +408,80 @@ TEST_F(TrayApp, WithoutASessionBusItRunsOnTheHotkey) {
     key("shift+super+k");
     ASSERT_TRUE(QTest::qWaitFor([] { return visibleWindows("Halvo").size() == 1; }, kBoundMs));
     EXPECT_EQ(app.state(), QProcess::Running);
+}
+
+TEST_F(TrayApp, XEmbedWithARealTray) {
+    // A bus without a StatusNotifier host: Qt embeds the icon in trayer instead.
+    testing::PrivateBus plainBus;
+    ASSERT_TRUE(plainBus.start());
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), plainBus.address());
+    QProcess trayer;
+    trayer.setProcessEnvironment(env);
+    trayer.start(QStringLiteral("trayer"),
+                 {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24"});
+    if (!trayer.waitForStarted() ||
+        !QTest::qWaitFor([] { return !visibleWindows("panel").isEmpty(); }, kBoundMs)) {
+        GTEST_SKIP() << "trayer cannot run here";
+    }
+    QProcess& app = start({}, env);
+    const auto windows = [&] {
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+                     {"search", "--onlyvisible", "--pid", QString::number(app.processId())});
+        search.waitForFinished();
+        return QString::fromLatin1(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return windows().size() == 1; }, kBoundMs));
+    const QString icon = windows()[0];
+    // A right click on the embedded icon opens the menu, a window of its own; the
+    // icon may take a moment to listen once mapped.
+    bool menuShown = false;
+    for (int attempt = 0; attempt < 5 && !menuShown; ++attempt) {
+        // Press and release apart: a menu that opens on the press takes a release
+        // that comes with it as a click outside.
+        QProcess::execute(QStringLiteral("xdotool"), {"mousemove", "--window", icon, "4", "4"});
+        QProcess::execute(QStringLiteral("xdotool"), {"mousedown", "3"});
+        QProcess::execute(QStringLiteral("xdotool"), {"mouseup", "3"});
+        menuShown = QTest::qWaitFor([&] { return windows().size() == 2; }, 2'000);
+    }
+    EXPECT_TRUE(menuShown);
+    key("Escape");
+    EXPECT_FALSE(app.readAllStandardError().contains("no system tray"));
+    testing::stop(trayer);
+}
+
+TEST_F(TrayApp, WaylandUnderAHeadlessCompositor) {
+    QProcessEnvironment env = environment();
+    const QString socket = QStringLiteral("halvo-test-%1").arg(QCoreApplication::applicationPid());
+    QProcess weston;
+    weston.setProcessEnvironment(env);
+    weston.start(QStringLiteral("weston"), {"--backend=headless-backend.so", "--socket=" + socket,
+                                            "--idle-time=0", "--debug"});
+    if (!weston.waitForStarted() ||
+        !QTest::qWaitFor([&] { return QFile::exists(runtime_ + "/" + socket); }, kBoundMs)) {
+        GTEST_SKIP() << "weston's headless backend cannot run here";
+    }
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    env.remove(QStringLiteral("DISPLAY"));
+    QProcess& app = start({}, env);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(app); }, kBoundMs));
+
+    QProcess& panel = start({"--panel"}, env);
+    ASSERT_TRUE(panel.waitForFinished(kBoundMs));
+    // The compositor's own account of its windows.
+    const auto mapped = [&] {
+        QProcess sceneGraph;
+        sceneGraph.setProcessEnvironment(env);
+        sceneGraph.start(QStringLiteral("weston-debug"), {"scene-graph"});
+        sceneGraph.waitForFinished(kBoundMs);
+        return sceneGraph.readAllStandardOutput().contains(
+            "top-level window 'Halvo' of com.tavlabs.halvo");
+    };
+    EXPECT_TRUE(QTest::qWaitFor(mapped, kBoundMs));
+    testing::stop(weston);
 }
 
 }  // namespace
