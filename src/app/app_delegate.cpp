@@ -118,7 +118,8 @@ void AppDelegate::rebuildMenu() {
     menuUpdatePending_ = false;
     statusMenu_.rebuild(StatusMenuState{
         .processes = store_->processes(),
-        .killMode = loadKillMode(*defaults_),
+        // The mode kills use: it stays right when the settings cannot be written.
+        .killMode = store_->killMode(),
         .recentKills = loadRecentKills(*defaults_),
         .services = services_,
     });

@@ -13,6 +13,7 @@
 
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
+#include "app/termination_signals.h"
 #include "scan/system_scanner.h"
 #include "ui/fonts.h"
 #include "ui/style.h"
@@ -80,6 +81,7 @@ int main(int argc, char* argv[]) {
     delegate = std::make_unique<halvo::AppDelegate>(halvo::makeSystemScanner(),
                                                     std::make_shared<halvo::KillEngine>());
     delegate->start();
+    halvo::quitOnTerminationSignals();
     if (parser.isSet(panel)) {
         delegate->showPanel();
     }
