@@ -53,7 +53,23 @@ StatusMenu::~StatusMenu() {
     delete owner_;
 }
 
+bool StatusMenu::Shown::operator==(const Shown& other) const {
+    return state.processes == other.state.processes && state.killMode == other.state.killMode &&
+           state.recentKills == other.state.recentKills && state.services == other.state.services &&
+           pendingUpdateVersion == other.pendingUpdateVersion &&
+           canCheckForUpdates == other.canCheckForUpdates;
+}
+
 void StatusMenu::rebuild(const StatusMenuState& state) {
+    Shown next{state, std::nullopt, false};
+    if (state.services != nullptr) {
+        next.pendingUpdateVersion = state.services->pendingUpdateVersion();
+        next.canCheckForUpdates = state.services->canCheckForUpdates();
+    }
+    if (shown_ == next) {
+        return;
+    }
+    shown_ = std::move(next);
     menu_.clear();
     if (owner_) {
         owner_->deleteLater();
