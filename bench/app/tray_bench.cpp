@@ -192,7 +192,8 @@ int main(int argc, char** argv) {
     halvo.waitForFinished();
 
     // Hotkey -> mapped -> rows painted, in this process with the real objects.
-    halvo::AppDelegate delegate(halvo::makeSystemScanner(), std::make_shared<halvo::KillEngine>());
+    halvo::AppDelegate delegate(halvo::makeSystemScanner(), std::make_shared<halvo::KillEngine>(),
+                                Qt::black);
     delegate.start();
     if (!QTest::qWaitFor(
             [&] { return delegate.hotkeyStatus() == halvo::HotkeyRegistrationStatus::x11Grab; },

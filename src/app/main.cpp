@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QDBusConnection>
 #include <QIcon>
+#include <QPalette>
 #include <QTranslator>
 
 #include <memory>
@@ -76,10 +77,12 @@ int main(int argc, char* argv[]) {
 
     // Symbols come from the desktop's icon theme; Adwaita fills in where it has none.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    // The desktop's text colour, before the application's own palette replaces it.
+    const QColor trayInk = QGuiApplication::palette().color(QPalette::WindowText);
     halvo::ui::registerFonts();
     halvo::ui::applyStyle(app);
     delegate = std::make_unique<halvo::AppDelegate>(halvo::makeSystemScanner(),
-                                                    std::make_shared<halvo::KillEngine>());
+                                                    std::make_shared<halvo::KillEngine>(), trayInk);
     delegate->start();
     halvo::quitOnTerminationSignals();
     if (parser.isSet(panel)) {
