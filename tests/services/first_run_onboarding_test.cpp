@@ -16,8 +16,6 @@
 namespace halvo {
 namespace {
 
-using Kind = TAVFirstRunOnboarding::Kind;
-
 class MemoryDefaults final : public TAVDefaults {
   public:
     std::optional<std::string> value(std::string_view key) const override {
@@ -30,31 +28,6 @@ class MemoryDefaults final : public TAVDefaults {
     void removeValue(std::string_view key) override { values.erase(std::string(key)); }
     std::map<std::string, std::string> values;
 };
-
-TEST(FirstRunOnboarding, SizeAndButtonFollowKindAndHighlights) {
-    const struct {
-        Kind kind;
-        bool highlights;
-        std::optional<QString> label;
-        QSize size;
-        QString button;
-    } cases[] = {
-        {Kind::menubar, true, QStringLiteral("Open kill panel"), {480, 560}, "Open kill panel"},
-        {Kind::menubar, false, std::nullopt, {480, 440}, "Try it now"},
-        {Kind::windowed, true, std::nullopt, {540, 520}, "Get started"},
-        {Kind::windowed, false, std::nullopt, {540, 460}, "Get started"},
-    };
-    for (const auto& c : cases) {
-        TAVFirstRunOnboarding config;
-        config.kind = c.kind;
-        config.primaryActionLabel = c.label;
-        if (c.highlights) {
-            config.highlights = halvoHighlights();
-        }
-        EXPECT_EQ(config.windowSize(), c.size);
-        EXPECT_EQ(config.buttonLabel(), c.button);
-    }
-}
 
 TEST(FirstRunOnboarding, ShownOnceThePrimaryActionDismissesAndRuns) {
     MemoryDefaults defaults;
