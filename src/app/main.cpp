@@ -46,7 +46,7 @@ int main(int argc, char* argv[]) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Halvo: which process listens on a TCP port, and ending it."));
+        QStringLiteral("Halvo shows which process listens on a TCP port, and ends it."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption panel(
