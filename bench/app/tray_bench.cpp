@@ -185,8 +185,9 @@ int main(int argc, char** argv) {
         }
         const double openingMs = openings.nsecsElapsed() / 1e6 / kMenuOpenings;
         settle(halvo.processId());
-        std::printf("idle RSS after %d,000 menu openings %13.1f MiB   (%.2f ms per opening)\n",
-                    round, rssKiB(halvo.processId()) / 1024.0, openingMs);
+        const QString what = QStringLiteral("idle RSS after %1,000 menu openings").arg(round);
+        std::printf("%-44s %7.1f MiB   (%.2f ms per opening)\n", qPrintable(what),
+                    rssKiB(halvo.processId()) / 1024.0, openingMs);
     }
     halvo.terminate();
     halvo.waitForFinished();
