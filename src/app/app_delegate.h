@@ -41,7 +41,6 @@ class AppDelegate final : public QObject {
     void showPanel(const QString& activationToken = QString());
 
     HotkeyRegistrationStatus hotkeyStatus() const { return hotkeyStatus_; }
-    ProcessStore* store() const { return store_.get(); }
 
   private:
     // Rebuilds the menu once the current event is handled; several changes in
