@@ -1,9 +1,7 @@
 #include "app/app_delegate.h"
 
 #include <QCursor>
-#include <QEvent>
 #include <QGuiApplication>
-#include <QPalette>
 #include <QPointer>
 #include <QTimer>
 
@@ -22,10 +20,12 @@
 namespace halvo {
 
 AppDelegate::AppDelegate(std::shared_ptr<PortScanning> scanner,
-                         std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent)
+                         std::shared_ptr<KillEngineProtocol> killEngine, QColor trayInk,
+                         QObject* parent)
     : QObject(parent),
       scanner_(std::move(scanner)),
       killEngine_(std::move(killEngine)),
+      trayInk_(trayInk),
       statusMenu_(StatusMenuActions{
           .openKillPanel = [this] { showPanel(); },
           .refresh = [this] { refreshMenu(); },
@@ -71,7 +71,6 @@ void AppDelegate::start() {
             "halvo: no system tray on this desktop; open the kill panel with Shift+Super+K "
             "or `halvo --panel`");
     }
-    qApp->installEventFilter(this);
 
     QMenu* menu = statusMenu_.menu();
     connect(menu, &QMenu::aboutToShow, this, [this] {
@@ -81,9 +80,16 @@ void AppDelegate::start() {
     });
     rebuildMenu();
     statusItem_->setContextMenu(menu);
+    // A left click opens the menu where the pointer is; a Wayland client
+    // cannot know where that is, so there it opens the panel.
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
-            [menu](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger && !menu->isVisible()) {
+            [this, menu](QSystemTrayIcon::ActivationReason reason) {
+                if (reason != QSystemTrayIcon::Trigger || menu->isVisible()) {
+                    return;
+                }
+                if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+                    showPanel();
+                } else {
                     menu->popup(QCursor::pos());
                 }
             });
@@ -101,13 +107,6 @@ void AppDelegate::showPanel(const QString& activationToken) {
     HalvoKillCoordinator::shared().showPanel();
 }
 
-bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
-        updateStatusIcon();
-    }
-    return QObject::eventFilter(watched, event);
-}
-
 void AppDelegate::updateMenu() {
     if (!std::exchange(menuUpdatePending_, true)) {
         QMetaObject::invokeMethod(this, &AppDelegate::rebuildMenu, Qt::QueuedConnection);
@@ -118,7 +117,8 @@ void AppDelegate::rebuildMenu() {
     menuUpdatePending_ = false;
     statusMenu_.rebuild(StatusMenuState{
         .processes = store_->processes(),
-        .killMode = loadKillMode(*defaults_),
+        // The mode kills use: it stays right when the settings cannot be written.
+        .killMode = store_->killMode(),
         .recentKills = loadRecentKills(*defaults_),
         .services = services_,
     });
@@ -129,8 +129,7 @@ void AppDelegate::updateStatusIcon() {
         return;
     }
     const bool updateAvailable = services_ != nullptr && services_->pendingUpdateVersion();
-    statusItem_->setIcon(
-        statusImage(updateAvailable, QGuiApplication::palette().color(QPalette::WindowText)));
+    statusItem_->setIcon(statusImage(updateAvailable, trayInk_));
 }
 
 void AppDelegate::setKillMode(KillMode mode) {

@@ -3,6 +3,7 @@
 // of every menu row. Main thread only.
 #pragma once
 
+#include <QColor>
 #include <QCoro/QCoroTask>
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -24,8 +25,11 @@ class SettingsTAVDefaults;
 class AppDelegate final : public QObject {
     Q_OBJECT
   public:
+    // `trayInk` draws the tray icon: the desktop's own text colour, which its
+    // panel is made to carry (a tray tints nothing itself).
     AppDelegate(std::shared_ptr<PortScanning> scanner,
-                std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent = nullptr);
+                std::shared_ptr<KillEngineProtocol> killEngine, QColor trayInk,
+                QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Builds the store, the hotkey, the tray icon and its menu, starts the
@@ -37,10 +41,6 @@ class AppDelegate final : public QObject {
     void showPanel(const QString& activationToken = QString());
 
     HotkeyRegistrationStatus hotkeyStatus() const { return hotkeyStatus_; }
-    ProcessStore* store() const { return store_.get(); }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // Rebuilds the menu once the current event is handled; several changes in
@@ -56,6 +56,7 @@ class AppDelegate final : public QObject {
 
     std::shared_ptr<PortScanning> scanner_;
     std::shared_ptr<KillEngineProtocol> killEngine_;
+    QColor trayInk_;
     std::shared_ptr<SettingsDefaultsStore> defaults_;
     std::unique_ptr<SettingsTAVDefaults> kitDefaults_;
     std::unique_ptr<ProcessStore> store_;

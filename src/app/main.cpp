@@ -7,15 +7,33 @@
 #include <QCommandLineParser>
 #include <QDBusConnection>
 #include <QIcon>
+#include <QPalette>
+#include <QTranslator>
 
 #include <memory>
 
 #include "app/app_delegate.h"
 #include "app/journal_log.h"
 #include "app/single_instance.h"
+#include "app/termination_signals.h"
 #include "scan/system_scanner.h"
 #include "ui/fonts.h"
 #include "ui/style.h"
+
+namespace {
+
+// Linux desktops call the logo key Super; Qt's key names say Meta.
+class SuperKeyName final : public QTranslator {
+  public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char*, int) const override {
+        return qstrcmp(context, "QShortcut") == 0 && qstrcmp(source, "Meta") == 0
+                   ? QStringLiteral("Super")
+                   : QString();
+    }
+};
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     halvo::installJournalMessageHandler();  // first, so that no message misses the journal
@@ -25,10 +43,12 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("tavlabs"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tavlabs.halvo"));
     QApplication::setQuitOnLastWindowClosed(false);
+    SuperKeyName superKeyName;
+    QCoreApplication::installTranslator(&superKeyName);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Halvo: which process listens on a TCP port, and ending it."));
+        QStringLiteral("Halvo shows which process listens on a TCP port, and ends it."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption panel(
@@ -59,11 +79,14 @@ int main(int argc, char* argv[]) {
 
     // Symbols come from the desktop's icon theme; Adwaita fills in where it has none.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    // The desktop's text colour, before the application's own palette replaces it.
+    const QColor trayInk = QGuiApplication::palette().color(QPalette::WindowText);
     halvo::ui::registerFonts();
     halvo::ui::applyStyle(app);
     delegate = std::make_unique<halvo::AppDelegate>(halvo::makeSystemScanner(),
-                                                    std::make_shared<halvo::KillEngine>());
+                                                    std::make_shared<halvo::KillEngine>(), trayInk);
     delegate->start();
+    halvo::quitOnTerminationSignals();
     if (parser.isSet(panel)) {
         delegate->showPanel();
     }

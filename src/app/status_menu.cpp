@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "ui/inert_text.h"
+#include "ui/palette.h"
 #include "ui/style.h"
 
 namespace halvo {
@@ -31,6 +32,15 @@ QAction* addDisabledRow(QMenu& menu, QWidget* owner, const QString& text) {
     return action;
 }
 
+// Fusion draws separators in the palette's line colour, which the dark menu
+// all but hides.
+const QString& menuStyleSheet() {
+    static const QString sheet =
+        QStringLiteral("QMenu::separator { height: 1px; margin: 4px 10px; background: %1; }")
+            .arg(QColor(ui::palette::textTertiary).name());
+    return sheet;
+}
+
 }  // namespace
 
 std::vector<PortProcess> menuPorts(std::vector<PortProcess> processes) {
@@ -47,13 +57,31 @@ QString portItemTitle(const PortProcess& record) {
            ui::inertText(record.executableName);
 }
 
-StatusMenu::StatusMenu(StatusMenuActions actions) : actions_(std::move(actions)) {}
+StatusMenu::StatusMenu(StatusMenuActions actions) : actions_(std::move(actions)) {
+    menu_.setStyleSheet(menuStyleSheet());
+}
 
 StatusMenu::~StatusMenu() {
     delete owner_;
 }
 
+bool StatusMenu::Shown::operator==(const Shown& other) const {
+    return state.processes == other.state.processes && state.killMode == other.state.killMode &&
+           state.recentKills == other.state.recentKills && state.services == other.state.services &&
+           pendingUpdateVersion == other.pendingUpdateVersion &&
+           canCheckForUpdates == other.canCheckForUpdates;
+}
+
 void StatusMenu::rebuild(const StatusMenuState& state) {
+    Shown next{state, std::nullopt, false};
+    if (state.services != nullptr) {
+        next.pendingUpdateVersion = state.services->pendingUpdateVersion();
+        next.canCheckForUpdates = state.services->canCheckForUpdates();
+    }
+    if (shown_ == next) {
+        return;
+    }
+    shown_ = std::move(next);
     menu_.clear();
     if (owner_) {
         owner_->deleteLater();
@@ -97,6 +125,7 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
 
 QMenu* StatusMenu::addSubmenu(QMenu& parent, const QString& title, const QString& iconName) {
     auto* submenu = new QMenu(title, owner_);
+    submenu->setStyleSheet(menuStyleSheet());
     submenu->setIcon(QIcon::fromTheme(iconName));
     parent.addMenu(submenu);
     return submenu;

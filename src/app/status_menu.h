@@ -67,6 +67,8 @@ class StatusMenu final {
     StatusMenu& operator=(const StatusMenu&) = delete;
 
     QMenu* menu() { return &menu_; }
+    // Rebuilds the rows unless they already show `state`: every rebuild costs
+    // the desktop's menu bridge memory that Qt does not give back.
     void rebuild(const StatusMenuState& state);
 
   private:
@@ -75,8 +77,17 @@ class StatusMenu final {
     void addRecent(const std::vector<HalvoRecentKill>& recentKills);
     QMenu* addSubmenu(QMenu& parent, const QString& title, const QString& iconName);
 
+    // What the rows show, with the services' answers of the time.
+    struct Shown {
+        StatusMenuState state;
+        std::optional<QString> pendingUpdateVersion;
+        bool canCheckForUpdates = false;
+        bool operator==(const Shown&) const;
+    };
+
     StatusMenuActions actions_;
     QMenu menu_;
+    std::optional<Shown> shown_;
     // Parent of this build's actions and submenus. The previous build's owner
     // is deleted later, not at once: the rebuild may run inside one of its
     // actions' handlers.

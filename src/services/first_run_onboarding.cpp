@@ -127,7 +127,7 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
         layout->addWidget(highlightRow(highlight, this));
         layout->addSpacing(4);
     }
-    layout->addStretch();
+    layout->addSpacing(12);
 
     auto* login = new QCheckBox(QStringLiteral("Open %1 at login").arg(name), this);
     login->setChecked(launchAtLogin_.isEnabled());
@@ -153,7 +153,7 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
     layout->addWidget(loginError_);
     connect(login, &QCheckBox::toggled, this, &TAVFirstRunOnboardingView::setLaunchAtLogin);
 
-    layout->addSpacing(8);
+    layout->addStretch();
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     auto* done = new ui::TAVButton(QStringLiteral("Done"), ui::TAVButton::Variant::secondary, this);

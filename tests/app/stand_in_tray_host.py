@@ -106,11 +106,6 @@ class Watcher(dbus.service.Object):
     def Items(self):
         return self.live()
 
-    @dbus.service.method(HOST, in_signature='s', out_signature='s')
-    def ItemProperties(self, service):
-        item = bus.get_object(service, '/StatusNotifierItem')
-        return json.dumps(plain(item.GetAll(ITEM, dbus_interface=PROPERTIES)))
-
     @dbus.service.method(HOST, out_signature='s')
     def Layout(self):
         revision, layout = self.menu().GetLayout(0, -1, dbus.Array([], signature='s'),
@@ -121,10 +116,6 @@ class Watcher(dbus.service.Object):
     def Click(self, ident):
         self.menu().Event(ident, 'clicked', dbus.Int32(0, variant_level=1), dbus.UInt32(0),
                           dbus_interface=MENU)
-
-    @dbus.service.method(HOST, in_signature='i', out_signature='b')
-    def AboutToShow(self, ident):
-        return self.menu().AboutToShow(ident, dbus_interface=MENU)
 
 
 DBusGMainLoop(set_as_default=True)
