@@ -5,23 +5,11 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
+#include "ui/controls.h"
 #include "ui/palette.h"
 #include "ui/style.h"
 
 namespace halvo {
-namespace {
-
-QLabel* label(const QString& text, const QFont& font, QRgb colour, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setTextFormat(Qt::PlainText);
-    l->setFont(font);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, QColor(colour));
-    l->setPalette(p);
-    return l;
-}
-
-}  // namespace
 
 const std::vector<PortReferenceRow>& commonPortReferenceRows() {
     static const std::vector<PortReferenceRow> rows{
@@ -47,8 +35,9 @@ PortReferencePopover::PortReferencePopover(const std::vector<PortReferenceRow>& 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 16, 16, 16);
     layout->setSpacing(12);
-    layout->addWidget(label(QStringLiteral("Port reference"), ui::textFont(14, QFont::DemiBold),
-                            ui::palette::textPrimary, this));
+    layout->addWidget(ui::plainLabel(QStringLiteral("Port reference"),
+                                     ui::textFont(14, QFont::DemiBold), ui::palette::textPrimary,
+                                     this));
 
     auto* table = new QGridLayout;
     table->setHorizontalSpacing(16);
@@ -56,9 +45,9 @@ PortReferencePopover::PortReferencePopover(const std::vector<PortReferenceRow>& 
     const QFont small = ui::textFont(12);
     const QFont mono = ui::monoFont(12);
     for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-        QLabel* service = label(rows[i].service, small, ui::palette::textSecondary, this);
+        QLabel* service = ui::plainLabel(rows[i].service, small, ui::palette::textSecondary, this);
         service->setFixedWidth(112);
-        QLabel* port = label(rows[i].port, mono, ui::palette::textPrimary, this);
+        QLabel* port = ui::plainLabel(rows[i].port, mono, ui::palette::textPrimary, this);
         port->setFixedWidth(72);
         port->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         port->setObjectName(rows[i].id());
@@ -77,9 +66,11 @@ PortReferencePopover::PortReferencePopover(const std::vector<PortReferenceRow>& 
     auto* examples = new QVBoxLayout;
     examples->setSpacing(4);
     examples->addWidget(
-        label(QStringLiteral("Search examples"), small, ui::palette::textSecondary, this));
-    examples->addWidget(label(QStringLiteral("3000,5173"), mono, ui::palette::textPrimary, this));
-    examples->addWidget(label(QStringLiteral("5432-5434"), mono, ui::palette::textPrimary, this));
+        ui::plainLabel(QStringLiteral("Search examples"), small, ui::palette::textSecondary, this));
+    examples->addWidget(
+        ui::plainLabel(QStringLiteral("3000,5173"), mono, ui::palette::textPrimary, this));
+    examples->addWidget(
+        ui::plainLabel(QStringLiteral("5432-5434"), mono, ui::palette::textPrimary, this));
     layout->addLayout(examples);
 }
 

@@ -25,17 +25,6 @@ QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-QLabel* textLabel(const QString& text, const QFont& font, QRgb colour, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, QColor(colour));
-    label->setPalette(p);
-    return label;
-}
-
 // Opens `url` in the desktop's handler; a text that is not a URL opens nothing.
 void openLink(const std::string& url) {
     const QUrl parsed(qs(url), QUrl::StrictMode);
@@ -108,12 +97,12 @@ class AboutView final : public QWidget {
         header->addWidget(brandTile(name, this), 0, Qt::AlignTop);
         auto* titles = new QVBoxLayout;
         titles->setSpacing(2);
-        titles->addWidget(
-            textLabel(name, ui::textFont(26, QFont::DemiBold), ui::palette::textPrimary, this));
+        titles->addWidget(ui::plainLabel(name, ui::textFont(26, QFont::DemiBold),
+                                         ui::palette::textPrimary, this, true));
         if (std::optional<std::string> version =
                 aboutVersionLine(diagnostics.appVersion, diagnostics.buildNumber)) {
-            titles->addWidget(
-                textLabel(qs(*version), ui::textFont(13), ui::palette::textSecondary, this));
+            titles->addWidget(ui::plainLabel(qs(*version), ui::textFont(13),
+                                             ui::palette::textSecondary, this, true));
         }
         titles->addStretch();
         header->addLayout(titles, 1);
@@ -122,11 +111,11 @@ class AboutView final : public QWidget {
 
         QFont script(QStringLiteral("Dancing Script"));
         script.setPixelSize(20);
-        layout->addWidget(
-            textLabel(QString::fromUtf8(kOriginNote), script, ui::palette::accentSecondary, this));
-        layout->addWidget(
-            textLabel(QStringLiteral("Made by %1").arg(qs(identity.branding().companyDisplayName)),
-                      ui::textFont(13), ui::palette::textSecondary, this));
+        layout->addWidget(ui::plainLabel(QString::fromUtf8(kOriginNote), script,
+                                         ui::palette::accentSecondary, this, true));
+        layout->addWidget(ui::plainLabel(
+            QStringLiteral("Made by %1").arg(qs(identity.branding().companyDisplayName)),
+            ui::textFont(13), ui::palette::textSecondary, this, true));
         layout->addWidget(linkRow(identity.links(), this));
         layout->addSpacing(10);
         layout->addWidget(new TAVDiagnosticsView(diagnostics, presenter, this), 1);
@@ -140,11 +129,12 @@ class SupportView final : public QWidget {
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(28, 24, 28, 20);
         layout->setSpacing(6);
-        layout->addWidget(textLabel(QStringLiteral("Need help?"), ui::textFont(22, QFont::DemiBold),
-                                    ui::palette::textPrimary, this));
-        layout->addWidget(textLabel(
+        layout->addWidget(ui::plainLabel(QStringLiteral("Need help?"),
+                                         ui::textFont(22, QFont::DemiBold),
+                                         ui::palette::textPrimary, this, true));
+        layout->addWidget(ui::plainLabel(
             QStringLiteral("Read the guides, write to us, or send the diagnostics below."),
-            ui::textFont(13), ui::palette::textSecondary, this));
+            ui::textFont(13), ui::palette::textSecondary, this, true));
         layout->addSpacing(10);
 
         auto* grid = new QGridLayout;
@@ -185,8 +175,8 @@ TAVDiagnosticsView::TAVDiagnosticsView(const TAVAppDiagnostics& diagnostics,
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    auto* title = textLabel(QStringLiteral("Diagnostics"), ui::textFont(13, QFont::DemiBold),
-                            ui::palette::textSecondary, this);
+    auto* title = ui::plainLabel(QStringLiteral("Diagnostics"), ui::textFont(13, QFont::DemiBold),
+                                 ui::palette::textSecondary, this, true);
     layout->addWidget(title);
 
     const QString report = qs(TAVDiagnosticInfoBuilder::build(diagnostics));

@@ -16,17 +16,6 @@
 namespace halvo {
 namespace {
 
-QLabel* textLabel(const QString& text, const QFont& font, QRgb colour, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, QColor(colour));
-    label->setPalette(p);
-    return label;
-}
-
 QWidget* highlightRow(const TAVFirstRunOnboarding::Highlight& highlight, QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
@@ -39,9 +28,10 @@ QWidget* highlightRow(const TAVFirstRunOnboarding::Highlight& highlight, QWidget
     layout->addWidget(icon, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(textLabel(highlight.title, ui::textFont(14, QFont::DemiBold),
-                               ui::palette::textPrimary, row));
-    texts->addWidget(textLabel(highlight.body, ui::textFont(13), ui::palette::textSecondary, row));
+    texts->addWidget(ui::plainLabel(highlight.title, ui::textFont(14, QFont::DemiBold),
+                                    ui::palette::textPrimary, row, true));
+    texts->addWidget(
+        ui::plainLabel(highlight.body, ui::textFont(13), ui::palette::textSecondary, row, true));
     layout->addLayout(texts, 1);
     return row;
 }
@@ -112,16 +102,17 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
     layout->setContentsMargins(32, 32, 32, 24);
     layout->setSpacing(12);
 
-    layout->addWidget(textLabel(menubar ? name + QStringLiteral(" lives in your menu bar.")
-                                        : QStringLiteral("Welcome to %1.").arg(name),
-                                ui::textFont(22, QFont::DemiBold), ui::palette::textPrimary, this));
-    layout->addWidget(textLabel(
+    layout->addWidget(ui::plainLabel(menubar ? name + QStringLiteral(" lives in your menu bar.")
+                                             : QStringLiteral("Welcome to %1.").arg(name),
+                                     ui::textFont(22, QFont::DemiBold), ui::palette::textPrimary,
+                                     this, true));
+    layout->addWidget(ui::plainLabel(
         menubar ? QStringLiteral("Click the icon at the top of your screen any time. %1 stays out "
                                  "of your Dock and waits quietly until you need it.")
                       .arg(name)
                 : QStringLiteral("Take a moment to get oriented. You can return here any time "
                                  "from the Help menu."),
-        ui::textFont(14), ui::palette::textSecondary, this));
+        ui::textFont(14), ui::palette::textSecondary, this, true));
     layout->addSpacing(8);
     for (const TAVFirstRunOnboarding::Highlight& highlight : config_.highlights) {
         layout->addWidget(highlightRow(highlight, this));
@@ -142,12 +133,12 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
                                   QColor(ui::palette::panel2).name(),
                                   QColor(ui::palette::accent).name()));
     layout->addWidget(login);
-    auto* caption = textLabel(
+    auto* caption = ui::plainLabel(
         QStringLiteral("Recommended — keeps the menu bar icon ready after every restart."),
-        ui::textFont(12), ui::palette::textTertiary, this);
+        ui::textFont(12), ui::palette::textTertiary, this, true);
     caption->setContentsMargins(24, 0, 0, 0);
     layout->addWidget(caption);
-    loginError_ = textLabel(QString(), ui::textFont(12), ui::palette::danger, this);
+    loginError_ = ui::plainLabel(QString(), ui::textFont(12), ui::palette::danger, this, true);
     loginError_->setContentsMargins(24, 0, 0, 0);
     loginError_->hide();
     layout->addWidget(loginError_);

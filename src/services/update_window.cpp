@@ -13,15 +13,10 @@
 namespace halvo {
 namespace {
 
+// Wrapped and selectable, so a version or an error can be copied.
 QLabel* textLabel(const QString& text, const QFont& font, QRgb colour, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setFont(font);
+    QLabel* label = ui::plainLabel(text, font, colour, parent, true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, QColor(colour));
-    label->setPalette(p);
     return label;
 }
 

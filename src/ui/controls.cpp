@@ -114,4 +114,16 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     p.drawText(rect(), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
 }
 
+QLabel* plainLabel(const QString& text, const QFont& font, QRgb colour, QWidget* parent,
+                   bool wrap) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(wrap);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(colour));
+    label->setPalette(palette);
+    return label;
+}
+
 }  // namespace halvo::ui

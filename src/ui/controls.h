@@ -3,6 +3,7 @@
 // the symbol icons (the desktop's icon theme first, drawn ones otherwise).
 #pragma once
 
+#include <QColor>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QWidget>
@@ -41,6 +42,10 @@ class TAVEmptyState final : public QWidget {
   private:
     QLabel* title_;
 };
+
+// A plain-text label (never rich text) in `font` and `colour`; wrapped when asked.
+QLabel* plainLabel(const QString& text, const QFont& font, QRgb colour, QWidget* parent,
+                   bool wrap = false);
 
 // One line of plain text, shortened in the middle to the width it is given.
 // It asks for no width of its own, so no text can stretch its window.
