@@ -1,9 +1,13 @@
 // A busy machine in one process group, for benchmarks: many sleeping children
 // holding open descriptors, and some children listening on ephemeral ports.
 //
-//   halvo-bench-load [--sleepers N] [--descriptors N] [--listeners N]
+//   halvo-bench-load [--sleepers N] [--descriptors N] [--listeners N] [--ports N]
+//                    [--print-ports] [--tag TEXT]
 //
 // Defaults: 2000 sleepers, 32 descriptors each, 100 listeners on 2 ports each.
+// --print-ports prints "listener PID PORT" for every listening socket; --tag
+// only marks the command line, which every child shares, so that a search
+// can tell one run's children from everything else.
 // Prints "ready CHILDREN PORTS" once every child is up, then stays until its
 // standard input closes or it gets SIGTERM, SIGINT or SIGHUP, and takes its
 // children down with it. Children also die with it if it is killed outright.
@@ -31,13 +35,14 @@ struct Options {
     int sleepers = 2000;
     int descriptors = 32;
     int listeners = 100;
+    int ports = 2;  // per listener
+    bool printPorts = false;
 };
-
-constexpr int kPortsPerListener = 2;
 
 [[noreturn]] void usage() {
     std::fprintf(stderr,
-                 "usage: halvo-bench-load [--sleepers N] [--descriptors N] [--listeners N]\n");
+                 "usage: halvo-bench-load [--sleepers N] [--descriptors N] [--listeners N] "
+                 "[--ports N] [--print-ports] [--tag TEXT]\n");
     std::exit(2);
 }
 
@@ -45,8 +50,16 @@ Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--print-ports") {
+            options.printPorts = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             usage();
+        }
+        if (arg == "--tag") {
+            ++i;
+            continue;
         }
         int value = std::atoi(argv[++i]);
         if (value < 0) {
@@ -58,6 +71,8 @@ Options parseOptions(int argc, char** argv) {
             options.descriptors = value;
         } else if (arg == "--listeners") {
             options.listeners = value;
+        } else if (arg == "--ports") {
+            options.ports = value;
         } else {
             usage();
         }
@@ -100,6 +115,13 @@ int listenOnEphemeralPort() {
         return -1;
     }
     return fd;
+}
+
+int localPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
 }
 
 [[noreturn]] void sleepUntilParentGoes(pid_t parent) {
@@ -188,9 +210,9 @@ int main(int argc, char** argv) {
             children.push_back(pid);
         }
     }
-    std::string ports;
+    std::string listing;
     for (int i = 0; i < options.listeners && !failed; ++i) {
-        int sockets[kPortsPerListener];
+        std::vector<int> sockets(static_cast<size_t>(options.ports));
         for (int& fd : sockets) {
             fd = listenOnEphemeralPort();
             failed = failed || fd < 0;
@@ -201,6 +223,10 @@ int main(int argc, char** argv) {
             children.push_back(pid);
         }
         for (int fd : sockets) {
+            if (!failed && options.printPorts) {
+                listing +=
+                    "listener " + std::to_string(pid) + ' ' + std::to_string(localPort(fd)) + '\n';
+            }
             if (fd >= 0) {
                 close(fd);  // the child's copies are the only ones left
             }
@@ -215,7 +241,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::printf("ready %zu %d\n", children.size(), options.listeners * kPortsPerListener);
+    std::fputs(listing.c_str(), stdout);
+    std::printf("ready %zu %d\n", children.size(), options.listeners * options.ports);
     std::fflush(stdout);
     waitForStdinCloseOrSignal(signals);
     endChildren(children);

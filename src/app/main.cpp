@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/app_delegate.h"
+#include "app/journal_log.h"
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "scan/system_scanner.h"
@@ -35,6 +36,7 @@ class SuperKeyName final : public QTranslator {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    halvo::installJournalMessageHandler();  // first, so that no message misses the journal
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("halvo"));
     QApplication::setApplicationVersion(QStringLiteral(HALVO_VERSION));

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "base/text.h"
 #include "cli/port_output.h"
 #include "cli/terminal_text.h"
 #include "kill/feedback.h"
@@ -25,7 +26,30 @@ std::string joined(const std::vector<std::string>& words) {
 constexpr const char* kNothingListening = "Nothing listening right now.";
 constexpr const char* kNoMatch = "No matching ports.";
 
+// What a kill that did not end its target tells a terminal user.
+std::string notEndedText(const PortProcess& target, const KillOutcome& outcome) {
+    const std::string which =
+        ":" + std::to_string(target.port) + " (PID " + std::to_string(target.pid) + ")";
+    if (outcome.kind == KillOutcome::Kind::stale) {
+        return "Process on " + which + " changed since the scan \u2014 nothing sent";
+    }
+    return "Could not kill " + which + ": " + outcome.message;
+}
+
 }  // namespace
+
+std::optional<ProcessStartTime> parseStartTime(std::string_view text) {
+    const size_t dot = text.find('.');
+    if (dot == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::optional<uint64_t> seconds = parseUint64(text.substr(0, dot));
+    const std::optional<uint64_t> micros = parseUint64(text.substr(dot + 1));
+    if (!seconds || !micros || *seconds > INT64_MAX || *micros > 999'999) {
+        return std::nullopt;
+    }
+    return ProcessStartTime{static_cast<int64_t>(*seconds), static_cast<int32_t>(*micros)};
+}
 
 ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
                    std::ostream& err) {
@@ -36,52 +60,79 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
     } else if (shown.empty()) {
         err << (all.empty() ? kNothingListening : kNoMatch) << '\n';
     } else {
-        out << portTable(shown);
+        out << portTable(shown, options.width);
     }
     return shown.empty() ? ExitStatus::nothingMatched : ExitStatus::ok;
 }
 
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
                    std::ostream& out, std::ostream& err) {
-    const std::string query = joined(options.query);
     // A blank query matches every row; ending everything by accident is not an option.
-    if (normalizeQuery(query).empty()) {
-        err << "halvo-cli kill: a query is required (a port, a list, a range or a text)\n";
+    std::vector<std::string> queries;
+    for (const std::string& word : options.query) {
+        std::string query = normalizeQuery(word);
+        // A kill never guesses: a number is a port, never part of a PID or a path.
+        if (const std::optional<std::string> error = portQueryError(query)) {
+            err << "halvo-cli kill: " << terminalSafe(*error) << '\n';
+            return ExitStatus::usage;
+        }
+        if (!query.empty()) {
+            queries.push_back(std::move(query));
+        }
+    }
+    if (queries.empty() && options.pids.empty()) {
+        err << "halvo-cli kill: a query is required (a port, a list, a range, a text or --pid)\n";
         return ExitStatus::usage;
     }
-    const std::vector<PortProcess> targets = filterProcesses(scanner.scan(), query);
-    if (targets.empty()) {
+
+    const std::vector<PortProcess> all = scanner.scan();
+    std::set<std::string> ids;
+    for (const std::string& query : queries) {
+        for (const PortProcess& p : filterProcesses(all, query)) {
+            ids.insert(p.id());
+        }
+    }
+    const std::set<int32_t> pids(options.pids.begin(), options.pids.end());
+    for (const PortProcess& p : all) {
+        if (pids.contains(p.pid)) {
+            ids.insert(p.id());
+        }
+    }
+    // In list order, one group per process.
+    const std::vector<KillGroup> groups = killGroups(all, ids);
+    if (groups.empty()) {
         err << kNoMatch << '\n';
         return ExitStatus::nothingMatched;
     }
     if (options.dryRun) {
-        for (const PortProcess& p : targets) {
-            out << "Would kill :" << p.port << ' ' << terminalSafe(p.executableName) << " PID "
-                << p.pid << '\n';
+        for (const KillGroup& group : groups) {
+            for (const PortProcess& p : group.rows) {
+                out << "Would kill :" << p.port << ' ' << terminalSafe(p.executableName) << " PID "
+                    << p.pid << '\n';
+            }
         }
         return ExitStatus::ok;
     }
 
-    const KillMode mode = options.force ? KillMode::force : KillMode::safe;
-    if (targets.size() == 1) {
-        const PortProcess& target = targets.front();
-        const KillOutcome outcome = engine.kill(target.pid, target.startTime, mode);
-        const bool killed = outcome.kind == KillOutcome::Kind::killed;
-        (killed ? out : err) << terminalSafe(feedbackText(singleKillFeedback(target.port, outcome)))
-                             << '\n';
-        return killed ? ExitStatus::ok : ExitStatus::notAllEnded;
+    std::vector<KillTarget> targets;
+    for (const KillGroup& group : groups) {
+        targets.push_back({group.pid, options.started.value_or(group.startTime)});
     }
-
-    std::set<std::string> ids;
-    for (const PortProcess& p : targets) {
-        ids.insert(p.id());
-    }
+    const std::vector<KillOutcome> outcomes =
+        engine.killAll(targets, options.force ? KillMode::force : KillMode::safe);
     BatchTally tally;
-    for (const KillGroup& group : killGroups(targets, ids)) {
-        tally.record(group, engine.kill(group.pid, group.startTime, mode));
+    for (size_t i = 0; i < groups.size(); ++i) {
+        tally.record(groups[i], outcomes[i]);
+        if (outcomes[i].kind != KillOutcome::Kind::killed) {
+            err << terminalSafe(notEndedText(groups[i].rows.front(), outcomes[i])) << '\n';
+        }
     }
     const bool allEnded = tally.failedCount() == 0;
-    if (auto feedback = tally.feedback()) {
+    if (ids.size() == 1) {
+        if (allEnded) {
+            out << feedbackText(feedback::Success{groups.front().rows.front().port}) << '\n';
+        }
+    } else if (auto feedback = tally.feedback()) {
         (allEnded ? out : err) << terminalSafe(feedbackText(*feedback)) << '\n';
     }
     return allEnded ? ExitStatus::ok : ExitStatus::notAllEnded;

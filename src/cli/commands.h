@@ -2,8 +2,12 @@
 // run against any scanner and kill engine.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kill/kill_engine_protocol.h"
@@ -16,19 +20,28 @@ enum class ExitStatus : int {
     ok = 0,
     nothingMatched = 1,
     usage = 2,
-    notAllEnded = 3,  // some target was stale or refused
+    notAllEnded = 3,   // some target was stale or refused
+    outputFailed = 4,  // standard output could not be written
 };
 
 struct ListOptions {
-    std::vector<std::string> query;  // words joined with spaces
+    std::vector<std::string> query{};  // words joined with spaces
     bool json = false;
+    std::optional<size_t> width{};  // a terminal's columns: COMMAND is cut to fit
 };
 
 struct KillOptions {
-    std::vector<std::string> query;  // words joined with spaces; must not be blank
+    std::vector<std::string> query{};  // each selects on its own; the targets are the union
+    std::vector<int32_t> pids{};       // select by PID
+    // Refuse any process that did not start at this moment.
+    std::optional<ProcessStartTime> started{};
     bool force = false;
     bool dryRun = false;
 };
+
+// "SECONDS.MICROSECONDS", the two numbers of the JSON's startTime; nothing
+// when the text is not that.
+std::optional<ProcessStartTime> parseStartTime(std::string_view text);
 
 ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
                    std::ostream& err);

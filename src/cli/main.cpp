@@ -1,18 +1,57 @@
 // halvo-cli: which process listens on a port, and ending it, from a terminal.
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
+#include <optional>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "kill/kill_engine.h"
 #include "scan/system_scanner.h"
+
+namespace {
+
+// The columns of the terminal standard output goes to; nothing for a pipe or a file.
+std::optional<size_t> terminalWidth() {
+    winsize size{};
+    if (isatty(STDOUT_FILENO) == 0 || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 ||
+        size.ws_col == 0) {
+        return std::nullopt;
+    }
+    return size.ws_col;
+}
+
+// Flags take no value: "--dry-run=no" must not quietly mean anything.
+constexpr std::string_view kFlags[] = {"--json", "--all", "--force", "--dry-run"};
+
+std::optional<std::string> flagGivenAValue(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--") {
+            break;
+        }
+        const std::string_view name = argument.substr(0, argument.find('='));
+        if (name.size() < argument.size() &&
+            std::find(std::begin(kFlags), std::end(kFlags), name) != std::end(kFlags)) {
+            return std::string(name) + " takes no value";
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using halvo::ExitStatus;
 
     CLI::App app{"Halvo: which process is listening on a TCP port, and ending it.", "halvo-cli"};
     app.set_version_flag("--version", std::string("halvo-cli ") + HALVO_VERSION);
-    app.require_subcommand(1);
+    // At most one here, so that an unknown word is named rather than reported
+    // as a missing command; a missing one is reported below.
+    app.require_subcommand(0, 1);
 
     halvo::ListOptions list;
     bool all = false;
@@ -23,26 +62,48 @@ int main(int argc, char** argv) {
     listCommand->add_flag("--all", all, "Every process of yours, not only development servers");
 
     halvo::KillOptions kill;
-    auto* killCommand = app.add_subcommand("kill", "End the processes that match QUERY.");
-    killCommand->add_option("QUERY", kill.query, "Ports or text, as for list")->required();
+    std::string started;
+    auto* killCommand = app.add_subcommand("kill", "End the processes that match a QUERY.");
+    killCommand->add_option("QUERY", kill.query,
+                            "Ports or text, as for list; each selects on its own");
+    killCommand->add_option("--pid", kill.pids, "End the process with this PID")
+        ->check(CLI::Range(1, INT32_MAX))
+        ->allow_extra_args(false);  // "--pid 4242 3000": 3000 is a port, not a PID
+    killCommand->add_option("--started", started,
+                            "Refuse a process that did not start at SECONDS.MICROSECONDS "
+                            "(startTime in list --json)");
     killCommand->add_flag("--force", kill.force, "SIGKILL at once instead of SIGTERM first");
     killCommand->add_flag("--dry-run", kill.dryRun, "Print what would be ended; signal nothing");
+    killCommand->add_flag("--all", all, "Every process of yours, not only development servers");
 
     try {
+        if (const auto error = flagGivenAValue(argc, argv)) {
+            throw CLI::ArgumentMismatch(*error);
+        }
         app.parse(argc, argv);
+        if (!started.empty() && !(kill.started = halvo::parseStartTime(started))) {
+            throw CLI::ValidationError("--started", started + " is not SECONDS.MICROSECONDS");
+        }
+        if (!listCommand->parsed() && !killCommand->parsed()) {
+            throw CLI::RequiredError("A command (list or kill)");
+        }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? 0 : static_cast<int>(ExitStatus::usage);
     }
 
     ExitStatus status = ExitStatus::usage;
+    auto scanner = halvo::makeSystemScanner({.developmentOnly = !all});
     if (listCommand->parsed()) {
-        auto scanner = halvo::makeSystemScanner({.developmentOnly = !all});
+        list.width = terminalWidth();
         status = halvo::runList(list, *scanner, std::cout, std::cerr);
-    } else if (killCommand->parsed()) {
-        auto scanner = halvo::makeSystemScanner();
+    } else {
         halvo::KillEngine engine;
         status = halvo::runKill(kill, *scanner, engine, std::cout, std::cerr);
     }
-    std::cout.flush();
+    // "list > /dev/full" must not look like success.
+    if (!std::cout.flush()) {
+        std::cerr << "halvo-cli: could not write to standard output\n";
+        return static_cast<int>(ExitStatus::outputFailed);
+    }
     return static_cast<int>(status);
 }

@@ -52,7 +52,7 @@ std::string portProcessesJson(const std::vector<PortProcess>& processes) {
     return array.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
-std::string portTable(const std::vector<PortProcess>& processes) {
+std::string portTable(const std::vector<PortProcess>& processes, std::optional<size_t> width) {
     using Row = std::array<std::string, 6>;
     std::vector<Row> rows{{"PORT", "PID", "PROCESS", "PROJECT", "BADGE", "COMMAND"}};
     for (const PortProcess& p : processes) {
@@ -65,6 +65,17 @@ std::string portTable(const std::vector<PortProcess>& processes) {
     for (const Row& row : rows) {
         for (size_t i = 0; i < row.size(); ++i) {
             widths[i] = std::max(widths[i], displayWidth(row[i]));
+        }
+    }
+    if (width) {
+        // COMMAND is last and may be megabytes long: it gets what is left of the line.
+        size_t before = 0;
+        for (size_t i = 0; i + 1 < widths.size(); ++i) {
+            before += widths[i] + 2;
+        }
+        const size_t left = *width > before ? *width - before : 1;
+        for (Row& row : rows) {
+            row.back() = cutToWidth(row.back(), left);
         }
     }
     std::string out;

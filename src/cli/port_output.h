@@ -1,6 +1,7 @@
 // How halvo-cli prints scanned ports: a table for people, JSON for programs.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ nlohmann::json portProcessJson(const PortProcess& process);
 std::string portProcessesJson(const std::vector<PortProcess>& processes);
 
 // PORT, PID, PROCESS, PROJECT, BADGE, COMMAND; every value made terminal-safe.
-std::string portTable(const std::vector<PortProcess>& processes);
+// With a `width` (a terminal's columns) COMMAND is cut to fit the line.
+std::string portTable(const std::vector<PortProcess>& processes,
+                      std::optional<size_t> width = std::nullopt);
 
 }  // namespace halvo

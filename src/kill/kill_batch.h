@@ -1,6 +1,6 @@
-// How kills of several rows go: one signal sequence per process, processes one
-// after another in list order, and the feedback their outcomes add up to.
-// Shared by the process store and halvo-cli; the callers do the waiting.
+// How kills of several rows go: one target per process, in list order, and the
+// feedback their outcomes add up to. Shared by the process store and halvo-cli;
+// the callers do the killing (KillEngineProtocol::killAll signals them together).
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 #include "scan/port_records.h"
 
@@ -30,13 +31,30 @@ struct KillOutcome {
     bool operator==(const KillOutcome&) const = default;
 };
 
+// One scanned process to end.
+struct KillTarget {
+    int32_t pid = 0;
+    ProcessStartTime startTime;
+};
+
 class KillEngineProtocol {
   public:
     virtual ~KillEngineProtocol() = default;
-    // Blocking and thread-safe. `stop` cuts the grace wait short; the re-check
-    // and a possible SIGKILL then happen at once.
+    // Blocking and thread-safe. `stop` cuts the waits short: the re-check and
+    // a possible SIGKILL then happen at once, and the kill returns without
+    // waiting for the exit.
     virtual KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
                              std::stop_token stop = {}) = 0;
+    // Ends every target as kill() would, one outcome per target in their order.
+    // This default kills one after another; an engine may signal them together.
+    virtual std::vector<KillOutcome> killAll(const std::vector<KillTarget>& targets, KillMode mode,
+                                             std::stop_token stop = {}) {
+        std::vector<KillOutcome> outcomes;
+        for (const KillTarget& target : targets) {
+            outcomes.push_back(kill(target.pid, target.startTime, mode, stop));
+        }
+        return outcomes;
+    }
 };
 
 }  // namespace halvo

@@ -227,6 +227,24 @@ std::optional<PortSet> parsePortQuery(std::string_view query) {
     return ports;
 }
 
+std::optional<std::string> portQueryError(std::string_view query) {
+    if (query.find_first_not_of("0123456789,;-. \t") != std::string_view::npos ||
+        query.find_first_of("0123456789") == std::string_view::npos || parsePortQuery(query)) {
+        return std::nullopt;
+    }
+    for (std::string_view term : portTerms(query)) {
+        PortSet ignored;
+        if (addPortTerm(term, ignored)) {
+            continue;
+        }
+        if (const std::optional<int64_t> n = parseInt64(term)) {
+            return std::to_string(*n) + " is not a port (1\u201365535)";
+        }
+        return std::string(term) + " is not a port, a list or a range of ports (1\u201365535)";
+    }
+    return "not a port expression";
+}
+
 std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& processes,
                                          std::string_view query) {
     const std::string q = normalizeQuery(query);

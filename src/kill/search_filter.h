@@ -26,4 +26,9 @@ std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& process
 // ("3000", "3000,5173", "5432-5434", "3000..3010"); nothing otherwise.
 std::optional<PortSet> parsePortQuery(std::string_view query);
 
+// Why a normalised query made only of digits and port separators is no port
+// expression ("0 is not a port (1–65535)"); nothing for a valid expression and
+// for text, which holds some other character.
+std::optional<std::string> portQueryError(std::string_view query);
+
 }  // namespace halvo

@@ -8,11 +8,14 @@ namespace halvo {
 namespace {
 
 QString trimmedOrDash(const std::string& text) {
-    const QString trimmed = ui::inertText(std::string_view(text)).trimmed();
+    const QString trimmed = ui::inertText(std::string_view(text));
     return trimmed.isEmpty() ? QStringLiteral("\u2014") : trimmed;
 }
 
 }  // namespace
+
+KillPanelModel::KillPanelModel(QObject* parent)
+    : QAbstractTableModel(parent), textFont_(ui::textFont(14)), monoFont_(ui::monoFont(12)) {}
 
 void KillPanelModel::setRows(std::vector<PortProcess> rows) {
     if (rows == rows_) {
@@ -110,7 +113,7 @@ QVariant KillPanelModel::data(const QModelIndex& index, int role) const {
             }
             return {};
         case Qt::FontRole:
-            return column == port || column == pid ? ui::monoFont(12) : ui::textFont(14);
+            return column == port || column == pid ? monoFont_ : textFont_;
         case Qt::ForegroundRole:
             return QColor(column == path ? ui::palette::textSecondary : ui::palette::textPrimary);
         case Qt::TextAlignmentRole:

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QFont>
 
 #include <set>
 #include <string>
@@ -21,7 +22,7 @@ class KillPanelModel final : public QAbstractTableModel {
     // Whether a row is the keyboard selection (bool), for the row painter.
     static constexpr int kSelectedRole = Qt::UserRole + 1;
 
-    using QAbstractTableModel::QAbstractTableModel;
+    explicit KillPanelModel(QObject* parent = nullptr);
 
     // Replaces the rows; rows equal to the shown ones change nothing.
     void setRows(std::vector<PortProcess> rows);
@@ -46,6 +47,8 @@ class KillPanelModel final : public QAbstractTableModel {
     std::vector<PortProcess> rows_;
     std::set<std::string> ticked_;
     int selectedRow_ = 0;
+    const QFont textFont_;
+    const QFont monoFont_;
 };
 
 }  // namespace halvo

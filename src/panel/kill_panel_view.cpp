@@ -34,6 +34,13 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
       feedback_(new ui::ElidedLabel(this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
+    // Named for tests and for finding them in an accessibility tree.
+    const std::pair<QWidget*, const char*> names[] = {
+        {search_, "search"},    {help_, "help"},         {listSection_, "list"}, {table_, "table"},
+        {empty_, "emptyState"}, {feedback_, "feedback"}, {cancel_, "cancel"},    {kill_, "kill"}};
+    for (auto [widget, name] : names) {
+        widget->setObjectName(QString::fromLatin1(name));
+    }
     search_->setPlaceholderText(QStringLiteral("Search ports, ranges, process, or project"));
     search_->setAccessibleName(QStringLiteral("Search listening ports"));
     search_->setAccessibleDescription(
@@ -89,16 +96,17 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
     connect(cancel_, &QPushButton::clicked, this, [this] { close_(); });
     connect(kill_, &QPushButton::clicked, this, [this] { killAction(); });
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
-        const PortProcess& row = model_->rows()[static_cast<size_t>(index.row())];
+        const std::string id = model_->rows()[static_cast<size_t>(index.row())].id();
         if (index.column() == KillPanelModel::tick) {
-            toggleTick(row.id());
-        } else {
-            store_.setSelectedIndex(index.row());
+            toggleTick(id);
+        } else if (const int row = currentRowOf(id); row >= 0) {
+            store_.setSelectedIndex(row);
         }
     });
     connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (index.column() != KillPanelModel::tick) {
-            store_.setSelectedIndex(index.row());
+        const std::string id = model_->rows()[static_cast<size_t>(index.row())].id();
+        if (const int row = currentRowOf(id); index.column() != KillPanelModel::tick && row >= 0) {
+            store_.setSelectedIndex(row);
             singleKill();
         }
     });
@@ -150,6 +158,19 @@ std::set<std::string> HalvoKillPanelView::validSelection() const {
         }
     }
     return valid;
+}
+
+// The rows on screen may be a moment behind the store (their update is
+// queued): a click must select, and a double click kill, the process that
+// was clicked, never whatever now sits at that index.
+int HalvoKillPanelView::currentRowOf(const std::string& id) {
+    if (rowsUpdatePending_) {
+        updateRows();
+    }
+    const std::vector<PortProcess>& rows = model_->rows();
+    const auto found =
+        std::find_if(rows.begin(), rows.end(), [&](const PortProcess& p) { return p.id() == id; });
+    return found == rows.end() ? -1 : static_cast<int>(found - rows.begin());
 }
 
 void HalvoKillPanelView::toggleTick(const std::string& id) {
@@ -249,8 +270,7 @@ QCoro::Task<> HalvoKillPanelView::batchKill(std::set<std::string> ids) {
     }
     if (self) {
         multiSelection_ = validSelection();
-        model_->setTicked(multiSelection_);
-        updateKillButton();
+        scheduleRowsUpdate();
     }
 }
 

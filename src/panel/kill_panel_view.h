@@ -69,6 +69,8 @@ class HalvoKillPanelView final : public QWidget {
   private:
     QCoro::Task<> singleKill();
     QCoro::Task<> batchKill(std::set<std::string> ids);
+    // The index of `id` in the rows as the store has them now; -1 when gone.
+    int currentRowOf(const std::string& id);
     void scheduleRowsUpdate();
     void updateRows();
     void updateSelection();

@@ -50,6 +50,8 @@ class SpawnSetup {
   public:
     SpawnSetup(int stdoutFd, int stderrFd) {
         posix_spawn_file_actions_init(&actions_);
+        // Never the user's standard input: a tool must not eat what was piped to us.
+        posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions_, stdoutFd, STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions_, stderrFd, STDERR_FILENO);
 
@@ -221,11 +223,18 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
 
     std::string output;
     bool exited = false;
+    bool afterExit = false;
+    auto readUntil = deadline;
     while (out.read.valid() || err.read.valid() || !exited) {
-        if (Clock::now() >= deadline) {
+        if (output.size() > kOutputCap || (!exited && Clock::now() >= deadline)) {
             killChild(pid, exitNotifier);
             reapKilledChild(pid, exitNotifier);
             return {};
+        }
+        if (exited && Clock::now() >= readUntil) {
+            // What the tool wrote is all there; a descendant keeps the pipes.
+            ::kill(-pid, SIGKILL);
+            break;
         }
         std::array<pollfd, 3> fds{};
         nfds_t count = 0;
@@ -240,7 +249,7 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
             watch(exitNotifier);
         }
         const bool checkExitByClock = !exited && !exitNotifier.valid();
-        int ready = poll(fds.data(), count, pollTimeout(deadline, checkExitByClock));
+        int ready = poll(fds.data(), count, pollTimeout(readUntil, checkExitByClock));
         if (ready < 0 && errno != EINTR) {
             // Should not happen with valid descriptors; the bound still applies.
             std::this_thread::sleep_for(kExitCheckInterval);
@@ -264,6 +273,10 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
         }
         if (checkExitByClock) {
             exited = hasExited(pid);
+        }
+        if (exited && !afterExit) {
+            afterExit = true;
+            readUntil = std::min(deadline, Clock::now() + kAfterExitGrace);
         }
     }
     std::optional<int32_t> status = collectExitStatus(pid);

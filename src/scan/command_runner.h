@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,11 @@ namespace halvo {
 
 inline constexpr std::chrono::milliseconds kLsofBound{5000};
 inline constexpr std::chrono::milliseconds kDockerBound{3000};
+// The most standard output a run keeps; a tool that writes more is cut off.
+inline constexpr size_t kOutputCap = size_t{8} << 20;
+// How long the pipes are still read once the tool itself has exited: a
+// descendant it left behind may hold them open.
+inline constexpr std::chrono::milliseconds kAfterExitGrace{100};
 
 struct CommandResult {
     int32_t status = 0;                 // exit status of the child
@@ -19,12 +25,14 @@ struct CommandResult {
 };
 
 // Runs `executable` (an absolute path, no search) with `arguments` (not counting
-// argv[0], which is the executable). Environment, working directory and
-// standard input are inherited. Standard error is read and dropped.
+// argv[0], which is the executable). Environment and working directory are
+// inherited; standard input is /dev/null. Standard error is read and dropped.
 //
-// A child that cannot be started, or that has not exited with both streams
-// closed by `bound`, is reported as not started: status 0, no output. At the
-// bound the child and its process group are killed.
+// Once the child has exited, its pipes are read for kAfterExitGrace at most;
+// then its process group is killed and what it wrote counts. A child that
+// cannot be started, has not exited by `bound`, or writes more than
+// kOutputCap is reported as not started: status 0, no output; its process
+// group is killed.
 CommandResult runCommand(const std::string& executable, const std::vector<std::string>& arguments,
                          std::chrono::milliseconds bound);
 

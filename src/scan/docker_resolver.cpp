@@ -94,14 +94,14 @@ std::unordered_map<int64_t, DockerContext> parseDockerPs(std::string_view text,
     std::unordered_map<int64_t, DockerContext> contexts;
     for (std::string_view line : splitNonEmpty(text, '\n')) {
         const auto pieces = fields(line);
-        const std::string_view portsText = pieces.size() > 2 ? pieces[2] : line;
+        if (pieces.size() != 3) {
+            continue;  // not a line of our format: its fields cannot be told apart
+        }
         for (int64_t port : ports) {
-            if (!publishes(portsText, port)) {
-                continue;
+            if (publishes(pieces[2], port)) {
+                contexts.insert_or_assign(port,
+                                          DockerContext{nonEmpty(pieces[0]), nonEmpty(pieces[1])});
             }
-            contexts.insert_or_assign(
-                port, DockerContext{nonEmpty(pieces[0]),
-                                    pieces.size() > 1 ? nonEmpty(pieces[1]) : std::nullopt});
         }
     }
     return contexts;

@@ -47,7 +47,7 @@ class DockerResolver final : public DockerResolving {
 };
 
 // Contexts from `docker ps` output lines (names|service|ports) for `ports`;
-// a later line wins.
+// a later line wins, and a line without exactly those three fields is dropped.
 std::unordered_map<int64_t, DockerContext> parseDockerPs(std::string_view text,
                                                          const std::set<int64_t>& ports);
 

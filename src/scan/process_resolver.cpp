@@ -105,7 +105,8 @@ long ticksPerSecond() {
 
 // /proc/PID/cmdline: arguments end in NUL. A process that rewrote its title
 // may leave a last piece without one, which still counts, or pad the title
-// with NULs, which are not arguments: trailing NULs are dropped.
+// with NULs, which are not arguments: trailing NULs are dropped. Invalid
+// UTF-8 becomes U+FFFD.
 std::vector<std::string> splitCommandLine(std::string_view bytes) {
     while (!bytes.empty() && bytes.back() == '\0') {
         bytes.remove_suffix(1);
@@ -116,10 +117,8 @@ std::vector<std::string> splitCommandLine(std::string_view bytes) {
     }
     for (;;) {
         const size_t nul = bytes.find('\0');
-        const std::string_view piece = bytes.substr(0, nul);
-        if (isValidUtf8(piece)) {
-            arguments.emplace_back(piece);
-        }
+        // Repaired, never dropped: an argument must not hide behind a bad byte.
+        arguments.push_back(decodeUtf8Lossy(bytes.substr(0, nul)));
         if (nul == std::string_view::npos) {
             return arguments;
         }

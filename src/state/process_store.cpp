@@ -289,18 +289,27 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
         co_return std::vector<PortProcess>{};
     }
     QPointer<ProcessStore> self(this);
-    BatchTally tally;
+    // One call for the whole batch: the engine signals every process before it
+    // waits, so stubborn servers share one grace second, and workers that an
+    // earlier process of the batch took down count as ended, not as changed.
+    std::vector<KillTarget> targets;
     for (const KillGroup& group : groups) {
-        auto killing = killOnPool(group.pid, group.startTime);
-        const KillOutcome outcome = co_await killing;
-        tally.record(group, outcome);
-        if (!self) {
-            // Nobody is left to report to: signal no further process.
-            co_return tally.killedRows();
+        targets.push_back({group.pid, group.startTime});
+    }
+    auto killing = onThreadPool(
+        [engine = killEngine_, targets, mode = killMode_, stop = lifetime_.get_token()] {
+            return engine->killAll(targets, mode, stop);
+        });
+    const std::vector<KillOutcome> outcomes = co_await killing;
+    BatchTally tally;
+    for (size_t i = 0; i < groups.size() && i < outcomes.size(); ++i) {
+        tally.record(groups[i], outcomes[i]);
+        if (self && outcomes[i].kind == KillOutcome::Kind::killed) {
+            removeProcess(groups[i].pid);
         }
-        if (outcome.kind == KillOutcome::Kind::killed) {
-            removeProcess(group.pid);
-        }
+    }
+    if (!self) {
+        co_return tally.killedRows();
     }
     if (tally.needsReload()) {
         co_await reload();

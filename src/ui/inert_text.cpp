@@ -17,6 +17,7 @@ QString inertText(std::string_view utf8, qsizetype maxChars) {
 }
 
 QString inertText(QString text, qsizetype maxChars) {
+    text = std::move(text).trimmed();
     if (text.size() > maxChars) {
         qsizetype cut = maxChars - 1;
         if (cut > 0 && text.at(cut - 1).isHighSurrogate()) {

@@ -1,5 +1,5 @@
 // Text from processes (names, paths, arguments, error messages) is shown as
-// inert plain text: control characters (terminal escapes, line breaks) and
+// inert plain text: surrounding white space is removed, control characters (terminal escapes, line breaks) and
 // bidirectional overrides become U+FFFD, invalid UTF-8 decodes to U+FFFD, and
 // overlong text is cut to `maxChars` with an ellipsis so that laying it out
 // stays cheap. Widgets showing it still set Qt::PlainText.

@@ -1,6 +1,5 @@
 #include "ui/window_presenter.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>

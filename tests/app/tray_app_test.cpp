@@ -163,6 +163,8 @@ class TrayApp : public ::testing::Test {
             environment.insert(QStringLiteral("LSAN_OPTIONS"),
                                QStringLiteral("suppressions=" HALVO_LSAN_SUPPRESSIONS));
         }
+        // Its messages are read here, not from a journal the machine may run.
+        environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
         return environment;
     }
 

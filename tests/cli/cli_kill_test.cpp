@@ -1,10 +1,11 @@
 // halvo-cli kill end to end, on stand-in servers this test starts. Kills go by
-// a token only these stand-ins carry in their argv, never by port alone.
+// a token only these stand-ins carry in their argv, or by their own PID.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "support/cli_process.h"
 #include "support/test_process.h"
@@ -19,83 +20,80 @@ std::string uniqueToken(const char* what) {
 }
 
 std::unique_ptr<ListenerProcess> standIn(const TempDir& root, const std::string& token,
-                                         std::vector<std::string> listen) {
+                                         std::vector<std::string> listen,
+                                         const std::string& name = "node") {
     ListenerOptions options;
-    options.executable = listenerCopy(root, "node");
-    options.argv0 = "node";
+    options.executable = listenerCopy(root, name);
+    options.argv0 = name;
     options.listenerArgs = std::move(listen);
-    options.extraArgs = {"vite", token};
+    options.extraArgs = {name == "node" ? "vite" : "--shuffle", token};
     options.workingDirectory = root.path();
     return ListenerProcess::start(options);
 }
 
-// How our child ended: the signal that ended it, 0 for a normal exit, -1 when
-// it is still running. Reaps it.
-int endingSignal(pid_t pid) {
-    for (int i = 0; i < 500; ++i) {
-        int status = 0;
-        pid_t rc = waitpid(pid, &status, WNOHANG);
-        if (rc == pid) {
-            return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        }
-        usleep(10000);
+TEST(CliKillTest, EndsOneServerGracefullyOrByForce) {
+    TempDir root;
+    for (bool force : {false, true}) {
+        const std::string token = uniqueToken("single");
+        auto server = standIn(root, token, {"--v4", "1", "--ignore-term"});
+        const std::vector<std::string> args =
+            force ? std::vector<std::string>{"kill", "--force", token}
+                  : std::vector<std::string>{"kill", token};
+        CliRun run = runCli(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "Killed :" + std::to_string(server->ports()[0]) + "\n");
+        EXPECT_EQ(endingSignal(server->pid()), SIGKILL);  // SIGTERM ignored
     }
-    return -1;
+    const std::string token = uniqueToken("term");
+    auto server = standIn(root, token, {"--v4", "1"});
+    EXPECT_EQ(runCli({"kill", token}).status, 0);
+    EXPECT_EQ(endingSignal(server->pid()), SIGTERM);
 }
 
-TEST(CliKillTest, EndsOneServerGracefully) {
+// A master and workers on one port: the workers end with the master and
+// count as ended, not as changed since the scan.
+TEST(CliKillTest, WorkersEndedByTheirMasterCountAsKilled) {
     TempDir root;
-    const std::string token = uniqueToken("single");
-    auto server = standIn(root, token, {"--v4", "1"});
-    const pid_t pid = server->pid();
+    const std::string token = uniqueToken("workers");
+    auto master = standIn(root, token, {"--v4", "1", "--workers", "3"});
+    const auto rows = nlohmann::json::parse(runCli({"list", "--json", token}).out);
+    ASSERT_EQ(rows.size(), 4u);
 
     CliRun run = runCli({"kill", token});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Killed :" + std::to_string(server->ports()[0]) + "\n");
-    EXPECT_EQ(endingSignal(pid), SIGTERM);
+    EXPECT_EQ(run.out, "Killed 4 ports\n");
+    for (const auto& row : rows) {
+        EXPECT_TRUE(processEnds(row["pid"].get<pid_t>()));
+    }
 }
 
-TEST(CliKillTest, ForceEndsAServerThatIgnoresSigterm) {
+TEST(CliKillTest, AllPidAndStartTimeSelect) {
     TempDir root;
-    const std::string token = uniqueToken("force");
-    auto server = standIn(root, token, {"--v4", "1", "--ignore-term"});
+    const std::string token = uniqueToken("all");
+    auto player = standIn(root, token, {"--v4", "1"}, "musicplayer");
+    const std::string pid = std::to_string(player->pid());
 
-    CliRun run = runCli({"kill", "--force", token});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(endingSignal(server->pid()), SIGKILL);
-}
+    // Not a development server: only --all reaches it.
+    EXPECT_EQ(runCli({"list", token}).status, 1);
+    EXPECT_EQ(runCli({"kill", token}).status, 1);
+    const auto rows = nlohmann::json::parse(runCli({"list", "--json", "--all", token}).out);
+    ASSERT_EQ(rows.size(), 1u);
+    const auto& started = rows[0]["startTime"];
+    const std::string startTime = std::to_string(started["seconds"].get<int64_t>()) + "." +
+                                  std::to_string(started["microseconds"].get<int64_t>());
+    const std::string otherTime = std::to_string(started["seconds"].get<int64_t>() - 1) + ".0";
+    CliRun refused = runCli({"kill", "--all", "--pid", pid, "--started", otherTime});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_TRUE(player->running());
+    // After a PID, a number is a query again, and so a port.
+    EXPECT_NE(runCli({"kill", "--pid", pid, "0"}).err.find("0 is not a port"), std::string::npos);
+    // Flags take no value: "no" must not turn a dry run into a kill.
+    EXPECT_EQ(runCli({"kill", "--all", "--dry-run=no", token}).status, 2);
+    EXPECT_TRUE(player->running());
 
-TEST(CliKillTest, SeveralServersAreOneBatch) {
-    TempDir root;
-    const std::string token = uniqueToken("batch");
-    auto twoPorts = standIn(root, token, {"--v4", "2"});
-    auto onePort = standIn(root, token, {"--v6only", "1"});
-
-    CliRun run = runCli({"kill", token});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Killed 3 ports\n");
-    EXPECT_EQ(endingSignal(twoPorts->pid()), SIGTERM);
-    EXPECT_EQ(endingSignal(onePort->pid()), SIGTERM);
-}
-
-TEST(CliKillTest, DryRunAndMissesSignalNothing) {
-    TempDir root;
-    const std::string token = uniqueToken("dry");
-    auto server = standIn(root, token, {"--v4", "1"});
-    const std::string port = std::to_string(server->ports()[0]);
-
-    // By port, but only as a dry run: it names what it would end.
-    CliRun dry = runCli({"kill", "--dry-run", port});
-    EXPECT_EQ(dry.status, 0) << dry.err;
-    EXPECT_EQ(dry.out, "Would kill :" + port + " node PID " + std::to_string(server->pid()) + "\n");
-
-    CliRun miss = runCli({"kill", uniqueToken("nobody")});
-    EXPECT_EQ(miss.status, 1);
-    EXPECT_EQ(miss.err, "No matching ports.\n");
-
-    EXPECT_EQ(runCli({"kill"}).status, 2);
-    EXPECT_EQ(runCli({"kill", "  "}).status, 2);
-    EXPECT_TRUE(server->running());
+    CliRun killed = runCli({"kill", "--all", "--pid", pid, "--started", startTime});
+    EXPECT_EQ(killed.status, 0) << killed.err;
+    EXPECT_EQ(endingSignal(player->pid()), SIGTERM);
 }
 
 }  // namespace

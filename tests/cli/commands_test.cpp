@@ -1,5 +1,5 @@
 // The list and kill commands against a scripted scanner and kill engine: what
-// they print and the exit status scripts rely on.
+// they select, print and exit with. Signals and real processes: cli_*_test.
 #include "cli/commands.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +21,17 @@ class ScriptedScanner final : public PortScanning {
     std::vector<PortProcess> rows_;
 };
 
+// Records each target ("PID@SECONDS.MICROS") and answers from `outcomes` (else killed).
 class ScriptedEngine final : public KillEngineProtocol {
   public:
     KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
                      std::stop_token) override {
-        calls.push_back({pid, startTime, mode});
+        calls += std::to_string(pid) + "@" + std::to_string(startTime.seconds) + "." +
+                 std::to_string(startTime.microseconds) + (mode == KillMode::force ? "! " : " ");
         auto it = outcomes.find(pid);
         return it == outcomes.end() ? KillOutcome::killed() : it->second;
     }
-    struct Call {
-        int32_t pid;
-        ProcessStartTime startTime;
-        KillMode mode;
-    };
-    std::vector<Call> calls;
+    std::string calls;
     std::map<int32_t, KillOutcome> outcomes;
 };
 
@@ -50,114 +47,149 @@ PortProcess row(int32_t pid, int64_t port, std::string name = "node") {
     return p;
 }
 
-struct Run {
+// Servers whose PIDs look like ports and whose paths hold numbers.
+const std::vector<PortProcess> kRows{row(3000, 5173), row(812, 3000), row(812, 3001),
+                                     row(77, 8000, "python3"), row(9000, 8080)};
+
+struct Result {
     ExitStatus status;
     std::string out;
     std::string err;
 };
 
-Run list(std::vector<PortProcess> rows, ListOptions options) {
-    ScriptedScanner scanner(std::move(rows));
-    std::ostringstream out;
-    std::ostringstream err;
-    ExitStatus status = runList(options, scanner, out, err);
+Result kill(KillOptions options, ScriptedEngine& engine) {
+    ScriptedScanner scanner(kRows);
+    std::ostringstream out, err;
+    const ExitStatus status = runKill(options, scanner, engine, out, err);
     return {status, out.str(), err.str()};
 }
 
-Run kill(std::vector<PortProcess> rows, ScriptedEngine& engine, KillOptions options) {
-    ScriptedScanner scanner(std::move(rows));
-    std::ostringstream out;
-    std::ostringstream err;
-    ExitStatus status = runKill(options, scanner, engine, out, err);
-    return {status, out.str(), err.str()};
+TEST(ListCommandTest, TableEmptyResultsAndCutCommands) {
+    struct Case {
+        std::vector<PortProcess> rows;
+        ListOptions options;
+        Result expected;
+    };
+    PortProcess wide = row(900, 5173, "\xE7\xBD\x91\xE7\xAB\x99");  // 网站: two columns each
+    wide.arguments = {"python3", "-m", std::string(3000, 'x')};
+    const std::vector<Case> cases{
+        {kRows,
+         {{"4000", "8000"}, false, {}},  // the words are one query
+         {ExitStatus::ok,
+          "PORT  PID  PROCESS  PROJECT  BADGE  COMMAND\n"
+          "8000  77   python3  shop            python3 server.js\n",
+          ""}},
+        {{row(1, 80), wide},
+         {{}, false, 60},
+         {ExitStatus::ok,
+          "PORT  PID  PROCESS  PROJECT  BADGE  COMMAND\n"
+          "80    1    node     shop            node server.js\n"
+          "5173  900  \xE7\xBD\x91\xE7\xAB\x99     shop            python3 -m "
+          "xxxxxxxxxxxx\xE2\x80\xA6\n",
+          ""}},
+        {{}, {}, {ExitStatus::nothingMatched, "", "Nothing listening right now.\n"}},
+        {kRows, {{"4000"}, false, {}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {kRows, {{"4000"}, true, {}}, {ExitStatus::nothingMatched, "[]\n", ""}},
+    };
+    for (const Case& c : cases) {
+        ScriptedScanner scanner(c.rows);
+        std::ostringstream out, err;
+        EXPECT_EQ(runList(c.options, scanner, out, err), c.expected.status);
+        EXPECT_EQ(out.str(), c.expected.out);
+        EXPECT_EQ(err.str(), c.expected.err);
+    }
 }
 
-TEST(ListCommandTest, TableAndEmptyResults) {
-    auto shown = list({row(812, 3000), row(900, 5173, "python3")}, {{"5173"}, false});
-    EXPECT_EQ(shown.status, ExitStatus::ok);
-    EXPECT_EQ(shown.out,
-              "PORT  PID  PROCESS  PROJECT  BADGE  COMMAND\n"
-              "5173  900  python3  shop            python3 server.js\n");
-
-    auto nothing = list({}, {});
-    EXPECT_EQ(nothing.status, ExitStatus::nothingMatched);
-    EXPECT_EQ(nothing.err, "Nothing listening right now.\n");
-    EXPECT_TRUE(nothing.out.empty());
-
-    auto noMatch = list({row(812, 3000)}, {{"4000"}, false});
-    EXPECT_EQ(noMatch.status, ExitStatus::nothingMatched);
-    EXPECT_EQ(noMatch.err, "No matching ports.\n");
-
-    auto noMatchJson = list({row(812, 3000)}, {{"4000"}, true});
-    EXPECT_EQ(noMatchJson.status, ExitStatus::nothingMatched);
-    EXPECT_EQ(noMatchJson.out, "[]\n");
+TEST(KillCommandTest, SelectionTextsAndStatus) {
+    const KillOutcome refused = KillOutcome::failed("Operation not permitted");
+    struct Case {
+        KillOptions options;
+        std::map<int32_t, KillOutcome> outcomes;
+        std::string calls;  // what reached the engine
+        Result expected;
+    };
+    const std::vector<Case> cases{
+        // A number is a port, never part of a PID or a path.
+        {{.query = {"3000"}}, {}, "812@100.812 ", {ExitStatus::ok, "Killed :3000\n", ""}},
+        {{.query = {"3000"}, .force = true},
+         {},
+         "812@100.812! ",
+         {ExitStatus::ok, "Killed :3000\n", ""}},
+        // Each query selects on its own; targets in list order, one per process.
+        {{.query = {"python3", "3000"}},
+         {},
+         "812@100.812 77@100.77 ",
+         {ExitStatus::ok, "Killed 2 ports\n", ""}},
+        {{.pids = {3000, 4}}, {}, "3000@100.3000 ", {ExitStatus::ok, "Killed :5173\n", ""}},
+        // The given start time is the one the engine must find.
+        {{.query = {"8080"}, .started = ProcessStartTime{5, 6}},
+         {},
+         "9000@5.6 ",
+         {ExitStatus::ok, "Killed :8080\n", ""}},
+        {{.query = {"3000"}},
+         {{812, KillOutcome::stale()}},
+         "812@100.812 ",
+         {ExitStatus::notAllEnded, "",
+          "Process on :3000 (PID 812) changed since the scan \xE2\x80\x94 nothing sent\n"}},
+        {{.query = {"3000"}},
+         {{812, refused}},
+         "812@100.812 ",
+         {ExitStatus::notAllEnded, "",
+          "Could not kill :3000 (PID 812): Operation not permitted\n"}},
+        {{.query = {"8000", "8080"}},
+         {{9000, refused}},
+         "77@100.77 9000@100.9000 ",
+         {ExitStatus::notAllEnded, "",
+          "Could not kill :8080 (PID 9000): Operation not permitted\n"
+          "Killed 1, failed 1: Operation not permitted\n"}},
+        {{.query = {"python3"}, .dryRun = true},
+         {},
+         "",
+         {ExitStatus::ok, "Would kill :8000 python3 PID 77\n", ""}},
+        {{.query = {"4000"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"0"}},
+         {},
+         "",
+         {ExitStatus::usage, "",
+          "halvo-cli kill: 0 is not a port (1\xE2\x80\x93"
+          "65535)\n"}},
+        {{.query = {"node", "3000,70000"}},
+         {},
+         "",
+         {ExitStatus::usage, "",
+          "halvo-cli kill: 70000 is not a port (1\xE2\x80\x93"
+          "65535)\n"}},
+        {{.query = {"80-"}},
+         {},
+         "",
+         {ExitStatus::usage, "",
+          "halvo-cli kill: 80- is not a port, a list or a range of ports (1\xE2\x80\x93"
+          "65535)\n"}},
+        // A blank query would match every row.
+        {{.query = {" ", "\xE3\x80\x80\n"}},
+         {},
+         "",
+         {ExitStatus::usage, "",
+          "halvo-cli kill: a query is required (a port, a list, a range, a text or --pid)\n"}},
+    };
+    for (const Case& c : cases) {
+        ScriptedEngine engine;
+        engine.outcomes = c.outcomes;
+        const Result run = kill(c.options, engine);
+        SCOPED_TRACE(c.calls + run.err);
+        EXPECT_EQ(engine.calls, c.calls);
+        EXPECT_EQ(run.status, c.expected.status);
+        EXPECT_EQ(run.out, c.expected.out);
+        EXPECT_EQ(run.err, c.expected.err);
+    }
 }
 
-TEST(ListCommandTest, QueryWordsAreJoined) {
-    auto shown = list({row(1, 3000), row(2, 5173), row(3, 8080)}, {{"3000", "8080"}, false});
-    EXPECT_NE(shown.out.find("3000"), std::string::npos);
-    EXPECT_NE(shown.out.find("8080"), std::string::npos);
-    EXPECT_EQ(shown.out.find("5173"), std::string::npos);
-}
-
-TEST(KillCommandTest, SingleRowGivesTheSingleKillTexts) {
-    ScriptedEngine engine;
-    auto killed = kill({row(812, 3000), row(900, 5173)}, engine, {{"3000"}, false, false});
-    EXPECT_EQ(killed.status, ExitStatus::ok);
-    EXPECT_EQ(killed.out, "Killed :3000\n");
-    ASSERT_EQ(engine.calls.size(), 1u);
-    EXPECT_EQ(engine.calls[0].pid, 812);
-    EXPECT_EQ(engine.calls[0].startTime, (ProcessStartTime{100, 812}));
-    EXPECT_EQ(engine.calls[0].mode, KillMode::safe);
-
-    ScriptedEngine staleEngine;
-    staleEngine.outcomes[812] = KillOutcome::stale();
-    auto stale = kill({row(812, 3000)}, staleEngine, {{"3000"}, true, false});
-    EXPECT_EQ(stale.status, ExitStatus::notAllEnded);
-    EXPECT_EQ(staleEngine.calls[0].mode, KillMode::force);
-    EXPECT_EQ(stale.err, "Process on :3000 changed since last scan \xE2\x80\x94 list refreshed\n");
-
-    ScriptedEngine refusing;
-    refusing.outcomes[812] = KillOutcome::failed("Operation not permitted");
-    auto refused = kill({row(812, 3000)}, refusing, {{"3000"}, false, false});
-    EXPECT_EQ(refused.status, ExitStatus::notAllEnded);
-    EXPECT_EQ(refused.err, "Operation not permitted\n");
-}
-
-TEST(KillCommandTest, SeveralRowsAreABatchInListOrder) {
-    ScriptedEngine engine;
-    auto all = kill({row(812, 3000), row(812, 3001), row(77, 5432)}, engine,
-                    {{"3000-3001,5432"}, false, false});
-    EXPECT_EQ(all.status, ExitStatus::ok);
-    EXPECT_EQ(all.out, "Killed 3 ports\n");
-    ASSERT_EQ(engine.calls.size(), 2u);
-    EXPECT_EQ(engine.calls[0].pid, 812);
-    EXPECT_EQ(engine.calls[1].pid, 77);
-
-    ScriptedEngine partial;
-    partial.outcomes[77] = KillOutcome::failed("Operation not permitted");
-    auto some = kill({row(812, 3000), row(77, 5432)}, partial, {{"node"}, false, false});
-    EXPECT_EQ(some.status, ExitStatus::notAllEnded);
-    EXPECT_EQ(some.err, "Killed 1, failed 1: Operation not permitted\n");
-}
-
-TEST(KillCommandTest, DryRunBlankQueriesAndMissesSignalNothing) {
-    ScriptedEngine engine;
-    auto dry = kill({row(812, 3000), row(77, 5432)}, engine, {{"node"}, false, true});
-    EXPECT_EQ(dry.status, ExitStatus::ok);
-    EXPECT_EQ(dry.out, "Would kill :3000 node PID 812\nWould kill :5432 node PID 77\n");
-
-    auto blank = kill({row(812, 3000)}, engine, {{" ", ""}, false, false});
-    EXPECT_EQ(blank.status, ExitStatus::usage);
-    auto ideographicSpace = kill({row(812, 3000)}, engine, {{"\xE3\x80\x80\n"}, false, false});
-    EXPECT_EQ(ideographicSpace.status, ExitStatus::usage);
-    auto separators = kill({row(812, 3000)}, engine, {{",;"}, false, false});
-    EXPECT_EQ(separators.status, ExitStatus::nothingMatched);  // searched as text
-
-    auto miss = kill({row(812, 3000)}, engine, {{"4000"}, false, false});
-    EXPECT_EQ(miss.status, ExitStatus::nothingMatched);
-    EXPECT_EQ(miss.err, "No matching ports.\n");
-    EXPECT_TRUE(engine.calls.empty());
+TEST(KillCommandTest, StartTimeArgument) {
+    EXPECT_EQ(parseStartTime("1700000000.000042"), (ProcessStartTime{1700000000, 42}));
+    EXPECT_EQ(parseStartTime("1700000000.42"), (ProcessStartTime{1700000000, 42}));
+    for (const char* bad : {"", "1700000000", ".5", "1.", "1.1000000", "-1.5", "1.-5", "1.5x"}) {
+        EXPECT_EQ(parseStartTime(bad), std::nullopt) << bad;
+    }
 }
 
 }  // namespace

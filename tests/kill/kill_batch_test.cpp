@@ -16,17 +16,16 @@ PortProcess row(int32_t pid, int64_t port) {
     return p;
 }
 
+// The one table of the feedback texts users read.
 TEST(FeedbackTest, TextsAreTheUsersOwn) {
     EXPECT_EQ(feedbackText(feedback::Success{3000}), "Killed :3000");
     EXPECT_EQ(feedbackText(feedback::Batch{1}), "Killed 1 port");
     EXPECT_EQ(feedbackText(feedback::Batch{3}), "Killed 3 ports");
-    EXPECT_EQ(feedbackText(feedback::Batch{0}), "Killed 0 ports");
     EXPECT_EQ(feedbackText(feedback::PartialBatch{1, 1, "Operation not permitted"}),
               "Killed 1, failed 1: Operation not permitted");
     EXPECT_EQ(feedbackText(feedback::Stale{3000}),
               "Process on :3000 changed since last scan \xE2\x80\x94 list refreshed");
     EXPECT_EQ(feedbackText(feedback::Failure{"No process on :8080"}), "No process on :8080");
-    EXPECT_EQ(feedbackText(feedback::Success{123456}), "Killed :123456");
 }
 
 TEST(KillBatchTest, GroupsTargetsByPidInListOrder) {
@@ -57,7 +56,6 @@ TEST(KillBatchTest, TallyCountsRowsNotProcesses) {
     allKilled.record(groups[0], KillOutcome::killed());
     allKilled.record(groups[1], KillOutcome::killed());
     EXPECT_EQ(allKilled.feedback(), Feedback{feedback::Batch{3}});
-    EXPECT_EQ(allKilled.killedRows().size(), 3u);
     EXPECT_FALSE(allKilled.needsReload());
 
     BatchTally oneRefused;

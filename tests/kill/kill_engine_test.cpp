@@ -28,6 +28,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testing::endingSignal;
 using ::testing::IsEmpty;
 using testing::ListenerOptions;
 using testing::ListenerProcess;
@@ -38,13 +39,23 @@ class RecordingSignals final : public SignalSending {
   public:
     std::optional<int> openError;  // returned instead of opening a pidfd
     std::map<int, int> refusals;   // signal -> error number returned instead of sending
+    // SIGKILL lands this late, as for a large process whose memory takes time to free.
+    std::optional<std::chrono::milliseconds> killDelay;
     std::vector<int> tried;
+    std::vector<std::jthread> late;
 
     PidfdOpening openPidfd(int32_t pid) override {
         return openError ? PidfdOpening{UniqueFd(), *openError} : real_.openPidfd(pid);
     }
     int signalPidfd(int pidfd, int signal) override {
         tried.push_back(signal);
+        if (signal == SIGKILL && killDelay) {
+            late.emplace_back([fd = UniqueFd(dup(pidfd)), delay = *killDelay] {
+                std::this_thread::sleep_for(delay);
+                PidfdSignals().signalPidfd(fd.get(), SIGKILL);
+            });
+            return 0;
+        }
         return refusals.contains(signal) ? refusals[signal] : real_.signalPidfd(pidfd, signal);
     }
     int signalPid(int32_t pid, int signal) override {
@@ -67,19 +78,6 @@ std::shared_ptr<RecordingSignals> recorder(bool pidfds) {
         signals->openError = ENOSYS;
     }
     return signals;
-}
-
-// The signal that ended a child, which stays unreaped; 0 when it exited
-// normally, -1 when it is still running after five seconds.
-int endingSignal(pid_t pid) {
-    const PidfdOpening opening = PidfdSignals().openPidfd(pid);
-    pollfd exited{opening.pidfd.get(), POLLIN, 0};
-    siginfo_t info{};
-    if (poll(&exited, 1, 5000) != 1 ||
-        waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
-        return -1;
-    }
-    return info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED ? info.si_status : 0;
 }
 
 std::stop_token stopped() {
@@ -141,6 +139,41 @@ TEST(KillEngineTest, EachChildEndsOnTheSignalsItNeeds) {
     }
 }
 
+TEST(KillEngineTest, ReturnsOnlyOnceTheProcessHasExited) {
+    for (KillMode mode : {KillMode::force, KillMode::safe}) {
+        auto child = start(/*ignoreTerm=*/true);
+        auto signals = recorder(true);
+        signals->killDelay = std::chrono::milliseconds(200);
+        EXPECT_EQ(killChild(signals, *child, mode), KillOutcome::killed());
+        EXPECT_FALSE(child->running()) << "its ports may still be held";
+    }
+}
+
+// Every first signal goes out before any wait, so the batch shares one grace
+// period; a target gone after an earlier signal of the batch has ended.
+TEST(KillEngineTest, ABatchSharesOneGracePeriod) {
+    auto first = start(/*ignoreTerm=*/true);
+    auto second = start(/*ignoreTerm=*/true);
+    auto changed = start();
+    auto ended = start();
+    const ProcessStartTime endedStart = *currentStartTime(ended->pid());
+    ended->closeInput();
+    ASSERT_EQ(endingSignal(ended->pid()), 0);
+    auto signals = recorder(true);
+    const ProcessStartTime changedStart = *currentStartTime(changed->pid());
+    const std::vector<KillTarget> targets{
+        {first->pid(), *currentStartTime(first->pid())},
+        {changed->pid(), {changedStart.seconds - 1, changedStart.microseconds}},
+        {ended->pid(), endedStart},
+        {second->pid(), *currentStartTime(second->pid())},
+    };
+    EXPECT_THAT(KillEngine(currentStartTime, signals).killAll(targets, KillMode::safe),
+                ElementsAre(KillOutcome::killed(), KillOutcome::stale(), KillOutcome::killed(),
+                            KillOutcome::killed()));
+    EXPECT_THAT(signals->tried, ElementsAre(SIGTERM, SIGTERM, SIGKILL, SIGKILL));
+    EXPECT_TRUE(changed->running());
+}
+
 TEST(KillEngineTest, ProcessesThatAreGoneAreStale) {
     auto signals = recorder(true);
     KillEngine engine(currentStartTime, signals);
@@ -168,10 +201,8 @@ TEST(KillEngineTest, AnotherStartTimeOrANonPositivePidIsStaleAndNothingIsSent) {
     const ProcessStartTime live = *currentStartTime(child->pid());
     const std::vector<std::pair<int32_t, ProcessStartTime>> targets{
         {child->pid(), {live.seconds, live.microseconds + 1}},
-        {child->pid(), {live.seconds - 1, live.microseconds}},
         {0, {}},
         {-1, {}},
-        {INT32_MIN, {}},
     };
     // Vouches for PIDs <= 0, so only the engine's own refusal keeps them from kill(2).
     auto source = [](int32_t pid) {

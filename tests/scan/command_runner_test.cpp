@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -56,21 +57,28 @@ TEST(CommandRunnerTest, ExecutableThatCannotStartIsNotStarted) {
     }
 }
 
-// Each script records the PID of a long-lived process in "$1": the run must be
-// cut short at the bound and that process killed with it.
-TEST(CommandRunnerTest, RunPastTheBoundIsNotStartedAndLeavesNothingBehind) {
-    for (const char* script : {
-             "echo $$ > \"$1\"; exec sleep 60",
-             "sleep 60 & echo $! > \"$1\"; exit 0",  // a descendant holds both pipes open
+// Each script records in "$1" the PID of a process the run must not leave behind.
+TEST(CommandRunnerTest, BoundsCapsAndLeftoverDescendants) {
+    struct Case {
+        std::string script;
+        std::chrono::milliseconds bound;
+        std::optional<std::string> output;
+    };
+    const std::string tooMuch = std::to_string(kOutputCap + 1);
+    for (const Case& c : std::vector<Case>{
+             {"echo $$ > \"$1\"; exec sleep 60", 300ms, std::nullopt},
+             // Past the cap, although it ends in time.
+             {"echo $$ > \"$1\"; head -c " + tooMuch + " /dev/zero", 20s, std::nullopt},
+             // Exited, but a descendant holds both pipes open: the answer counts.
+             {"printf answer; sleep 60 & echo $! > \"$1\"; exit 0", 20s, "answer"},
          }) {
-        SCOPED_TRACE(script);
+        SCOPED_TRACE(c.script);
         TempDir dir;
         const std::string pidFile = dir.path() + "/pid";
-        CommandResult result = runCommand(kShell, {"-c", script, "sh", pidFile}, 300ms);
+        CommandResult result = runCommand(kShell, {"-c", c.script, "sh", pidFile}, c.bound);
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.output, std::nullopt);
-
-        EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "it survived the bound";
+        EXPECT_EQ(result.output, c.output);
+        EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "it survived the run";
     }
 }
 
@@ -78,17 +86,31 @@ TEST(CommandRunnerTest, LargeOutputOnBothStreamsIsCapturedWhole) {
     // Both streams written at the same time, so draining one before the other
     // would stall the child on a full pipe.
     const std::string script =
-        "(yes 0123456789abcdef | head -c 16777216) & "
+        "(yes 0123456789abcdef | head -c 4194304) & "
         "(yes standard-error | head -c 16777216 >&2); wait";
     CommandResult result = runCommand(kShell, {"-c", script}, 60s);
     EXPECT_EQ(result.status, 0);
     ASSERT_TRUE(result.output.has_value());
-    ASSERT_EQ(result.output->size(), size_t{16} << 20);
+    ASSERT_EQ(result.output->size(), size_t{4} << 20);
     const std::string_view line = "0123456789abcdef\n";
     for (size_t at = 0; at < result.output->size(); at += line.size()) {
         const std::string_view piece = std::string_view(*result.output).substr(at, line.size());
         ASSERT_EQ(piece, line.substr(0, piece.size())) << "at byte " << at;
     }
+}
+
+TEST(CommandRunnerTest, StandardInputIsNeverOurs) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "x\n", 2), 2);
+    close(fds[1]);
+    const int saved = dup(STDIN_FILENO);
+    dup2(fds[0], STDIN_FILENO);
+    close(fds[0]);
+    CommandResult result = runCommand(kShell, {"-c", "cat"}, 10s);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    EXPECT_EQ(result.output, "");
 }
 
 TEST(CommandRunnerTest, ConcurrentCallsStayApart) {

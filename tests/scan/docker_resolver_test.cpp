@@ -47,12 +47,11 @@ TEST(ParseDockerPsTest, MatchesTheHostSideOfPublishedPorts) {
         {"a|one|0.0.0.0:5432->5432/tcp\nb|two|[::]:5432->5432/tcp\n",  // a later line wins
          {5432},
          {{5432, context("b", "two")}}},
-        // No bar: the whole line is searched and becomes the container name.
-        {"odd 0.0.0.0:9000->9000/tcp", {9000}, {{9000, context("odd 0.0.0.0:9000->9000/tcp", {})}}},
-        {"x|:7000->7000", {7000}, {{7000, context("x", ":7000->7000")}}},
         {"|svc|0.0.0.0:7000->7000/tcp", {7000}, {{7000, context(std::nullopt, "svc")}}},
-        // Ports are looked for in the third field only.
-        {"n:7000->|s|80/tcp|0.0.0.0:7000->7000/tcp", {7000}, {}},
+        // Lines with another number of fields cannot be read apart: dropped.
+        {"odd 0.0.0.0:7000->7000/tcp\nx|:7000->7000\nn:7000->|s|80/tcp|0.0.0.0:7000->7000/tcp",
+         {7000},
+         {}},
         {"\n\nx||host.7000->7000\n\n", {7000}, {{7000, context("x", std::nullopt)}}},
     };
     for (const Case& c : cases) {

@@ -164,27 +164,5 @@ TEST(ProcFsProcessTableTest, ReadsNumericEntriesSocketLinksAndNames) {
     EXPECT_EQ(missing.socketInodes(1), std::nullopt);
 }
 
-// The machine has listeners of its own: only the listener's rows are looked at.
-TEST(NativePortDiscoveryRealTest, FindsExactlyTheListeningSocketsOfARealProcess) {
-    testing::TempDir dir;
-    testing::ListenerOptions options;
-    options.executable = testing::listenerNamed(dir, "node");
-    options.listenerArgs = {"--v4",          "1",     "--v6only", "1", "--dual", "1",
-                            "--established", "--udp", "--unix"};
-    auto listener = testing::ListenerProcess::start(options);
-    const std::vector<int64_t>& ports = listener->ports();
-    ASSERT_EQ(ports.size(), 3u);
-
-    const pid_t pid = listener->pid();
-    Rows rows = NativePortDiscovery().rows();
-    std::erase_if(rows, [&](const LsofRow& row) { return row.pid != pid; });
-    // Opened in this order, so in descriptor order: v4, v6-only, dual v4, dual v6.
-    // The established pair, the UDP and the Unix socket give nothing.
-    EXPECT_EQ(rows, (Rows{{pid, "node", ports[0]},
-                          {pid, "node", ports[1]},
-                          {pid, "node", ports[2]},
-                          {pid, "node", ports[2]}}));
-}
-
 }  // namespace
 }  // namespace halvo

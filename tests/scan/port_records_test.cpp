@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unordered_set>
-
 namespace halvo {
 namespace {
 
@@ -18,15 +16,8 @@ PortProcess record() {
     return p;
 }
 
-TEST(PortProcessTest, IdIsPidThenPortAndIgnoresOtherFields) {
-    PortProcess a = record();
-    a.pid = 512;
-    a.port = 5173;
-    PortProcess b = a;
-    b.executablePath = "/elsewhere/node";
-    EXPECT_EQ(a.id(), "512-5173");
-    EXPECT_EQ(a.id(), b.id());
-    EXPECT_NE(a, b);
+TEST(PortProcessTest, IdIsPidThenPort) {
+    EXPECT_EQ(record().id(), "77-3000");
 }
 
 TEST(PortProcessTest, ProjectLabelPrefersDockerThenHintThenDirectories) {
@@ -68,16 +59,7 @@ TEST(PortProcessTest, SearchTextKeepsThePlacesOfAbsentValues) {
     EXPECT_EQ(p.searchText(), "3000 77 node /usr/local/bin/node node    ");
 }
 
-TEST(PortProcessTest, SearchTextLowerCasesBeyondAscii) {
-    PortProcess p = record();
-    p.workingDirectory = "/home/ÅSA/Café";
-    EXPECT_NE(p.searchText().find("/home/åsa/café"), std::string::npos);
-}
-
 TEST(FrameworkBadgeTest, RawValuesRoundTripExactly) {
-    EXPECT_EQ(allFrameworkBadges().size(), 10u);
-    EXPECT_EQ(allFrameworkBadges().front(), FrameworkBadge::next);
-    EXPECT_EQ(allFrameworkBadges().back(), FrameworkBadge::python);
     for (FrameworkBadge badge : allFrameworkBadges()) {
         EXPECT_EQ(frameworkBadgeFromRaw(rawValue(badge)), badge);
     }
@@ -86,14 +68,6 @@ TEST(FrameworkBadgeTest, RawValuesRoundTripExactly) {
     EXPECT_EQ(frameworkBadgeFromRaw("spring"), std::nullopt);
     EXPECT_EQ(frameworkBadgeFromRaw("Next"), std::nullopt);
     EXPECT_EQ(frameworkBadgeFromRaw("BOOT"), std::nullopt);
-}
-
-TEST(ProcessStartTimeTest, MicrosecondsCountForEqualityAndHash) {
-    ProcessStartTime a{1700000000, 1};
-    ProcessStartTime b{1700000000, 2};
-    EXPECT_NE(a, b);
-    std::unordered_set<ProcessStartTime> set{a, b, a};
-    EXPECT_EQ(set.size(), 2u);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ class FakeResolver final : public ProcessResolving {
   public:
     std::unordered_map<int32_t, ProcessMetadata> metadata(
         const std::vector<int32_t>& pids) override {
-        metadataCalls.push_back(pids);
+        metadataAsked.insert(metadataAsked.end(), pids.begin(), pids.end());
         std::unordered_map<int32_t, ProcessMetadata> result;
         for (int32_t pid : pids) {
             if (auto it = metadataByPid.find(pid); it != metadataByPid.end()) {
@@ -51,7 +51,7 @@ class FakeResolver final : public ProcessResolving {
     std::map<int32_t, uint32_t> owners;
     std::map<int32_t, ProcessMetadata> metadataByPid;
     std::map<int32_t, int> identityCalls;
-    std::vector<std::vector<int32_t>> metadataCalls;
+    std::vector<int32_t> metadataAsked;
 };
 
 class FakeDocker final : public DockerResolving {
@@ -97,28 +97,26 @@ TEST(PortScannerTest, FallbackIsAskedOnlyWhenNativeFindsNothing) {
     EXPECT_EQ(result[0].port, 3000);
     EXPECT_EQ(found.fallback->calls, 0);
 
-    Harness nothing({}, {});
-    EXPECT_TRUE(nothing.scanner().scan().empty());
-    EXPECT_EQ(nothing.fallback->calls, 1);
-    ASSERT_EQ(nothing.docker->calls.size(), 1u);  // asked even with no candidates
-    EXPECT_TRUE(nothing.docker->calls[0].empty());
-
     Harness fallbackOnly({}, {{11, "node", 4000}});
     fallbackOnly.resolver->add(11, meta("/usr/bin/node", {"node"}));
     EXPECT_EQ(fallbackOnly.scanner().scan().size(), 1u);
+    EXPECT_EQ(fallbackOnly.fallback->calls, 1);
 }
 
-TEST(PortScannerTest, MergesDuplicatesAndReadsEachIdentityOnce) {
-    Harness h({{812, "node", 3000}, {812, "node", 3000}, {812, "node", 3001}});
-    h.resolver->add(812, meta("/usr/bin/node", {"node", "server.js"}));
-    auto result = h.scanner().scan();
-    ASSERT_EQ(result.size(), 2u);
-    EXPECT_EQ(result[0].id(), "812-3000");
-    EXPECT_EQ(result[1].id(), "812-3001");
-    EXPECT_EQ(h.resolver->identityCalls[812], 1);
-    ASSERT_EQ(h.resolver->metadataCalls.size(), 1u);
-    EXPECT_EQ(h.resolver->metadataCalls[0], (std::vector<int32_t>{812, 812}));
-    EXPECT_EQ(result[0].startTime, (ProcessStartTime{1700000812, 812}));
+// Merged by PID and port, sorted by port then PID, each identity read once.
+TEST(PortScannerTest, MergesSortsAndReadsEachIdentityOnce) {
+    Harness h(
+        {{900, "node", 5173}, {1200, "node", 3000}, {800, "node", 3000}, {800, "node", 3000}});
+    for (int32_t pid : {900, 1200, 800}) {
+        h.resolver->add(pid, meta("/usr/bin/node", {"node"}));
+    }
+    std::vector<std::string> ids;
+    for (const auto& p : h.scanner().scan()) {
+        ids.push_back(p.id());
+        EXPECT_EQ(p.startTime, (ProcessStartTime{1700000000 + p.pid, p.pid}));
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"800-3000", "1200-3000", "900-5173"}));
+    EXPECT_EQ(h.resolver->identityCalls[800], 1);
 }
 
 TEST(PortScannerTest, KeepsOnlyReadableProcessesOfTheCurrentUser) {
@@ -130,7 +128,7 @@ TEST(PortScannerTest, KeepsOnlyReadableProcessesOfTheCurrentUser) {
     auto result = h.scanner().scan();
     ASSERT_EQ(result.size(), 1u);
     EXPECT_EQ(result[0].pid, 1);
-    EXPECT_EQ(h.resolver->metadataCalls[0], (std::vector<int32_t>{1}));
+    EXPECT_EQ(h.resolver->metadataAsked, (std::vector<int32_t>{1}));
 }
 
 TEST(PortScannerTest, DevelopmentFilterByNameMarkersAndExclusions) {
@@ -201,18 +199,6 @@ TEST(PortScannerTest, DropsProcessesThatStartedAfterTheScanBegan) {
         pids.push_back(p.pid);
     }
     EXPECT_EQ(pids, (std::vector<int32_t>{1}));
-}
-
-TEST(PortScannerTest, SortsByPortThenPid) {
-    Harness h({{900, "node", 5173}, {1200, "node", 3000}, {800, "node", 3000}});
-    for (int32_t pid : {900, 1200, 800}) {
-        h.resolver->add(pid, meta("/usr/bin/node", {"node"}));
-    }
-    std::vector<std::string> ids;
-    for (const auto& p : h.scanner().scan()) {
-        ids.push_back(p.id());
-    }
-    EXPECT_EQ(ids, (std::vector<std::string>{"800-3000", "1200-3000", "900-5173"}));
 }
 
 }  // namespace

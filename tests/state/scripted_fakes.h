@@ -3,6 +3,7 @@
 // come back.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -107,6 +108,13 @@ class ScriptedKillEngine final : public KillEngineProtocol {
                      std::stop_token stop) override {
         return kills.take({pid, startTime, mode, stop, std::this_thread::get_id()});
     }
+    std::vector<KillOutcome> killAll(const std::vector<KillTarget>& targets, KillMode mode,
+                                     std::stop_token stop) override {
+        ++batches;
+        return KillEngineProtocol::killAll(targets, mode, stop);
+    }
+
+    std::atomic<int> batches = 0;
 
     ScriptedCalls<KillOutcome, KillCall> kills{KillOutcome::failed("test gave no answer")};
 };

@@ -9,12 +9,15 @@
 //   --udp         a bound UDP socket
 //   --unix        a listening Unix-domain socket
 //   --ignore-term ignore SIGTERM
+//   --workers N   fork N workers that share every socket; on SIGTERM the
+//                 master ends them, waits for them and exits, as gunicorn does
 //   --            everything after is ignored (argv words for classification)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -137,10 +140,23 @@ void openUnix() {
     }
 }
 
+std::vector<pid_t> workers;
+
+void endWorkers(int) {
+    for (pid_t worker : workers) {
+        kill(worker, SIGTERM);
+    }
+    for (pid_t worker : workers) {
+        waitpid(worker, nullptr, 0);
+    }
+    _exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<int> ports;
+    bool isWorker = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto count = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : 1; };
@@ -166,14 +182,29 @@ int main(int argc, char** argv) {
             openUnix();
         } else if (arg == "--ignore-term") {
             signal(SIGTERM, SIG_IGN);
+        } else if (arg == "--workers") {
+            for (int n = count(); n > 0; --n) {
+                const pid_t worker = fork();
+                if (worker == 0) {
+                    isWorker = true;
+                    workers.clear();
+                    break;
+                }
+                workers.push_back(worker);
+            }
+            if (!workers.empty()) {
+                signal(SIGTERM, endWorkers);
+            }
         }
     }
-    std::printf("ports:");
-    for (int port : ports) {
-        std::printf(" %d", port);
+    if (!isWorker) {  // the master reports
+        std::printf("ports:");
+        for (int port : ports) {
+            std::printf(" %d", port);
+        }
+        std::printf("\n");
+        std::fflush(stdout);
     }
-    std::printf("\n");
-    std::fflush(stdout);
 
     char buffer[256];
     while (read(STDIN_FILENO, buffer, sizeof(buffer)) > 0) {

@@ -1,6 +1,7 @@
 #include "support/test_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -13,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "base/pidfd.h"
 
 extern char** environ;
 
@@ -58,17 +61,32 @@ bool processGone(pid_t pid) {
 
 }  // namespace
 
+int endingSignal(pid_t pid) {
+    const PidfdOpening opening = openPidfd(pid);
+    pollfd exited{opening.pidfd.get(), POLLIN, 0};
+    siginfo_t info{};
+    if (poll(&exited, 1, 5000) != 1 ||
+        waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
+        return -1;
+    }
+    return info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED ? info.si_status : 0;
+}
+
+bool processEnds(pid_t pid) {
+    // SIGKILL is delivered asynchronously: give the kernel a moment.
+    for (int i = 0; i < 500 && !processGone(pid); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return processGone(pid);
+}
+
 bool recordedProcessEnds(const std::string& pidFile) {
     pid_t pid = 0;
     std::ifstream(pidFile) >> pid;
     if (pid <= 0) {
         return false;
     }
-    // SIGKILL is delivered asynchronously: give the kernel a moment.
-    for (int i = 0; i < 500 && !processGone(pid); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (processGone(pid)) {
+    if (processEnds(pid)) {
         return true;
     }
     ::kill(pid, SIGKILL);

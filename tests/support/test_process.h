@@ -64,6 +64,13 @@ class ListenerProcess {
     std::vector<int64_t> ports_;
 };
 
+// The signal that ended our child `pid`, 0 when it exited normally, -1 when it
+// is still running after five seconds. Leaves it unreaped.
+int endingSignal(pid_t pid);
+
+// Whether process `pid` is gone (or a zombie) within a few seconds; sends nothing.
+bool processEnds(pid_t pid);
+
 // Whether the process whose PID a test's script wrote to `pidFile` ends
 // within a few seconds (a zombie counts). One that does not is ended, since
 // the test started it; so is the answer false when no PID was written.

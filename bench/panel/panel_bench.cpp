@@ -1,0 +1,191 @@
+// How long the kill panel keeps the user waiting, measured on the main thread
+// up to the moment its list has been painted:
+//   open:      showPanel -> first paint with rows (20 rows, a fresh window each time)
+//   keystroke: one key in the search field with 10,000 rows -> repaint (or
+//              nothing left to do, when the matching rows stay the same)
+// Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
+#include <QApplication>
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTableView>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "panel/halvo_kill_coordinator.h"
+#include "state/process_store.h"
+#include "ui/style.h"
+#include "ui/window_presenter.h"
+
+namespace {
+
+using halvo::PortProcess;
+
+std::vector<PortProcess> makeRows(int count) {
+    static const char* const kNames[] = {"node", "vite", "python3", "ruby", "java", "postgres"};
+    std::vector<PortProcess> rows;
+    for (int i = 0; i < count; ++i) {
+        PortProcess p;
+        p.port = 1024 + i;
+        p.pid = 20'000 + i;
+        p.executableName = kNames[i % 6];
+        p.executablePath = "/usr/local/bin/" + p.executableName;
+        p.arguments = {p.executableName, "server", "--port", std::to_string(p.port)};
+        p.workingDirectory = "/home/dev/projects/app-" + std::to_string(i);
+        rows.push_back(std::move(p));
+    }
+    return rows;
+}
+
+class FixedScanner final : public halvo::PortScanning {
+  public:
+    explicit FixedScanner(std::vector<PortProcess> rows) : rows_(std::move(rows)) {}
+    std::vector<PortProcess> scan() override { return rows_; }
+    std::vector<halvo::LsofRow> discoverRows() override { return {}; }
+    std::vector<PortProcess> processes(const std::vector<halvo::LsofRow>&) override { return {}; }
+
+  private:
+    const std::vector<PortProcess> rows_;
+};
+
+class NoKills final : public halvo::KillEngineProtocol {
+  public:
+    halvo::KillOutcome kill(int32_t, const halvo::ProcessStartTime&, halvo::KillMode,
+                            std::stop_token) override {
+        return halvo::KillOutcome::failed("benchmark");
+    }
+};
+
+// Counts paints of the table's viewport that happen while it has rows.
+class PaintWatch final : public QObject {
+  public:
+    QPointer<QTableView> table;
+    int paints = 0;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (table && watched == table->viewport() && event->type() == QEvent::Paint &&
+            table->model()->rowCount() > 0) {
+            ++paints;
+        }
+        return false;
+    }
+};
+
+// Runs events until `watch` saw a paint past `before` (or, when `mayStaySame`,
+// until nothing is left to do: a key that leaves the rows as they were needs
+// no repaint); the elapsed milliseconds.
+double untilPainted(PaintWatch& watch, int before, const QElapsedTimer& clock,
+                    bool mayStaySame = false) {
+    for (int idle = 0; watch.paints == before && !(mayStaySame && idle == 3); ++idle) {
+        QCoreApplication::processEvents(mayStaySame
+                                            ? QEventLoop::AllEvents
+                                            : QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                        5);
+    }
+    return clock.nsecsElapsed() / 1e6;
+}
+
+void report(const char* what, std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    std::printf("%-44s median %7.2f ms   min %7.2f ms   max %7.2f ms   (%zu runs)\n", what,
+                ms[ms.size() / 2], ms.front(), ms.back(), ms.size());
+}
+
+QTableView* panelTable() {
+    QWidget* window = halvo::ui::TAVSatelliteWindowPresenter::shared().window(
+        halvo::HalvoKillCoordinator::kPanelID);
+    return window->findChild<QTableView*>(QStringLiteral("table"));
+}
+
+std::vector<double> openPanel(halvo::ProcessStore& store, int runs) {
+    auto& coordinator = halvo::HalvoKillCoordinator::shared();
+    coordinator.setStore(&store, std::make_shared<halvo::InMemoryDefaultsStore>());
+    PaintWatch watch;
+    qApp->installEventFilter(&watch);
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        coordinator.showPanel();
+        watch.table = panelTable();
+        ms.push_back(untilPainted(watch, watch.paints, clock));
+        coordinator.closePanel();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    qApp->removeEventFilter(&watch);
+    return ms;
+}
+
+const char* const kQueries[] = {"node", "app-12", "python", "4000"};
+
+// The store's share of a keystroke: setting the query, which re-clamps the
+// selection over the filtered rows; no panel.
+std::vector<double> queryOnly(halvo::ProcessStore& store) {
+    QCoro::waitFor(store.reload());
+    std::vector<double> ms;
+    for (const QString query : kQueries) {
+        for (qsizetype length = 1; length <= query.size(); ++length) {
+            QElapsedTimer clock;
+            clock.start();
+            store.setQuery(query.left(length));
+            ms.push_back(clock.nsecsElapsed() / 1e6);
+        }
+    }
+    store.reset();
+    return ms;
+}
+
+std::vector<double> keystrokes(halvo::ProcessStore& store) {
+    auto& coordinator = halvo::HalvoKillCoordinator::shared();
+    coordinator.setStore(&store, std::make_shared<halvo::InMemoryDefaultsStore>());
+    coordinator.showPanel();
+    PaintWatch watch;
+    watch.table = panelTable();
+    qApp->installEventFilter(&watch);
+    untilPainted(watch, 0, QElapsedTimer());
+    auto* search = watch.table->window()->findChild<QLineEdit*>(QStringLiteral("search"));
+    std::vector<double> ms;
+    // Narrowing and widening free-text and port queries, one key at a time.
+    for (const char* query : kQueries) {
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const char* c = query; *c != '\0'; ++c) {
+                QElapsedTimer clock;
+                clock.start();
+                const int before = watch.paints;
+                pass == 0 ? QTest::keyClick(search, *c)
+                          : QTest::keyClick(search, Qt::Key_Backspace);
+                ms.push_back(untilPainted(watch, before, clock, true));
+            }
+        }
+    }
+    qApp->removeEventFilter(&watch);
+    coordinator.closePanel();
+    return ms;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    halvo::ui::applyStyle(app);
+    {
+        halvo::ProcessStore store(std::make_shared<FixedScanner>(makeRows(20)),
+                                  std::make_shared<NoKills>());
+        report("showPanel -> first paint with 20 rows", openPanel(store, 30));
+    }
+    {
+        halvo::ProcessStore store(std::make_shared<FixedScanner>(makeRows(10'000)),
+                                  std::make_shared<NoKills>());
+        report("keystroke -> repaint, 10,000 rows", keystrokes(store));
+        report("store.setQuery alone, 10,000 rows", queryOnly(store));
+    }
+    halvo::HalvoKillCoordinator::shared().setStore(nullptr, nullptr);
+    return 0;
+}

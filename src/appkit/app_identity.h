@@ -1,0 +1,124 @@
+// The product's identity as one validated value: a path-safe slug, its names,
+// its https links and contact address, and the maker's names. Constructions
+// throw TAVAppKitError for the first rule a value breaks, so every holder of
+// an identity can rely on all of them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace halvo {
+
+struct TAVAppKitError {
+    enum class Kind {
+        invalidProductSlug,  // `reason` says which slug rule failed
+        invalidURL,          // `field` names the link, `reason` what is wrong with it
+        emptyProductSlug,
+        emptyProductDisplayName,
+        emptyBundleIdentifier,
+        invalidContactEmail,
+    };
+    Kind kind;
+    std::string field;
+    std::string reason;
+
+    // "invalid product slug: contains slash", "invalid URL websiteURL: must use https", ...
+    std::string description() const;
+    bool operator==(const TAVAppKitError&) const = default;
+};
+
+struct TAVAppBranding {
+    std::optional<std::string> accentName;
+    std::optional<std::string> iconName;
+    std::string legalName = "TAV Labs";
+    std::string companyDisplayName = "TAV Labs";
+    bool operator==(const TAVAppBranding&) const = default;
+};
+
+class TAVAppLinks {
+  public:
+    // Checks, in this order, website, support, documentation, privacy, terms and
+    // release notes (https only; absent ones are skipped), then the contact
+    // address, which is stored trimmed.
+    TAVAppLinks(std::string websiteURL, std::string supportURL,
+                std::optional<std::string> documentationURL, std::optional<std::string> privacyURL,
+                std::optional<std::string> termsURL, std::optional<std::string> releaseNotesURL,
+                std::optional<std::string> contactEmail);
+
+    const std::string& websiteURL() const { return websiteURL_; }
+    const std::string& supportURL() const { return supportURL_; }
+    const std::optional<std::string>& documentationURL() const { return documentationURL_; }
+    const std::optional<std::string>& privacyURL() const { return privacyURL_; }
+    const std::optional<std::string>& termsURL() const { return termsURL_; }
+    const std::optional<std::string>& releaseNotesURL() const { return releaseNotesURL_; }
+    const std::optional<std::string>& contactEmail() const { return contactEmail_; }
+    // "mailto:" + the contact address; none without one.
+    std::optional<std::string> contactMailURL() const;
+
+    bool operator==(const TAVAppLinks&) const = default;
+
+  private:
+    std::string websiteURL_;
+    std::string supportURL_;
+    std::optional<std::string> documentationURL_;
+    std::optional<std::string> privacyURL_;
+    std::optional<std::string> termsURL_;
+    std::optional<std::string> releaseNotesURL_;
+    std::optional<std::string> contactEmail_;
+};
+
+class TAVAppIdentity {
+  public:
+    // The slug is normalised (trimmed, lower-cased), the names trimmed.
+    TAVAppIdentity(std::string_view productSlug, std::string_view productDisplayName,
+                   std::string_view bundleIdentifier, TAVAppLinks links,
+                   TAVAppBranding branding = {});
+
+    const std::string& productSlug() const { return productSlug_; }
+    const std::string& productDisplayName() const { return productDisplayName_; }
+    const std::string& bundleIdentifier() const { return bundleIdentifier_; }
+    const TAVAppLinks& links() const { return links_; }
+    const TAVAppBranding& branding() const { return branding_; }
+
+    bool operator==(const TAVAppIdentity&) const = default;
+
+  private:
+    std::string productSlug_;
+    std::string productDisplayName_;
+    std::string bundleIdentifier_;
+    TAVAppLinks links_;
+    TAVAppBranding branding_;
+};
+
+class TAVAppIdentityValidator final {
+  public:
+    TAVAppIdentityValidator() = delete;
+
+    enum class Field { productDisplayName, bundleIdentifier };
+
+    // The trimmed, lower-cased slug when it is non-empty, at most 80 characters
+    // and made of a-z, 0-9, "-", "." and "_" only, with no "..", and no hyphen
+    // at either end. The first broken rule is thrown, in a fixed order.
+    static std::string validateSlug(std::string_view slug);
+    // The trimmed text, or throws the empty case of `field`.
+    static std::string validateNonEmpty(std::string_view text, Field field);
+    // Throws invalidURL for `field` unless the URL's scheme reads https.
+    static void validateURL(std::string_view url, std::string_view field);
+    // One "@" between a non-empty local part and a domain holding a dot; fewer
+    // than 255 characters; no space, line break or NUL.
+    static bool isValidEmail(std::string_view email);
+};
+
+// White space and line breaks (Unicode's White_Space) removed at both ends.
+std::string_view trimWhitespace(std::string_view text);
+
+// Halvo's identity, built on first use. A constant that breaks a rule is a
+// programming error: the process stops with "AppIdentity invariant violated: "
+// and the error.
+const TAVAppIdentity& appIdentity();
+
+// Returns what `build` returns, or stops the process as above when it throws.
+TAVAppIdentity identityOrStop(TAVAppIdentity (*build)());
+
+}  // namespace halvo

@@ -1,0 +1,170 @@
+#include "appkit/update_config.h"
+
+#include "appkit/app_identity.h"
+#include "base/text.h"
+
+namespace halvo {
+namespace {
+
+bool isLowerAlnum(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+std::string normalisedSlug(std::string_view slug) {
+    std::string normalised = toLower(trimWhitespace(slug));
+    if (!isValidUpdateSlug(normalised)) {
+        throw TAVSparkleError{TAVSparkleError::Kind::invalidProductSlug, {}};
+    }
+    return normalised;
+}
+
+}  // namespace
+
+std::string TAVSparkleError::description() const {
+    switch (kind) {
+        case Kind::updateCheckFailed:
+            return "Update check failed: " + message;
+        case Kind::updateDownloadFailed:
+            return "Update download failed: " + message;
+        case Kind::updateInstallFailed:
+            return "Update installation failed: " + message;
+        case Kind::unknown:
+            return "Update failed: " + message;
+        case Kind::invalidProductSlug:
+            return "The update product slug is invalid.";
+        case Kind::invalidProductDisplayName:
+            return "The update product display name is invalid.";
+        case Kind::invalidAppcastURL:
+            return "The update feed URL is invalid.";
+        case Kind::sparkleUnavailable:
+            return "The update system is unavailable.";
+        case Kind::cancelled:
+            return "The update was cancelled.";
+    }
+    return "Update failed.";
+}
+
+bool isValidUpdateSlug(std::string_view slug) {
+    if (slug.empty() || slug.size() > 80) {
+        return false;
+    }
+    if (!isLowerAlnum(slug.front()) || !isLowerAlnum(slug.back())) {
+        return false;
+    }
+    for (char c : slug) {
+        if (!isLowerAlnum(c) && c != '-') {
+            return false;
+        }
+    }
+    return true;
+}
+
+TAVSparkleProductIdentity::TAVSparkleProductIdentity(std::string_view slug,
+                                                     std::string_view displayName)
+    : slug(normalisedSlug(slug)), displayName(trimWhitespace(displayName)) {
+    if (this->displayName.empty()) {
+        throw TAVSparkleError{TAVSparkleError::Kind::invalidProductDisplayName, {}};
+    }
+}
+
+TAVSparkleAppcast::TAVSparkleAppcast(std::string baseURL, std::string_view productSlug,
+                                     std::string channel)
+    : baseURL(std::move(baseURL)),
+      productSlug(normalisedSlug(productSlug)),
+      channel(std::move(channel)) {
+    // The feed decides what the user is told to install: only over TLS.
+    const std::string_view url = this->baseURL;
+    constexpr std::string_view kPrefix = "https://";
+    if (toLower(url.substr(0, kPrefix.size())) != kPrefix || url.size() == kPrefix.size() ||
+        url[kPrefix.size()] == '/') {
+        throw TAVSparkleError{TAVSparkleError::Kind::invalidAppcastURL, {}};
+    }
+}
+
+std::string TAVSparkleAppcast::appcastURL() const {
+    const size_t pathEnd = baseURL.find_first_of("?#", std::string_view("https://").size());
+    std::string path = baseURL.substr(0, pathEnd);
+    if (path.back() != '/') {
+        path += '/';
+    }
+    path += productSlug + "/appcast.xml";
+    return pathEnd == std::string::npos ? path : path + baseURL.substr(pathEnd);
+}
+
+TAVSparkleConfig TAVSparkleConfig::tavLabs(std::string_view productSlug,
+                                           std::string_view productDisplayName,
+                                           std::string downloadsBaseURL, std::string channel,
+                                           bool automaticallyChecksForUpdates,
+                                           bool automaticallyDownloadsUpdates, double checkInterval,
+                                           bool sendsSystemProfile, bool allowsPrereleaseUpdates,
+                                           std::shared_ptr<TAVSparkleLogger> logger) {
+    TAVSparkleProductIdentity product(productSlug, productDisplayName);
+    const TAVSparkleAppcast appcast(std::move(downloadsBaseURL), product.slug, std::move(channel));
+    return TAVSparkleConfig{
+        .product = std::move(product),
+        .appcastURL = appcast.appcastURL(),
+        .automaticallyChecksForUpdates = automaticallyChecksForUpdates,
+        .automaticallyDownloadsUpdates = automaticallyDownloadsUpdates,
+        .checkInterval = checkInterval,
+        .sendsSystemProfile = sendsSystemProfile,
+        .allowsPrereleaseUpdates = allowsPrereleaseUpdates,
+        .logger = std::move(logger),
+    };
+}
+
+std::set<std::string> TAVSparkleConfig::allowedChannels() const {
+    if (allowsPrereleaseUpdates) {
+        return {"stable", "beta", "prerelease"};
+    }
+    return {};
+}
+
+TAVSparkleConfig halvoUpdateConfig() {
+    return TAVSparkleConfig::tavLabs("halvo", "Halvo", "https://tavlabs.com/downloads", "stable",
+                                     true, false, 86400, false, false, nullptr);
+}
+
+TAVAppUpdateState TAVAppUpdateState::mirroring(const TAVSparkleState& state) {
+    TAVAppUpdateState mirror{state.kind, state.version, state.progress, std::nullopt};
+    if (state.kind == Kind::failed) {
+        mirror.message = state.error ? state.error->description() : "Update failed.";
+    }
+    return mirror;
+}
+
+std::string TAVAppUpdateState::statusLine() const {
+    switch (kind) {
+        case Kind::updateAvailable:
+            return version ? "Update available (" + *version + ")" : "Update available";
+        case Kind::failed:
+            return message && !message->empty() ? *message : "Update failed";
+        case Kind::idle:
+            return "Idle";
+        default:
+            return badgeText();
+    }
+}
+
+std::string TAVAppUpdateState::badgeText() const {
+    switch (kind) {
+        case Kind::updateAvailable:
+            return "Update available";
+        case Kind::downloading:
+            return "Downloading…";
+        case Kind::readyToInstall:
+            return "Ready to install";
+        case Kind::failed:
+            return "Update failed";
+        case Kind::idle:
+            return "Updates";
+        case Kind::checking:
+            return "Checking…";
+        case Kind::noUpdateAvailable:
+            return "Up to date";
+        case Kind::installing:
+            return "Installing…";
+    }
+    return "Updates";
+}
+
+}  // namespace halvo

@@ -1,0 +1,134 @@
+// The update configuration (which product, which feed, how often), the update
+// states the menu and windows show, and their texts. Constructions throw
+// TAVSparkleError for a value they refuse.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace halvo {
+
+struct TAVSparkleError {
+    enum class Kind {
+        updateCheckFailed,
+        updateDownloadFailed,
+        updateInstallFailed,
+        unknown,
+        invalidProductSlug,
+        invalidProductDisplayName,
+        invalidAppcastURL,
+        sparkleUnavailable,
+        cancelled,
+    };
+    Kind kind;
+    std::string message;  // for the first four kinds
+
+    // "Update check failed: " + message, "The update feed URL is invalid.", ...
+    std::string description() const;
+    bool operator==(const TAVSparkleError&) const = default;
+};
+
+// A-z lower case, digits and inner hyphens, 1 to 80 characters.
+bool isValidUpdateSlug(std::string_view slug);
+
+struct TAVSparkleProductIdentity {
+    // Trims and lower-cases the slug; throws invalidProductSlug or
+    // invalidProductDisplayName.
+    TAVSparkleProductIdentity(std::string_view slug, std::string_view displayName);
+    std::string slug;
+    std::string displayName;
+};
+
+struct TAVSparkleAppcast {
+    // Throws invalidProductSlug; invalidAppcastURL unless `baseURL` is https
+    // with a host.
+    TAVSparkleAppcast(std::string baseURL, std::string_view productSlug, std::string channel);
+    std::string baseURL;
+    std::string productSlug;
+    std::string channel;  // as given
+
+    // baseURL + "/" + slug + "/appcast.xml", in the path (before a query or fragment).
+    std::string appcastURL() const;
+};
+
+class TAVSparkleLogger {
+  public:
+    virtual ~TAVSparkleLogger() = default;
+    virtual void log(std::string_view line) = 0;
+};
+
+struct TAVSparkleConfig {
+    TAVSparkleProductIdentity product;
+    std::string appcastURL;
+    bool automaticallyChecksForUpdates = true;
+    bool automaticallyDownloadsUpdates = false;
+    double checkInterval = 86400;  // seconds
+    bool sendsSystemProfile = false;
+    bool allowsPrereleaseUpdates = false;
+    std::shared_ptr<TAVSparkleLogger> logger;
+
+    static TAVSparkleConfig tavLabs(std::string_view productSlug,
+                                    std::string_view productDisplayName,
+                                    std::string downloadsBaseURL, std::string channel,
+                                    bool automaticallyChecksForUpdates,
+                                    bool automaticallyDownloadsUpdates, double checkInterval,
+                                    bool sendsSystemProfile, bool allowsPrereleaseUpdates,
+                                    std::shared_ptr<TAVSparkleLogger> logger);
+
+    // Feed channels besides the default one: "stable", "beta" and "prerelease"
+    // with prereleases on, none otherwise.
+    std::set<std::string> allowedChannels() const;
+};
+
+// Halvo's configuration: daily automatic checks of the "stable" feed at the
+// maker's downloads endpoint, prereleases off.
+TAVSparkleConfig halvoUpdateConfig();
+
+// Both state enumerations: one kind and the payload that kind carries.
+struct TAVSparkleState {
+    enum class Kind {
+        updateAvailable,
+        downloading,
+        readyToInstall,
+        failed,
+        idle,
+        checking,
+        noUpdateAvailable,
+        installing,
+    };
+    Kind kind = Kind::idle;
+    std::optional<std::string> version;    // updateAvailable, readyToInstall
+    std::optional<double> progress;        // downloading
+    std::optional<TAVSparkleError> error;  // failed
+    bool operator==(const TAVSparkleState&) const = default;
+};
+
+// The application-wide mirror: `failed` carries the error's text.
+struct TAVAppUpdateState {
+    using Kind = TAVSparkleState::Kind;
+    Kind kind = Kind::idle;
+    std::optional<std::string> version;
+    std::optional<double> progress;
+    std::optional<std::string> message;  // failed
+    bool operator==(const TAVAppUpdateState&) const = default;
+
+    static TAVAppUpdateState mirroring(const TAVSparkleState& state);
+    // "Update available (1.2.0)", "Up to date", "Idle", ...
+    std::string statusLine() const;
+    // "Update available", "Up to date", "Updates", ...
+    std::string badgeText() const;
+};
+
+struct TAVSparkleDiagnostics {
+    std::optional<std::string> bundleVersion;
+    std::optional<std::string> buildNumber;
+    std::optional<std::string> configuredFeedURL;  // a feed set from outside, if any
+    std::string expectedFeedURL;
+    bool hasFeedURL = false;
+    bool hasPublicKey = false;  // feeds are not signed here
+};
+
+}  // namespace halvo

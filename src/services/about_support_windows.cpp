@@ -1,0 +1,238 @@
+#include "services/about_support_windows.h"
+
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "ui/controls.h"
+#include "ui/palette.h"
+#include "ui/style.h"
+#include "ui/window_presenter.h"
+
+namespace halvo {
+namespace {
+
+// The about window's one sentence on where Halvo comes from.
+constexpr char kOriginNote[] = "For when a port is taken and you just want it back.";
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QLabel* textLabel(const QString& text, const QFont& font, QRgb colour, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setFont(font);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, QColor(colour));
+    label->setPalette(p);
+    return label;
+}
+
+// Opens `url` in the desktop's handler; a text that is not a URL opens nothing.
+void openLink(const std::string& url) {
+    const QUrl parsed(qs(url), QUrl::StrictMode);
+    if (parsed.isValid() && !parsed.scheme().isEmpty()) {
+        QDesktopServices::openUrl(parsed);
+    }
+}
+
+// The application's tile: its initial on the accent, rounded.
+QLabel* brandTile(const QString& name, QWidget* parent) {
+    constexpr int kSide = 64;
+    QPixmap pixmap(kSide * 2, kSide * 2);
+    pixmap.setDevicePixelRatio(2);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(ui::palette::accent));
+    painter.drawRoundedRect(QRectF(0, 0, kSide, kSide), 14, 14);
+    painter.setPen(QColor(ui::palette::textPrimary));
+    painter.setFont(ui::textFont(34, QFont::DemiBold));
+    painter.drawText(QRectF(0, 0, kSide, kSide), Qt::AlignCenter, name.left(1));
+    painter.end();
+    auto* tile = new QLabel(parent);
+    tile->setPixmap(pixmap);
+    tile->setFixedSize(kSide, kSide);
+    return tile;
+}
+
+QWidget* linkRow(const TAVAppLinks& links, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(18);
+    const std::pair<const char*, std::optional<std::string>> targets[] = {
+        {"Website", links.websiteURL()},
+        {"Privacy Policy", links.privacyURL()},
+        {"Terms", links.termsURL()},
+    };
+    for (const auto& [title, url] : targets) {
+        if (!url) {
+            continue;
+        }
+        auto* link = new QPushButton(QString::fromUtf8(title), row);
+        link->setFlat(true);
+        link->setCursor(Qt::PointingHandCursor);
+        link->setFont(ui::textFont(13, QFont::Medium));
+        link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 2px 0;"
+                                           " background: transparent; }"
+                                           "QPushButton:hover { text-decoration: underline; }")
+                                .arg(QColor(ui::palette::accent).name()));
+        QObject::connect(link, &QPushButton::clicked, link, [target = *url] { openLink(target); });
+        layout->addWidget(link);
+    }
+    layout->addStretch();
+    return row;
+}
+
+class AboutView final : public QWidget {
+  public:
+    AboutView(const TAVAppIdentity& identity, const TAVAppDiagnostics& diagnostics,
+              ui::TAVSatelliteWindowPresenter& presenter) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(28, 28, 28, 24);
+        layout->setSpacing(6);
+
+        const QString name = qs(identity.productDisplayName());
+        auto* header = new QHBoxLayout;
+        header->setSpacing(16);
+        header->addWidget(brandTile(name, this), 0, Qt::AlignTop);
+        auto* titles = new QVBoxLayout;
+        titles->setSpacing(2);
+        titles->addWidget(
+            textLabel(name, ui::textFont(26, QFont::DemiBold), ui::palette::textPrimary, this));
+        if (std::optional<std::string> version =
+                aboutVersionLine(diagnostics.appVersion, diagnostics.buildNumber)) {
+            titles->addWidget(
+                textLabel(qs(*version), ui::textFont(13), ui::palette::textSecondary, this));
+        }
+        titles->addStretch();
+        header->addLayout(titles, 1);
+        layout->addLayout(header);
+        layout->addSpacing(12);
+
+        QFont script(QStringLiteral("Dancing Script"));
+        script.setPixelSize(20);
+        layout->addWidget(
+            textLabel(QString::fromUtf8(kOriginNote), script, ui::palette::accentSecondary, this));
+        layout->addWidget(
+            textLabel(QStringLiteral("Made by %1").arg(qs(identity.branding().companyDisplayName)),
+                      ui::textFont(13), ui::palette::textSecondary, this));
+        layout->addWidget(linkRow(identity.links(), this));
+        layout->addSpacing(10);
+        layout->addWidget(new TAVDiagnosticsView(diagnostics, presenter, this), 1);
+    }
+};
+
+class SupportView final : public QWidget {
+  public:
+    SupportView(const TAVAppIdentity& identity, const TAVAppDiagnostics& diagnostics,
+                ui::TAVSatelliteWindowPresenter& presenter) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(28, 24, 28, 20);
+        layout->setSpacing(6);
+        layout->addWidget(textLabel(QStringLiteral("Need help?"), ui::textFont(22, QFont::DemiBold),
+                                    ui::palette::textPrimary, this));
+        layout->addWidget(textLabel(
+            QStringLiteral("Read the guides, write to us, or send the diagnostics below."),
+            ui::textFont(13), ui::palette::textSecondary, this));
+        layout->addSpacing(10);
+
+        auto* grid = new QGridLayout;
+        grid->setHorizontalSpacing(10);
+        grid->setVerticalSpacing(6);
+        const QString report = qs(TAVDiagnosticInfoBuilder::build(diagnostics));
+        QPointer<ui::TAVSatelliteWindowPresenter> copier(&presenter);
+        int index = 0;
+        for (const TAVSupportAction& action : TAVSupportActions::forIdentity(identity)) {
+            auto* button =
+                new ui::TAVButton(qs(action.title), ui::TAVButton::Variant::secondary, this);
+            button->setIcon(QIcon::fromTheme(qs(action.iconName)));
+            button->setStyleSheet(QStringLiteral("text-align: left; padding-left: 12px;"));
+            if (action.url) {
+                connect(button, &QPushButton::clicked, this,
+                        [url = *action.url] { openLink(url); });
+            } else {
+                connect(button, &QPushButton::clicked, this, [copier, report] {
+                    if (copier) {
+                        copier->copyDiagnostics(report);
+                    }
+                });
+            }
+            grid->addWidget(button, index / 2, index % 2);
+            ++index;
+        }
+        layout->addLayout(grid);
+        layout->addSpacing(14);
+        layout->addWidget(new TAVDiagnosticsView(diagnostics, presenter, this), 1);
+    }
+};
+
+}  // namespace
+
+TAVDiagnosticsView::TAVDiagnosticsView(const TAVAppDiagnostics& diagnostics,
+                                       ui::TAVSatelliteWindowPresenter& presenter, QWidget* parent)
+    : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    auto* title = textLabel(QStringLiteral("Diagnostics"), ui::textFont(13, QFont::DemiBold),
+                            ui::palette::textSecondary, this);
+    layout->addWidget(title);
+
+    const QString report = qs(TAVDiagnosticInfoBuilder::build(diagnostics));
+    auto* text = new QPlainTextEdit(report, this);
+    text->setObjectName(QStringLiteral("diagnostics"));
+    text->setReadOnly(true);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Small enough that the longest line, the feed's address, fits unwrapped.
+    text->setFont(ui::monoFont(11));
+    text->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; color: %2;"
+                                       " border: 1px solid %3; border-radius: 8px; padding: 6px; }")
+                            .arg(QColor(ui::palette::panel2).name(),
+                                 QColor(ui::palette::textPrimary).name(),
+                                 QColor(ui::palette::line).name()));
+    text->setAccessibleName(QStringLiteral("Diagnostics"));
+    layout->addWidget(text, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* copy = new ui::TAVButton(QStringLiteral("Copy Diagnostic Info"),
+                                   ui::TAVButton::Variant::secondary, this);
+    buttons->addWidget(copy);
+    layout->addLayout(buttons);
+    QPointer<ui::TAVSatelliteWindowPresenter> copier(&presenter);
+    // The same report the view shows, rendered again as the copy is made.
+    connect(copy, &QPushButton::clicked, this, [copier, diagnostics] {
+        if (copier) {
+            copier->copyDiagnostics(qs(TAVDiagnosticInfoBuilder::build(diagnostics)));
+        }
+    });
+}
+
+QWidget* openAbout(ui::TAVSatelliteWindowPresenter& presenter, const TAVAppIdentity& identity,
+                   const TAVAppDiagnostics& diagnostics) {
+    return presenter.present(
+        QString::fromLatin1(kAboutWindowId),
+        QStringLiteral("About %1").arg(qs(identity.productDisplayName())), QSize(480, 540), false,
+        [&] { return std::make_unique<AboutView>(identity, diagnostics, presenter); });
+}
+
+QWidget* openSupport(ui::TAVSatelliteWindowPresenter& presenter, const TAVAppIdentity& identity,
+                     const TAVAppDiagnostics& diagnostics) {
+    return presenter.present(
+        QString::fromLatin1(kSupportWindowId), QStringLiteral("Support"), QSize(540, 480), false,
+        [&] { return std::make_unique<SupportView>(identity, diagnostics, presenter); });
+}
+
+}  // namespace halvo

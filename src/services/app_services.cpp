@@ -1,0 +1,111 @@
+#include "services/app_services.h"
+
+#include <QDesktopServices>
+
+#include "appkit/diagnostics.h"
+#include "services/about_support_windows.h"
+#include "services/update_window.h"
+#include "ui/window_presenter.h"
+
+namespace halvo {
+
+std::unique_ptr<AppServices> AppServices::create(TAVDefaults& defaults,
+                                                 ui::TAVSatelliteWindowPresenter& presenter,
+                                                 const std::function<TAVSparkleConfig()>& config,
+                                                 UpdateCheckTiming timing) {
+    const TAVAppIdentity& identity = appIdentity();
+    try {
+        std::unique_ptr<AppServices> services(
+            new AppServices(identity, config(), defaults, presenter, timing));
+        services->sparkle_->start();
+        return services;
+    } catch (const TAVSparkleError& error) {
+        qWarning("Halvo: application services unavailable; the local port tools carry on: %s",
+                 error.description().c_str());
+        return nullptr;
+    }
+}
+
+AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config, TAVDefaults& defaults,
+                         ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing)
+    : identity_(std::move(identity)),
+      sparkle_(std::make_unique<TAVSparkleManager>(std::move(config), defaults, timing)),
+      updates_(std::make_unique<HalvoUpdateManager>(*sparkle_)),
+      presenter_(presenter) {
+    connect(sparkle_.get(), &TAVSparkleManager::changed, this, [this] {
+        const std::optional<QString> version = pendingUpdateVersion();
+        const bool canCheck = canCheckForUpdates();
+        if (version != shownPendingVersion_) {
+            shownPendingVersion_ = version;
+            emit pendingUpdateVersionChanged();
+        }
+        if (canCheck != shownCanCheck_) {
+            shownCanCheck_ = canCheck;
+            emit canCheckForUpdatesChanged();
+        }
+    });
+    connect(sparkle_.get(), &TAVSparkleManager::userCheckFinished, this,
+            &AppServices::showUpdateOutcome);
+}
+
+AppServices::~AppServices() = default;
+
+std::optional<QString> AppServices::pendingUpdateVersion() const {
+    return sparkle_->pendingUpdateVersion();
+}
+
+bool AppServices::canCheckForUpdates() const {
+    return sparkle_->canCheckForUpdates();
+}
+
+void AppServices::installPendingUpdate() {
+    if (!sparkle_->pendingUpdateVersion() || !sparkle_->foundUpdate()) {
+        checkForUpdates();
+        return;
+    }
+    const QString version = *sparkle_->pendingUpdateVersion();
+    openUpdateOutcome(
+        presenter_,
+        {TAVAppUpdateState{TAVAppUpdateState::Kind::updateAvailable, version.toStdString(), {}, {}},
+         QString::fromStdString(identity_.productDisplayName()),
+         QString::fromStdString(buildVersion().value_or("")),
+         sparkle_->foundUpdate()->releaseNotesLink},
+        [this] { openUpdate(); });
+}
+
+void AppServices::checkForUpdates() {
+    updates_->checkForUpdates();
+}
+
+void AppServices::showUpdateOutcome() {
+    const std::optional<AppcastItem>& update = sparkle_->foundUpdate();
+    openUpdateOutcome(presenter_,
+                      {updates_->state(), QString::fromStdString(identity_.productDisplayName()),
+                       QString::fromStdString(buildVersion().value_or("")),
+                       update ? update->releaseNotesLink : QUrl()},
+                      [this] { openUpdate(); });
+}
+
+void AppServices::openUpdate() {
+    const std::optional<AppcastItem>& update = sparkle_->foundUpdate();
+    QUrl page = update ? update->releaseNotesLink : QUrl();
+    if (page.isEmpty() && identity_.links().releaseNotesURL()) {
+        page = QUrl(QString::fromStdString(*identity_.links().releaseNotesURL()));
+    }
+    if (page.isValid()) {
+        QDesktopServices::openUrl(page);
+    }
+    sparkle_->userAttendedToUpdate();
+}
+
+void AppServices::showSupport() {
+    openSupport(presenter_, identity_,
+                TAVAppDiagnostics::current(identity_, std::nullopt, sparkle_->config().appcastURL));
+}
+
+void AppServices::showAbout() {
+    openAbout(presenter_, identity_,
+              TAVAppDiagnostics::current(identity_, std::nullopt, sparkle_->config().appcastURL));
+}
+
+}  // namespace halvo

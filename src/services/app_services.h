@@ -1,0 +1,76 @@
+// What the application has beyond its port tools: the validated identity, the
+// update managers, and the about, support and update windows. Built once at
+// start-up; when it cannot be built the application runs on without it. The
+// tray menu reads the two published values and calls the four actions. Main
+// thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "appkit/app_identity.h"
+#include "appkit/defaults.h"
+#include "appkit/update_config.h"
+#include "services/halvo_update_manager.h"
+#include "services/tav_sparkle_manager.h"
+
+namespace halvo {
+namespace ui {
+class TAVSatelliteWindowPresenter;
+}
+
+class AppServices final : public QObject {
+    Q_OBJECT
+  public:
+    // The identity, the update configuration (`config`, Halvo's unless a test
+    // gives another), the update manager and its mirror, in that order; then
+    // starts the manager. A refused configuration logs one line ("Halvo:
+    // application services unavailable; the local port tools carry on: " and
+    // the reason) and gives null. `defaults` and `presenter` must outlive this.
+    static std::unique_ptr<AppServices> create(
+        TAVDefaults& defaults, ui::TAVSatelliteWindowPresenter& presenter,
+        const std::function<TAVSparkleConfig()>& config = halvoUpdateConfig,
+        UpdateCheckTiming timing = {});
+    ~AppServices() override;
+
+    const TAVAppIdentity& identity() const { return identity_; }
+    TAVSparkleManager& sparkle() { return *sparkle_; }
+    HalvoUpdateManager& updates() { return *updates_; }
+
+    // The menu's first row and the tray badge show while this is present.
+    std::optional<QString> pendingUpdateVersion() const;
+    // "Check for Updates…" is enabled exactly while this is true.
+    bool canCheckForUpdates() const;
+
+    // Row 1: shows the update already found (its window offers "Install");
+    // without one, a user-initiated check.
+    void installPendingUpdate();
+    // "Check for Updates…": a user-initiated check whose end opens a window.
+    void checkForUpdates();
+    void showSupport();
+    void showAbout();
+
+  signals:
+    void pendingUpdateVersionChanged();
+    void canCheckForUpdatesChanged();
+
+  private:
+    AppServices(TAVAppIdentity identity, TAVSparkleConfig config, TAVDefaults& defaults,
+                ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing);
+    void showUpdateOutcome();
+    // Opens the found update's release notes and clears the reminder.
+    void openUpdate();
+
+    TAVAppIdentity identity_;
+    std::unique_ptr<TAVSparkleManager> sparkle_;
+    std::unique_ptr<HalvoUpdateManager> updates_;
+    ui::TAVSatelliteWindowPresenter& presenter_;
+    std::optional<QString> shownPendingVersion_;
+    bool shownCanCheck_ = true;
+};
+
+}  // namespace halvo

@@ -1,0 +1,69 @@
+#include "appkit/update_config.h"
+
+#include <gtest/gtest.h>
+
+namespace halvo {
+namespace {
+
+using Kind = TAVSparkleError::Kind;
+
+std::optional<Kind> errorOf(std::string_view slug, std::string_view name,
+                            std::string base = "https://dl.example") {
+    try {
+        TAVSparkleConfig::tavLabs(slug, name, std::move(base), "stable", true, false, 60, false,
+                                  false, nullptr);
+    } catch (const TAVSparkleError& error) {
+        return error.kind;
+    }
+    return std::nullopt;
+}
+
+TEST(UpdateConfigTest, ProductSlugRule) {
+    const std::string eighty(80, 'a');
+    struct Case {
+        std::string slug;
+        bool valid;
+    };
+    const Case cases[] = {
+        {" Halvo\n", true},    {"a", true},    {"Z", true},    {"7", true},    {eighty, true},
+        {eighty + "a", false}, {"-ab", false}, {"ab-", false}, {"a/b", false}, {"a..b", false},
+        {"a.b", false},        {"a_b", false}, {"", false},    {"-", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(errorOf(c.slug, "Halvo"),
+                  c.valid ? std::nullopt : std::optional(Kind::invalidProductSlug))
+            << c.slug;
+    }
+    EXPECT_EQ(errorOf("halvo", " \n"), Kind::invalidProductDisplayName);
+    // Plain http, or no host, cannot be where updates are announced.
+    EXPECT_EQ(errorOf("halvo", "Halvo", "http://dl.example"), Kind::invalidAppcastURL);
+    EXPECT_EQ(errorOf("halvo", "Halvo", "https:///path"), Kind::invalidAppcastURL);
+}
+
+TEST(UpdateConfigTest, AppcastURLAppendsSlugAndFile) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"https://dl.example", "https://dl.example/halvo/appcast.xml"},
+        {"https://dl.example/downloads/", "https://dl.example/downloads/halvo/appcast.xml"},
+        {"https://dl.example/d?k=v", "https://dl.example/d/halvo/appcast.xml?k=v"},
+    };
+    for (const auto& [base, expected] : cases) {
+        EXPECT_EQ(TAVSparkleAppcast(base, " HALVO ", "stable").appcastURL(), expected);
+    }
+    const TAVSparkleConfig halvo = halvoUpdateConfig();
+    EXPECT_EQ(halvo.appcastURL, "https://tavlabs.com/downloads/halvo/appcast.xml");
+    EXPECT_EQ(halvo.allowedChannels(), std::set<std::string>{});
+}
+
+TEST(UpdateConfigTest, FailedMirrorsAsItsDescription) {
+    using State = TAVSparkleState::Kind;
+    TAVSparkleState failed{
+        State::failed, {}, {}, TAVSparkleError{Kind::updateCheckFailed, "timeout"}};
+    EXPECT_EQ(TAVAppUpdateState::mirroring(failed).statusLine(), "Update check failed: timeout");
+    failed.error.reset();
+    EXPECT_EQ(TAVAppUpdateState::mirroring(failed).message, "Update failed.");
+    EXPECT_EQ(TAVAppUpdateState::mirroring({State::updateAvailable, "1.4.0", {}, {}}).statusLine(),
+              "Update available (1.4.0)");
+}
+
+}  // namespace
+}  // namespace halvo
