@@ -7,11 +7,13 @@
 
 #include <variant>
 
+#include "app/app_services_menu.h"
 #include "app/kill_mode_setting.h"
 #include "app/settings_tav_defaults.h"
 #include "app/status_icon.h"
 #include "appkit/first_run_guard.h"
 #include "panel/halvo_kill_coordinator.h"
+#include "services/app_services.h"
 #include "services/first_run_onboarding.h"
 #include "state/process_store.h"
 #include "state/settings_defaults_store.h"
@@ -43,6 +45,17 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::start() {
     defaults_ = std::make_shared<SettingsDefaultsStore>();
     kitDefaults_ = std::make_unique<SettingsTAVDefaults>(*defaults_);
+    // Null when refused; it has logged why.
+    appServices_ = AppServices::create(*kitDefaults_, presenter_);
+    if (appServices_) {
+        services_ = std::make_unique<AppServicesMenu>(*appServices_);
+        connect(appServices_.get(), &AppServices::pendingUpdateVersionChanged, this, [this] {
+            updateStatusIcon();
+            updateMenu();
+        });
+        connect(appServices_.get(), &AppServices::canCheckForUpdatesChanged, this,
+                &AppDelegate::updateMenu);
+    }
     store_ = std::make_unique<ProcessStore>(scanner_, killEngine_);
     store_->setKillMode(loadKillMode(*defaults_));
     HalvoKillCoordinator::shared().setStore(store_.get(), defaults_);
@@ -120,7 +133,7 @@ void AppDelegate::rebuildMenu() {
         // The mode kills use: it stays right when the settings cannot be written.
         .killMode = store_->killMode(),
         .recentKills = loadRecentKills(*defaults_),
-        .services = services_,
+        .services = services_.get(),
     });
 }
 

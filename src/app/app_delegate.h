@@ -15,9 +15,11 @@
 #include "app/status_menu.h"
 #include "kill/kill_engine_protocol.h"
 #include "scan/port_scanner.h"
+#include "ui/window_presenter.h"
 
 namespace halvo {
 
+class AppServices;
 class ProcessStore;
 class SettingsDefaultsStore;
 class SettingsTAVDefaults;
@@ -32,8 +34,10 @@ class AppDelegate final : public QObject {
                 QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // Builds the store, the hotkey, the tray icon and its menu, starts the
-    // first scan and, on the next turn of the event loop, the onboarding.
+    // Builds the application services (the run goes on without them when they
+    // cannot be built), the store, the hotkey, the tray icon and its menu,
+    // starts the first scan and, on the next turn of the event loop, the
+    // onboarding.
     void start();
 
     // Shows the kill panel; `activationToken` (from a launcher) lets a
@@ -59,12 +63,16 @@ class AppDelegate final : public QObject {
     QColor trayInk_;
     std::shared_ptr<SettingsDefaultsStore> defaults_;
     std::unique_ptr<SettingsTAVDefaults> kitDefaults_;
+    // The about and support windows' own presenter.
+    ui::TAVSatelliteWindowPresenter presenter_;
+    // After what they reference, so that they go first.
+    std::unique_ptr<AppServices> appServices_;
+    std::unique_ptr<StatusMenuServices> services_;  // null without them: their rows stay out
     std::unique_ptr<ProcessStore> store_;
     std::unique_ptr<HotkeyManager> hotkeyManager_;
     HotkeyRegistrationStatus hotkeyStatus_ = HotkeyRegistrationStatus::failed;
     StatusMenu statusMenu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
-    StatusMenuServices* services_ = nullptr;  // none yet: their rows stay out of the menu
     bool menuUpdatePending_ = false;
 };
 

@@ -2,6 +2,7 @@
 # A stand-in StatusNotifierWatcher with a registered host, on a test's private
 # bus: applications register their tray items here. The test reads an item's
 # menu (com.canonical.dbusmenu) and clicks it through com.tavlabs.halvo.test.Host.
+import hashlib
 import json
 
 import dbus
@@ -111,6 +112,14 @@ class Watcher(dbus.service.Object):
         revision, layout = self.menu().GetLayout(0, -1, dbus.Array([], signature='s'),
                                                  dbus_interface=MENU)
         return json.dumps(node(layout))
+
+    @dbus.service.method(HOST, out_signature='s')
+    def Icon(self):
+        """A digest of the item's icon pixmaps that tells two icons apart; empty without any."""
+        item = bus.get_object(self.live()[-1], '/StatusNotifierItem')
+        pixmaps = item.Get(ITEM, 'IconPixmap', dbus_interface=PROPERTIES)
+        data = b''.join(bytes(pixmap[2]) for pixmap in pixmaps)
+        return hashlib.sha256(data).hexdigest() if data else ''
 
     @dbus.service.method(HOST, in_signature='i')
     def Click(self, ident):

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "desktop_session.h"
+#include "services/feed_server.h"
 #include "support/cli_process.h"
 #include "support/test_process.h"
 
@@ -32,14 +33,26 @@ using testing::TempDir;
 
 constexpr int kBoundMs = 10'000;
 
+// An update feed whose one item is `version`.
+QByteArray feedOffering(const QByteArray& version) {
+    return "<?xml version='1.0'?><rss version='2.0' "
+           "xmlns:sparkle='http://www.andymatuschak.org/xml-namespaces/sparkle'><channel><item>"
+           "<title>Halvo</title><sparkle:version>" +
+           version + "</sparkle:version></item></channel></rss>";
+}
+
 // The desktop every test shares; each test brings its own home folder.
 struct Desktop {
     testing::PrivateBus bus;
     testing::X11Desktop x11;
     QProcess host;
     QDBusConnection connection{QString()};
+    // The update feed every Halvo here checks, so that none reaches the network;
+    // "/current" offers nothing newer.
+    FeedServer feed;
 
     bool start() {
+        feed.serve(QStringLiteral("/current"), feedOffering("0.0.1"));
         if (!bus.start() || !x11.start()) {
             return false;
         }
@@ -59,6 +72,11 @@ QDBusMessage callHost(const QString& method, const QVariantList& arguments = {})
         QStringLiteral("com.tavlabs.halvo.test.Host"), method);
     call.setArguments(arguments);
     return desktop->connection.call(call, QDBus::Block, kBoundMs);
+}
+
+// The host's digest of the tray icon's pixmaps.
+std::string iconDigest() {
+    return callHost(QStringLiteral("Icon")).arguments().value(0).toString().toStdString();
 }
 
 // The menu as a host reads it; children are found by their labels.
@@ -153,6 +171,9 @@ class TrayApp : public ::testing::Test {
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(desktop->x11.display()));
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop->bus.address());
         environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+        environment.insert(QStringLiteral("HALVO_UPDATE_FEED_URL"),
+                           desktop->feed.url(QStringLiteral("/current")).toString());
+        environment.insert(QStringLiteral("no_proxy"), QStringLiteral("*"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         // Under the sanitizers: whole stacks, so that Qt's own cached leaks can be told apart.
@@ -245,9 +266,11 @@ TEST_F(TrayApp, MenuRowsOverStatusNotifier) {
         << Menu::labels(Menu::read()["Listening ports"]).join('|').toStdString();
 
     const Menu menu = Menu::read();
-    EXPECT_EQ(Menu::labels(menu.root),
-              (QStringList{"Open kill panel", "Listening ports", "Refresh", "---", "Kill mode",
-                           "Recent", "---", "Quit Halvo"}));
+    EXPECT_EQ(
+        Menu::labels(menu.root),
+        (QStringList{"Open kill panel", "Listening ports", "Refresh", "---", "Kill mode", "Recent",
+                     "---", "Check for Updates…", "Support", "About Halvo", "---", "Quit Halvo"}));
+    EXPECT_NE(menu["Check for Updates…"]["enabled"], false);
     const struct {
         const char* label;
         QJsonArray shortcut;
@@ -298,6 +321,31 @@ TEST_F(TrayApp, AKillFromTheMenuIsRecordedAndAStaleOneIsNot) {
     ASSERT_TRUE(clickUntil([&] { return Menu::child(row(*running[1]), "Kill"); },
                            [&] { return row(*running[1]).isEmpty(); }));
     EXPECT_EQ(Menu::labels(Menu::read()["Recent"]), recorded);
+}
+
+TEST_F(TrayApp, AFoundUpdateLeadsTheMenuAndBadgesTheIcon) {
+    // The icon without an update, from a Halvo whose feed offers nothing newer.
+    QProcess& current = start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(current); }, kBoundMs));
+    const std::string plainIcon = iconDigest();
+    ASSERT_FALSE(plainIcon.empty()) << "the item shows no IconPixmap";
+    testing::stop(current);
+
+    desktop->feed.serve(QStringLiteral("/newer"), feedOffering("999.1.2"));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("HALVO_UPDATE_FEED_URL"),
+               desktop->feed.url(QStringLiteral("/newer")).toString());
+    QProcess& app = start({}, env);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return registered(app); }, kBoundMs));
+    // Its first background check runs a few seconds after the start.
+    const QStringList top{"Update available — Install (v999.1.2)", "---", "Open kill panel"};
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Menu::labels(Menu::read().root).mid(0, 3) == top; }, kBoundMs))
+        << Menu::labels(Menu::read().root).join('|').toStdString();
+    EXPECT_NE(iconDigest(), plainIcon);
+
+    EXPECT_TRUE(clickUntil([] { return Menu::read()["About Halvo"]; },
+                           [] { return visibleWindows("About Halvo").size() == 1; }));
 }
 
 TEST_F(TrayApp, KillModeSurvivesARestart) {
