@@ -9,7 +9,6 @@
 
 #include "app/app_services_menu.h"
 #include "app/kill_mode_setting.h"
-#include "app/settings_tav_defaults.h"
 #include "app/status_icon.h"
 #include "appkit/first_run_guard.h"
 #include "panel/halvo_kill_coordinator.h"
@@ -44,9 +43,8 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::start() {
     defaults_ = std::make_shared<SettingsDefaultsStore>();
-    kitDefaults_ = std::make_unique<SettingsTAVDefaults>(*defaults_);
     // Null when refused; it has logged why.
-    appServices_ = AppServices::create(*kitDefaults_, presenter_);
+    appServices_ = AppServices::create(*defaults_, presenter_);
     if (appServices_) {
         services_ = std::make_unique<AppServicesMenu>(*appServices_);
         connect(appServices_.get(), &AppServices::pendingUpdateVersionChanged, this, [this] {
@@ -204,7 +202,7 @@ void AppDelegate::presentOnboardingIfNeeded() {
             .highlights = halvoHighlights(),
             .onPrimaryAction = [this] { showPanel(); },
         },
-        *kitDefaults_, TAVLaunchAtLoginToggle::forCurrentUser(),
+        *defaults_, TAVLaunchAtLoginToggle::forCurrentUser(),
         ui::TAVSatelliteWindowPresenter::shared());
 }
 

@@ -22,7 +22,6 @@ namespace halvo {
 class AppServices;
 class ProcessStore;
 class SettingsDefaultsStore;
-class SettingsTAVDefaults;
 
 class AppDelegate final : public QObject {
     Q_OBJECT
@@ -62,7 +61,6 @@ class AppDelegate final : public QObject {
     std::shared_ptr<KillEngineProtocol> killEngine_;
     QColor trayInk_;
     std::shared_ptr<SettingsDefaultsStore> defaults_;
-    std::unique_ptr<SettingsTAVDefaults> kitDefaults_;
     // The about and support windows' own presenter.
     ui::TAVSatelliteWindowPresenter presenter_;
     // After what they reference, so that they go first.

@@ -1,7 +1,7 @@
 // The kill mode chosen in the menu, kept in the settings as text.
 #pragma once
 
-#include "kill/defaults_store.h"
+#include "base/defaults_store.h"
 #include "kill/kill_engine_protocol.h"
 
 namespace halvo {

@@ -10,16 +10,16 @@ std::string TAVFirstRunGuard::windowId(std::string_view slug) {
     return "tavlabs." + std::string(slug) + ".first-run";
 }
 
-bool TAVFirstRunGuard::shouldShow(std::string_view slug, const TAVDefaults& defaults) {
+bool TAVFirstRunGuard::shouldShow(std::string_view slug, const DefaultsStore& defaults) {
     const std::optional<std::string> stored = defaults.value(storageKey(slug));
     return !(stored == "true" || stored == "1");
 }
 
-void TAVFirstRunGuard::markCompleted(std::string_view slug, TAVDefaults& defaults) {
+void TAVFirstRunGuard::markCompleted(std::string_view slug, DefaultsStore& defaults) {
     defaults.setValue(storageKey(slug), "true");
 }
 
-void TAVFirstRunGuard::reset(std::string_view slug, TAVDefaults& defaults) {
+void TAVFirstRunGuard::reset(std::string_view slug, DefaultsStore& defaults) {
     defaults.removeValue(storageKey(slug));
 }
 

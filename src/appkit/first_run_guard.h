@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "appkit/defaults.h"
+#include "base/defaults_store.h"
 
 namespace halvo {
 
@@ -19,10 +19,10 @@ class TAVFirstRunGuard final {
     static std::string windowId(std::string_view slug);
 
     // True unless the completion key holds true ("true", or "1" written by hand).
-    static bool shouldShow(std::string_view slug, const TAVDefaults& defaults);
-    static void markCompleted(std::string_view slug, TAVDefaults& defaults);
+    static bool shouldShow(std::string_view slug, const DefaultsStore& defaults);
+    static void markCompleted(std::string_view slug, DefaultsStore& defaults);
     // Back to not completed: the key is removed.
-    static void reset(std::string_view slug, TAVDefaults& defaults);
+    static void reset(std::string_view slug, DefaultsStore& defaults);
 };
 
 }  // namespace halvo

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kill/defaults_store.h"
+#include "base/defaults_store.h"
 
 namespace halvo {
 

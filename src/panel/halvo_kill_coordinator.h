@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "kill/defaults_store.h"
+#include "base/defaults_store.h"
 
 namespace halvo {
 

@@ -18,7 +18,7 @@
 #include <set>
 #include <string>
 
-#include "kill/defaults_store.h"
+#include "base/defaults_store.h"
 
 class QLabel;
 class QPushButton;

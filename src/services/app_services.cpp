@@ -9,7 +9,7 @@
 
 namespace halvo {
 
-std::unique_ptr<AppServices> AppServices::create(TAVDefaults& defaults,
+std::unique_ptr<AppServices> AppServices::create(DefaultsStore& defaults,
                                                  ui::TAVSatelliteWindowPresenter& presenter,
                                                  const std::function<TAVSparkleConfig()>& config,
                                                  UpdateCheckTiming timing) {
@@ -26,7 +26,7 @@ std::unique_ptr<AppServices> AppServices::create(TAVDefaults& defaults,
     }
 }
 
-AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config, TAVDefaults& defaults,
+AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config, DefaultsStore& defaults,
                          ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing)
     : identity_(std::move(identity)),
       sparkle_(std::make_unique<TAVSparkleManager>(std::move(config), defaults, timing)),

@@ -13,8 +13,8 @@
 #include <optional>
 
 #include "appkit/app_identity.h"
-#include "appkit/defaults.h"
 #include "appkit/update_config.h"
+#include "base/defaults_store.h"
 #include "services/halvo_update_manager.h"
 #include "services/tav_sparkle_manager.h"
 
@@ -32,7 +32,7 @@ class AppServices final : public QObject {
     // application services unavailable; the local port tools carry on: " and
     // the reason) and gives null. `defaults` and `presenter` must outlive this.
     static std::unique_ptr<AppServices> create(
-        TAVDefaults& defaults, ui::TAVSatelliteWindowPresenter& presenter,
+        DefaultsStore& defaults, ui::TAVSatelliteWindowPresenter& presenter,
         const std::function<TAVSparkleConfig()>& config = halvoUpdateConfig,
         UpdateCheckTiming timing = {});
     ~AppServices() override;
@@ -59,7 +59,7 @@ class AppServices final : public QObject {
     void canCheckForUpdatesChanged();
 
   private:
-    AppServices(TAVAppIdentity identity, TAVSparkleConfig config, TAVDefaults& defaults,
+    AppServices(TAVAppIdentity identity, TAVSparkleConfig config, DefaultsStore& defaults,
                 ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing);
     void showUpdateOutcome();
     // Opens the found update's release notes and clears the reminder.

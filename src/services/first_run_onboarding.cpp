@@ -51,7 +51,8 @@ QString TAVFirstRunOnboarding::buttonLabel() const {
     return kind == Kind::windowed ? QStringLiteral("Get started") : QStringLiteral("Try it now");
 }
 
-QWidget* TAVFirstRunOnboarding::presentIfNeeded(TAVFirstRunOnboarding config, TAVDefaults& defaults,
+QWidget* TAVFirstRunOnboarding::presentIfNeeded(TAVFirstRunOnboarding config,
+                                                DefaultsStore& defaults,
                                                 TAVLaunchAtLoginToggle launchAtLogin,
                                                 ui::TAVSatelliteWindowPresenter& presenter) {
     const std::string slug = config.slug.toStdString();

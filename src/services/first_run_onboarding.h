@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "appkit/defaults.h"
 #include "appkit/launch_at_login.h"
+#include "base/defaults_store.h"
 
 class QLabel;
 
@@ -44,7 +44,7 @@ struct TAVFirstRunOnboarding {
 
     // Shows the window through `presenter` unless the first run is completed;
     // returns the window or null.
-    static QWidget* presentIfNeeded(TAVFirstRunOnboarding config, TAVDefaults& defaults,
+    static QWidget* presentIfNeeded(TAVFirstRunOnboarding config, DefaultsStore& defaults,
                                     TAVLaunchAtLoginToggle launchAtLogin,
                                     ui::TAVSatelliteWindowPresenter& presenter);
 };

@@ -14,8 +14,8 @@
 #include <chrono>
 #include <optional>
 
-#include "appkit/defaults.h"
 #include "appkit/update_config.h"
+#include "base/defaults_store.h"
 #include "services/appcast_update_checker.h"
 
 namespace halvo {
@@ -34,8 +34,8 @@ class TAVSparkleManager final : public QObject {
     Q_OBJECT
   public:
     // Reads the time of the last check from `defaults`, which must outlive this.
-    TAVSparkleManager(TAVSparkleConfig config, TAVDefaults& defaults, UpdateCheckTiming timing = {},
-                      QObject* parent = nullptr);
+    TAVSparkleManager(TAVSparkleConfig config, DefaultsStore& defaults,
+                      UpdateCheckTiming timing = {}, QObject* parent = nullptr);
     ~TAVSparkleManager() override;
 
     const TAVSparkleState& state() const { return state_; }
@@ -80,7 +80,7 @@ class TAVSparkleManager final : public QObject {
     void scheduleBackgroundCheck(std::chrono::milliseconds delay);
 
     TAVSparkleConfig config_;
-    TAVDefaults& defaults_;
+    DefaultsStore& defaults_;
     UpdateCheckTiming timing_;
     QUrl feedURL_;
     std::optional<QString> configuredFeedURL_;

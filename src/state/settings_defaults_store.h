@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "kill/defaults_store.h"
+#include "base/defaults_store.h"
 
 class QSettings;
 
@@ -28,7 +28,7 @@ class SettingsDefaultsStore final : public DefaultsStore {
     std::optional<std::string> value(std::string_view key) const override;
     // UTF-8 text is stored as a string, anything else as bytes.
     void setValue(std::string_view key, const std::string& value) override;
-    void removeValue(std::string_view key);
+    void removeValue(std::string_view key) override;
 
     // Writes pending changes to disk now (they are written on destruction anyway).
     void sync();

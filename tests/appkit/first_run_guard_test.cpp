@@ -7,22 +7,10 @@
 namespace halvo {
 namespace {
 
-struct MemoryDefaults final : TAVDefaults {
-    std::optional<std::string> value(std::string_view key) const override {
-        auto it = values.find(std::string(key));
-        return it == values.end() ? std::nullopt : std::optional(it->second);
-    }
-    void setValue(std::string_view key, const std::string& v) override {
-        values[std::string(key)] = v;
-    }
-    void removeValue(std::string_view key) override { values.erase(std::string(key)); }
-    std::map<std::string, std::string> values;
-};
-
 TEST(FirstRunGuardTest, OnlyAStoredTrueSuppressesTheWindow) {
     EXPECT_EQ(TAVFirstRunGuard::windowId("halvo"), "tavlabs.halvo.first-run");
     for (const char* stored : {"true", "1", "false", "", "yes please", "(absent)"}) {
-        MemoryDefaults defaults;
+        InMemoryDefaultsStore defaults;
         if (std::string_view(stored) != "(absent)") {
             defaults.setValue("tavlabs.halvo.firstRunCompleted", stored);
         }
@@ -33,7 +21,7 @@ TEST(FirstRunGuardTest, OnlyAStoredTrueSuppressesTheWindow) {
 }
 
 TEST(FirstRunGuardTest, CompletedThenResetPerProduct) {
-    MemoryDefaults defaults;
+    InMemoryDefaultsStore defaults;
     TAVFirstRunGuard::markCompleted("halvo", defaults);
     EXPECT_EQ(defaults.values,
               (std::map<std::string, std::string>{{"tavlabs.halvo.firstRunCompleted", "true"}}));

@@ -16,21 +16,8 @@
 namespace halvo {
 namespace {
 
-class MemoryDefaults final : public TAVDefaults {
-  public:
-    std::optional<std::string> value(std::string_view key) const override {
-        const auto found = values.find(std::string(key));
-        return found == values.end() ? std::nullopt : std::optional(found->second);
-    }
-    void setValue(std::string_view key, const std::string& value) override {
-        values[std::string(key)] = value;
-    }
-    void removeValue(std::string_view key) override { values.erase(std::string(key)); }
-    std::map<std::string, std::string> values;
-};
-
 TEST(FirstRunOnboarding, ShownOnceThePrimaryActionDismissesAndRuns) {
-    MemoryDefaults defaults;
+    InMemoryDefaultsStore defaults;
     auto& presenter = ui::TAVSatelliteWindowPresenter::shared();
     int opened = 0;
     const auto present = [&] {

@@ -8,21 +8,9 @@
 
 #include <map>
 
-#include "appkit/defaults.h"
+#include "base/defaults_store.h"
 
 namespace halvo {
-
-struct MemoryDefaults final : TAVDefaults {
-    std::optional<std::string> value(std::string_view key) const override {
-        auto it = values.find(std::string(key));
-        return it == values.end() ? std::nullopt : std::optional(it->second);
-    }
-    void setValue(std::string_view key, const std::string& v) override {
-        values[std::string(key)] = v;
-    }
-    void removeValue(std::string_view key) override { values.erase(std::string(key)); }
-    std::map<std::string, std::string> values;
-};
 
 // Records the https and mailto URLs the application asks the desktop to open.
 class OpenedUrls final : public QObject {

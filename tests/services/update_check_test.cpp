@@ -101,7 +101,7 @@ class UpdateCheckTest final : public QObject {
             server.respond(QStringLiteral("/appcast.xml"), response);
         }
         qputenv("HALVO_UPDATE_FEED_URL", server.url(QStringLiteral("/appcast.xml")).toEncoded());
-        MemoryDefaults defaults;
+        InMemoryDefaultsStore defaults;
         TAVSparkleManager manager(testConfig(), defaults, quickTiming());
         QSignalSpy finished(&manager, &TAVSparkleManager::userCheckFinished);
 
@@ -149,7 +149,7 @@ class UpdateCheckTest final : public QObject {
         qputenv("HALVO_UPDATE_FEED_URL", server.url(QStringLiteral("/appcast.xml")).toEncoded());
         const QDateTime now = QDateTime::currentDateTimeUtc();
         for (const qint64 hoursAgo : {1, 25}) {
-            MemoryDefaults defaults;
+            InMemoryDefaultsStore defaults;
             defaults.values["tavlabs.halvo.lastUpdateCheck"] =
                 now.addSecs(-hoursAgo * 3600).toString(Qt::ISODateWithMs).toStdString();
             TAVSparkleManager manager(halvoUpdateConfig(), defaults, quickTiming());
@@ -171,7 +171,7 @@ class UpdateCheckTest final : public QObject {
         FeedServer server;
         server.serve(QStringLiteral("/appcast.xml"), feed(item("9.9.9")));
         qputenv("HALVO_UPDATE_FEED_URL", server.url(QStringLiteral("/appcast.xml")).toEncoded());
-        MemoryDefaults defaults;
+        InMemoryDefaultsStore defaults;
         ui::TAVSatelliteWindowPresenter presenter;
         OpenedUrls opened;
         std::unique_ptr<AppServices> services =
@@ -197,7 +197,7 @@ class UpdateCheckTest final : public QObject {
     }
 
     void refusedConfigurationLeavesNoServices() {
-        MemoryDefaults defaults;
+        InMemoryDefaultsStore defaults;
         ui::TAVSatelliteWindowPresenter presenter;
         QTest::ignoreMessage(QtWarningMsg,
                              "Halvo: application services unavailable; the local port tools carry "

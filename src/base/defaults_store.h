@@ -14,23 +14,22 @@ class DefaultsStore {
     virtual ~DefaultsStore() = default;
     virtual std::optional<std::string> value(std::string_view key) const = 0;
     virtual void setValue(std::string_view key, const std::string& value) = 0;
+    virtual void removeValue(std::string_view key) = 0;
 };
 
+// Settings in memory, for tests and tools; `values` is open to inspection.
 class InMemoryDefaultsStore final : public DefaultsStore {
   public:
     std::optional<std::string> value(std::string_view key) const override {
-        auto it = values_.find(std::string(key));
-        if (it == values_.end()) {
-            return std::nullopt;
-        }
-        return it->second;
+        const auto found = values.find(std::string(key));
+        return found == values.end() ? std::nullopt : std::optional(found->second);
     }
     void setValue(std::string_view key, const std::string& value) override {
-        values_[std::string(key)] = value;
+        values[std::string(key)] = value;
     }
+    void removeValue(std::string_view key) override { values.erase(std::string(key)); }
 
-  private:
-    std::map<std::string, std::string> values_;
+    std::map<std::string, std::string> values;
 };
 
 }  // namespace halvo
