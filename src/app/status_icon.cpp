@@ -1,7 +1,10 @@
 #include "app/status_icon.h"
 
 #include <QPainter>
+#include <QStandardPaths>
 #include <QSvgRenderer>
+
+#include <cstring>
 
 // The resources live in a static library: nothing references them unless asked.
 static void initAppResources() {
@@ -16,12 +19,26 @@ constexpr double kDesignSide = 18.0;
 constexpr double kBadgeSide = 7.0;
 constexpr double kRingWidth = 1.5;
 
+// The installed symbolic icon comes first, so that a package or an icon theme
+// in the user's data folders can restyle it; the built-in glyph otherwise.
+QString glyphSource(const char* resource) {
+    if (std::strcmp(resource, kMenubarGlyph) == 0) {
+        const QString installed = QStandardPaths::locate(
+            QStandardPaths::GenericDataLocation,
+            QStringLiteral("icons/hicolor/scalable/apps/com.tavlabs.halvo-symbolic.svg"));
+        if (!installed.isEmpty()) {
+            return installed;
+        }
+    }
+    return QString::fromLatin1(resource);
+}
+
 }  // namespace
 
 QImage glyphImage(const QColor& colour, int pixels, const char* resource) {
     static const bool initialised = (initAppResources(), true);
     (void)initialised;
-    QSvgRenderer renderer(QString::fromLatin1(resource));
+    QSvgRenderer renderer(glyphSource(resource));
     if (!renderer.isValid()) {
         return {};
     }

@@ -15,6 +15,7 @@ namespace halvo {
 inline constexpr char kMenubarGlyph[] = ":/halvo/MenubarGlyph.svg";
 
 // The glyph in `colour` at `pixels` square; a null image when the glyph is missing.
+// For the menu-bar glyph, an installed com.tavlabs.halvo-symbolic icon wins.
 QImage glyphImage(const QColor& colour, int pixels, const char* resource = kMenubarGlyph);
 
 // On a glyph filling `bounds`: clears a ring 1.5/18 of the side wide around the
