@@ -1,8 +1,5 @@
 #include "appkit/app_identity.h"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -86,34 +83,8 @@ std::string TAVAppKitError::description() const {
     return "invalid identity";
 }
 
-std::string_view trimWhitespace(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const int32_t length = static_cast<int32_t>(text.size());
-    int32_t begin = 0;
-    while (begin < length) {
-        int32_t next = begin;
-        UChar32 c;
-        U8_NEXT(bytes, next, length, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) {
-            break;
-        }
-        begin = next;
-    }
-    int32_t end = length;
-    while (end > begin) {
-        int32_t previous = end;
-        UChar32 c;
-        U8_PREV(bytes, begin, previous, c);
-        if (c < 0 || !u_isUWhiteSpace(c)) {
-            break;
-        }
-        end = previous;
-    }
-    return text.substr(begin, end - begin);
-}
-
 std::string TAVAppIdentityValidator::validateSlug(std::string_view slug) {
-    const std::string_view trimmed = trimWhitespace(slug);
+    const std::string_view trimmed = trimWhiteSpace(slug);
     if (trimmed.empty()) {
         throw TAVAppKitError{TAVAppKitError::Kind::emptyProductSlug, {}, {}};
     }
@@ -145,7 +116,7 @@ std::string TAVAppIdentityValidator::validateSlug(std::string_view slug) {
 }
 
 std::string TAVAppIdentityValidator::validateNonEmpty(std::string_view text, Field field) {
-    const std::string_view trimmed = trimWhitespace(text);
+    const std::string_view trimmed = trimWhiteSpace(text);
     if (trimmed.empty()) {
         throw TAVAppKitError{field == Field::productDisplayName
                                  ? TAVAppKitError::Kind::emptyProductDisplayName
@@ -206,7 +177,7 @@ TAVAppLinks::TAVAppLinks(std::string websiteURL, std::string supportURL,
     validateOptionalURL(termsURL_, "termsURL");
     validateOptionalURL(releaseNotesURL_, "releaseNotesURL");
     if (contactEmail) {
-        const std::string_view trimmed = trimWhitespace(*contactEmail);
+        const std::string_view trimmed = trimWhiteSpace(*contactEmail);
         if (trimmed.empty() || !TAVAppIdentityValidator::isValidEmail(trimmed)) {
             throw TAVAppKitError{TAVAppKitError::Kind::invalidContactEmail, {}, {}};
         }

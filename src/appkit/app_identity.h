@@ -110,9 +110,6 @@ class TAVAppIdentityValidator final {
     static bool isValidEmail(std::string_view email);
 };
 
-// White space and line breaks (Unicode's White_Space) removed at both ends.
-std::string_view trimWhitespace(std::string_view text);
-
 // Halvo's identity, built on first use. A constant that breaks a rule is a
 // programming error: the process stops with "AppIdentity invariant violated: "
 // and the error.

@@ -11,7 +11,7 @@ bool isLowerAlnum(char c) {
 }
 
 std::string normalisedSlug(std::string_view slug) {
-    std::string normalised = toLower(trimWhitespace(slug));
+    std::string normalised = toLower(trimWhiteSpace(slug));
     if (!isValidUpdateSlug(normalised)) {
         throw TAVSparkleError{TAVSparkleError::Kind::invalidProductSlug, {}};
     }
@@ -61,7 +61,7 @@ bool isValidUpdateSlug(std::string_view slug) {
 
 TAVSparkleProductIdentity::TAVSparkleProductIdentity(std::string_view slug,
                                                      std::string_view displayName)
-    : slug(normalisedSlug(slug)), displayName(trimWhitespace(displayName)) {
+    : slug(normalisedSlug(slug)), displayName(trimWhiteSpace(displayName)) {
     if (this->displayName.empty()) {
         throw TAVSparkleError{TAVSparkleError::Kind::invalidProductDisplayName, {}};
     }

@@ -3,6 +3,7 @@
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <cstring>
@@ -117,6 +118,32 @@ bool isValidUtf8(std::string_view bytes) {
         }
     }
     return true;
+}
+
+std::string_view trimWhiteSpace(std::string_view text) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    const int32_t length = static_cast<int32_t>(text.size());
+    int32_t begin = 0;
+    while (begin < length) {
+        int32_t next = begin;
+        UChar32 c = 0;
+        U8_NEXT(s, next, length, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) {
+            break;
+        }
+        begin = next;
+    }
+    int32_t end = length;
+    while (end > begin) {
+        int32_t previous = end;
+        UChar32 c = 0;
+        U8_PREV(s, begin, previous, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) {
+            break;
+        }
+        end = previous;
+    }
+    return text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
 }
 
 // Lower-cases ASCII letters eight bytes at a time; false, with the text

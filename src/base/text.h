@@ -31,6 +31,10 @@ bool lowerAsciiInPlace(std::string& text);
 // Canonical composition (NFC), so that precomposed and decomposed forms compare equal.
 std::string normalizeCanonical(std::string_view text);
 
+// `text` without Unicode white space at either end; an invalid UTF-8 sequence
+// counts as text.
+std::string_view trimWhiteSpace(std::string_view text);
+
 // Pieces between separators; empty pieces dropped.
 std::vector<std::string_view> splitNonEmpty(std::string_view text, char separator);
 

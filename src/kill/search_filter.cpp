@@ -184,30 +184,7 @@ std::vector<PortProcess> rowsContaining(const std::vector<PortProcess>& processe
 
 std::string normalizeQuery(std::string_view query) {
     const std::string valid = decodeUtf8Lossy(query);
-    const auto* s = reinterpret_cast<const uint8_t*>(valid.data());
-    const int32_t length = static_cast<int32_t>(valid.size());
-    int32_t begin = 0;
-    while (begin < length) {
-        int32_t next = begin;
-        UChar32 c = 0;
-        U8_NEXT(s, next, length, c);
-        if (!isWhiteSpace(c)) {
-            break;
-        }
-        begin = next;
-    }
-    int32_t end = length;
-    while (end > begin) {
-        int32_t previous = end;
-        UChar32 c = 0;
-        U8_PREV(s, begin, previous, c);
-        if (!isWhiteSpace(c)) {
-            break;
-        }
-        end = previous;
-    }
-    const std::string_view trimmed(valid.data() + begin, static_cast<size_t>(end - begin));
-    return normalizeCanonical(toLower(trimmed));
+    return normalizeCanonical(toLower(trimWhiteSpace(valid)));
 }
 
 std::optional<PortSet> parsePortQuery(std::string_view query) {

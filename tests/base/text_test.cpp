@@ -41,6 +41,12 @@ TEST(TextTest, LowerCaseAndCanonicalForms) {
     EXPECT_EQ(normalizeCanonical("cafe\xCC\x81"), "caf\xC3\xA9");
 }
 
+TEST(TextTest, TrimsUnicodeWhiteSpaceUpToInvalidBytes) {
+    EXPECT_EQ(trimWhiteSpace(" \t\u3000 a b\u2028\n"), "a b");
+    EXPECT_EQ(trimWhiteSpace("\u00A0\xFF \xFF\u00A0"), "\xFF \xFF");
+    EXPECT_EQ(trimWhiteSpace(" \r\n"), "");
+}
+
 TEST(TextTest, PathComponents) {
     EXPECT_EQ(lastPathComponent("/Users/ana/shop"), "shop");
     EXPECT_EQ(lastPathComponent("/Users/ana/shop//"), "shop");
