@@ -11,6 +11,20 @@ struct Overloaded : Ts... {
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
+std::string listenerText(const feedback::Listener& l) {
+    return l.name + " (PID " + std::to_string(l.pid) + ")";
+}
+
+std::string restartedText(const feedback::Restarted& f) {
+    std::string text = f.killedCount == 1 ? "Killed :" + std::to_string(f.port) + " \u2014 "
+                                          : "Killed " + std::to_string(f.killedCount) +
+                                                " ports \u2014 :" + std::to_string(f.port) + " ";
+    if (f.parent) {
+        return text + "restarted by " + listenerText(*f.parent) + " as " + listenerText(f.listener);
+    }
+    return text + "restarted as " + listenerText(f.listener);
+}
+
 }  // namespace
 
 std::string feedbackText(const Feedback& value) {
@@ -28,6 +42,10 @@ std::string feedbackText(const Feedback& value) {
                 return "Process on :" + std::to_string(f.port) +
                        " changed since last scan \u2014 list refreshed";
             },
+            [](const feedback::ContainerStopped& f) {
+                return "Stopped container " + f.name + " (:" + std::to_string(f.port) + ")";
+            },
+            [](const feedback::Restarted& f) { return restartedText(f); },
             [](const feedback::Failure& f) { return f.message; },
         },
         value);

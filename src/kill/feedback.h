@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -26,16 +27,37 @@ struct Stale {  // a single kill found the process changed since the scan
     int64_t port = 0;
     bool operator==(const Stale&) const = default;
 };
+struct ContainerStopped {  // a container that published the port was stopped
+    std::string name;
+    int64_t port = 0;
+    bool operator==(const ContainerStopped&) const = default;
+};
+// A process that listens on a freshly freed port again, and who started it.
+struct Listener {
+    std::string name;
+    int32_t pid = 0;
+    bool operator==(const Listener&) const = default;
+};
+struct Restarted {            // the kill succeeded, but something listens on `port` again
+    int64_t killedCount = 1;  // ports the kill ended
+    int64_t port = 0;
+    Listener listener;
+    std::optional<Listener> parent;  // nothing when it cannot be read
+    bool operator==(const Restarted&) const = default;
+};
 struct Failure {  // shown verbatim
     std::string message;
     bool operator==(const Failure&) const = default;
 };
 }  // namespace feedback
 
-using Feedback = std::variant<feedback::Success, feedback::Batch, feedback::PartialBatch,
-                              feedback::Stale, feedback::Failure>;
+using Feedback =
+    std::variant<feedback::Success, feedback::Batch, feedback::PartialBatch, feedback::Stale,
+                 feedback::ContainerStopped, feedback::Restarted, feedback::Failure>;
 
-// "Killed :3000", "Killed 3 ports", "Killed 1, failed 1: ...", and so on.
+// "Killed :3000", "Killed 3 ports", "Killed 1, failed 1: ...", "Stopped
+// container web (:8080)", "Killed :3000 — restarted by nodemon (PID 812) as
+// node (PID 815)", and so on.
 std::string feedbackText(const Feedback& feedback);
 
 }  // namespace halvo

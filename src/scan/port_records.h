@@ -57,10 +57,17 @@ struct PortProcess {
     std::vector<std::string> arguments;
     std::optional<std::string> workingDirectory;
     std::optional<std::string> projectHint;
+    // The nearest folder above the working directory that holds a project
+    // manifest (package.json, go.mod, .git, ...).
+    std::optional<std::string> projectRoot;
     std::optional<FrameworkBadge> frameworkBadge;
     std::optional<DockerContext> dockerContext;
 
     bool operator==(const PortProcess&) const = default;
+
+    // A port published by a Docker container that no process of the user
+    // holds: there is no PID, and ending it means stopping the container.
+    bool isContainer() const { return pid == 0 && dockerContext && dockerContext->containerName; }
 
     // "PID-PORT": row identity in lists and selections.
     std::string id() const;
@@ -73,6 +80,17 @@ struct PortProcess {
     // The same text before lower-casing, appended to `out`, so that a caller
     // matching many rows can reuse one buffer.
     void appendSearchText(std::string& out) const;
+};
+
+// A listening port that no process of the user holds: another user's, or one
+// no readable process holds. Shown so that "nothing there" is never claimed
+// for a port that is taken; never a kill target.
+struct ForeignListener {
+    int64_t port = 0;
+    uint32_t uid = 0;  // the socket's owner
+    std::string user;  // the owner's login name; the uid as text when it has none
+
+    bool operator==(const ForeignListener&) const = default;
 };
 
 }  // namespace halvo

@@ -111,13 +111,17 @@ PortScanner::PortScanner(std::shared_ptr<ProcessResolving> processResolver,
       options_(options) {}
 
 std::vector<PortProcess> PortScanner::scan() {
+    return scanAll().processes;
+}
+
+PortScan PortScanner::scanAll() {
     // A process that started after discovery began cannot hold the sockets it
     // found: its PID was recycled in between, and its start time must not
     // stand for them, or a later kill would reach it.
     const ProcessStartTime began = options_.now();
     std::vector<PortProcess> result = processes(discoverRows());
     std::erase_if(result, [&](const PortProcess& p) { return began < p.startTime; });
-    return result;
+    return {std::move(result), {}};
 }
 
 std::vector<LsofRow> PortScanner::discoverRows() {

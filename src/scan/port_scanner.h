@@ -14,11 +14,19 @@
 
 namespace halvo {
 
+// What one scan found: the user's own rows, and the listeners they cannot act on.
+struct PortScan {
+    std::vector<PortProcess> processes;
+    std::vector<ForeignListener> foreign;  // by port, one entry per port and owner
+};
+
 class PortScanning {
   public:
     virtual ~PortScanning() = default;
     // discoverRows(), then processes(from:) of its rows. Blocking, never fails.
     virtual std::vector<PortProcess> scan() = 0;
+    // scan() and, from the same discovery, the listeners that are not the user's.
+    virtual PortScan scanAll() { return {scan(), {}}; }
     // The native rows; the fallback rows only when the native list is empty.
     virtual std::vector<LsofRow> discoverRows() = 0;
     virtual std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) = 0;
@@ -47,6 +55,7 @@ class PortScanner final : public PortScanning {
                 PortScannerOptions options = {});
 
     std::vector<PortProcess> scan() override;
+    PortScan scanAll() override;
     std::vector<LsofRow> discoverRows() override;
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) override;
 
