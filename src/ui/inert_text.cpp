@@ -1,5 +1,7 @@
 #include "ui/inert_text.h"
 
+#include <QTextDocument>
+
 namespace halvo::ui {
 namespace {
 
@@ -32,6 +34,10 @@ QString inertText(QString text, qsizetype maxChars) {
         }
     }
     return text;
+}
+
+QString inertToolTip(std::string_view utf8) {
+    return Qt::convertFromPlainText(inertText(utf8), Qt::WhiteSpacePre);
 }
 
 }  // namespace halvo::ui
