@@ -1,7 +1,5 @@
 #include "ui/inert_text.h"
 
-#include <QTextDocument>
-
 namespace halvo::ui {
 namespace {
 
@@ -37,7 +35,7 @@ QString inertText(QString text, qsizetype maxChars) {
 }
 
 QString inertToolTip(std::string_view utf8) {
-    return Qt::convertFromPlainText(inertText(utf8), Qt::WhiteSpacePre);
+    return QStringLiteral("<p style='white-space:pre'>%1</p>").arg(inertText(utf8).toHtmlEscaped());
 }
 
 }  // namespace halvo::ui

@@ -220,7 +220,7 @@ class KillPanelTest : public QObject {
                                     << "/usr/bin/node"
                                     << "shop"
                                     << "/home/me/shop"
-                                    << "<p>/home/me/shop</p>";
+                                    << "<p style='white-space:pre'>/home/me/shop</p>";
         QTest::newRow("blank path") << " \t"
                                     << "shop"
                                     << "\u2014"
@@ -232,8 +232,8 @@ class KillPanelTest : public QObject {
                                                 << "\u2014"
                                                 << "\u2014"
                                                 << "/srv/<b>a</b> &amp; b\n"
-                                                << "<p>/srv/&lt;b&gt;a&lt;/b&gt;\u00A0&amp;amp;"
-                                                   "\u00A0b</p>";
+                                                << "<p style='white-space:pre'>/srv/"
+                                                   "&lt;b&gt;a&lt;/b&gt; &amp;amp; b</p>";
     }
     void cellTexts() {
         QFETCH(QString, path);
