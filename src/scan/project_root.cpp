@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -173,17 +174,24 @@ bool gradleNamesSpringBoot(std::string_view text) {
 }  // namespace
 
 std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-        return home;
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable && variable[0] == '/') {
+        home = variable;
+    } else {
+        passwd entry{};
+        passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir && found->pw_dir[0] == '/') {
+            home = found->pw_dir;
+        }
     }
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir && found->pw_dir[0] == '/') {
-        return found->pw_dir;
+    // Working directories come resolved: /var/home/me, not the /home/me link to it.
+    if (char* resolved = home.empty() ? nullptr : realpath(home.c_str(), nullptr)) {
+        home = resolved;
+        std::free(resolved);
     }
-    return {};
+    return home;
 }
 
 ProjectRootResolver::ProjectRootResolver(std::string home, uid_t owner)

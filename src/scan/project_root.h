@@ -18,8 +18,8 @@ namespace halvo {
 
 inline constexpr size_t kManifestReadLimit = 64 * 1024;
 
-// $HOME when it is absolute, else the user's entry in the password database;
-// empty when neither names a folder.
+// $HOME when it is absolute, else the user's entry in the password database,
+// with its links resolved; empty when neither names a folder.
 std::string homeFolder();
 
 // Answers for one scan: each folder is looked at once and each root's
