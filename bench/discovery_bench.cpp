@@ -1,6 +1,6 @@
-// Native discovery: the in-process scan and its pieces, and whole processes of
-// halvo-discover, `ss -ltnp` and `lsof -nP -iTCP -sTCP:LISTEN` timed in the
-// same run, with the ratios printed at the end.
+// Native discovery: the in-process scan and its pieces, the project roots a
+// scan adds, and whole processes of halvo-discover, `ss -ltnp` and `lsof -nP
+// -iTCP -sTCP:LISTEN` timed in the same run, with the ratios printed at the end.
 //
 //   discovery_bench [--load] [benchmark options]
 //
@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,6 +25,7 @@
 #include "scan/listening_sockets.h"
 #include "scan/native_port_discovery.h"
 #include "scan/proc_process_table.h"
+#include "scan/project_root.h"
 
 extern char** environ;
 
@@ -75,6 +77,35 @@ void BM_ProcessTableWalk(benchmark::State& state) {
     state.counters["sockets"] = static_cast<double>(sockets);
 }
 BENCHMARK(BM_ProcessTableWalk)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Project roots and declared badges for the working directory of every
+// process we can read, as if each held a port: an upper bound of what a scan
+// adds. One resolver per iteration, as one per scan.
+void BM_ProjectRoots(benchmark::State& state) {
+    std::vector<std::string> folders;
+    for (int32_t pid : halvo::ProcFsProcessTable().processIds()) {
+        std::error_code error;
+        auto cwd = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error);
+        if (!error) {
+            folders.push_back(cwd.string());
+        }
+    }
+    const std::string home = halvo::homeFolder();
+    size_t roots = 0;
+    for (auto _ : state) {
+        halvo::ProjectRootResolver resolver(home);
+        roots = 0;
+        for (const std::string& folder : folders) {
+            if (const auto root = resolver.projectRoot(folder)) {
+                ++roots;
+                benchmark::DoNotOptimize(resolver.declaredBadge(*root));
+            }
+        }
+    }
+    state.counters["rows"] = static_cast<double>(folders.size());
+    state.counters["roots"] = static_cast<double>(roots);
+}
+BENCHMARK(BM_ProjectRoots)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Runs a command to its end with its output thrown away; false when it could not start.
 bool runQuietly(const std::vector<std::string>& command) {
@@ -145,6 +176,9 @@ class RatioReporter final : public benchmark::ConsoleReporter {
             }
             if (inProcess) {
                 std::printf("ratio rows() in-process / %-4s %6.3f\n", tool, *inProcess / *other);
+            }
+            if (const std::optional<double> roots = find("BM_ProjectRoots")) {
+                std::printf("ratio project roots / %-4s %6.3f\n", tool, *roots / *other);
             }
         }
     }

@@ -37,6 +37,7 @@ nlohmann::json portProcessJson(const PortProcess& p) {
         {"workingDirectory", optionalJson(p.workingDirectory)},
         {"projectHint", optionalJson(p.projectHint)},
         {"projectLabel", p.projectLabel()},
+        {"projectRoot", optionalJson(p.projectRoot)},
         {"frameworkBadge", badge},
         {"dockerContext", docker},
     };

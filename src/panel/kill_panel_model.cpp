@@ -112,6 +112,11 @@ QVariant KillPanelModel::data(const QModelIndex& index, int role) const {
                     return QString::number(row.pid);
             }
             return {};
+        case Qt::ToolTipRole:
+            if (column == project && row.projectRoot) {
+                return ui::inertToolTip(*row.projectRoot);
+            }
+            return {};
         case Qt::FontRole:
             return column == port || column == pid ? monoFont_ : textFont_;
         case Qt::ForegroundRole:

@@ -186,6 +186,7 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
     }
     const auto contexts = dockerResolver_->dockerContexts(dockerQuery);
 
+    ProjectRootResolver projects(options_.home);
     std::vector<PortProcess> result;
     result.reserve(candidates.size());
     for (Candidate& c : candidates) {
@@ -195,11 +196,18 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
         p.startTime = c.startTime;
         p.workingDirectory = c.metadata.workingDirectory;
         p.projectHint = projectHint(c.arguments, p.workingDirectory, c.executablePath);
+        if (p.workingDirectory) {
+            p.projectRoot = projects.projectRoot(*p.workingDirectory);
+        }
         if (auto it = contexts.find(p.port); it != contexts.end()) {
             p.dockerContext = it->second;
             p.frameworkBadge = FrameworkBadge::docker;
         } else {
             p.frameworkBadge = frameworkBadge(c.executableName, c.executablePath, c.arguments);
+            // `node server.js` says nothing of Express; its package.json does.
+            if (!p.frameworkBadge && p.projectRoot) {
+                p.frameworkBadge = projects.declaredBadge(*p.projectRoot);
+            }
         }
         p.executableName = std::move(c.executableName);
         p.executablePath = std::move(c.executablePath);

@@ -11,6 +11,7 @@
 #include "scan/port_discovering.h"
 #include "scan/port_records.h"
 #include "scan/process_resolver.h"
+#include "scan/project_root.h"
 
 namespace halvo {
 
@@ -44,6 +45,9 @@ struct PortScannerOptions {
     bool developmentOnly = true;  // false keeps every process of the user
     // Read when a scan begins: processes that started later are dropped.
     std::function<ProcessStartTime()> now = processClockNow;
+    // Where project roots stop being looked for (see ProjectRootResolver).
+    // Read once: the environment may change under a scan on another thread.
+    std::string home = homeFolder();
 };
 
 class PortScanner final : public PortScanning {

@@ -34,4 +34,8 @@ QString inertText(QString text, qsizetype maxChars) {
     return text;
 }
 
+QString inertToolTip(std::string_view utf8) {
+    return QStringLiteral("<p style='white-space:pre'>%1</p>").arg(inertText(utf8).toHtmlEscaped());
+}
+
 }  // namespace halvo::ui

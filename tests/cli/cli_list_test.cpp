@@ -105,6 +105,18 @@ TEST(CliListTest, DockerContextsComeFromTheDockerTool) {
     EXPECT_EQ(rows[0]["projectLabel"], "postgres");
 }
 
+TEST(CliListTest, TheProjectsManifestNamesRootAndBadge) {
+    TempDir root;
+    root.writeFile("shop/package.json",
+                   R"({"name": "shop", "dependencies": {"express": "^4.19.2"}})");
+    auto server = startStandIn(root, "node", "shop/src", {"--v4", "1"}, {"server.js"});
+
+    auto rows = rowsOf(listJson(), server.process->pid());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["projectRoot"], root.path() + "/shop");
+    EXPECT_EQ(rows[0]["frameworkBadge"], "EXPRESS") << "nothing in `node server.js` says so";
+}
+
 TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
     TempDir root;
     const std::string big(100 * 1024, 'x');

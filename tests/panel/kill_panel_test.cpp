@@ -213,31 +213,47 @@ class KillPanelTest : public QObject {
         QTest::addColumn<QString>("project");
         QTest::addColumn<QString>("pathCell");
         QTest::addColumn<QString>("projectCell");
+        QTest::addColumn<QString>("root");  // "-" for none
+        QTest::addColumn<QString>("projectTip");
         QTest::newRow("both given") << "/usr/bin/node"
                                     << "shop"
                                     << "/usr/bin/node"
-                                    << "shop";
+                                    << "shop"
+                                    << "/home/me/shop"
+                                    << "<p style='white-space:pre'>/home/me/shop</p>";
         QTest::newRow("blank path") << " \t"
                                     << "shop"
                                     << "\u2014"
-                                    << "shop";
+                                    << "shop"
+                                    << "-"
+                                    << "";
         QTest::newRow("blank path and project") << ""
                                                 << " \n"
                                                 << "\u2014"
-                                                << "\u2014";
+                                                << "\u2014"
+                                                << "/srv/<b>a</b> &amp; b\n"
+                                                << "<p style='white-space:pre'>/srv/"
+                                                   "&lt;b&gt;a&lt;/b&gt; &amp;amp; b</p>";
     }
     void cellTexts() {
         QFETCH(QString, path);
         QFETCH(QString, project);
         QFETCH(QString, pathCell);
         QFETCH(QString, projectCell);
+        QFETCH(QString, root);
+        QFETCH(QString, projectTip);
         KillPanelModel model;
-        model.setRows({row(4242, 3000, "node", path.toStdString(), project.toStdString())});
+        PortProcess shown = row(4242, 3000, "node", path.toStdString(), project.toStdString());
+        if (root != u"-") {
+            shown.projectRoot = root.toStdString();
+        }
+        model.setRows({shown});
         const auto text = [&](int column, int role = Qt::DisplayRole) {
             return model.index(0, column).data(role).toString();
         };
         QCOMPARE(text(KillPanelModel::path), pathCell);
         QCOMPARE(text(KillPanelModel::project), projectCell);
+        QCOMPARE(text(KillPanelModel::project, Qt::ToolTipRole), projectTip);
         QCOMPARE(text(KillPanelModel::process, Qt::AccessibleTextRole),
                  QStringLiteral("Port 3000, node, project %1, PID 4242").arg(projectCell));
         QCOMPARE(text(KillPanelModel::tick, Qt::AccessibleTextRole),

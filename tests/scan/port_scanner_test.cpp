@@ -5,6 +5,8 @@
 
 #include <map>
 
+#include "support/test_process.h"
+
 namespace halvo {
 namespace {
 
@@ -186,6 +188,24 @@ TEST(PortScannerTest, DockerContextsAreLookedUpByPortAndWinTheBadge) {
     // The docker resolver sees the raw metadata, not the fallbacks.
     ASSERT_EQ(h.docker->calls.size(), 1u);
     EXPECT_TRUE(h.docker->calls[0][0].first.arguments.empty());
+}
+
+TEST(PortScannerTest, TheManifestNamesTheBadgeOnlyWhenTheRulesAndDockerDoNot) {
+    testing::TempDir tmp;
+    tmp.writeFile("shop/package.json", R"({"dependencies": {"express": "4"}})");
+    const std::string shop = tmp.makeDir("shop/src");
+    Harness h({{1, "node", 3000}, {2, "node", 3001}, {3, "node", 3002}});
+    h.resolver->add(1, meta("/usr/bin/node", {"node", "server.js"}, shop));
+    h.resolver->add(2, meta("/usr/bin/node", {"node", "vite.js"}, shop));
+    h.resolver->add(3, meta("/usr/bin/node", {"node", "server.js"}, shop));
+    h.docker->contexts[3002] = DockerContext{"web", std::nullopt};
+    std::vector<std::optional<FrameworkBadge>> badges;
+    for (const PortProcess& p : h.scanner({.home = tmp.path()}).scan()) {
+        EXPECT_EQ(p.projectRoot, tmp.path() + "/shop");
+        badges.push_back(p.frameworkBadge);
+    }
+    EXPECT_EQ(badges, (std::vector<std::optional<FrameworkBadge>>{
+                          FrameworkBadge::express, FrameworkBadge::vite, FrameworkBadge::docker}));
 }
 
 TEST(PortScannerTest, DropsProcessesThatStartedAfterTheScanBegan) {

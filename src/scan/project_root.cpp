@@ -1,0 +1,288 @@
+#include "scan/project_root.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "base/unique_fd.h"
+
+namespace halvo {
+namespace {
+
+// The commonest first: a folder that holds one is looked at no further.
+constexpr std::array<const char*, 9> kManifestNames = {
+    ".git",    "package.json", "go.mod",       "Cargo.toml",       "pyproject.toml",
+    "Gemfile", "pom.xml",      "build.gradle", "build.gradle.kts",
+};
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+std::string parentFolder(const std::string& folder) {
+    const size_t slash = folder.rfind('/');
+    return slash == 0 || slash == std::string::npos
+               ? "/"
+               : withoutTrailingSlashes(folder.substr(0, slash));
+}
+
+bool isAtOrBelow(std::string_view folder, std::string_view top) {
+    return folder.starts_with(top) &&
+           (folder.size() == top.size() || top == "/" || folder[top.size()] == '/');
+}
+
+UniqueFd openFolder(const std::string& path) {
+    // O_PATH: nothing is read through it, so no read permission is needed.
+    return UniqueFd(open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+bool holdsManifest(const std::string& folder) {
+    const UniqueFd fd = openFolder(folder);
+    if (!fd.valid()) {
+        return false;
+    }
+    struct stat entry {};
+    for (const char* name : kManifestNames) {
+        if (fstatat(fd.get(), name, &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The keys of the top-level "dependencies" and "devDependencies" objects,
+// found by skipping strings whole, so that a name in a description or a
+// script is no dependency. Text cut off anywhere yields the keys before it.
+std::optional<FrameworkBadge> packageJsonBadge(std::string_view text) {
+    bool next = false;
+    bool vite = false;
+    bool express = false;
+    int depth = 0;
+    std::string_view topLevelKey;
+    bool inDependencies = false;
+    size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i++];
+        if (c == '"') {
+            const size_t start = i;
+            while (i < text.size() && text[i] != '"') {
+                i += text[i] == '\\' ? 2 : 1;
+            }
+            if (i >= text.size()) {
+                break;
+            }
+            const std::string_view string = text.substr(start, i - start);
+            size_t after = i + 1;
+            while (after < text.size() && isSpace(text[after])) {
+                ++after;
+            }
+            if (after >= text.size() || text[after] != ':') {
+                i += 1;  // a value
+                continue;
+            }
+            i = after + 1;
+            if (depth == 1) {
+                topLevelKey = string;
+            } else if (depth == 2 && inDependencies) {
+                next = next || string == "next";
+                vite = vite || string == "vite";
+                express = express || string == "express";
+            }
+        } else if (c == '{' || c == '[') {
+            ++depth;
+            if (depth == 2) {
+                inDependencies =
+                    c == '{' && (topLevelKey == "dependencies" || topLevelKey == "devDependencies");
+            }
+        } else if (c == '}' || c == ']') {
+            if (depth == 2) {
+                inDependencies = false;
+            }
+            --depth;
+        }
+    }
+    if (next) {
+        return FrameworkBadge::next;
+    }
+    if (vite) {
+        return FrameworkBadge::vite;
+    }
+    if (express) {
+        return FrameworkBadge::express;
+    }
+    return std::nullopt;
+}
+
+// A line `gem "rails"` or `gem('rails', ...)`; other gems and comments are not.
+bool gemfileNamesRails(std::string_view text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+        if (!line.starts_with("gem") || line.size() < 4 ||
+            (line[3] != ' ' && line[3] != '\t' && line[3] != '(')) {
+            continue;
+        }
+        line.remove_prefix(3);
+        line.remove_prefix(std::min(line.find_first_not_of(" \t("), line.size()));
+        if (line.size() > 6 && (line[0] == '"' || line[0] == '\'') &&
+            line.substr(1, 5) == "rails" && line[6] == line[0]) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool pomNamesSpringBoot(std::string_view text) {
+    constexpr std::string_view kTag = "<artifactId>";
+    for (size_t at = text.find(kTag); at != std::string_view::npos; at = text.find(kTag, at)) {
+        at += kTag.size();
+        while (at < text.size() && isSpace(text[at])) {
+            ++at;
+        }
+        if (text.substr(at).starts_with("spring-boot")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool gradleNamesSpringBoot(std::string_view text) {
+    return text.find("org.springframework.boot") != std::string_view::npos ||
+           text.find("spring-boot") != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string homeFolder() {
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable && variable[0] == '/') {
+        home = variable;
+    } else {
+        passwd entry{};
+        passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir && found->pw_dir[0] == '/') {
+            home = found->pw_dir;
+        }
+    }
+    // Working directories come resolved: /var/home/me, not the /home/me link to it.
+    if (char* resolved = home.empty() ? nullptr : realpath(home.c_str(), nullptr)) {
+        home = resolved;
+        std::free(resolved);
+    }
+    return home;
+}
+
+ProjectRootResolver::ProjectRootResolver(std::string home, uid_t owner)
+    : home_(home.starts_with('/') ? withoutTrailingSlashes(std::move(home)) : std::string()),
+      owner_(owner) {}
+
+std::optional<std::string> ProjectRootResolver::projectRoot(const std::string& workingDirectory) {
+    if (!workingDirectory.starts_with('/')) {
+        return std::nullopt;
+    }
+    std::string folder = withoutTrailingSlashes(workingDirectory);
+    const std::string last = !home_.empty() && isAtOrBelow(folder, home_) ? home_ : "/";
+    std::vector<std::string> looked;
+    std::optional<std::string> root;
+    for (;;) {
+        if (auto known = roots_.find(folder); known != roots_.end()) {
+            root = known->second;
+            break;
+        }
+        looked.push_back(folder);
+        if (holdsManifest(folder)) {
+            root = folder;
+            break;
+        }
+        if (folder == last) {
+            break;
+        }
+        folder = parentFolder(folder);
+    }
+    // Every folder passed on the way shares the answer.
+    for (std::string& passed : looked) {
+        roots_.emplace(std::move(passed), root);
+    }
+    return root;
+}
+
+std::optional<FrameworkBadge> ProjectRootResolver::declaredBadge(const std::string& root) {
+    if (auto known = badges_.find(root); known != badges_.end()) {
+        return known->second;
+    }
+    std::optional<FrameworkBadge> badge;
+    if (const UniqueFd folder = openFolder(root); folder.valid()) {
+        const auto declares = [&](const char* name, auto&& names) {
+            const std::optional<std::string> text = readManifest(folder.get(), name);
+            return text && names(*text);
+        };
+        if (auto text = readManifest(folder.get(), "package.json")) {
+            badge = packageJsonBadge(*text);
+        }
+        if (!badge && declares("Gemfile", gemfileNamesRails)) {
+            badge = FrameworkBadge::rails;
+        }
+        if (!badge && (declares("pom.xml", pomNamesSpringBoot) ||
+                       declares("build.gradle", gradleNamesSpringBoot) ||
+                       declares("build.gradle.kts", gradleNamesSpringBoot))) {
+            badge = FrameworkBadge::boot;
+        }
+    }
+    badges_.emplace(root, badge);
+    return badge;
+}
+
+std::optional<std::string> ProjectRootResolver::readManifest(int folder, const char* name) const {
+    // Looked at before it is opened, so that no link is followed and no FIFO
+    // or device is ever opened; the opened file must be the one looked at.
+    struct stat seen {};
+    if (fstatat(folder, name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
+        seen.st_uid != owner_) {
+        return std::nullopt;
+    }
+    const UniqueFd fd(
+        openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (!fd.valid() || fstat(fd.get(), &opened) != 0 || opened.st_dev != seen.st_dev ||
+        opened.st_ino != seen.st_ino) {
+        return std::nullopt;
+    }
+    std::string text(std::min(kManifestReadLimit, static_cast<size_t>(seen.st_size)), '\0');
+    size_t used = 0;
+    while (used < text.size()) {
+        const ssize_t n = read(fd.get(), text.data() + used, text.size() - used);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        used += static_cast<size_t>(n);
+    }
+    text.resize(used);
+    return text;
+}
+
+}  // namespace halvo

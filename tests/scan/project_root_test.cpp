@@ -1,0 +1,147 @@
+#include "scan/project_root.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/test_process.h"
+
+namespace halvo {
+namespace {
+
+using enum FrameworkBadge;
+
+// Stand-ins for entries that are no plain file.
+const std::string kFifo = "<fifo>";
+const std::string kFolder = "<folder>";
+const std::string kLinkOut = "<link to a package.json outside>";
+
+std::string packageJson(const std::string& dependencies, const std::string& before = "") {
+    return R"({"name": "app", )" + before + R"("dependencies": {)" + dependencies + "}}";
+}
+
+// Folder trees in a temporary folder whose "home" stands for the home folder.
+TEST(ProjectRootTest, FolderTrees) {
+    struct Case {
+        std::string name;
+        std::vector<std::pair<std::string, std::string>> entries;  // path, text or stand-in
+        std::string start;
+        std::optional<std::string> root;  // "" for the temporary folder itself
+        std::optional<FrameworkBadge> badge;
+        bool othersFiles = false;  // the manifests belong to someone else
+    };
+    const std::vector<Case> cases = {
+        {"the nearest manifest wins",
+         {{"home/shop/package.json", packageJson(R"("express": "4")")},
+          {"home/shop/web/package.json", packageJson(R"("vite": "5")")}},
+         "home/shop/web/src/pages",
+         "home/shop/web",
+         vite},
+        {".git counts, as a worktree's file too",
+         {{"home/repo/.git", "gitdir: /elsewhere"}},
+         "home/repo/cmd",
+         "home/repo",
+         std::nullopt},
+        {"the walk stops at home", {{"package.json", packageJson("")}}, "home/code/app", {}, {}},
+        {"home itself counts", {{"home/.git", kFolder}}, "home/code/app", "home", {}},
+        {"outside home it walks on up", {{"go.mod", "module x"}}, "srv/app/bin", "", {}},
+        {"a name outside the dependencies is no badge",
+         {{"home/a/package.json",
+           packageJson(
+               R"("lodash": "4", "nested": {"next": "1"})",
+               R"("description": "an \"express\": app on vite", "scripts": {"vite": "vite"}, )")}},
+         "home/a",
+         "home/a",
+         std::nullopt},
+        {"next before express, devDependencies too",
+         {{"home/a/package.json",
+           packageJson(R"("express": "4")", R"("devDependencies": {"next": "14"}, )")}},
+         "home/a",
+         "home/a",
+         next},
+        {"the rails gem, not its kin nor a comment",
+         {{"home/r/Gemfile", "source 'x'\ngem 'rails-html-sanitizer'\n# gem 'rails'\n"}},
+         "home/r",
+         "home/r",
+         std::nullopt},
+        {"the rails gem",
+         {{"home/r/Gemfile", "source 'x'\n  gem \"rails\", \"~> 7\"\n"}},
+         "home/r",
+         "home/r",
+         rails},
+        {"spring-boot in pom.xml",
+         {{"home/j/pom.xml", "<parent>\n  <artifactId>\n spring-boot-starter-parent</artifactId>"}},
+         "home/j",
+         "home/j",
+         boot},
+        {"spring-boot in build.gradle.kts",
+         {{"home/j/build.gradle.kts", "plugins { id(\"org.springframework.boot\") }"}},
+         "home/j",
+         "home/j",
+         boot},
+        {"a link out of the user's files marks the root but is never read",
+         {{"home/l/package.json", kLinkOut}},
+         "home/l",
+         "home/l",
+         std::nullopt},
+        {"a FIFO is never opened", {{"home/f/package.json", kFifo}}, "home/f", "home/f", {}},
+        {"a huge manifest is read only in part",
+         {{"home/h/package.json",
+           packageJson(R"("express": "4")",
+                       R"("description": ")" + std::string(kManifestReadLimit, 'x') + R"(", )")}},
+         "home/h",
+         "home/h",
+         std::nullopt},
+        {"another user's manifest is never read",
+         {{"home/o/package.json", packageJson(R"("express": "4")")}},
+         "home/o",
+         "home/o",
+         std::nullopt,
+         true},
+    };
+    testing::TempDir outside;
+    outside.writeFile("package.json", packageJson(R"("express": "4")"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::TempDir tmp;
+        const auto at = [&](const std::string& relative) {
+            return relative.empty() ? tmp.path() : tmp.path() + "/" + relative;
+        };
+        for (const auto& [path, text] : c.entries) {
+            std::filesystem::create_directories(std::filesystem::path(at(path)).parent_path());
+            if (text == kFifo) {
+                ASSERT_EQ(mkfifo(at(path).c_str(), 0644), 0);
+            } else if (text == kFolder) {
+                tmp.makeDir(path);
+            } else if (text == kLinkOut) {
+                std::filesystem::create_symlink(outside.path() + "/package.json", at(path));
+            } else {
+                tmp.writeFile(path, text);
+            }
+        }
+        tmp.makeDir(c.start);
+        ProjectRootResolver resolver(at("home"), c.othersFiles ? getuid() + 1 : getuid());
+        const std::optional<std::string> root = resolver.projectRoot(at(c.start));
+        EXPECT_EQ(root, c.root ? std::optional(at(*c.root)) : std::nullopt);
+        EXPECT_EQ(root ? resolver.declaredBadge(*root) : std::nullopt, c.badge);
+    }
+}
+
+TEST(ProjectRootTest, EachFolderIsLookedAtOncePerResolver) {
+    testing::TempDir tmp;
+    const std::string manifest = tmp.writeFile("app/package.json", packageJson(R"("vite": "5")"));
+    ProjectRootResolver resolver(tmp.path());
+    ASSERT_EQ(resolver.projectRoot(tmp.makeDir("app/a")), tmp.path() + "/app");
+    ASSERT_EQ(resolver.declaredBadge(tmp.path() + "/app"), vite);
+    std::filesystem::remove(manifest);
+    EXPECT_EQ(resolver.projectRoot(tmp.makeDir("app/b")), tmp.path() + "/app")
+        << "a sibling's walk ends at the folder already looked at";
+    EXPECT_EQ(resolver.declaredBadge(tmp.path() + "/app"), vite);
+    EXPECT_EQ(ProjectRootResolver(tmp.path()).projectRoot(tmp.path() + "/app/b"), std::nullopt)
+        << "a new scan looks again";
+}
+
+}  // namespace
+}  // namespace halvo
