@@ -46,14 +46,16 @@ UniqueFd openFolder(const std::string& path) {
     return UniqueFd(open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-bool holdsManifest(const std::string& folder) {
+// Only the user's own entries count: another user's package.json in a shared
+// folder such as /tmp must not make that folder every process's project.
+bool holdsManifest(const std::string& folder, uid_t owner) {
     const UniqueFd fd = openFolder(folder);
     if (!fd.valid()) {
         return false;
     }
     struct stat entry {};
     for (const char* name : kManifestNames) {
-        if (fstatat(fd.get(), name, &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (fstatat(fd.get(), name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && entry.st_uid == owner) {
             return true;
         }
     }
@@ -212,7 +214,7 @@ std::optional<std::string> ProjectRootResolver::projectRoot(const std::string& w
             break;
         }
         looked.push_back(folder);
-        if (holdsManifest(folder)) {
+        if (holdsManifest(folder, owner_)) {
             root = folder;
             break;
         }

@@ -28,7 +28,7 @@ std::string homeFolder();
 class ProjectRootResolver final {
   public:
     // Walks stop at `home` for folders inside it and at "/" for the others.
-    // Manifests are read only when `owner` owns them.
+    // Only manifests that `owner` owns count, as roots and as badges.
     explicit ProjectRootResolver(std::string home, uid_t owner = getuid());
 
     // The nearest folder at or above `workingDirectory` that holds package.json,

@@ -94,10 +94,10 @@ TEST(ProjectRootTest, FolderTrees) {
          "home/h",
          "home/h",
          std::nullopt},
-        {"another user's manifest is never read",
+        {"another user's manifest neither roots nor badges",
          {{"home/o/package.json", packageJson(R"("express": "4")")}},
          "home/o",
-         "home/o",
+         std::nullopt,
          std::nullopt,
          true},
     };
