@@ -25,7 +25,8 @@ class PortScanning {
     virtual ~PortScanning() = default;
     // discoverRows(), then processes(from:) of its rows. Blocking, never fails.
     virtual std::vector<PortProcess> scan() = 0;
-    // scan() and, from the same discovery, the listeners that are not the user's.
+    // scan() and, from the same discovery, the listeners that are not the user's
+    // (none when only the fallback found anything).
     virtual PortScan scanAll() { return {scan(), {}}; }
     // The native rows; the fallback rows only when the native list is empty.
     virtual std::vector<LsofRow> discoverRows() = 0;
@@ -60,6 +61,14 @@ class PortScanner final : public PortScanning {
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) override;
 
   private:
+    // The native discovery; the fallback's rows, with no sockets, when the
+    // native one finds no rows and the fallback does.
+    Discovery discover();
+    // The sockets of `seen` that no process of the user held when the scan
+    // began, one per port and owner, by port then owner.
+    std::vector<ForeignListener> foreignListeners(const std::vector<SeenListener>& seen,
+                                                  ProcessStartTime began);
+
     std::shared_ptr<ProcessResolving> processResolver_;
     std::shared_ptr<DockerResolving> dockerResolver_;
     std::shared_ptr<PortDiscovering> nativeDiscovery_;
