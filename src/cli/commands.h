@@ -27,6 +27,8 @@ enum class ExitStatus : int {
 struct ListOptions {
     std::vector<std::string> query{};  // words joined with spaces
     bool json = false;
+    // Also the listeners of others; the JSON is then an object (see README).
+    bool all = false;
     std::optional<size_t> width{};  // a terminal's columns: COMMAND is cut to fit
 };
 
