@@ -141,9 +141,10 @@ PortScan PortScanner::scanAll() {
     // stand for them, or a later kill would reach it.
     const ProcessStartTime began = options_.now();
     const Discovery found = discover();
-    std::vector<PortProcess> result = processes(found.rows);
+    Identities identities;
+    std::vector<PortProcess> result = processes(found.rows, identities);
     std::erase_if(result, [&](const PortProcess& p) { return began < p.startTime; });
-    return {std::move(result), foreignListeners(found.listeners, began)};
+    return {std::move(result), foreignListeners(found.listeners, identities, began)};
 }
 
 std::vector<LsofRow> PortScanner::discoverRows() {
@@ -164,18 +165,22 @@ Discovery PortScanner::discover() {
 }
 
 std::vector<ForeignListener> PortScanner::foreignListeners(const std::vector<SeenListener>& seen,
+                                                           Identities& identities,
                                                            ProcessStartTime began) {
     const uid_t me = getuid();
-    std::unordered_map<int32_t, bool> own;
     const auto isOwn = [&](int32_t pid) {
-        auto [it, inserted] = own.try_emplace(pid, false);
+        // Every holder gave a row, so its identity is known unless the two
+        // back-ends disagree.
+        auto [it, inserted] = identities.try_emplace(pid);
         if (inserted) {
-            // A process that started after the scan began holds the PID of
-            // whatever held the socket before it.
-            const auto snapshot = processResolver_->identitySnapshot(pid);
-            it->second = snapshot && snapshot->uid == me && !(began < snapshot->startTime);
+            auto snapshot = processResolver_->identitySnapshot(pid);
+            if (snapshot && snapshot->uid == me) {
+                it->second = snapshot;
+            }
         }
-        return it->second;
+        // A process that started after the scan began holds the PID of
+        // whatever held the socket before it.
+        return it->second && !(began < it->second->startTime);
     };
     std::set<std::pair<int64_t, uint32_t>> held;  // port, owner
     for (const SeenListener& listener : seen) {
@@ -197,11 +202,16 @@ std::vector<ForeignListener> PortScanner::foreignListeners(const std::vector<See
 }
 
 std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered) {
+    Identities identities;
+    return processes(discovered, identities);
+}
+
+std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered,
+                                                Identities& identities) {
     const std::vector<LsofRow> rows = uniqueRows(discovered);
 
     // Only the user's own processes whose identity can be read.
     const uid_t me = getuid();
-    std::unordered_map<int32_t, std::optional<ProcessIdentitySnapshot>> identities;
     std::vector<const LsofRow*> kept;
     for (const LsofRow& row : rows) {
         auto [it, inserted] = identities.try_emplace(row.pid);

@@ -232,6 +232,9 @@ TEST(PortScannerTest, ForeignListenersAreSocketsNoOwnProcessHolds) {
                                                           {8080, me, myName}}));
     ASSERT_EQ(scan.processes.size(), 1u);
     EXPECT_EQ(scan.processes[0].pid, 3);
+    // Rows and sockets share one identity read per process.
+    EXPECT_EQ(h.resolver->identityCalls,
+              (std::map<int32_t, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}}));
 
     // The fallback's rows come with no sockets: nothing can be called foreign.
     Harness fallback({}, {{3, "node", 3000}});
