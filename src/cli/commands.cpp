@@ -1,11 +1,13 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <set>
 
 #include "base/text.h"
 #include "cli/port_output.h"
 #include "cli/terminal_text.h"
 #include "kill/feedback.h"
+#include "kill/foreign_listeners.h"
 #include "kill/kill_batch.h"
 #include "kill/search_filter.h"
 
@@ -25,6 +27,21 @@ std::string joined(const std::vector<std::string>& words) {
 
 constexpr const char* kNothingListening = "Nothing listening right now.";
 constexpr const char* kNoMatch = "No matching ports.";
+
+// The listeners of others that any of `queries` names, each once, by port then owner.
+std::vector<ForeignListener> foreignNamedByAny(const std::vector<ForeignListener>& foreign,
+                                               const std::vector<std::string>& queries) {
+    std::vector<ForeignListener> held;
+    for (const std::string& query : queries) {
+        const std::vector<ForeignListener> matching = foreignListenersMatching(foreign, query);
+        held.insert(held.end(), matching.begin(), matching.end());
+    }
+    const auto key = [](const ForeignListener& l) { return std::pair(l.port, l.uid); };
+    std::sort(held.begin(), held.end(),
+              [&](const auto& a, const auto& b) { return key(a) < key(b); });
+    held.erase(std::unique(held.begin(), held.end()), held.end());
+    return held;
+}
 
 // What a kill that did not end its target tells a terminal user.
 std::string notEndedText(const PortProcess& target, const KillOutcome& outcome) {
@@ -53,16 +70,24 @@ std::optional<ProcessStartTime> parseStartTime(std::string_view text) {
 
 ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
                    std::ostream& err) {
-    const std::vector<PortProcess> all = scanner.scan();
-    const std::vector<PortProcess> shown = filterProcesses(all, joined(options.query));
+    const std::string query = joined(options.query);
+    const PortScan scan = options.all ? scanner.scanAll() : PortScan{scanner.scan(), {}};
+    const std::vector<PortProcess> shown = filterProcesses(scan.processes, query);
+    const std::vector<ForeignListener> foreign = foreignListenersMatching(scan.foreign, query);
     if (options.json) {
-        out << portProcessesJson(shown) << '\n';
-    } else if (shown.empty()) {
-        err << (all.empty() ? kNothingListening : kNoMatch) << '\n';
+        out << (options.all ? portScanJson(shown, foreign) : portProcessesJson(shown)) << '\n';
+    } else if (shown.empty() && foreign.empty()) {
+        err << (scan.processes.empty() && scan.foreign.empty() ? kNothingListening : kNoMatch)
+            << '\n';
     } else {
-        out << portTable(shown, options.width);
+        if (!shown.empty()) {
+            out << portTable(shown, options.width);
+        }
+        if (!foreign.empty()) {
+            out << (shown.empty() ? "" : "\n") << foreignListenerTable(foreign);
+        }
     }
-    return shown.empty() ? ExitStatus::nothingMatched : ExitStatus::ok;
+    return shown.empty() && foreign.empty() ? ExitStatus::nothingMatched : ExitStatus::ok;
 }
 
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
@@ -85,7 +110,8 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
         return ExitStatus::usage;
     }
 
-    const std::vector<PortProcess> all = scanner.scan();
+    const PortScan scan = scanner.scanAll();
+    const std::vector<PortProcess>& all = scan.processes;
     std::set<std::string> ids;
     for (const std::string& query : queries) {
         for (const PortProcess& p : filterProcesses(all, query)) {
@@ -101,6 +127,14 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
     // In list order, one group per process.
     const std::vector<KillGroup> groups = killGroups(all, ids);
     if (groups.empty()) {
+        // A port that is taken is never reported as free: say whose it is.
+        const std::vector<ForeignListener> held = foreignNamedByAny(scan.foreign, queries);
+        for (const ForeignListener& listener : held) {
+            err << terminalSafe(heldByOthersText(listener)) << '\n';
+        }
+        if (!held.empty()) {
+            return ExitStatus::notAllEnded;
+        }
         err << kNoMatch << '\n';
         return ExitStatus::nothingMatched;
     }

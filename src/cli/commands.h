@@ -28,6 +28,8 @@ struct ListOptions {
     std::vector<std::string> query{};  // words joined with spaces
     bool json = false;
     std::optional<size_t> width{};  // a terminal's columns: COMMAND is cut to fit
+    // Also the listeners of others; the JSON is then an object (see README).
+    bool all = false;
 };
 
 struct KillOptions {

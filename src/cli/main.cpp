@@ -58,8 +58,11 @@ int main(int argc, char** argv) {
     auto* listCommand = app.add_subcommand("list", "List the development servers you run.");
     listCommand->add_option("QUERY", list.query,
                             "Ports (3000, 3000,5173, 5432-5434, 3000..3010) or text to match");
-    listCommand->add_flag("--json", list.json, "Print one JSON array");
-    listCommand->add_flag("--all", all, "Every process of yours, not only development servers");
+    listCommand->add_flag("--json", list.json,
+                          "Print one JSON array (with --all, an object; see README)");
+    listCommand->add_flag("--all", all,
+                          "Every process of yours, not only development servers, and the "
+                          "listeners of others");
 
     halvo::KillOptions kill;
     std::string started;
@@ -95,6 +98,7 @@ int main(int argc, char** argv) {
     auto scanner = halvo::makeSystemScanner({.developmentOnly = !all});
     if (listCommand->parsed()) {
         list.width = terminalWidth();
+        list.all = all;
         status = halvo::runList(list, *scanner, std::cout, std::cerr);
     } else {
         halvo::KillEngine engine;

@@ -1,5 +1,7 @@
 #include "cli/port_output.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 
@@ -11,6 +13,20 @@ namespace {
 template <typename T>
 nlohmann::json optionalJson(const std::optional<T>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json processesArray(const std::vector<PortProcess>& processes) {
+    nlohmann::json array = nlohmann::json::array();
+    for (const PortProcess& p : processes) {
+        array.push_back(portProcessJson(p));
+    }
+    return array;
+}
+
+// Names come from other processes: a stray byte must not abort the output,
+// and no control character may reach a terminal raw (ASCII with \u escapes).
+std::string dumped(const nlohmann::json& json) {
+    return json.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace
@@ -44,13 +60,19 @@ nlohmann::json portProcessJson(const PortProcess& p) {
 }
 
 std::string portProcessesJson(const std::vector<PortProcess>& processes) {
-    nlohmann::json array = nlohmann::json::array();
-    for (const PortProcess& p : processes) {
-        array.push_back(portProcessJson(p));
+    return dumped(processesArray(processes));
+}
+
+std::string portScanJson(const std::vector<PortProcess>& processes,
+                         const std::vector<ForeignListener>& foreign) {
+    nlohmann::json held = nlohmann::json::array();
+    for (const ForeignListener& listener : foreign) {
+        held.push_back(
+            {{"port", listener.port}, {"owner", {{"uid", listener.uid}, {"user", listener.user}}}});
     }
-    // Names come from other processes: a stray byte must not abort the output,
-    // and no control character may reach a terminal raw (ASCII with \u escapes).
-    return array.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+    // Written out so that the processes come first, as documented.
+    return "{\"processes\":" + dumped(processesArray(processes)) +
+           ",\"heldByOthers\":" + dumped(held) + "}";
 }
 
 std::string portTable(const std::vector<PortProcess>& processes, std::optional<size_t> width) {
@@ -93,6 +115,26 @@ std::string portTable(const std::vector<PortProcess>& processes, std::optional<s
         }
         out += line;
         out += '\n';
+    }
+    return out;
+}
+
+std::string foreignListenerTable(const std::vector<ForeignListener>& foreign) {
+    std::string out = "Listeners Halvo cannot end:\n";
+    size_t portWidth = 4;  // "PORT"
+    for (const ForeignListener& listener : foreign) {
+        portWidth = std::max(portWidth, std::to_string(listener.port).size());
+    }
+    const auto line = [&](const std::string& port, const std::string& owner) {
+        out += port + std::string(portWidth - port.size() + 2, ' ') + owner + '\n';
+    };
+    line("PORT", "OWNER");
+    for (const ForeignListener& listener : foreign) {
+        std::string owner = terminalSafe(listener.user);
+        if (listener.uid == getuid()) {
+            owner += " (no process of yours that Halvo can read)";
+        }
+        line(std::to_string(listener.port), owner);
     }
     return out;
 }

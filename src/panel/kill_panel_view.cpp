@@ -3,12 +3,15 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QShortcut>
+#include <QStringList>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <unordered_set>
 
+#include "kill/foreign_listeners.h"
 #include "kill/recent_kills.h"
+#include "kill/search_filter.h"
 #include "panel/kill_panel_model.h"
 #include "panel/kill_panel_table.h"
 #include "panel/port_reference_popover.h"
@@ -116,6 +119,8 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
 
     connect(&store_, &ProcessStore::processesChanged, this,
             &HalvoKillPanelView::scheduleRowsUpdate);
+    connect(&store_, &ProcessStore::foreignListenersChanged, this,
+            &HalvoKillPanelView::scheduleRowsUpdate);
     connect(&store_, &ProcessStore::queryChanged, this, [this] {
         if (search_->text() != store_.query()) {
             search_->setText(store_.query());
@@ -200,7 +205,29 @@ void HalvoKillPanelView::updateRows() {
     empty_->setVisible(count == 0);
     empty_->setTitle(store_.query().isEmpty() ? QStringLiteral("Nothing listening right now.")
                                               : QStringLiteral("No matching ports."));
+    empty_->setBody(count == 0 ? heldByOthersBody() : QString());
     updateSelection();
+}
+
+// Whose the queried ports are, when the user has nothing on them: a port
+// that is taken is never left looking free.
+QString HalvoKillPanelView::heldByOthersBody() const {
+    const QByteArray query = store_.query().toUtf8();
+    const std::string_view text(query.constData(), static_cast<size_t>(query.size()));
+    if (!parsePortQuery(normalizeQuery(text))) {
+        return {};
+    }
+    const std::vector<ForeignListener> held =
+        foreignListenersMatching(store_.foreignListeners(), text);
+    // Room for two lines under the title.
+    QStringList lines;
+    for (size_t i = 0; i < held.size() && i < 2; ++i) {
+        lines.append(ui::inertText(heldByOthersText(held[i])));
+    }
+    if (held.size() > 2) {
+        lines.last() = QStringLiteral("and %1 more ports Halvo cannot end").arg(held.size() - 1);
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 void HalvoKillPanelView::updateSelection() {

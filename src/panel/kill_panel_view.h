@@ -73,6 +73,7 @@ class HalvoKillPanelView final : public QWidget {
     int currentRowOf(const std::string& id);
     void scheduleRowsUpdate();
     void updateRows();
+    QString heldByOthersBody() const;
     void updateSelection();
     void updateKillButton();
     void togglePortHelp();

@@ -81,7 +81,8 @@ Batch readBatch(const char* data, size_t length, uint32_t sequence, ListeningSoc
                 inet_diag_msg message;
                 std::memcpy(&message, payload, sizeof(message));
                 if (message.idiag_state == TCP_LISTEN) {
-                    sockets[message.idiag_inode] = ntohs(message.id.idiag_sport);
+                    sockets[message.idiag_inode] = {ntohs(message.id.idiag_sport),
+                                                    message.idiag_uid};
                 }
             }
         }
@@ -181,6 +182,7 @@ size_t splitFields(std::string_view line, std::string_view* fields, size_t capac
 
 // "  0: 0100007F:1F90 00000000:0000 0A ... uid timeout inode ..."
 void addLine(std::string_view line, ListeningSockets& sockets) {
+    constexpr size_t kUidField = 7;
     constexpr size_t kInodeField = 9;
     std::string_view fields[kInodeField + 1];
     if (splitFields(line, fields, kInodeField + 1) != kInodeField + 1) {
@@ -201,11 +203,12 @@ void addLine(std::string_view line, ListeningSockets& sockets) {
         !isHex(port)) {
         return;
     }
-    std::optional<uint64_t> inode = parseUint64(fields[kInodeField]);
-    if (!inode) {
+    const std::optional<uint64_t> uid = parseUint64(fields[kUidField]);
+    const std::optional<uint64_t> inode = parseUint64(fields[kInodeField]);
+    if (!uid || *uid > UINT32_MAX || !inode) {
         return;
     }
-    sockets[*inode] = static_cast<int64_t>(hexValue(port));
+    sockets[*inode] = {static_cast<int64_t>(hexValue(port)), static_cast<uint32_t>(*uid)};
 }
 
 }  // namespace

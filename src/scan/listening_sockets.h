@@ -1,6 +1,7 @@
 // The TCP sockets in the LISTEN state of this network namespace, keyed by
 // socket inode, so that a process's "socket:[INODE]" descriptors can be
-// matched to their local ports without a query per descriptor.
+// matched to their local ports without a query per descriptor. Each carries
+// its owner, so that a socket no process of the user holds can still be named.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +12,15 @@
 
 namespace halvo {
 
-// Socket inode -> local port (host byte order), IPv4 and IPv6 together.
-using ListeningSockets = std::unordered_map<uint64_t, int64_t>;
+struct ListeningSocket {
+    int64_t port = 0;  // local port, host byte order
+    uint32_t uid = 0;  // the user that created the socket
+
+    bool operator==(const ListeningSocket&) const = default;
+};
+
+// Socket inode -> socket, IPv4 and IPv6 together.
+using ListeningSockets = std::unordered_map<uint64_t, ListeningSocket>;
 
 // The table from one sock_diag dump per address family, asking the kernel for
 // listeners only. Nothing when netlink is refused (no socket, an error reply,

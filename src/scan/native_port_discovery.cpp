@@ -5,14 +5,14 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 
 #include "base/text.h"
 #include "scan/proc_process_table.h"
 
 namespace halvo {
 namespace {
-
-using Listening = std::unordered_map<uint64_t, int64_t>;
 
 // Reading every descriptor of every process is nearly all kernel time, spread
 // evenly over the processes, so a busy machine's walk is shared among a few
@@ -22,8 +22,14 @@ constexpr size_t kProcessesPerChunk = 32;
 constexpr size_t kMinProcessesForThreads = 256;
 constexpr unsigned kMaxThreads = 4;
 
-void appendRowsOfProcess(ProcessTable& table, const Listening& listening, int32_t pid,
-                         std::vector<LsofRow>& rows) {
+// What the walk found in a run of processes: the rows, and which process
+// holds which listening socket.
+struct Found {
+    std::vector<LsofRow> rows;
+    std::vector<std::pair<uint64_t, int32_t>> holders;  // inode, PID
+};
+
+void addProcess(ProcessTable& table, const ListeningSockets& listening, int32_t pid, Found& found) {
     std::optional<std::vector<uint64_t>> inodes = table.socketInodes(pid);
     if (!inodes) {
         return;
@@ -32,7 +38,7 @@ void appendRowsOfProcess(ProcessTable& table, const Listening& listening, int32_
     std::optional<std::string> name;
     for (uint64_t inode : *inodes) {
         auto socket = listening.find(inode);
-        if (socket == listening.end() || socket->second == 0) {
+        if (socket == listening.end() || socket->second.port == 0) {
             continue;
         }
         if (!name) {
@@ -40,7 +46,8 @@ void appendRowsOfProcess(ProcessTable& table, const Listening& listening, int32_
             // An empty name is as good as none: the rows could not be told apart.
             name = raw && !raw->empty() ? decodeUtf8Lossy(*raw) : std::to_string(pid);
         }
-        rows.push_back(LsofRow{pid, *name, socket->second});
+        found.rows.push_back(LsofRow{pid, *name, socket->second.port});
+        found.holders.emplace_back(inode, pid);
     }
 }
 
@@ -59,7 +66,11 @@ NativePortDiscovery::NativePortDiscovery(std::shared_ptr<ProcessTable> table)
     : table_(table ? std::move(table) : std::make_shared<ProcFsProcessTable>()) {}
 
 std::vector<LsofRow> NativePortDiscovery::rows() {
-    const Listening listening = table_->listeningTcpSockets();
+    return discover().rows;
+}
+
+Discovery NativePortDiscovery::discover() {
+    const ListeningSockets listening = table_->listeningTcpSockets();
     if (listening.empty()) {
         return {};  // no descriptor can match: spare the walk over every process
     }
@@ -69,13 +80,13 @@ std::vector<LsofRow> NativePortDiscovery::rows() {
     // Chunks of consecutive processes, each filled by whichever thread takes
     // it and joined in chunk order, so the rows keep the table's order.
     const size_t chunkCount = (pids.size() + kProcessesPerChunk - 1) / kProcessesPerChunk;
-    std::vector<std::vector<LsofRow>> chunks(chunkCount);
+    std::vector<Found> chunks(chunkCount);
     std::atomic<size_t> nextChunk{0};
     auto work = [&] {
         for (size_t chunk = nextChunk++; chunk < chunkCount; chunk = nextChunk++) {
             const size_t end = std::min(pids.size(), (chunk + 1) * kProcessesPerChunk);
             for (size_t i = chunk * kProcessesPerChunk; i < end; ++i) {
-                appendRowsOfProcess(*table_, listening, pids[i], chunks[chunk]);
+                addProcess(*table_, listening, pids[i], chunks[chunk]);
             }
         }
     };
@@ -91,12 +102,25 @@ std::vector<LsofRow> NativePortDiscovery::rows() {
         work();
     }  // helpers joined
 
-    std::vector<LsofRow> rows;
-    for (std::vector<LsofRow>& chunk : chunks) {
-        rows.insert(rows.end(), std::make_move_iterator(chunk.begin()),
-                    std::make_move_iterator(chunk.end()));
+    Discovery found;
+    std::unordered_map<uint64_t, std::vector<int32_t>> holders;
+    for (Found& chunk : chunks) {
+        found.rows.insert(found.rows.end(), std::make_move_iterator(chunk.rows.begin()),
+                          std::make_move_iterator(chunk.rows.end()));
+        for (const auto& [inode, pid] : chunk.holders) {
+            holders[inode].push_back(pid);
+        }
     }
-    return rows;
+    found.listeners.reserve(listening.size());
+    for (const auto& [inode, socket] : listening) {
+        if (socket.port != 0) {
+            auto held = holders.find(inode);
+            found.listeners.push_back(
+                {socket.port, socket.uid,
+                 held == holders.end() ? std::vector<int32_t>{} : std::move(held->second)});
+        }
+    }
+    return found;
 }
 
 }  // namespace halvo

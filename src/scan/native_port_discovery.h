@@ -17,6 +17,9 @@ class NativePortDiscovery final : public PortDiscovering {
     // order and, within a process, in descriptor order. A dual-stack server
     // gives two equal rows.
     std::vector<LsofRow> rows() override;
+    // The rows, and every listening socket with a non-zero port with the
+    // processes holding it, in no particular order.
+    Discovery discover() override;
 
   private:
     std::shared_ptr<ProcessTable> table_;

@@ -1,11 +1,28 @@
 // The role of a discovery back-end: which processes listen on which TCP ports.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "scan/port_records.h"
 
 namespace halvo {
+
+// One listening socket as a back-end saw it, whether or not it could tell
+// which processes hold it.
+struct SeenListener {
+    int64_t port = 0;
+    uint32_t uid = 0;           // the socket's owner
+    std::vector<int32_t> pids;  // the processes found holding it; none were readable when empty
+
+    bool operator==(const SeenListener&) const = default;
+};
+
+// The rows, and every listening socket the back-end saw while finding them.
+struct Discovery {
+    std::vector<LsofRow> rows;
+    std::vector<SeenListener> listeners;  // empty from a back-end that cannot tell
+};
 
 class PortDiscovering {
   public:
@@ -13,6 +30,9 @@ class PortDiscovering {
     // Blocking and thread-safe. Never fails: whatever cannot be read contributes
     // no rows, so an empty list means nothing was found or nothing was readable.
     virtual std::vector<LsofRow> rows() = 0;
+    // rows() and the sockets seen meanwhile; a back-end that sees only what it
+    // matched (lsof) reports no sockets.
+    virtual Discovery discover() { return {rows(), {}}; }
 };
 
 }  // namespace halvo

@@ -1,9 +1,11 @@
 #include "scan/port_scanner.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -49,6 +51,25 @@ constexpr std::array<std::string_view, 22> kDevelopmentMarkers = {
     "django",  "flask",  "uvicorn", "gunicorn",  "go run", "cargo run", "spring", "gradle",
     "mvn",     "docker", "compose", "localhost", "dev",    "server",
 };
+
+// The login name of `uid`; the uid as text when it has none.
+std::string userName(uint32_t uid) {
+    std::vector<char> buffer(1024);
+    for (;;) {
+        passwd entry{};
+        passwd* found = nullptr;
+        const int error = getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+        if (error == ERANGE && buffer.size() < 1024 * 1024) {
+            buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        if (error == 0 && found != nullptr && found->pw_name != nullptr &&
+            found->pw_name[0] != '\0') {
+            return found->pw_name;
+        }
+        return std::to_string(uid);
+    }
+}
 
 // A kept row with what the scan learned about its process.
 struct Candidate {
@@ -119,25 +140,78 @@ PortScan PortScanner::scanAll() {
     // found: its PID was recycled in between, and its start time must not
     // stand for them, or a later kill would reach it.
     const ProcessStartTime began = options_.now();
-    std::vector<PortProcess> result = processes(discoverRows());
+    const Discovery found = discover();
+    Identities identities;
+    std::vector<PortProcess> result = processes(found.rows, identities);
     std::erase_if(result, [&](const PortProcess& p) { return began < p.startTime; });
-    return {std::move(result), {}};
+    return {std::move(result), foreignListeners(found.listeners, identities, began)};
 }
 
 std::vector<LsofRow> PortScanner::discoverRows() {
-    std::vector<LsofRow> rows = nativeDiscovery_->rows();
-    if (rows.empty()) {
-        return fallbackDiscovery_->rows();
+    return discover().rows;
+}
+
+Discovery PortScanner::discover() {
+    Discovery found = nativeDiscovery_->discover();
+    if (found.rows.empty()) {
+        // The native walk missed the user's own processes, so its unmatched
+        // sockets cannot be told from theirs: the fallback's rows stand alone.
+        std::vector<LsofRow> rows = fallbackDiscovery_->rows();
+        if (!rows.empty()) {
+            return {std::move(rows), {}};
+        }
     }
-    return rows;
+    return found;
+}
+
+std::vector<ForeignListener> PortScanner::foreignListeners(const std::vector<SeenListener>& seen,
+                                                           Identities& identities,
+                                                           ProcessStartTime began) {
+    const uid_t me = getuid();
+    const auto isOwn = [&](int32_t pid) {
+        // Every holder gave a row, so its identity is known unless the two
+        // back-ends disagree.
+        auto [it, inserted] = identities.try_emplace(pid);
+        if (inserted) {
+            auto snapshot = processResolver_->identitySnapshot(pid);
+            if (snapshot && snapshot->uid == me) {
+                it->second = snapshot;
+            }
+        }
+        // A process that started after the scan began holds the PID of
+        // whatever held the socket before it.
+        return it->second && !(began < it->second->startTime);
+    };
+    std::set<std::pair<int64_t, uint32_t>> held;  // port, owner
+    for (const SeenListener& listener : seen) {
+        if (std::none_of(listener.pids.begin(), listener.pids.end(), isOwn)) {
+            held.emplace(listener.port, listener.uid);
+        }
+    }
+    std::unordered_map<uint32_t, std::string> names;
+    std::vector<ForeignListener> foreign;
+    foreign.reserve(held.size());
+    for (const auto& [port, uid] : held) {
+        auto [name, inserted] = names.try_emplace(uid);
+        if (inserted) {
+            name->second = userName(uid);
+        }
+        foreign.push_back({port, uid, name->second});
+    }
+    return foreign;
 }
 
 std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered) {
+    Identities identities;
+    return processes(discovered, identities);
+}
+
+std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered,
+                                                Identities& identities) {
     const std::vector<LsofRow> rows = uniqueRows(discovered);
 
     // Only the user's own processes whose identity can be read.
     const uid_t me = getuid();
-    std::unordered_map<int32_t, std::optional<ProcessIdentitySnapshot>> identities;
     std::vector<const LsofRow*> kept;
     for (const LsofRow& row : rows) {
         auto [it, inserted] = identities.try_emplace(row.pid);

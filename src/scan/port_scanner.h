@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "scan/docker_resolver.h"
@@ -26,7 +28,8 @@ class PortScanning {
     virtual ~PortScanning() = default;
     // discoverRows(), then processes(from:) of its rows. Blocking, never fails.
     virtual std::vector<PortProcess> scan() = 0;
-    // scan() and, from the same discovery, the listeners that are not the user's.
+    // scan() and, from the same discovery, the listeners that are not the user's
+    // (none when only the fallback found anything).
     virtual PortScan scanAll() { return {scan(), {}}; }
     // The native rows; the fallback rows only when the native list is empty.
     virtual std::vector<LsofRow> discoverRows() = 0;
@@ -64,6 +67,20 @@ class PortScanner final : public PortScanning {
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) override;
 
   private:
+    // PID -> identity of the user's own readable processes (nothing for
+    // the others), as read once in a scan.
+    using Identities = std::unordered_map<int32_t, std::optional<ProcessIdentitySnapshot>>;
+
+    // processes(rows), reading identities not yet in `identities` into it.
+    std::vector<PortProcess> processes(const std::vector<LsofRow>& rows, Identities& identities);
+    // The native discovery; the fallback's rows, with no sockets, when the
+    // native one finds no rows and the fallback does.
+    Discovery discover();
+    // The sockets of `seen` that no process of the user held when the scan
+    // began, one per port and owner, by port then owner.
+    std::vector<ForeignListener> foreignListeners(const std::vector<SeenListener>& seen,
+                                                  Identities& identities, ProcessStartTime began);
+
     std::shared_ptr<ProcessResolving> processResolver_;
     std::shared_ptr<DockerResolving> dockerResolver_;
     std::shared_ptr<PortDiscovering> nativeDiscovery_;

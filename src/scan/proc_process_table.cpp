@@ -81,7 +81,7 @@ ProcFsProcessTable::ProcFsProcessTable(std::string procRoot)
     : procRoot_(std::move(procRoot)),
       procFd_(open(procRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 
-std::unordered_map<uint64_t, int64_t> ProcFsProcessTable::listeningTcpSockets() {
+ListeningSockets ProcFsProcessTable::listeningTcpSockets() {
     if (std::optional<ListeningSockets> sockets = listeningSocketsFromNetlink()) {
         return std::move(*sockets);
     }

@@ -19,7 +19,7 @@ class ProcFsProcessTable final : public ProcessTable {
     explicit ProcFsProcessTable(std::string procRoot = "/proc");
 
     // From netlink, else from /proc/net (see listening_sockets.h).
-    std::unordered_map<uint64_t, int64_t> listeningTcpSockets() override;
+    ListeningSockets listeningTcpSockets() override;
     // The numeric entries of /proc, in directory order.
     std::vector<int32_t> processIds() override;
     // The "socket:[INODE]" links of /proc/PID/fd, in descriptor order.

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
+
+#include "scan/listening_sockets.h"
 
 namespace halvo {
 
@@ -15,9 +16,10 @@ class ProcessTable {
   public:
     virtual ~ProcessTable() = default;
 
-    // Socket inode -> local port of every TCP socket in the LISTEN state, IPv4
-    // and IPv6, taken once per scan. A port may read 0; the caller drops those.
-    virtual std::unordered_map<uint64_t, int64_t> listeningTcpSockets() = 0;
+    // Socket inode -> local port and owner of every TCP socket in the LISTEN
+    // state, IPv4 and IPv6, taken once per scan. A port may read 0; the caller
+    // drops those.
+    virtual ListeningSockets listeningTcpSockets() = 0;
 
     // Every process id, in table order. May hold values a real table never gives.
     virtual std::vector<int32_t> processIds() = 0;

@@ -90,6 +90,14 @@ void ProcessStore::setProcesses(std::vector<PortProcess> processes) {
     emit processesChanged();
 }
 
+void ProcessStore::setForeignListeners(std::vector<ForeignListener> listeners) {
+    if (listeners == foreignListeners_) {
+        return;
+    }
+    foreignListeners_ = std::move(listeners);
+    emit foreignListenersChanged();
+}
+
 void ProcessStore::setQuery(const QString& query) {
     if (query != query_) {
         query_ = query;
@@ -175,12 +183,14 @@ QCoro::Task<> ProcessStore::reload() {
 QCoro::Task<> ProcessStore::reloadUnless(std::stop_token cancelled) {
     const int64_t generation = reloadGeneration_++;
     QPointer<ProcessStore> self(this);
-    auto scan = onThreadPool([scanner = scanner_] { return scanner->scan(); });
-    std::vector<PortProcess> scanned = co_await scan;
+    auto scan = onThreadPool([scanner = scanner_] { return scanner->scanAll(); });
+    PortScan scanned = co_await scan;
     if (!self || cancelled.stop_requested() || reloadGeneration_ != generation + 1) {
         co_return;
     }
-    setProcesses(std::move(scanned));
+    // The listeners first: whoever redraws on processesChanged sees both.
+    setForeignListeners(std::move(scanned.foreign));
+    setProcesses(std::move(scanned.processes));
     clampSelection();
 }
 
@@ -193,6 +203,7 @@ void ProcessStore::reset() {
     setQuery(QString());
     setSelectedIndex(0);
     setFeedback(std::nullopt);
+    setForeignListeners({});
     setProcesses({});
 }
 

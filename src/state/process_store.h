@@ -28,6 +28,7 @@
 
 Q_DECLARE_METATYPE(halvo::PortProcess)
 Q_DECLARE_METATYPE(std::vector<halvo::PortProcess>)
+Q_DECLARE_METATYPE(std::vector<halvo::ForeignListener>)
 Q_DECLARE_METATYPE(halvo::KillMode)
 
 namespace halvo {
@@ -35,6 +36,8 @@ namespace halvo {
 class ProcessStore final : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::vector<halvo::PortProcess> processes READ processes NOTIFY processesChanged)
+    Q_PROPERTY(std::vector<halvo::ForeignListener> foreignListeners READ foreignListeners NOTIFY
+                   foreignListenersChanged)
     Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
     Q_PROPERTY(
         int selectedIndex READ selectedIndex WRITE setSelectedIndex NOTIFY selectedIndexChanged)
@@ -54,6 +57,9 @@ class ProcessStore final : public QObject {
 
     // The last scan, in the scanner's order, minus the rows of killed processes.
     const std::vector<PortProcess>& processes() const { return processes_; }
+    // The listening ports of the last scan that the user cannot end (see
+    // PortScan), published with the processes.
+    const std::vector<ForeignListener>& foreignListeners() const { return foreignListeners_; }
     // The search text as typed. Setting it keeps the selection inside the new
     // filtered list.
     QString query() const { return query_; }
@@ -84,7 +90,7 @@ class ProcessStore final : public QObject {
     // happened meanwhile.
     QCoro::Task<> reload();
     // Forgets everything shown: cancels the refresh, drops reloads in flight,
-    // clears query, selection, feedback and list.
+    // clears query, selection, feedback, list and the listeners of others.
     void reset();
 
     // Arrow keys: +1 down, -1 up, wrapping around the filtered list.
@@ -103,6 +109,7 @@ class ProcessStore final : public QObject {
 
   signals:
     void processesChanged();
+    void foreignListenersChanged();
     void queryChanged();
     void selectedIndexChanged();
     void feedbackChanged();
@@ -111,6 +118,7 @@ class ProcessStore final : public QObject {
 
   private:
     void setProcesses(std::vector<PortProcess> processes);
+    void setForeignListeners(std::vector<ForeignListener> listeners);
     int64_t filteredCount() const;
     QCoro::Task<> reloadUnless(std::stop_token cancelled);
     QCoro::Task<bool> killRow(PortProcess target);
@@ -124,6 +132,7 @@ class ProcessStore final : public QObject {
     std::shared_ptr<KillEngineProtocol> killEngine_;
 
     std::vector<PortProcess> processes_;
+    std::vector<ForeignListener> foreignListeners_;
     QString query_;
     int selectedIndex_ = 0;
     std::optional<Feedback> feedback_;

@@ -59,7 +59,7 @@ TAVButton::TAVButton(const QString& text, Variant variant, QWidget* parent)
 }
 
 TAVEmptyState::TAVEmptyState(Symbol icon, QWidget* parent)
-    : QWidget(parent), title_(new QLabel(this)) {
+    : QWidget(parent), title_(new QLabel(this)), body_(new QLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 24, 16, 16);
     layout->setSpacing(8);
@@ -72,8 +72,16 @@ TAVEmptyState::TAVEmptyState(Symbol icon, QWidget* parent)
     QPalette secondary = title_->palette();
     secondary.setColor(QPalette::WindowText, QColor(palette::textSecondary));
     title_->setPalette(secondary);
+    body_->setObjectName(QStringLiteral("body"));
+    body_->setTextFormat(Qt::PlainText);
+    body_->setAlignment(Qt::AlignHCenter);
+    body_->setWordWrap(true);
+    body_->setFont(textFont(13));
+    body_->setPalette(secondary);
+    body_->hide();
     layout->addWidget(image);
     layout->addWidget(title_);
+    layout->addWidget(body_);
     layout->addStretch();
 }
 
@@ -84,6 +92,16 @@ void TAVEmptyState::setTitle(const QString& title) {
 
 QString TAVEmptyState::title() const {
     return title_->text();
+}
+
+void TAVEmptyState::setBody(const QString& body) {
+    body_->setText(body);
+    body_->setVisible(!body.isEmpty());
+    setAccessibleDescription(body);
+}
+
+QString TAVEmptyState::body() const {
+    return body_->text();
 }
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QWidget(parent) {

@@ -38,9 +38,13 @@ class TAVEmptyState final : public QWidget {
     explicit TAVEmptyState(Symbol icon, QWidget* parent = nullptr);
     void setTitle(const QString& title);
     QString title() const;
+    // Plain text under the title, wrapped; none when empty.
+    void setBody(const QString& body);
+    QString body() const;
 
   private:
     QLabel* title_;
+    QLabel* body_;
 };
 
 // A plain-text label (never rich text) in `font` and `colour`; wrapped when asked.

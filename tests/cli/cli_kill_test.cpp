@@ -1,9 +1,14 @@
 // halvo-cli kill end to end, on stand-in servers this test starts. Kills go by
 // a token only these stand-ins carry in their argv, or by their own PID.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -76,7 +81,8 @@ TEST(CliKillTest, AllPidAndStartTimeSelect) {
     // Not a development server: only --all reaches it.
     EXPECT_EQ(runCli({"list", token}).status, 1);
     EXPECT_EQ(runCli({"kill", token}).status, 1);
-    const auto rows = nlohmann::json::parse(runCli({"list", "--json", "--all", token}).out);
+    const auto rows =
+        nlohmann::json::parse(runCli({"list", "--json", "--all", token}).out)["processes"];
     ASSERT_EQ(rows.size(), 1u);
     const auto& started = rows[0]["startTime"];
     const std::string startTime = std::to_string(started["seconds"].get<int64_t>()) + "." +
@@ -94,6 +100,62 @@ TEST(CliKillTest, AllPidAndStartTimeSelect) {
     CliRun killed = runCli({"kill", "--all", "--pid", pid, "--started", startTime});
     EXPECT_EQ(killed.status, 0) << killed.err;
     EXPECT_EQ(endingSignal(player->pid()), SIGTERM);
+}
+
+// A system user that exists while the value does, with no home and no login.
+class TemporaryUser {
+  public:
+    explicit TemporaryUser(std::string name) : name_(std::move(name)) {
+        if (std::system(("useradd --system --no-create-home --shell /usr/sbin/nologin " + name_ +
+                         " >/dev/null 2>&1")
+                            .c_str()) != 0) {
+            throw std::runtime_error("useradd " + name_ + " failed");
+        }
+    }
+    ~TemporaryUser() { std::system(("userdel " + name_ + " >/dev/null 2>&1").c_str()); }
+    TemporaryUser(const TemporaryUser&) = delete;
+    TemporaryUser& operator=(const TemporaryUser&) = delete;
+
+    const std::string& name() const { return name_; }
+    uid_t uid() const { return getpwnam(name_.c_str())->pw_uid; }
+
+  private:
+    std::string name_;
+};
+
+// Another user's server is named with its owner, and a kill of its port says
+// whose it is instead of claiming the port is free.
+TEST(CliKillTest, AnotherUsersListenerIsNamedNeverEnded) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: it creates a second user and starts a server as that user";
+    }
+    const TemporaryUser user("halvo-e2e-" + std::to_string(getpid()));
+    TempDir root;  // a copy of the listener that the new user may run
+    chmod(root.path().c_str(), 0755);
+    ListenerOptions options;
+    options.executable = "/usr/bin/setpriv";
+    options.argv0 = "setpriv";
+    options.listenerArgs = {"--reuid",        user.name(),
+                            "--regid",        user.name(),
+                            "--clear-groups", listenerCopy(root, "postgres"),
+                            "--v4",           "1"};
+    auto server = ListenerProcess::start(options);
+    const std::string port = std::to_string(server->ports()[0]);
+
+    const CliRun list = runCli({"list", "--all", "--json", port});
+    EXPECT_EQ(list.status, 0) << list.err;
+    const auto shown = nlohmann::json::parse(list.out);
+    EXPECT_EQ(shown["processes"], nlohmann::json::array());
+    EXPECT_EQ(shown["heldByOthers"],
+              nlohmann::json::parse(R"([{"port":)" + port + R"(,"owner":{"uid":)" +
+                                    std::to_string(user.uid()) + R"(,"user":")" + user.name() +
+                                    R"("}}])"));
+
+    const CliRun kill = runCli({"kill", port});
+    EXPECT_EQ(kill.status, 3);
+    EXPECT_EQ(kill.err, "Port " + port + " is held by user " + user.name() +
+                            "; Halvo can only end your own processes\n");
+    EXPECT_TRUE(server->running());
 }
 
 }  // namespace

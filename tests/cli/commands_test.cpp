@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <map>
 #include <sstream>
@@ -14,6 +15,8 @@ class ScriptedScanner final : public PortScanning {
   public:
     explicit ScriptedScanner(std::vector<PortProcess> rows) : rows_(std::move(rows)) {}
     std::vector<PortProcess> scan() override { return rows_; }
+    PortScan scanAll() override { return {rows_, foreign}; }
+    std::vector<ForeignListener> foreign;
     std::vector<LsofRow> discoverRows() override { return {}; }
     std::vector<PortProcess> processes(const std::vector<LsofRow>&) override { return rows_; }
 
@@ -57,8 +60,13 @@ struct Result {
     std::string err;
 };
 
+// Another user's database, a sandboxed server of ours, and a hostile login name.
+const std::vector<ForeignListener> kForeign{
+    {5432, 105, "postgres"}, {8081, getuid(), "ana"}, {9999, 4000000, "ev\x1B]0;il"}};
+
 Result kill(KillOptions options, ScriptedEngine& engine) {
     ScriptedScanner scanner(kRows);
+    scanner.foreign = kForeign;
     std::ostringstream out, err;
     const ExitStatus status = runKill(options, scanner, engine, out, err);
     return {status, out.str(), err.str()};
@@ -93,6 +101,47 @@ TEST(ListCommandTest, TableEmptyResultsAndCutCommands) {
     };
     for (const Case& c : cases) {
         ScriptedScanner scanner(c.rows);
+        std::ostringstream out, err;
+        EXPECT_EQ(runList(c.options, scanner, out, err), c.expected.status);
+        EXPECT_EQ(out.str(), c.expected.out);
+        EXPECT_EQ(err.str(), c.expected.err);
+    }
+}
+
+// The listeners of others: after the user's rows with --all, matched by port
+// only, in an object with --all --json and nowhere without --all.
+TEST(ListCommandTest, AllShowsTheListenersOfOthers) {
+    struct Case {
+        ListOptions options;
+        Result expected;
+    };
+    const std::vector<Case> cases{
+        {{.query = {"5173,5432-8000,8081"}, .all = true},
+         {ExitStatus::ok,
+          "PORT  PID   PROCESS  PROJECT  BADGE  COMMAND\n"
+          "5173  3000  node     shop            node server.js\n"
+          "8000  77    python3  shop            python3 server.js\n"
+          "\n"
+          "Listeners Halvo cannot end:\n"
+          "PORT  OWNER\n"
+          "5432  postgres\n"
+          "8081  ana (no process of yours that Halvo can read)\n",
+          ""}},
+        {{.query = {"9999"}, .all = true},
+         {ExitStatus::ok, "Listeners Halvo cannot end:\nPORT  OWNER\n9999  ev\\x1b]0;il\n", ""}},
+        {{.query = {"postgres"}, .all = true},
+         {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"5432"}, .json = true, .all = true},
+         {ExitStatus::ok,
+          "{\"processes\":[],\"heldByOthers\":[{\"owner\":{\"uid\":105,\"user\":\"postgres\"},"
+          "\"port\":5432}]}\n",
+          ""}},
+        {{.query = {"5432"}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"5432"}, .json = true}, {ExitStatus::nothingMatched, "[]\n", ""}},
+    };
+    for (const Case& c : cases) {
+        ScriptedScanner scanner(kRows);
+        scanner.foreign = kForeign;
         std::ostringstream out, err;
         EXPECT_EQ(runList(c.options, scanner, out, err), c.expected.status);
         EXPECT_EQ(out.str(), c.expected.out);
@@ -147,6 +196,16 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          "",
          {ExitStatus::ok, "Would kill :8000 python3 PID 77\n", ""}},
         {{.query = {"4000"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        // A port that is taken is never "no match", but not the user's to end.
+        {{.query = {"5432", "8081,9999", "5432"}},
+         {},
+         "",
+         {ExitStatus::notAllEnded, "",
+          "Port 5432 is held by user postgres; Halvo can only end your own processes\n"
+          "Port 8081 is taken, but no process of yours that Halvo can read holds it\n"
+          "Port 9999 is held by user ev\\x1b]0;il; Halvo can only end your own processes\n"}},
+        {{.query = {"postgres"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"5432", "8000"}}, {}, "77@100.77 ", {ExitStatus::ok, "Killed :8000\n", ""}},
         {{.query = {"0"}},
          {},
          "",

@@ -118,6 +118,51 @@ class KillPanelTest : public QObject {
         QCOMPARE(p.table()->verticalScrollBar()->maximum() > 0, count > 8);
     }
 
+    // A port query that matches none of the user's rows names whoever holds
+    // the port, in lines that fit under the title; text queries name no one.
+    void emptyStateNamesWhoHoldsAQueriedPort_data() {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("body");
+        const QString name(32, QLatin1Char('w'));  // the longest login name
+        QTest::newRow("one port")
+            << "5432"
+            << "Port 5432 is held by user postgres; Halvo can only end your own processes";
+        QTest::newRow("two ports") << "5432,6000-6379"
+                                   << "Port 5432 is held by user postgres; Halvo can only end your "
+                                      "own processes\nPort 6379 is held by user " +
+                                          name + "; Halvo can only end your own processes";
+        QTest::newRow("more ports than lines")
+            << "4000-9999"
+            << "Port 5432 is held by user postgres; Halvo can only end your own processes\nand 2 "
+               "more ports Halvo cannot end";
+        QTest::newRow("a free port") << "5433"
+                                     << "";
+        QTest::newRow("text") << "postgres"
+                              << "";
+    }
+    void emptyStateNamesWhoHoldsAQueriedPort() {
+        QFETCH(QString, query);
+        QFETCH(QString, body);
+        Panel p(rows(3));
+        p.scanner->setForeign(
+            {{5432, 105, "postgres"}, {6379, 106, std::string(32, 'w')}, {8080, 107, "www-data"}});
+        p.store.refresh();
+        QTRY_COMPARE(p.store.foreignListeners().size(), size_t{3});
+        QVERIFY(p.loaded(3));
+        QTest::keyClicks(p.search(), query);
+        auto* empty = p.find<ui::TAVEmptyState>("emptyState");
+        QTRY_COMPARE(empty->isVisible() ? empty->title() : QString(),
+                     QStringLiteral("No matching ports."));
+        QCOMPARE(empty->body(), body);
+        // Every line wrapped inside the empty state, none cut off at its foot.
+        auto* label = empty->findChild<QLabel*>(QStringLiteral("body"));
+        QCOMPARE(label->isVisible(), !body.isEmpty());
+        if (!body.isEmpty()) {
+            QVERIFY(label->height() >= label->heightForWidth(label->width()));
+            QVERIFY(label->geometry().bottom() < empty->height());
+        }
+    }
+
     void killButtonCountsTicksAndKillsThem_data() {
         QTest::addColumn<int>("count");
         QTest::addColumn<bool>("enabledAfter");

@@ -8,8 +8,10 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -40,19 +42,20 @@ TEST(ListeningSocketsTest, ProcNetTextKeepsListenersOfBothFamilies) {
     addListeningFromProcNetText(tcp, sockets);
     addListeningFromProcNetText(tcp6, sockets);
     // 4243 is established; a port-0 listener stays in, for the caller to drop.
-    EXPECT_THAT(sockets, ::testing::UnorderedElementsAre(Pair(4242, 3000), Pair(4244, 0),
-                                                         Pair(9001, 65535)));
+    EXPECT_THAT(sockets, ::testing::UnorderedElementsAre(Pair(4242, ListeningSocket{3000, 1000}),
+                                                         Pair(4244, ListeningSocket{0, 0}),
+                                                         Pair(9001, ListeningSocket{65535, 0})));
 
     // Files come from the given root; a missing tcp6 (IPv6 disabled) adds nothing.
     testing::TempDir root;
     root.writeFile("net/tcp", tcp);
     EXPECT_EQ(listeningSocketsFromProcNet(root.path()),
-              (ListeningSockets{{4242, 3000}, {4244, 0}}));
+              (ListeningSockets{{4242, {3000, 1000}}, {4244, {0, 0}}}));
     EXPECT_EQ(listeningSocketsFromProcNet(root.path() + "/none"), ListeningSockets{});
 }
 
 TEST(ListeningSocketsTest, AMalformedLineCostsOnlyItself) {
-    const std::string good = " 0: 0100007F:0050 00000000:0000 0A 0:0 00:0 0 0 0 ";
+    const std::string good = " 0: 0100007F:0050 00000000:0000 0A 0:0 00:0 0 7 0 ";
     const std::vector<std::string> bad = {
         good + "",                                                 // no inode
         good + "12x",                                              // inode not decimal
@@ -62,6 +65,8 @@ TEST(ListeningSocketsTest, AMalformedLineCostsOnlyItself) {
         " 0: 0100007F:G050 00000000:0000 0A 0:0 00:0 0 0 0 777",   // port not hex
         " 0: 0100007F:00500 00000000:0000 0A 0:0 00:0 0 0 0 777",  // port too long
         " 0: 100007F:0050 00000000:0000 0A 0:0 00:0 0 0 0 777",    // address of neither family
+        " 0: 0100007F:0050 00000000:0000 0A 0:0 00:0 0 -1 0 777",  // uid not decimal
+        " 0: 0100007F:0050 00000000:0000 0A 0:0 00:0 0 4294967296 0 777",  // uid too large
         "\x01\xFF garbage",
         "",
     };
@@ -71,7 +76,7 @@ TEST(ListeningSocketsTest, AMalformedLineCostsOnlyItself) {
     for (const std::string& line : bad) {
         const uint64_t inode = expected.size() + 1;
         text += good + std::to_string(inode) + "\n" + line + "\n";
-        expected[inode] = 80;
+        expected[inode] = {80, 7};
     }
     ListeningSockets sockets;
     addListeningFromProcNetText(text, sockets);
@@ -89,12 +94,14 @@ TEST(ListeningSocketsTest, NetlinkAndProcNetAgreeOnARealListener) {
     std::vector<int64_t> expected = listener->ports();
     expected.push_back(listener->ports()[2]);  // the dual-stack port, twice
     std::sort(expected.begin(), expected.end());
-    // The sorted ports the table gives the listener's sockets.
+    // The sorted ports the table gives the listener's sockets, each of them
+    // owned by this test's user.
     const auto portsOf = [&](const ListeningSockets& sockets) {
         std::vector<int64_t> ports;
         for (uint64_t inode : *inodes) {
             if (auto found = sockets.find(inode); found != sockets.end()) {
-                ports.push_back(found->second);
+                ports.push_back(found->second.port);
+                EXPECT_EQ(found->second.uid, getuid()) << "port " << found->second.port;
             }
         }
         std::sort(ports.begin(), ports.end());
@@ -114,8 +121,13 @@ TEST(ListeningSocketsTest, NetlinkRepliesFromOtherProcessesAreIgnored) {
     if (!listeningSocketsFromNetlink()) {
         GTEST_SKIP() << "netlink sock_diag is refused here";
     }
-    // A listener of our own, found by the inode of its socket.
+    // A listener of our own, found by the inode of its socket. Its owner is
+    // the file-system uid it was created with: as root, one that is not 0,
+    // so that an owner never read cannot pass for it.
+    const uid_t owner = getuid() == 0 ? 4242 : getuid();
+    setfsuid(owner);
     UniqueFd listener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    setfsuid(getuid());
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -163,7 +175,8 @@ TEST(ListeningSocketsTest, NetlinkRepliesFromOtherProcessesAreIgnored) {
     EXPECT_EQ(sockets->count(0xF0F0F0F0), 0u);
     const auto ours = sockets->find(status.st_ino);
     ASSERT_NE(ours, sockets->end());
-    EXPECT_EQ(ours->second, ntohs(address.sin_port));
+    EXPECT_EQ(ours->second, (ListeningSocket{ntohs(address.sin_port), owner}));
+    EXPECT_EQ(listeningSocketsFromProcNet()[status.st_ino], ours->second);
 }
 
 }  // namespace

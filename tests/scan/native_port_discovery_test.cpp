@@ -23,14 +23,14 @@ using Rows = std::vector<LsofRow>;
 // listed and named. Scans of many processes call it from several threads.
 class FakeProcessTable final : public ProcessTable {
   public:
-    std::unordered_map<uint64_t, int64_t> listening;
+    ListeningSockets listening;
     Pids pids;
     std::map<int32_t, std::vector<uint64_t>> inodes;  // absent: cannot be listed
     std::map<int32_t, std::string> names;             // absent: cannot be read
     Pids inodesListed;
     Pids namesRead;
 
-    std::unordered_map<uint64_t, int64_t> listeningTcpSockets() override { return listening; }
+    ListeningSockets listeningTcpSockets() override { return listening; }
     Pids processIds() override { return pids; }
     std::optional<std::vector<uint64_t>> socketInodes(int32_t pid) override {
         return lookup(inodes, inodesListed, pid);
@@ -52,8 +52,9 @@ class FakeProcessTable final : public ProcessTable {
 
 TEST(NativePortDiscoveryTest, FiltersOrdersAndNamesRows) {
     auto table = std::make_shared<FakeProcessTable>();
-    table->listening = {{101, 5173}, {102, 3000}, {103, 3000}, {201, 8080},
-                        {301, 0},    {401, 4000}, {501, 4001}, {601, 4002}};
+    table->listening = {{101, {5173, 1000}}, {102, {3000, 1000}}, {103, {3000, 1000}},
+                        {201, {8080, 1000}}, {301, {0, 1000}},    {401, {4000, 1000}},
+                        {501, {4001, 1000}}, {601, {4002, 0}},    {701, {5432, 105}}};
     table->pids = {70, 0, -1, 40, 10, 13, 5, 4711, 4712, 9};
     // 70 holds a dual-stack pair (102, 103); 10 holds no listener; 13 only a
     // port-0 one; 5 cannot be listed; 0 and -1 are no processes.
@@ -80,6 +81,17 @@ TEST(NativePortDiscoveryTest, FiltersOrdersAndNamesRows) {
     EXPECT_THAT(table->inodesListed, UnorderedElementsAreArray({70, 40, 10, 13, 5, 4711, 4712, 9}));
     EXPECT_THAT(table->namesRead, UnorderedElementsAreArray({70, 40, 4711, 4712, 9}));
 
+    // Every socket with a port, held or not, with its owner and holders.
+    EXPECT_THAT(NativePortDiscovery(table).discover().listeners,
+                UnorderedElementsAreArray<SeenListener>({{5173, 1000, {70}},
+                                                         {3000, 1000, {70}},
+                                                         {3000, 1000, {70}},
+                                                         {8080, 1000, {40}},
+                                                         {4000, 1000, {4711}},
+                                                         {4001, 1000, {4712}},
+                                                         {4002, 0, {9}},
+                                                         {5432, 105, {}}}));
+
     // No listeners: no walk over the processes.
     table->listening.clear();
     table->inodesListed.clear();
@@ -103,8 +115,8 @@ TEST(NativePortDiscoveryTest, ManyProcessesKeepTableOrder) {
         const uint64_t inode = static_cast<uint64_t>(pid) * 10;
         table->inodes[pid] = {inode + 1, inode, inode + 2};
         if (pid % 5 == 0) {
-            table->listening[inode] = pid;
-            table->listening[inode + 2] = pid + 1;
+            table->listening[inode] = {pid};
+            table->listening[inode + 2] = {pid + 1};
             expected.insert(expected.end(), {{pid, name, pid}, {pid, name, pid + 1}});
             listenerPids.push_back(pid);
         }

@@ -1,6 +1,7 @@
 #include "scan/port_scanner.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <map>
@@ -17,7 +18,9 @@ class FakeDiscovery final : public PortDiscovering {
         ++calls;
         return rows_;
     }
+    Discovery discover() override { return {rows(), listeners}; }
     int calls = 0;
+    std::vector<SeenListener> listeners;
 
   private:
     std::vector<LsofRow> rows_;
@@ -219,6 +222,45 @@ TEST(PortScannerTest, DropsProcessesThatStartedAfterTheScanBegan) {
         pids.push_back(p.pid);
     }
     EXPECT_EQ(pids, (std::vector<int32_t>{1}));
+}
+
+// A socket is foreign unless a readable process of the user held it when the
+// scan began; one entry per port and owner, by port then owner.
+TEST(PortScannerTest, ForeignListenersAreSocketsNoOwnProcessHolds) {
+    const uint32_t me = getuid();
+    const uint32_t other = 3999999999;  // no account: named by its number
+    Harness h({{1, "spotify", 4000}, {2, "postgres", 5432}, {3, "node", 3000}, {5, "node", 7000}});
+    h.resolver->add(1, meta("/usr/bin/spotify", {"spotify"}));  // hidden by the filter
+    h.resolver->owners[2] = other;                              // seen when running as root
+    h.resolver->add(3, meta("/usr/bin/node", {"node"}));
+    h.resolver->add(5, meta("/usr/bin/node", {"node"}));
+    // PID 4 is gone before its identity is read; PID 5 is a newcomer on a recycled PID.
+    h.native->listeners = {
+        {5432, other, {2}}, {4000, me, {1}},       {5432, other, {2}},
+        {3000, me, {3}},    {3000, other, {}},     {8080, me, {}},
+        {6379, me, {4}},    {9000, other, {2, 3}}, {7000, other, {5}},
+    };
+    auto scanner = h.scanner({.now = [] { return ProcessStartTime{1700000004, 999999}; }});
+    const PortScan scan = scanner.scanAll();
+
+    passwd* mine = getpwuid(me);
+    const std::string myName = mine != nullptr ? mine->pw_name : std::to_string(me);
+    EXPECT_EQ(scan.foreign, (std::vector<ForeignListener>{{3000, other, "3999999999"},
+                                                          {5432, other, "3999999999"},
+                                                          {6379, me, myName},
+                                                          {7000, other, "3999999999"},
+                                                          {8080, me, myName}}));
+    ASSERT_EQ(scan.processes.size(), 1u);
+    EXPECT_EQ(scan.processes[0].pid, 3);
+    // Rows and sockets share one identity read per process.
+    EXPECT_EQ(h.resolver->identityCalls,
+              (std::map<int32_t, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}}));
+
+    // The fallback's rows come with no sockets: nothing can be called foreign.
+    Harness fallback({}, {{3, "node", 3000}});
+    fallback.resolver->add(3, meta("/usr/bin/node", {"node"}));
+    fallback.native->listeners = {{5432, other, {}}};
+    EXPECT_EQ(fallback.scanner().scanAll().foreign, std::vector<ForeignListener>{});
 }
 
 }  // namespace

@@ -55,6 +55,7 @@ class SignalLog {
             });
         };
         watch(&ProcessStore::processesChanged, "processes");
+        watch(&ProcessStore::foreignListenersChanged, "foreignListeners");
         watch(&ProcessStore::queryChanged, "query");
         watch(&ProcessStore::selectedIndexChanged, "selectedIndex");
         watch(&ProcessStore::feedbackChanged, "feedback");
@@ -178,6 +179,30 @@ class ProcessStoreTest : public QObject {
         // The next opening scans afresh.
         h.store->refresh();
         QTRY_COMPARE(h.store->processes(), Rows{row(1, 3000)});
+    }
+
+    // The listeners of others come with each scan, before its rows, and
+    // signal only a change; a reset forgets them.
+    void foreignListenersArePublishedWithTheScan() {
+        using Foreign = std::vector<halvo::ForeignListener>;
+        const Foreign postgres{{5432, 105, "postgres"}};
+        Harness h;
+        SignalLog log(*h.store);
+        h.scanner->setForeign(postgres);
+        h.load({row(1, 3000)});
+        h.load({row(1, 3000)});
+        QCOMPARE(h.store->foreignListeners(), postgres);
+        QCOMPARE(log.names, QStringList({"foreignListeners", "processes"}));
+
+        h.scanner->setForeign({});
+        h.load({row(1, 3000)});
+        QVERIFY(h.store->foreignListeners().empty());
+        h.scanner->setForeign(postgres);
+        h.load({row(1, 3000)});
+        log.names.clear();
+        h.store->reset();
+        QVERIFY(h.store->foreignListeners().empty());
+        QVERIFY(log.names.contains("foreignListeners"));
     }
 
     void destroyedStoreIsLeftAlone() {

@@ -88,10 +88,24 @@ struct ScanCall {
 class ScriptedScanner final : public PortScanning {
   public:
     std::vector<PortProcess> scan() override { return scans.take({std::this_thread::get_id()}); }
+    // Each scan's rows with the listeners of others set last.
+    PortScan scanAll() override {
+        std::vector<PortProcess> rows = scan();
+        std::lock_guard lock(foreignMutex_);
+        return {std::move(rows), foreign_};
+    }
     std::vector<LsofRow> discoverRows() override { return {}; }
     std::vector<PortProcess> processes(const std::vector<LsofRow>&) override { return {}; }
+    void setForeign(std::vector<ForeignListener> foreign) {
+        std::lock_guard lock(foreignMutex_);
+        foreign_ = std::move(foreign);
+    }
 
     ScriptedCalls<std::vector<PortProcess>, ScanCall> scans{{}};
+
+  private:
+    std::mutex foreignMutex_;
+    std::vector<ForeignListener> foreign_;
 };
 
 struct KillCall {
