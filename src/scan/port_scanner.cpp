@@ -119,9 +119,36 @@ PortScan PortScanner::scanAll() {
     // found: its PID was recycled in between, and its start time must not
     // stand for them, or a later kill would reach it.
     const ProcessStartTime began = options_.now();
-    std::vector<PortProcess> result = processes(discoverRows());
+    DockerListing docker;
+    std::vector<PortProcess> result = processes(discoverRows(), docker);
     std::erase_if(result, [&](const PortProcess& p) { return began < p.startTime; });
+    addContainerRows(result, docker);
     return {std::move(result), {}};
+}
+
+void PortScanner::addContainerRows(std::vector<PortProcess>& rows, DockerListing& docker) {
+    std::set<int64_t> held;
+    for (const PortProcess& row : rows) {
+        held.insert(row.port);
+    }
+    const size_t own = rows.size();
+    for (PublishedPort& published : dockerResolver_->publishedPorts(docker)) {
+        if (held.contains(published.port)) {
+            continue;
+        }
+        PortProcess row;
+        row.port = published.port;
+        row.executableName = "docker";
+        if (!published.command.empty()) {
+            row.arguments = {std::move(published.command)};
+        }
+        row.frameworkBadge = FrameworkBadge::docker;
+        row.dockerContext = std::move(published.context);
+        rows.push_back(std::move(row));
+    }
+    // Both runs are by port, and no port is in both.
+    std::inplace_merge(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(own), rows.end(),
+                       [](const PortProcess& a, const PortProcess& b) { return a.port < b.port; });
 }
 
 std::vector<LsofRow> PortScanner::discoverRows() {
@@ -132,7 +159,13 @@ std::vector<LsofRow> PortScanner::discoverRows() {
     return rows;
 }
 
-std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered) {
+std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& rows) {
+    DockerListing docker;
+    return processes(rows, docker);
+}
+
+std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered,
+                                                DockerListing& docker) {
     const std::vector<LsofRow> rows = uniqueRows(discovered);
 
     // Only the user's own processes whose identity can be read.
@@ -184,7 +217,7 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
     for (const Candidate& c : candidates) {
         dockerQuery.emplace_back(c.metadata, c.row->port);
     }
-    const auto contexts = dockerResolver_->dockerContexts(dockerQuery);
+    const auto contexts = dockerResolver_->dockerContexts(dockerQuery, docker);
 
     std::vector<PortProcess> result;
     result.reserve(candidates.size());

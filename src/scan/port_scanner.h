@@ -60,6 +60,14 @@ class PortScanner final : public PortScanning {
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) override;
 
   private:
+    // processes(rows), asking Docker through the scan's `docker` listing.
+    std::vector<PortProcess> processes(const std::vector<LsofRow>& rows, DockerListing& docker);
+    // A row for each port a container publishes that no row of `rows` holds:
+    // no PID, the container's command as its command text. The rootless
+    // engine's ports are held by the user's own rootlesskit, which keeps its
+    // row. Keeps `rows` in scan order.
+    void addContainerRows(std::vector<PortProcess>& rows, DockerListing& docker);
+
     std::shared_ptr<ProcessResolving> processResolver_;
     std::shared_ptr<DockerResolving> dockerResolver_;
     std::shared_ptr<PortDiscovering> nativeDiscovery_;

@@ -35,6 +35,17 @@ class ScriptedEngine final : public KillEngineProtocol {
     std::map<int32_t, KillOutcome> outcomes;
 };
 
+// Records each container name it stops ("NAME ") and fails for "broken".
+class ScriptedStopper final : public ContainerStopping {
+  public:
+    KillOutcome stop(const std::string& name) override {
+        calls += name + " ";
+        return name == "broken" ? KillOutcome::failed("Could not stop container broken: gone")
+                                : KillOutcome::killed();
+    }
+    std::string calls;
+};
+
 PortProcess row(int32_t pid, int64_t port, std::string name = "node") {
     PortProcess p;
     p.pid = pid;
@@ -47,9 +58,20 @@ PortProcess row(int32_t pid, int64_t port, std::string name = "node") {
     return p;
 }
 
-// Servers whose PIDs look like ports and whose paths hold numbers.
-const std::vector<PortProcess> kRows{row(3000, 5173), row(812, 3000), row(812, 3001),
-                                     row(77, 8000, "python3"), row(9000, 8080)};
+PortProcess container(int64_t port, std::string name) {
+    PortProcess p;
+    p.port = port;
+    p.executableName = "docker";
+    p.arguments = {"postgres"};
+    p.dockerContext = DockerContext{std::move(name), std::nullopt};
+    return p;
+}
+
+// Servers whose PIDs look like ports and whose paths hold numbers, and two
+// containers (no PID).
+const std::vector<PortProcess> kRows{
+    row(3000, 5173),           row(812, 3000),           row(812, 3001), container(5432, "db"),
+    container(5433, "broken"), row(77, 8000, "python3"), row(9000, 8080)};
 
 struct Result {
     ExitStatus status;
@@ -57,10 +79,10 @@ struct Result {
     std::string err;
 };
 
-Result kill(KillOptions options, ScriptedEngine& engine) {
+Result kill(KillOptions options, ScriptedEngine& engine, ContainerStopping& stopper) {
     ScriptedScanner scanner(kRows);
     std::ostringstream out, err;
-    const ExitStatus status = runKill(options, scanner, engine, out, err);
+    const ExitStatus status = runKill(options, scanner, engine, stopper, out, err);
     return {status, out.str(), err.str()};
 }
 
@@ -105,7 +127,7 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
     struct Case {
         KillOptions options;
         std::map<int32_t, KillOutcome> outcomes;
-        std::string calls;  // what reached the engine
+        std::string calls;  // what reached the engine, then the container stopper
         Result expected;
     };
     const std::vector<Case> cases{
@@ -147,6 +169,22 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          "",
          {ExitStatus::ok, "Would kill :8000 python3 PID 77\n", ""}},
         {{.query = {"4000"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        // Containers go to the stopper, processes to the engine; no PID selects a container.
+        {{.query = {"5432"}}, {}, "db ", {ExitStatus::ok, "Stopped container db (:5432)\n", ""}},
+        {{.query = {"8000", "5432"}},
+         {},
+         "77@100.77 db ",
+         {ExitStatus::ok, "Killed 2 ports\n", ""}},
+        {{.query = {"5433"}},
+         {},
+         "broken ",
+         {ExitStatus::notAllEnded, "", "Could not stop container broken: gone\n"}},
+        {{.query = {"5432-5433"}, .dryRun = true},
+         {},
+         "",
+         {ExitStatus::ok, "Would stop container db (:5432)\nWould stop container broken (:5433)\n",
+          ""}},
+        {{.pids = {0}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         {{.query = {"0"}},
          {},
          "",
@@ -174,10 +212,11 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
     };
     for (const Case& c : cases) {
         ScriptedEngine engine;
+        ScriptedStopper stopper;
         engine.outcomes = c.outcomes;
-        const Result run = kill(c.options, engine);
+        const Result run = kill(c.options, engine, stopper);
         SCOPED_TRACE(c.calls + run.err);
-        EXPECT_EQ(engine.calls, c.calls);
+        EXPECT_EQ(engine.calls + stopper.calls, c.calls);
         EXPECT_EQ(run.status, c.expected.status);
         EXPECT_EQ(run.out, c.expected.out);
         EXPECT_EQ(run.err, c.expected.err);
