@@ -109,6 +109,13 @@ TEST(ListCommandTest, TableEmptyResultsAndCutCommands) {
           "5173  900  \xE7\xBD\x91\xE7\xAB\x99     shop            python3 -m "
           "xxxxxxxxxxxx\xE2\x80\xA6\n",
           ""}},
+        // A container row has no PID to print.
+        {kRows,
+         {{"5432"}, false, {}},
+         {ExitStatus::ok,
+          "PORT  PID  PROCESS  PROJECT  BADGE  COMMAND\n"
+          "5432  -    docker   db              postgres\n",
+          ""}},
         {{}, {}, {ExitStatus::nothingMatched, "", "Nothing listening right now.\n"}},
         {kRows, {{"4000"}, false, {}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         {kRows, {{"4000"}, true, {}}, {ExitStatus::nothingMatched, "[]\n", ""}},
