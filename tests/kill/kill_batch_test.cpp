@@ -41,41 +41,6 @@ TEST(KillBatchTest, GroupsTargetsByPidInListOrder) {
     EXPECT_TRUE(killGroups(list, {"1-1"}).empty());
 }
 
-// Container rows have no PID: each container is its own group, never one
-// group of every PID-0 row, and it is stopped in its place in the batch.
-TEST(KillBatchTest, ContainersAreGroupedByNameAndStoppedInOrder) {
-    auto container = [](int64_t port, std::string name) {
-        PortProcess p;
-        p.port = port;
-        p.dockerContext = DockerContext{std::move(name), std::nullopt};
-        return p;
-    };
-    std::vector<PortProcess> list{container(80, "a"), row(812, 3000), container(81, "b"),
-                                  container(82, "a")};
-    auto groups = killGroups(list, {"0-80", "0-81", "0-82", "812-3000"});
-    ASSERT_EQ(groups.size(), 3u);
-    EXPECT_EQ(groups[0].container, "a");
-    EXPECT_EQ(groups[0].rows.size(), 2u);
-    EXPECT_EQ(groups[1].container, std::nullopt);
-    EXPECT_EQ(groups[2].container, "b");
-
-    struct Stopper final : ContainerStopping {
-        KillOutcome stop(const std::string& name) override {
-            stopped += name;
-            return name == "b" ? KillOutcome::failed("no") : KillOutcome::killed();
-        }
-        std::string stopped;
-    } stopper;
-    EXPECT_EQ(withContainersStopped(groups, {KillOutcome::stale()}, stopper),
-              (std::vector<KillOutcome>{KillOutcome::killed(), KillOutcome::stale(),
-                                        KillOutcome::failed("no")}));
-    EXPECT_EQ(stopper.stopped, "ab");
-    EXPECT_EQ(singleKillFeedback(list[0], KillOutcome::killed()),
-              (Feedback{feedback::ContainerStopped{"a", 80}}));
-    EXPECT_EQ(singleKillFeedback(list[0], KillOutcome::failed("no")),
-              Feedback{feedback::Failure{"no"}});
-}
-
 TEST(KillBatchTest, SingleKillFeedbackFollowsTheOutcome) {
     EXPECT_EQ(singleKillFeedback(3000, KillOutcome::killed()), Feedback{feedback::Success{3000}});
     EXPECT_EQ(singleKillFeedback(3000, KillOutcome::stale()), Feedback{feedback::Stale{3000}});
