@@ -179,10 +179,31 @@ bool onPath(std::string_view name) {
     return false;
 }
 
+// DOCKER_HOST names an engine on another machine (tcp://build-box:2376,
+// ssh://build-box): the ports its containers publish are not this machine's.
+bool remoteEngine() {
+    const char* variable = std::getenv("DOCKER_HOST");
+    if (variable == nullptr || *variable == '\0') {
+        return false;
+    }
+    std::string_view host = variable;
+    if (host.starts_with("unix://")) {
+        return false;
+    }
+    if (!host.starts_with("tcp://")) {
+        return true;
+    }
+    host.remove_prefix(6);
+    host = host.substr(0, host.find('/'));
+    const size_t colon = host.starts_with('[') ? host.find(']') + 1 : host.rfind(':');
+    host = host.substr(0, colon);
+    return host != "localhost" && !host.starts_with("127.") && host != "[::1]";
+}
+
 }  // namespace
 
 bool dockerEnginePlausible() {
-    if (!onPath("docker")) {
+    if (!onPath("docker") || remoteEngine()) {
         return false;
     }
     const char* host = std::getenv("DOCKER_HOST");
@@ -230,7 +251,9 @@ std::unordered_map<int64_t, DockerContext> DockerResolver::dockerContexts(
 }
 
 std::vector<PublishedPort> DockerResolver::publishedPorts(DockerListing& listing) {
-    if (!listing.asked && !dockerEnginePlausible()) {
+    // A remote engine may have been asked for the contexts of a local
+    // process that looks like Docker; its ports still are not ours.
+    if (remoteEngine() || (!listing.asked && !dockerEnginePlausible())) {
         return {};
     }
     // By port; a later container wins, as for contexts.

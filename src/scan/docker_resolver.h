@@ -55,7 +55,7 @@ class DockerResolving {
         const std::vector<PortMetadata>& elements, DockerListing& listing) = 0;
     // Every TCP port a running, named container publishes, by port (one
     // container per port). Asks the tool only when `listing` has not and a
-    // Docker engine may be running here; nothing otherwise.
+    // Docker engine may be running here; nothing for an engine elsewhere.
     virtual std::vector<PublishedPort> publishedPorts(DockerListing& listing) = 0;
 };
 
@@ -77,10 +77,11 @@ class DockerResolver final : public DockerResolving {
     std::chrono::milliseconds bound_;
 };
 
-// Whether asking Docker can find containers: `docker` is on PATH and an
-// engine is plausible (DOCKER_HOST is set, or a daemon socket exists in
-// /var/run, /run or $XDG_RUNTIME_DIR). A few stat calls, so that a machine
-// without an engine never pays for a run of the tool.
+// Whether asking Docker can find containers that publish ports here: `docker`
+// is on PATH and a local engine is plausible (DOCKER_HOST names a unix
+// socket or a loopback address, or, with no DOCKER_HOST, a daemon socket
+// exists in /var/run, /run or $XDG_RUNTIME_DIR). A few stat calls, so that a
+// machine without an engine never pays for a run of the tool.
 bool dockerEnginePlausible();
 
 // Containers from `docker ps` output lines (names|service|ports|command). A

@@ -130,7 +130,7 @@ TEST_F(DockerToolTest, OneRunAnswersTheContextsAndThePublishedPorts) {
     EXPECT_FALSE(ran());
 }
 
-TEST_F(DockerToolTest, TheToolRunsOnlyForDockerProcessesOrAPlausibleEngine) {
+TEST_F(DockerToolTest, TheToolRunsOnlyForDockerProcessesOrAPlausibleLocalEngine) {
     if (std::filesystem::exists("/var/run/docker.sock") ||
         std::filesystem::exists("/run/docker.sock")) {
         GTEST_SKIP() << "this machine runs a Docker engine";
@@ -150,11 +150,23 @@ TEST_F(DockerToolTest, TheToolRunsOnlyForDockerProcessesOrAPlausibleEngine) {
     DockerListing rootless;
     EXPECT_EQ(resolver.publishedPorts(rootless), db);
     EXPECT_TRUE(ran());
-    unlink((runtime_ + "/docker.sock").c_str());
-    setenv("DOCKER_HOST", "tcp://127.0.0.1:1", 1);
-    DockerListing remote;
-    EXPECT_EQ(resolver.publishedPorts(remote), db);
-    EXPECT_TRUE(ran());
+    // DOCKER_HOST wins over the sockets: a loopback engine's ports are ours,
+    // another machine's are not, even when a Docker process here had it asked.
+    for (const char* host : {"tcp://127.0.0.1:1", "unix:///srv/d.sock", "tcp://[::1]:2375"}) {
+        setenv("DOCKER_HOST", host, 1);
+        DockerListing local;
+        EXPECT_EQ(resolver.publishedPorts(local), db) << host;
+        EXPECT_TRUE(ran()) << host;
+    }
+    for (const char* host : {"ssh://me@build-box", "tcp://build-box:2376", "tcp://10.0.0.2"}) {
+        setenv("DOCKER_HOST", host, 1);
+        DockerListing remote;
+        EXPECT_THAT(resolver.publishedPorts(remote), IsEmpty()) << host;
+        EXPECT_FALSE(ran()) << host;
+        EXPECT_EQ(resolver.dockerContexts(kScanned, remote).size(), 2u);
+        EXPECT_TRUE(ran());
+        EXPECT_THAT(resolver.publishedPorts(remote), IsEmpty()) << host;
+    }
 }
 
 TEST_F(DockerToolTest, AFailingMissingOrHungToolLeavesEmptyContexts) {
