@@ -1,6 +1,8 @@
 // `docker ps` lines. The first input line lists the ports asked about
-// ("5432,6379"); the rest is the tool's output. Only those ports come back,
-// each from a line that names it, with names that are whole fields.
+// ("5432,6379"); the rest is the tool's output. Names are whole fields, ports
+// are real host ports that the text names, commands are valid UTF-8, and only
+// the ports asked about get a context.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -39,11 +41,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string_view text = input.substr(newline + 1);
 
-    for (const auto& [port, context] : halvo::parseDockerPs(text, ports)) {
+    const std::vector<halvo::DockerContainer> containers = halvo::parseDockerPs(text);
+    for (const halvo::DockerContainer& container : containers) {
+        checkName(container.context.containerName);
+        checkName(container.context.composeService);
+        if (container.context.containerName) {
+            FUZZ_CHECK(container.context.containerName->find(',') == std::string::npos);
+        }
+        FUZZ_CHECK(halvo::isValidUtf8(container.command));
+        FUZZ_CHECK(std::is_sorted(container.tcpPorts.begin(), container.tcpPorts.end()));
+        FUZZ_CHECK(std::adjacent_find(container.tcpPorts.begin(), container.tcpPorts.end()) ==
+                   container.tcpPorts.end());
+        for (int64_t port : container.tcpPorts) {
+            FUZZ_CHECK(port >= 1 && port <= 65535);
+        }
+    }
+    for (const auto& [port, context] : halvo::contextsOfPorts(containers, ports)) {
         FUZZ_CHECK(ports.contains(port));
-        FUZZ_CHECK(text.find(std::to_string(port)) != std::string_view::npos);
         checkName(context.containerName);
-        checkName(context.composeService);
     }
     return 0;
 }

@@ -139,7 +139,9 @@ void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes) {
         QMenu* port = addSubmenu(*ports, portItemTitle(record), QString());
         port->menuAction()->setFont(ui::monoFont(12));
         auto kill = [record, run = actions_.killListeningPort] { run(record); };
-        addRow(*port, owner_, QStringLiteral("Kill"), QStringLiteral("process-stop"), kill);
+        addRow(*port, owner_,
+               record.isContainer() ? QStringLiteral("Stop container") : QStringLiteral("Kill"),
+               QStringLiteral("process-stop"), kill);
         // The submenu's own title, where a host shows one.
         port->setWindowTitle(QStringLiteral(":%1").arg(record.port));
     }

@@ -45,6 +45,9 @@ std::vector<ForeignListener> foreignNamedByAny(const std::vector<ForeignListener
 
 // What a kill that did not end its target tells a terminal user.
 std::string notEndedText(const PortProcess& target, const KillOutcome& outcome) {
+    if (target.isContainer()) {
+        return outcome.message;  // the stopper's own "Could not stop container NAME: ..."
+    }
     const std::string which =
         ":" + std::to_string(target.port) + " (PID " + std::to_string(target.pid) + ")";
     if (outcome.kind == KillOutcome::Kind::stale) {
@@ -91,7 +94,7 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
 }
 
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
-                   std::ostream& out, std::ostream& err) {
+                   ContainerStopping& containers, std::ostream& out, std::ostream& err) {
     // A blank query matches every row; ending everything by accident is not an option.
     std::vector<std::string> queries;
     for (const std::string& word : options.query) {
@@ -120,7 +123,7 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
     }
     const std::set<int32_t> pids(options.pids.begin(), options.pids.end());
     for (const PortProcess& p : all) {
-        if (pids.contains(p.pid)) {
+        if (pids.contains(p.pid) && !p.isContainer()) {
             ids.insert(p.id());
         }
     }
@@ -141,6 +144,11 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
     if (options.dryRun) {
         for (const KillGroup& group : groups) {
             for (const PortProcess& p : group.rows) {
+                if (group.container) {
+                    out << "Would stop container " << terminalSafe(*group.container)
+                        << " (:" << p.port << ")\n";
+                    continue;
+                }
                 out << "Would kill :" << p.port << ' ' << terminalSafe(p.executableName) << " PID "
                     << p.pid << '\n';
             }
@@ -150,10 +158,14 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
 
     std::vector<KillTarget> targets;
     for (const KillGroup& group : groups) {
-        targets.push_back({group.pid, options.started.value_or(group.startTime)});
+        if (!group.container) {
+            targets.push_back({group.pid, options.started.value_or(group.startTime)});
+        }
     }
-    const std::vector<KillOutcome> outcomes =
-        engine.killAll(targets, options.force ? KillMode::force : KillMode::safe);
+    // Containers are stopped by Docker, one after another in list order.
+    const std::vector<KillOutcome> outcomes = withContainersStopped(
+        groups, engine.killAll(targets, options.force ? KillMode::force : KillMode::safe),
+        containers);
     BatchTally tally;
     for (size_t i = 0; i < groups.size(); ++i) {
         tally.record(groups[i], outcomes[i]);
@@ -164,7 +176,9 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
     const bool allEnded = tally.failedCount() == 0;
     if (ids.size() == 1) {
         if (allEnded) {
-            out << feedbackText(feedback::Success{groups.front().rows.front().port}) << '\n';
+            out << terminalSafe(feedbackText(
+                       singleKillFeedback(groups.front().rows.front(), outcomes.front())))
+                << '\n';
         }
     } else if (auto feedback = tally.feedback()) {
         (allEnded ? out : err) << terminalSafe(feedbackText(*feedback)) << '\n';

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kill/container_stopper.h"
 #include "kill/kill_engine_protocol.h"
 #include "scan/port_scanner.h"
 
@@ -48,7 +49,8 @@ std::optional<ProcessStartTime> parseStartTime(std::string_view text);
 ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
                    std::ostream& err);
 
+// Process rows go to `engine`; container rows (no PID) are stopped by `containers`.
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
-                   std::ostream& out, std::ostream& err);
+                   ContainerStopping& containers, std::ostream& out, std::ostream& err);
 
 }  // namespace halvo

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
 #include "scan/system_scanner.h"
 
@@ -102,7 +103,8 @@ int main(int argc, char** argv) {
         status = halvo::runList(list, *scanner, std::cout, std::cerr);
     } else {
         halvo::KillEngine engine;
-        status = halvo::runKill(kill, *scanner, engine, std::cout, std::cerr);
+        halvo::DockerContainerStopper containers;
+        status = halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr);
     }
     // "list > /dev/full" must not look like success.
     if (!std::cout.flush()) {

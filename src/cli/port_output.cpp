@@ -44,7 +44,7 @@ nlohmann::json portProcessJson(const PortProcess& p) {
     return {
         {"id", p.id()},
         {"port", p.port},
-        {"pid", p.pid},
+        {"pid", p.isContainer() ? nlohmann::json(nullptr) : nlohmann::json(p.pid)},
         {"startTime",
          {{"seconds", p.startTime.seconds}, {"microseconds", p.startTime.microseconds}}},
         {"executableName", p.executableName},
@@ -79,7 +79,7 @@ std::string portTable(const std::vector<PortProcess>& processes, std::optional<s
     using Row = std::array<std::string, 6>;
     std::vector<Row> rows{{"PORT", "PID", "PROCESS", "PROJECT", "BADGE", "COMMAND"}};
     for (const PortProcess& p : processes) {
-        rows.push_back({std::to_string(p.port), std::to_string(p.pid),
+        rows.push_back({std::to_string(p.port), p.isContainer() ? "-" : std::to_string(p.pid),
                         terminalSafe(p.executableName), terminalSafe(p.projectLabel()),
                         p.frameworkBadge ? std::string(rawValue(*p.frameworkBadge)) : "",
                         terminalSafe(p.commandLine())});

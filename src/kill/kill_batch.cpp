@@ -11,15 +11,39 @@ std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
         if (!ids.contains(process.id())) {
             continue;
         }
-        auto group = std::find_if(groups.begin(), groups.end(),
-                                  [&](const KillGroup& g) { return g.pid == process.pid; });
+        std::optional<std::string> container;
+        if (process.isContainer()) {
+            container = process.dockerContext->containerName;
+        }
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const KillGroup& g) {
+            return g.pid == process.pid && g.container == container;
+        });
         if (group == groups.end()) {
-            groups.push_back(KillGroup{process.pid, process.startTime, {}});
+            groups.push_back(KillGroup{process.pid, process.startTime, {}, container});
             group = groups.end() - 1;
         }
         group->rows.push_back(process);
     }
     return groups;
+}
+
+std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& groups,
+                                               std::vector<KillOutcome> processOutcomes,
+                                               ContainerStopping& stopper) {
+    std::vector<KillOutcome> outcomes;
+    outcomes.reserve(groups.size());
+    auto next = processOutcomes.begin();
+    for (const KillGroup& group : groups) {
+        if (group.container) {
+            outcomes.push_back(stopper.stop(*group.container));
+        } else if (next != processOutcomes.end()) {
+            outcomes.push_back(std::move(*next++));
+        } else {
+            outcomes.push_back(
+                KillOutcome::failed("no outcome for PID " + std::to_string(group.pid)));
+        }
+    }
+    return outcomes;
 }
 
 Feedback singleKillFeedback(int64_t port, const KillOutcome& outcome) {
@@ -32,6 +56,13 @@ Feedback singleKillFeedback(int64_t port, const KillOutcome& outcome) {
             return feedback::Failure{outcome.message};
     }
     return feedback::Failure{outcome.message};
+}
+
+Feedback singleKillFeedback(const PortProcess& row, const KillOutcome& outcome) {
+    if (row.isContainer() && outcome.kind == KillOutcome::Kind::killed) {
+        return feedback::ContainerStopped{*row.dockerContext->containerName, row.port};
+    }
+    return singleKillFeedback(row.port, outcome);
 }
 
 void BatchTally::record(const KillGroup& group, const KillOutcome& outcome) {

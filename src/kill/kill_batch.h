@@ -9,28 +9,40 @@
 #include <string>
 #include <vector>
 
+#include "kill/container_stopper.h"
 #include "kill/feedback.h"
 #include "kill/kill_engine_protocol.h"
 #include "scan/port_records.h"
 
 namespace halvo {
 
-// The rows of one process that a batch targets.
+// The rows of one process, or of one container, that a batch targets.
 struct KillGroup {
     int32_t pid = 0;
     ProcessStartTime startTime;     // of the group's first row
     std::vector<PortProcess> rows;  // in list order
+    // The container to stop, for container rows (which have no PID).
+    std::optional<std::string> container;
 
     bool operator==(const KillGroup&) const = default;
 };
 
-// The rows of `processes` whose id is in `ids`, in list order, grouped by PID;
-// groups in order of first appearance.
+// The rows of `processes` whose id is in `ids`, in list order, grouped by PID
+// (container rows by container); groups in order of first appearance.
 std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
                                   const std::set<std::string>& ids);
 
+// One outcome per group, in group order: `processOutcomes` (one per process
+// group, in order, as KillEngineProtocol::killAll gave them) with each
+// container group stopped by `stopper` in its place.
+std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& groups,
+                                               std::vector<KillOutcome> processOutcomes,
+                                               ContainerStopping& stopper);
+
 // The feedback of one row killed on its own.
 Feedback singleKillFeedback(int64_t port, const KillOutcome& outcome);
+// The same, saying "Stopped container NAME (:PORT)" for a stopped container row.
+Feedback singleKillFeedback(const PortProcess& row, const KillOutcome& outcome);
 
 // Adds up the outcomes of a batch, group by group.
 class BatchTally final {

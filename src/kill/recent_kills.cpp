@@ -82,7 +82,10 @@ void recordRecentKill(int64_t port, int32_t pid, std::string_view executableName
                       DefaultsStore& store, RecentKillTime now) {
     HalvoRecentKill kill;
     kill.port = port;
-    kill.pidName = decodeUtf8Lossy(executableName) + " PID " + std::to_string(pid);
+    kill.pidName = decodeUtf8Lossy(executableName);
+    if (pid > 0) {  // a container row has none
+        kill.pidName += " PID " + std::to_string(pid);
+    }
     kill.killedAt = now;
 
     std::vector<HalvoRecentKill> kills = loadRecentKills(store);

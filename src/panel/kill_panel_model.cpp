@@ -60,7 +60,12 @@ int KillPanelModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString KillPanelModel::pathText(const PortProcess& row) {
-    return trimmedOrDash(row.executablePath);
+    // A container's executable is not on this machine; what it runs says more.
+    return trimmedOrDash(row.isContainer() ? row.commandLine() : row.executablePath);
+}
+
+QString KillPanelModel::pidText(const PortProcess& row) {
+    return row.isContainer() ? QStringLiteral("\u2014") : QString::number(row.pid);
 }
 
 QString KillPanelModel::projectText(const PortProcess& row) {
@@ -68,9 +73,13 @@ QString KillPanelModel::projectText(const PortProcess& row) {
 }
 
 QString KillPanelModel::rowLabel(const PortProcess& row) {
-    return QStringLiteral("Port %1, %2, project %3, PID %4")
+    const QString owner =
+        row.isContainer() ? QStringLiteral("container ") +
+                                ui::inertText(std::string_view(*row.dockerContext->containerName))
+                          : QStringLiteral("PID ") + QString::number(row.pid);
+    return QStringLiteral("Port %1, %2, project %3, %4")
         .arg(QString::number(row.port), ui::inertText(std::string_view(row.executableName)),
-             projectText(row), QString::number(row.pid));
+             projectText(row), owner);
 }
 
 QVariant KillPanelModel::data(const QModelIndex& index, int role) const {
@@ -109,7 +118,7 @@ QVariant KillPanelModel::data(const QModelIndex& index, int role) const {
                 case project:
                     return projectText(row);
                 case pid:
-                    return QString::number(row.pid);
+                    return pidText(row);
             }
             return {};
         case Qt::ToolTipRole:

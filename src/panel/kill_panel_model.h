@@ -35,9 +35,12 @@ class KillPanelModel final : public QAbstractTableModel {
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // The path and project cells: trimmed, or "—" when nothing is left.
+    // The path (a container row's command) and project cells: trimmed, or "—"
+    // when nothing is left.
     static QString pathText(const PortProcess& row);
     static QString projectText(const PortProcess& row);
+    // The PID; a dash for a container row, which has none.
+    static QString pidText(const PortProcess& row);
     // "Port 3000, node, project shop, PID 4242".
     static QString rowLabel(const PortProcess& row);
 

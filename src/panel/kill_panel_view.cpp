@@ -241,12 +241,15 @@ void HalvoKillPanelView::updateSelection() {
 
 void HalvoKillPanelView::updateKillButton() {
     const size_t ticked = validSelection().size();
-    const QString title = ticked > 0 ? QStringLiteral("Kill Selected (%1)").arg(ticked)
-                                     : QStringLiteral("Kill selected");
-    kill_->setText(title);
-    kill_->setAccessibleName(title);
     const int selected = store_.selectedIndex();
     const bool hasSelection = selected >= 0 && selected < model_->rowCount();
+    // A container is stopped, not killed: the button says which it will do.
+    const std::optional<PortProcess> target = store_.selectedProcess();
+    const QString title = ticked > 0 ? QStringLiteral("Kill Selected (%1)").arg(ticked)
+                          : target && target->isContainer() ? QStringLiteral("Stop container")
+                                                            : QStringLiteral("Kill selected");
+    kill_->setText(title);
+    kill_->setAccessibleName(title);
     kill_->setEnabled(ticked > 0 || hasSelection);
 }
 

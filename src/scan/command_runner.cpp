@@ -222,6 +222,7 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
     UniqueFd exitNotifier = openExitNotifier(pid);
 
     std::string output;
+    std::string errors;
     bool exited = false;
     bool afterExit = false;
     auto readUntil = deadline;
@@ -264,7 +265,7 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
                     out.read.reset();
                 }
             } else if (fds[i].fd == err.read.get()) {
-                if (!drain(err.read.get(), nullptr)) {
+                if (!drain(err.read.get(), errors.size() < kErrorCap ? &errors : nullptr)) {
                     err.read.reset();
                 }
             } else {
@@ -283,7 +284,8 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
     if (!status) {
         return {};
     }
-    return CommandResult{*status, std::move(output)};
+    errors.resize(std::min(errors.size(), kErrorCap));
+    return CommandResult{*status, std::move(output), std::move(errors)};
 }
 
 }  // namespace halvo

@@ -1,5 +1,12 @@
 #include "scan/docker_resolver.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "base/text.h"
@@ -18,32 +25,6 @@ bool looksLikeDocker(const ProcessMetadata& metadata) {
     return toLower(text).find("docker") != std::string::npos;
 }
 
-// Pieces between "|", empty ones kept.
-std::vector<std::string_view> fields(std::string_view line) {
-    std::vector<std::string_view> pieces;
-    for (;;) {
-        const size_t bar = line.find('|');
-        pieces.push_back(line.substr(0, bar));
-        if (bar == std::string_view::npos) {
-            return pieces;
-        }
-        line.remove_prefix(bar + 1);
-    }
-}
-
-// The host side of a published mapping, as docker prints it for IPv4
-// (0.0.0.0:5432->) and IPv6 (:::5432-> or [::]:5432->).
-bool publishes(std::string_view portsText, int64_t port) {
-    const std::string number = std::to_string(port);
-    for (const std::string& pattern :
-         {":" + number + "->", "." + number + "->", ":" + number + "/"}) {
-        if (portsText.find(pattern) != std::string_view::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::optional<std::string> nonEmpty(std::string_view text) {
     if (text.empty()) {
         return std::nullopt;
@@ -51,12 +32,208 @@ std::optional<std::string> nonEmpty(std::string_view text) {
     return std::string(text);
 }
 
+// The container's own name: with --no-trunc docker also lists the aliases
+// other containers link it by ("other/alias"), which `docker stop` refuses.
+std::optional<std::string> ownName(std::string_view names) {
+    const std::vector<std::string_view> all = splitNonEmpty(names, ',');
+    for (std::string_view name : all) {
+        if (name.find('/') == std::string_view::npos) {
+            return std::string(name);
+        }
+    }
+    return all.empty() ? std::nullopt : nonEmpty(all.front());
+}
+
+std::optional<int64_t> hostPort(std::string_view text) {
+    const std::optional<int64_t> port = parseInt64(text);
+    if (!port || *port < 1 || *port > 65535 || text.front() == '+' || text.front() == '-') {
+        return std::nullopt;
+    }
+    return port;
+}
+
+// The host side of each TCP mapping: "0.0.0.0:5432->5432/tcp",
+// "[::]:8080->80/tcp", ":::5432->5432/tcp", "0.0.0.0:8000-8001->8000-8001/tcp".
+// Exposed-only ports ("6379/tcp") have no host side; UDP ones are not ours.
+std::vector<int64_t> publishedTcpPorts(std::string_view portsText) {
+    std::vector<int64_t> ports;
+    for (std::string_view entry : splitNonEmpty(portsText, ',')) {
+        entry = trimWhiteSpace(entry);
+        const size_t arrow = entry.find("->");
+        const size_t slash = entry.rfind('/');
+        if (arrow == std::string_view::npos || slash == std::string_view::npos || slash < arrow ||
+            entry.substr(slash + 1) != "tcp") {
+            continue;
+        }
+        const std::string_view host = entry.substr(0, arrow);
+        const size_t colon = host.rfind(':');
+        if (colon == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view range = host.substr(colon + 1);
+        const size_t dash = range.find('-');
+        const auto low = hostPort(range.substr(0, dash));
+        const auto high = dash == std::string_view::npos ? low : hostPort(range.substr(dash + 1));
+        if (!low || !high || *high < *low) {
+            continue;
+        }
+        for (int64_t port = *low; port <= *high; ++port) {
+            ports.push_back(port);
+        }
+    }
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
+}
+
+std::optional<uint32_t> hexValue(std::string_view digits) {
+    uint32_t value = 0;
+    for (char c : digits) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    return value;
+}
+
+void appendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Docker prints the command as a Go string literal: quoted, with \" \\ \n
+// \xFF \u00e9 and the like. Anything else is kept as it stands.
+std::string unquotedCommand(std::string_view text) {
+    text = trimWhiteSpace(text);
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') {
+        return decodeUtf8Lossy(text);
+    }
+    const std::string_view inner = text.substr(1, text.size() - 2);
+    std::string out;
+    for (size_t i = 0; i < inner.size(); ++i) {
+        if (inner[i] != '\\' || i + 1 == inner.size()) {
+            out += inner[i];
+            continue;
+        }
+        const char kind = inner[++i];
+        const size_t digits = kind == 'x' ? 2 : kind == 'u' ? 4 : kind == 'U' ? 8 : 0;
+        if (digits > 0) {
+            const auto value = hexValue(inner.substr(i + 1, digits));
+            if (!value || i + digits >= inner.size()) {
+                return decodeUtf8Lossy(inner);
+            }
+            if (kind == 'x') {
+                out += static_cast<char>(*value);
+            } else {
+                appendUtf8(out, *value > 0x10FFFF ? 0xFFFD : *value);
+            }
+            i += digits;
+            continue;
+        }
+        constexpr std::string_view kFrom = "abfnrtv\\\"'";
+        constexpr std::string_view kTo = "\a\b\f\n\r\t\v\\\"'";
+        const size_t simple = kFrom.find(kind);
+        if (simple == std::string_view::npos) {
+            return decodeUtf8Lossy(inner);
+        }
+        out += kTo[simple];
+    }
+    // \x escapes and surrogate code points may spell invalid UTF-8.
+    return decodeUtf8Lossy(out);
+}
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+bool onPath(std::string_view name) {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) {
+        return false;
+    }
+    for (std::string_view dir : splitNonEmpty(path, ':')) {
+        const std::string candidate = std::string(dir) + "/" + std::string(name);
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// DOCKER_HOST names an engine on another machine (tcp://build-box:2376,
+// ssh://build-box): the ports its containers publish are not this machine's.
+bool remoteEngine() {
+    const char* variable = std::getenv("DOCKER_HOST");
+    if (variable == nullptr || *variable == '\0') {
+        return false;
+    }
+    std::string_view host = variable;
+    if (host.starts_with("unix://")) {
+        return false;
+    }
+    if (!host.starts_with("tcp://")) {
+        return true;
+    }
+    host.remove_prefix(6);
+    host = host.substr(0, host.find('/'));
+    const size_t colon = host.starts_with('[') ? host.find(']') + 1 : host.rfind(':');
+    host = host.substr(0, colon);
+    return host != "localhost" && !host.starts_with("127.") && host != "[::1]";
+}
+
 }  // namespace
+
+bool dockerEnginePlausible() {
+    if (!onPath("docker") || remoteEngine()) {
+        return false;
+    }
+    const char* host = std::getenv("DOCKER_HOST");
+    if (host != nullptr && *host != '\0') {
+        return true;
+    }
+    if (exists("/var/run/docker.sock") || exists("/run/docker.sock")) {
+        return true;
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return runtime != nullptr && *runtime != '\0' && exists(std::string(runtime) + "/docker.sock");
+}
 
 DockerResolver::DockerResolver(std::chrono::milliseconds bound) : bound_(bound) {}
 
+const std::vector<DockerContainer>& DockerResolver::containers(DockerListing& listing) const {
+    if (!listing.asked) {
+        listing.asked = true;
+        const CommandResult result = runCommand(
+            "/usr/bin/env",
+            {"docker", "ps", "--no-trunc", "--format", std::string(kDockerPsFormat)}, bound_);
+        if (result.output && result.status == 0) {
+            listing.containers = parseDockerPs(decodeUtf8Lossy(*result.output));
+        }
+    }
+    return listing.containers;
+}
+
 std::unordered_map<int64_t, DockerContext> DockerResolver::dockerContexts(
-    const std::vector<PortMetadata>& elements) {
+    const std::vector<PortMetadata>& elements, DockerListing& listing) {
     std::set<int64_t> selected;
     for (const auto& [metadata, port] : elements) {
         if (looksLikeDocker(metadata)) {
@@ -66,41 +243,66 @@ std::unordered_map<int64_t, DockerContext> DockerResolver::dockerContexts(
     if (selected.empty()) {
         return {};
     }
-    auto found = inspectDocker(selected);
-    std::unordered_map<int64_t, DockerContext> contexts;
+    auto contexts = contextsOfPorts(containers(listing), selected);
     for (int64_t port : selected) {
-        auto context = found.find(port);
-        contexts.emplace(port,
-                         context != found.end() ? std::move(context->second) : DockerContext{});
+        contexts.try_emplace(port);
     }
     return contexts;
 }
 
-std::unordered_map<int64_t, DockerContext> DockerResolver::inspectDocker(
-    const std::set<int64_t>& ports) {
-    if (ports.empty()) {
+std::vector<PublishedPort> DockerResolver::publishedPorts(DockerListing& listing) {
+    // A remote engine may have been asked for the contexts of a local
+    // process that looks like Docker; its ports still are not ours.
+    if (remoteEngine() || (!listing.asked && !dockerEnginePlausible())) {
         return {};
     }
-    const CommandResult result = runCommand(
-        "/usr/bin/env", {"docker", "ps", "--format", std::string(kDockerPsFormat)}, bound_);
-    if (!result.output || result.status != 0) {
-        return {};
+    // By port; a later container wins, as for contexts.
+    std::map<int64_t, const DockerContainer*> byPort;
+    for (const DockerContainer& container : containers(listing)) {
+        if (container.context.containerName) {
+            for (int64_t port : container.tcpPorts) {
+                byPort.insert_or_assign(port, &container);
+            }
+        }
     }
-    return parseDockerPs(decodeUtf8Lossy(*result.output), ports);
+    std::vector<PublishedPort> published;
+    published.reserve(byPort.size());
+    for (const auto& [port, container] : byPort) {
+        published.push_back({port, container->context, container->command});
+    }
+    return published;
 }
 
-std::unordered_map<int64_t, DockerContext> parseDockerPs(std::string_view text,
-                                                         const std::set<int64_t>& ports) {
-    std::unordered_map<int64_t, DockerContext> contexts;
+std::vector<DockerContainer> parseDockerPs(std::string_view text) {
+    std::vector<DockerContainer> containers;
     for (std::string_view line : splitNonEmpty(text, '\n')) {
-        const auto pieces = fields(line);
-        if (pieces.size() != 3) {
+        std::string_view pieces[3];
+        bool complete = true;
+        for (std::string_view& piece : pieces) {
+            const size_t bar = line.find('|');
+            complete = complete && bar != std::string_view::npos;
+            if (!complete) {
+                break;
+            }
+            piece = line.substr(0, bar);
+            line.remove_prefix(bar + 1);
+        }
+        if (!complete) {
             continue;  // not a line of our format: its fields cannot be told apart
         }
-        for (int64_t port : ports) {
-            if (publishes(pieces[2], port)) {
-                contexts.insert_or_assign(port,
-                                          DockerContext{nonEmpty(pieces[0]), nonEmpty(pieces[1])});
+        containers.push_back({DockerContext{ownName(pieces[0]), nonEmpty(pieces[1])},
+                              unquotedCommand(line), publishedTcpPorts(pieces[2])});
+    }
+    return containers;
+}
+
+std::unordered_map<int64_t, DockerContext> contextsOfPorts(
+    const std::vector<DockerContainer>& containers, const std::set<int64_t>& ports) {
+    std::unordered_map<int64_t, DockerContext> contexts;
+    for (const DockerContainer& container : containers) {
+        for (int64_t port : container.tcpPorts) {
+            if (ports.contains(port)) {
+                contexts.insert_or_assign(port, container.context);
             }
         }
     }

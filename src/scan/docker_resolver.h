@@ -1,9 +1,11 @@
-// Maps ports published by Docker containers to their container and compose service.
+// What Docker says about ports: the container and compose service behind a
+// port, and the TCP ports running containers publish on the host.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <set>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -17,38 +19,79 @@ namespace halvo {
 
 using PortMetadata = std::pair<ProcessMetadata, int64_t>;
 
+// One running container as `docker ps` lists it.
+struct DockerContainer {
+    DockerContext context;
+    std::string command;            // the container's command, unquoted
+    std::vector<int64_t> tcpPorts;  // host ports published over TCP, ascending, unique
+
+    bool operator==(const DockerContainer&) const = default;
+};
+
+// A TCP port published on the host and the container behind it.
+struct PublishedPort {
+    int64_t port = 0;
+    DockerContext context;  // always with a container name
+    std::string command;
+
+    bool operator==(const PublishedPort&) const = default;
+};
+
+// The answer of `docker ps` within one scan: the tool runs at most once per
+// scan, for the first question that needs it, and every later question of the
+// scan reads the same answer. Each scan owns a fresh one.
+struct DockerListing {
+    bool asked = false;                       // the tool was run (or tried)
+    std::vector<DockerContainer> containers;  // empty when it failed
+};
+
 class DockerResolving {
   public:
     virtual ~DockerResolving() = default;
     // An entry (possibly empty) for every port whose process looks like
-    // Docker; none for other ports. Runs the tool at most once, and not at all
-    // when nothing looks like Docker.
+    // Docker; none for other ports. Asks the tool only when something looks
+    // like Docker.
     virtual std::unordered_map<int64_t, DockerContext> dockerContexts(
-        const std::vector<PortMetadata>& elements) = 0;
-    // The contexts the tool reports for `ports`; empty when it fails.
-    virtual std::unordered_map<int64_t, DockerContext> inspectDocker(
-        const std::set<int64_t>& ports) = 0;
+        const std::vector<PortMetadata>& elements, DockerListing& listing) = 0;
+    // Every TCP port a running, named container publishes, by port (one
+    // container per port). Asks the tool only when `listing` has not and a
+    // Docker engine may be running here; nothing for an engine elsewhere.
+    virtual std::vector<PublishedPort> publishedPorts(DockerListing& listing) = 0;
 };
 
-// The format string given to `docker ps --format`.
+// The format string given to `docker ps --no-trunc --format`. The command
+// goes last: it is the one field that may itself hold "|".
 inline constexpr std::string_view kDockerPsFormat =
-    "{{.Names}}|{{.Label \"com.docker.compose.service\"}}|{{.Ports}}";
+    "{{.Names}}|{{.Label \"com.docker.compose.service\"}}|{{.Ports}}|{{.Command}}";
 
 class DockerResolver final : public DockerResolving {
   public:
     explicit DockerResolver(std::chrono::milliseconds bound = kDockerBound);
     std::unordered_map<int64_t, DockerContext> dockerContexts(
-        const std::vector<PortMetadata>& elements) override;
-    std::unordered_map<int64_t, DockerContext> inspectDocker(
-        const std::set<int64_t>& ports) override;
+        const std::vector<PortMetadata>& elements, DockerListing& listing) override;
+    std::vector<PublishedPort> publishedPorts(DockerListing& listing) override;
 
   private:
+    const std::vector<DockerContainer>& containers(DockerListing& listing) const;
+
     std::chrono::milliseconds bound_;
 };
 
-// Contexts from `docker ps` output lines (names|service|ports) for `ports`;
-// a later line wins, and a line without exactly those three fields is dropped.
-std::unordered_map<int64_t, DockerContext> parseDockerPs(std::string_view text,
-                                                         const std::set<int64_t>& ports);
+// Whether asking Docker can find containers that publish ports here: `docker`
+// is on PATH and a local engine is plausible (DOCKER_HOST names a unix
+// socket or a loopback address, or, with no DOCKER_HOST, a daemon socket
+// exists in /var/run, /run or $XDG_RUNTIME_DIR). A few stat calls, so that a
+// machine without an engine never pays for a run of the tool.
+bool dockerEnginePlausible();
+
+// Containers from `docker ps` output lines (names|service|ports|command). A
+// line with fewer fields is dropped; an empty name or service is absent; of
+// the names, the container's own (not a link alias "a/b") is kept.
+std::vector<DockerContainer> parseDockerPs(std::string_view text);
+
+// The context of each of `ports` that a container publishes; a later
+// container wins.
+std::unordered_map<int64_t, DockerContext> contextsOfPorts(
+    const std::vector<DockerContainer>& containers, const std::set<int64_t>& ports);
 
 }  // namespace halvo

@@ -142,9 +142,43 @@ PortScan PortScanner::scanAll() {
     const ProcessStartTime began = options_.now();
     const Discovery found = discover();
     Identities identities;
-    std::vector<PortProcess> result = processes(found.rows, identities);
+    DockerListing docker;
+    std::vector<PortProcess> result = processes(found.rows, identities, docker);
     std::erase_if(result, [&](const PortProcess& p) { return began < p.startTime; });
-    return {std::move(result), foreignListeners(found.listeners, identities, began)};
+    addContainerRows(result, docker);
+    std::vector<ForeignListener> foreign = foreignListeners(found.listeners, identities, began);
+    // A published port's root-owned docker-proxy says less than the container's row.
+    std::erase_if(foreign, [&](const ForeignListener& f) {
+        return std::any_of(result.begin(), result.end(), [&](const PortProcess& p) {
+            return p.isContainer() && p.port == f.port;
+        });
+    });
+    return {std::move(result), std::move(foreign)};
+}
+
+void PortScanner::addContainerRows(std::vector<PortProcess>& rows, DockerListing& docker) {
+    std::set<int64_t> held;
+    for (const PortProcess& row : rows) {
+        held.insert(row.port);
+    }
+    const size_t own = rows.size();
+    for (PublishedPort& published : dockerResolver_->publishedPorts(docker)) {
+        if (held.contains(published.port)) {
+            continue;
+        }
+        PortProcess row;
+        row.port = published.port;
+        row.executableName = "docker";
+        if (!published.command.empty()) {
+            row.arguments = {std::move(published.command)};
+        }
+        row.frameworkBadge = FrameworkBadge::docker;
+        row.dockerContext = std::move(published.context);
+        rows.push_back(std::move(row));
+    }
+    // Both runs are by port, and no port is in both.
+    std::inplace_merge(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(own), rows.end(),
+                       [](const PortProcess& a, const PortProcess& b) { return a.port < b.port; });
 }
 
 std::vector<LsofRow> PortScanner::discoverRows() {
@@ -203,11 +237,12 @@ std::vector<ForeignListener> PortScanner::foreignListeners(const std::vector<See
 
 std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered) {
     Identities identities;
-    return processes(discovered, identities);
+    DockerListing docker;
+    return processes(discovered, identities, docker);
 }
 
 std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered,
-                                                Identities& identities) {
+                                                Identities& identities, DockerListing& docker) {
     const std::vector<LsofRow> rows = uniqueRows(discovered);
 
     // Only the user's own processes whose identity can be read.
@@ -258,7 +293,7 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
     for (const Candidate& c : candidates) {
         dockerQuery.emplace_back(c.metadata, c.row->port);
     }
-    const auto contexts = dockerResolver_->dockerContexts(dockerQuery);
+    const auto contexts = dockerResolver_->dockerContexts(dockerQuery, docker);
 
     ProjectRootResolver projects(options_.home);
     std::vector<PortProcess> result;

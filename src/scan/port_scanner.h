@@ -71,8 +71,10 @@ class PortScanner final : public PortScanning {
     // the others), as read once in a scan.
     using Identities = std::unordered_map<int32_t, std::optional<ProcessIdentitySnapshot>>;
 
-    // processes(rows), reading identities not yet in `identities` into it.
-    std::vector<PortProcess> processes(const std::vector<LsofRow>& rows, Identities& identities);
+    // processes(rows), reading identities not yet in `identities` into it and
+    // asking Docker through the scan's `docker` listing.
+    std::vector<PortProcess> processes(const std::vector<LsofRow>& rows, Identities& identities,
+                                       DockerListing& docker);
     // The native discovery; the fallback's rows, with no sockets, when the
     // native one finds no rows and the fallback does.
     Discovery discover();
@@ -80,6 +82,11 @@ class PortScanner final : public PortScanning {
     // began, one per port and owner, by port then owner.
     std::vector<ForeignListener> foreignListeners(const std::vector<SeenListener>& seen,
                                                   Identities& identities, ProcessStartTime began);
+    // A row for each port a container publishes that no row of `rows` holds:
+    // no PID, the container's command as its command text. The rootless
+    // engine's ports are held by the user's own rootlesskit, which keeps its
+    // row. Keeps `rows` in scan order.
+    void addContainerRows(std::vector<PortProcess>& rows, DockerListing& docker);
 
     std::shared_ptr<ProcessResolving> processResolver_;
     std::shared_ptr<DockerResolving> dockerResolver_;

@@ -73,7 +73,16 @@ QCoro::Task<std::invoke_result_t<Work&>> onThreadPool(Work work) {
 
 ProcessStore::ProcessStore(std::shared_ptr<PortScanning> scanner,
                            std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent)
-    : QObject(parent), scanner_(std::move(scanner)), killEngine_(std::move(killEngine)) {}
+    : ProcessStore(std::move(scanner), std::move(killEngine),
+                   std::make_shared<DockerContainerStopper>(), parent) {}
+
+ProcessStore::ProcessStore(std::shared_ptr<PortScanning> scanner,
+                           std::shared_ptr<KillEngineProtocol> killEngine,
+                           std::shared_ptr<ContainerStopping> containers, QObject* parent)
+    : QObject(parent),
+      scanner_(std::move(scanner)),
+      killEngine_(std::move(killEngine)),
+      containers_(std::move(containers)) {}
 
 ProcessStore::~ProcessStore() {
     if (refreshTask_) {
@@ -267,7 +276,37 @@ QCoro::Task<bool> ProcessStore::killSelected() {
     co_return co_await killRow(std::move(*target));
 }
 
+void ProcessStore::removeContainer(const std::string& name) {
+    const auto removed = std::erase_if(processes_, [&](const PortProcess& p) {
+        return p.isContainer() && *p.dockerContext->containerName == name;
+    });
+    if (removed > 0) {
+        emit processesChanged();
+    }
+}
+
+QCoro::Task<bool> ProcessStore::stopContainerRow(PortProcess target) {
+    QPointer<ProcessStore> self(this);
+    const std::string name = *target.dockerContext->containerName;
+    auto stopping =
+        onThreadPool([containers = containers_, name] { return containers->stop(name); });
+    const KillOutcome outcome = co_await stopping;
+    const bool stopped = outcome.kind == KillOutcome::Kind::killed;
+    if (!self) {
+        co_return stopped;
+    }
+    if (stopped) {
+        removeContainer(name);
+    }
+    setFeedback(singleKillFeedback(target, outcome));
+    pullSelectionIntoList();
+    co_return stopped;
+}
+
 QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
+    if (target.isContainer()) {
+        co_return co_await stopContainerRow(std::move(target));
+    }
     QPointer<ProcessStore> self(this);
     auto killing = killOnPool(target.pid, target.startTime);
     const KillOutcome outcome = co_await killing;
@@ -305,18 +344,24 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
     // earlier process of the batch took down count as ended, not as changed.
     std::vector<KillTarget> targets;
     for (const KillGroup& group : groups) {
-        targets.push_back({group.pid, group.startTime});
+        if (!group.container) {
+            targets.push_back({group.pid, group.startTime});
+        }
     }
-    auto killing = onThreadPool(
-        [engine = killEngine_, targets, mode = killMode_, stop = lifetime_.get_token()] {
-            return engine->killAll(targets, mode, stop);
-        });
+    auto killing = onThreadPool([engine = killEngine_, containers = containers_, groups, targets,
+                                 mode = killMode_, stop = lifetime_.get_token()] {
+        return withContainersStopped(groups, engine->killAll(targets, mode, stop), *containers);
+    });
     const std::vector<KillOutcome> outcomes = co_await killing;
     BatchTally tally;
     for (size_t i = 0; i < groups.size() && i < outcomes.size(); ++i) {
         tally.record(groups[i], outcomes[i]);
         if (self && outcomes[i].kind == KillOutcome::Kind::killed) {
-            removeProcess(groups[i].pid);
+            if (groups[i].container) {
+                removeContainer(*groups[i].container);
+            } else {
+                removeProcess(groups[i].pid);
+            }
         }
     }
     if (!self) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "kill/container_stopper.h"
 #include "kill/feedback.h"
 #include "kill/kill_engine_protocol.h"
 #include "scan/port_records.h"
@@ -49,8 +50,13 @@ class ProcessStore final : public QObject {
                    focusRequestIDChanged)
 
   public:
+    // Container rows are stopped with `docker stop`.
     ProcessStore(std::shared_ptr<PortScanning> scanner,
                  std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent = nullptr);
+    // Container rows (no PID) are stopped by `containers`.
+    ProcessStore(std::shared_ptr<PortScanning> scanner,
+                 std::shared_ptr<KillEngineProtocol> killEngine,
+                 std::shared_ptr<ContainerStopping> containers, QObject* parent = nullptr);
     // Work still in flight finishes on its own and no longer touches the store;
     // a graceful kill skips the rest of its grace wait.
     ~ProcessStore() override;
@@ -125,11 +131,15 @@ class ProcessStore final : public QObject {
     // The engine's kill with the current mode, on the thread pool.
     QCoro::Task<KillOutcome> killOnPool(int32_t pid, ProcessStartTime startTime);
     void removeProcess(int32_t pid);
+    // Stops the container of a container row, on the thread pool.
+    QCoro::Task<bool> stopContainerRow(PortProcess target);
+    void removeContainer(const std::string& name);
     // selectedIndex = min(selectedIndex, last filtered index), after a kill.
     void pullSelectionIntoList();
 
     std::shared_ptr<PortScanning> scanner_;
     std::shared_ptr<KillEngineProtocol> killEngine_;
+    std::shared_ptr<ContainerStopping> containers_;
 
     std::vector<PortProcess> processes_;
     std::vector<ForeignListener> foreignListeners_;

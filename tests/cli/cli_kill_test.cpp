@@ -1,13 +1,16 @@
 // halvo-cli kill end to end, on stand-in servers this test starts. Kills go by
 // a token only these stand-ins carry in their argv, or by their own PID.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -156,6 +159,53 @@ TEST(CliKillTest, AnotherUsersListenerIsNamedNeverEnded) {
     EXPECT_EQ(kill.err, "Port " + port + " is held by user " + user.name() +
                             "; Halvo can only end your own processes\n");
     EXPECT_TRUE(server->running());
+}
+
+// A port nothing of ours holds: the system's pick for port 0.
+int64_t unheldPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t size = sizeof address;
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+    EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// A port a container publishes, with the stand-in docker: listed without a
+// PID, and freed by stopping the container.
+TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
+    TempDir root;
+    const std::string port = std::to_string(unheldPort());
+    const std::string calls = root.path() + "/calls";
+    root.writeFile("fake/docker",
+                   "#!/bin/sh\necho \"$1 $2\" >> '" + calls + "'\n[ \"$1\" = ps ] && printf '" +
+                       "shop-db-1|db|0.0.0.0:" + port + "->5432/tcp, [::]:" + port +
+                       "->5432/tcp|\"docker-entrypoint.sh postgres\"\\n'\nexit 0\n",
+                   0755);
+    // An engine socket need not answer: its name makes docker worth asking.
+    const std::map<std::string, std::string> environment{
+        {"PATH", root.path() + "/fake:" + std::getenv("PATH")},
+        {"DOCKER_HOST", "unix://" + root.path() + "/docker.sock"}};
+
+    const CliRun list = runCli({"list", "--json", port}, environment);
+    ASSERT_EQ(list.status, 0) << list.err;
+    const auto rows = nlohmann::json::parse(list.out);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows[0]["pid"].is_null());
+    EXPECT_EQ(rows[0]["frameworkBadge"], "DOCKER");
+    EXPECT_EQ(rows[0]["dockerContext"]["containerName"], "shop-db-1");
+    EXPECT_EQ(rows[0]["projectLabel"], "db");
+    EXPECT_EQ(rows[0]["arguments"], nlohmann::json::array({"docker-entrypoint.sh postgres"}));
+
+    const CliRun kill = runCli({"kill", port}, environment);
+    EXPECT_EQ(kill.status, 0) << kill.err;
+    EXPECT_EQ(kill.out, "Stopped container shop-db-1 (:" + port + ")\n");
+    std::ifstream recorded(calls);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}),
+              "ps --no-trunc\nps --no-trunc\nstop shop-db-1\n")
+        << "one docker ps per scan";
 }
 
 }  // namespace

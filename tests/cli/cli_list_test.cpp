@@ -92,7 +92,7 @@ TEST(CliListTest, DockerContextsComeFromTheDockerTool) {
     const std::string port = std::to_string(backend.process->ports()[0]);
     root.writeFile("fake/docker",
                    "#!/bin/sh\nprintf 'db|postgres|0.0.0.0:" + port + "->5432/tcp, :::" + port +
-                       "->5432/tcp\\nweb||0.0.0.0:1->80/tcp\\nshort|0.0.0.0:" + port +
+                       "->5432/tcp|\"pg\"\\nweb||0.0.0.0:1->80/tcp|\"\"\\nshort|s|0.0.0.0:" + port +
                        "->5432/tcp\\n'\n",
                    0755);
     const std::string path = root.path() + "/fake:" + std::getenv("PATH");

@@ -38,6 +38,17 @@ class ScriptedEngine final : public KillEngineProtocol {
     std::map<int32_t, KillOutcome> outcomes;
 };
 
+// Records each container name it stops ("NAME ") and fails for "broken".
+class ScriptedStopper final : public ContainerStopping {
+  public:
+    KillOutcome stop(const std::string& name) override {
+        calls += name + " ";
+        return name == "broken" ? KillOutcome::failed("Could not stop container broken: gone")
+                                : KillOutcome::killed();
+    }
+    std::string calls;
+};
+
 PortProcess row(int32_t pid, int64_t port, std::string name = "node") {
     PortProcess p;
     p.pid = pid;
@@ -50,9 +61,20 @@ PortProcess row(int32_t pid, int64_t port, std::string name = "node") {
     return p;
 }
 
-// Servers whose PIDs look like ports and whose paths hold numbers.
-const std::vector<PortProcess> kRows{row(3000, 5173), row(812, 3000), row(812, 3001),
-                                     row(77, 8000, "python3"), row(9000, 8080)};
+PortProcess container(int64_t port, std::string name) {
+    PortProcess p;
+    p.port = port;
+    p.executableName = "docker";
+    p.arguments = {"postgres"};
+    p.dockerContext = DockerContext{std::move(name), std::nullopt};
+    return p;
+}
+
+// Servers whose PIDs look like ports and whose paths hold numbers, and two
+// containers (no PID).
+const std::vector<PortProcess> kRows{
+    row(3000, 5173),           row(812, 3000),           row(812, 3001), container(5432, "db"),
+    container(5433, "broken"), row(77, 8000, "python3"), row(9000, 8080)};
 
 struct Result {
     ExitStatus status;
@@ -62,13 +84,13 @@ struct Result {
 
 // Another user's database, a sandboxed server of ours, and a hostile login name.
 const std::vector<ForeignListener> kForeign{
-    {5432, 105, "postgres"}, {8081, getuid(), "ana"}, {9999, 4000000, "ev\x1B]0;il"}};
+    {5439, 105, "mysql"}, {8081, getuid(), "ana"}, {9999, 4000000, "ev\x1B]0;il"}};
 
-Result kill(KillOptions options, ScriptedEngine& engine) {
+Result kill(KillOptions options, ScriptedEngine& engine, ContainerStopping& stopper) {
     ScriptedScanner scanner(kRows);
     scanner.foreign = kForeign;
     std::ostringstream out, err;
-    const ExitStatus status = runKill(options, scanner, engine, out, err);
+    const ExitStatus status = runKill(options, scanner, engine, stopper, out, err);
     return {status, out.str(), err.str()};
 }
 
@@ -95,6 +117,13 @@ TEST(ListCommandTest, TableEmptyResultsAndCutCommands) {
           "5173  900  \xE7\xBD\x91\xE7\xAB\x99     shop            python3 -m "
           "xxxxxxxxxxxx\xE2\x80\xA6\n",
           ""}},
+        // A container row has no PID to print.
+        {kRows,
+         {{"5432"}, false, {}},
+         {ExitStatus::ok,
+          "PORT  PID  PROCESS  PROJECT  BADGE  COMMAND\n"
+          "5432  -    docker   db              postgres\n",
+          ""}},
         {{}, {}, {ExitStatus::nothingMatched, "", "Nothing listening right now.\n"}},
         {kRows, {{"4000"}, false, {}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         {kRows, {{"4000"}, true, {}}, {ExitStatus::nothingMatched, "[]\n", ""}},
@@ -116,7 +145,7 @@ TEST(ListCommandTest, AllShowsTheListenersOfOthers) {
         Result expected;
     };
     const std::vector<Case> cases{
-        {{.query = {"5173,5432-8000,8081"}, .all = true},
+        {{.query = {"5173,5439-8000,8081"}, .all = true},
          {ExitStatus::ok,
           "PORT  PID   PROCESS  PROJECT  BADGE  COMMAND\n"
           "5173  3000  node     shop            node server.js\n"
@@ -124,20 +153,20 @@ TEST(ListCommandTest, AllShowsTheListenersOfOthers) {
           "\n"
           "Listeners Halvo cannot end:\n"
           "PORT  OWNER\n"
-          "5432  postgres\n"
+          "5439  mysql\n"
           "8081  ana (no process of yours that Halvo can read)\n",
           ""}},
         {{.query = {"9999"}, .all = true},
          {ExitStatus::ok, "Listeners Halvo cannot end:\nPORT  OWNER\n9999  ev\\x1b]0;il\n", ""}},
-        {{.query = {"postgres"}, .all = true},
+        {{.query = {"mysql"}, .all = true},
          {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
-        {{.query = {"5432"}, .json = true, .all = true},
+        {{.query = {"5439"}, .json = true, .all = true},
          {ExitStatus::ok,
-          "{\"processes\":[],\"heldByOthers\":[{\"owner\":{\"uid\":105,\"user\":\"postgres\"},"
-          "\"port\":5432}]}\n",
+          "{\"processes\":[],\"heldByOthers\":[{\"owner\":{\"uid\":105,\"user\":\"mysql\"},"
+          "\"port\":5439}]}\n",
           ""}},
-        {{.query = {"5432"}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
-        {{.query = {"5432"}, .json = true}, {ExitStatus::nothingMatched, "[]\n", ""}},
+        {{.query = {"5439"}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"5439"}, .json = true}, {ExitStatus::nothingMatched, "[]\n", ""}},
     };
     for (const Case& c : cases) {
         ScriptedScanner scanner(kRows);
@@ -154,7 +183,7 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
     struct Case {
         KillOptions options;
         std::map<int32_t, KillOutcome> outcomes;
-        std::string calls;  // what reached the engine
+        std::string calls;  // what reached the engine, then the container stopper
         Result expected;
     };
     const std::vector<Case> cases{
@@ -197,15 +226,31 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          {ExitStatus::ok, "Would kill :8000 python3 PID 77\n", ""}},
         {{.query = {"4000"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         // A port that is taken is never "no match", but not the user's to end.
-        {{.query = {"5432", "8081,9999", "5432"}},
+        {{.query = {"5439", "8081,9999", "5439"}},
          {},
          "",
          {ExitStatus::notAllEnded, "",
-          "Port 5432 is held by user postgres; Halvo can only end your own processes\n"
+          "Port 5439 is held by user mysql; Halvo can only end your own processes\n"
           "Port 8081 is taken, but no process of yours that Halvo can read holds it\n"
           "Port 9999 is held by user ev\\x1b]0;il; Halvo can only end your own processes\n"}},
-        {{.query = {"postgres"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
-        {{.query = {"5432", "8000"}}, {}, "77@100.77 ", {ExitStatus::ok, "Killed :8000\n", ""}},
+        {{.query = {"mysql"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"5439", "8000"}}, {}, "77@100.77 ", {ExitStatus::ok, "Killed :8000\n", ""}},
+        // Containers go to the stopper, processes to the engine; no PID selects a container.
+        {{.query = {"5432"}}, {}, "db ", {ExitStatus::ok, "Stopped container db (:5432)\n", ""}},
+        {{.query = {"8000", "5432"}},
+         {},
+         "77@100.77 db ",
+         {ExitStatus::ok, "Killed 2 ports\n", ""}},
+        {{.query = {"5433"}},
+         {},
+         "broken ",
+         {ExitStatus::notAllEnded, "", "Could not stop container broken: gone\n"}},
+        {{.query = {"5432-5433"}, .dryRun = true},
+         {},
+         "",
+         {ExitStatus::ok, "Would stop container db (:5432)\nWould stop container broken (:5433)\n",
+          ""}},
+        {{.pids = {0}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         {{.query = {"0"}},
          {},
          "",
@@ -233,10 +278,11 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
     };
     for (const Case& c : cases) {
         ScriptedEngine engine;
+        ScriptedStopper stopper;
         engine.outcomes = c.outcomes;
-        const Result run = kill(c.options, engine);
+        const Result run = kill(c.options, engine, stopper);
         SCOPED_TRACE(c.calls + run.err);
-        EXPECT_EQ(engine.calls, c.calls);
+        EXPECT_EQ(engine.calls + stopper.calls, c.calls);
         EXPECT_EQ(run.status, c.expected.status);
         EXPECT_EQ(run.out, c.expected.out);
         EXPECT_EQ(run.err, c.expected.err);

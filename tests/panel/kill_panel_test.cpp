@@ -310,6 +310,25 @@ class KillPanelTest : public QObject {
                  QStringLiteral("Selected"));
     }
 
+    // A container row has no PID, shows its command and is stopped, not killed.
+    void aContainerRowSaysStopContainer() {
+        PortProcess web = row(0, 8080, "docker", "", "");
+        web.arguments = {"nginx -g daemon off;"};
+        web.dockerContext = DockerContext{"web-1", "web"};
+        Panel p({row(100, 3000), web});
+        QVERIFY(p.loaded(2));
+        QCOMPARE(p.killButton()->text(), QStringLiteral("Kill selected"));
+        p.store.setSelectedIndex(1);
+        QTRY_COMPARE(p.killButton()->text(), QStringLiteral("Stop container"));
+        const auto text = [&](int column, int role = Qt::DisplayRole) {
+            return p.table()->model()->index(1, column).data(role).toString();
+        };
+        QCOMPARE(text(KillPanelModel::pid), QStringLiteral("\u2014"));
+        QCOMPARE(text(KillPanelModel::path), QStringLiteral("nginx -g daemon off;"));
+        QCOMPARE(text(KillPanelModel::process, Qt::AccessibleTextRole),
+                 QStringLiteral("Port 8080, docker, project web, container web-1"));
+    }
+
     void hostileTextStaysInertAndNeverStretchesTheWindow() {
         const std::string huge(100 * 1024, 'x');
         Panel p({row(1, 3000, "\x1b[31mred\x1b]0;title\x07", "/srv/\u202Eexe.txt", huge),

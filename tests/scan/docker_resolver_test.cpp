@@ -23,41 +23,48 @@ DockerContext context(std::optional<std::string> name, std::optional<std::string
     return DockerContext{std::move(name), std::move(service)};
 }
 
-// What `docker ps --format` prints with our format for a few containers.
+// What `docker ps --no-trunc --format` prints with our format: the command
+// is a Go string literal and may hold "|".
 const std::string kPsOutput =
-    "db|postgres|0.0.0.0:5432->5432/tcp, :::5432->5432/tcp\n"
-    "web-1|web|0.0.0.0:8080->80/tcp, [::]:8080->80/tcp\n"
-    "cache||6379/tcp\n"
-    "range||0.0.0.0:8000-8002->8000-8002/tcp\n"
-    "legacy||0.0.0.0:3306->3306/tcp\n";
+    "db|postgres|0.0.0.0:5432->5432/tcp, :::5432->5432/tcp|\"docker-entrypoint.sh postgres\"\n"
+    "proxy/web,web-1|web|0.0.0.0:8080->80/tcp, [::]:8080->80/tcp|\"nginx -g \\\"a;\\\" | tee\"\n"
+    "cache||6379/tcp|\"redis-server\"\n";
 
-TEST(ParseDockerPsTest, MatchesTheHostSideOfPublishedPorts) {
+TEST(ParseDockerPsTest, ReadsNamesPublishedTcpPortsAndCommands) {
     struct Case {
         std::string text;
-        std::set<int64_t> ports;
-        Contexts expected;
+        std::vector<DockerContainer> expected;
     };
     const std::vector<Case> cases = {
-        // Container side only (80), exposed only (6379), inside a range (8000): no match.
+        // IPv4 and IPv6 forms of one port are one; the own name, not the link
+        // alias; exposed-only ports have no host side.
         {kPsOutput,
-         {5432, 80, 8080, 6379, 8000, 8001, 3306},
-         {{5432, context("db", "postgres")},
-          {8080, context("web-1", "web")},
-          {3306, context("legacy", std::nullopt)}}},
-        {"a|one|0.0.0.0:5432->5432/tcp\nb|two|[::]:5432->5432/tcp\n",  // a later line wins
-         {5432},
-         {{5432, context("b", "two")}}},
-        {"|svc|0.0.0.0:7000->7000/tcp", {7000}, {{7000, context(std::nullopt, "svc")}}},
-        // Lines with another number of fields cannot be read apart: dropped.
-        {"odd 0.0.0.0:7000->7000/tcp\nx|:7000->7000\nn:7000->|s|80/tcp|0.0.0.0:7000->7000/tcp",
-         {7000},
-         {}},
-        {"\n\nx||host.7000->7000\n\n", {7000}, {{7000, context("x", std::nullopt)}}},
+         {{context("db", "postgres"), "docker-entrypoint.sh postgres", {5432}},
+          {context("web-1", "web"), "nginx -g \"a;\" | tee", {8080}},
+          {context("cache", std::nullopt), "redis-server", {}}}},
+        // Ranges on both stacks; UDP is not a TCP listener.
+        {"r||0.0.0.0:8000-8002->8000-8002/tcp, [::]:8000-8002->8000-8002/tcp, "
+         "127.0.0.1:53->53/udp, 0.0.0.0:7000->7000/tcp|\"\"",
+         {{context("r", std::nullopt), "", {7000, 8000, 8001, 8002}}}},
+        // Ports that are not ports, and a host side without an address.
+        {"x||0.0.0.0:0->1/tcp, 0.0.0.0:70000->1/tcp, 0.0.0.0:9-8->1/tcp, 0.0.0.0:+5->5/tcp, "
+         "5000->5000/tcp, 0.0.0.0:->1/tcp, 0.0.0.0:5001->5001/tcp, 0.0.0.0:5002->5002/tcpx|sh",
+         {{context("x", std::nullopt), "sh", {5001}}}},
+        // Escapes decoded, invalid bytes repaired; a broken literal kept as it stands.
+        {"|svc|0.0.0.0:7000->7000/tcp|\"\\xff\\u00e9\\n\\t\\\\\"\nb|||\"a\\q\"",
+         {{context(std::nullopt, "svc"), "\uFFFD\u00e9\n\t\\", {7000}},
+          {context("b", std::nullopt), "a\\q", {}}}},
+        // Lines with fewer fields cannot be read apart: dropped.
+        {"odd 0.0.0.0:7000->7000/tcp\n\nx|s|0.0.0.0:7000->7000/tcp\n", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(parseDockerPs(c.text, c.ports), c.expected);
+        EXPECT_EQ(parseDockerPs(c.text), c.expected);
     }
+    // A later container wins a port two of them name.
+    EXPECT_EQ(contextsOfPorts(parseDockerPs(kPsOutput + "b||[::]:5432->5432/tcp|\"\""),
+                              {5432, 80, 8080, 6379}),
+              (Contexts{{5432, context("b", std::nullopt)}, {8080, context("web-1", "web")}}));
 }
 
 PortMetadata element(std::string path, std::vector<std::string> args, int64_t port,
@@ -73,22 +80,15 @@ const std::vector<PortMetadata> kScanned = {
     element("/usr/bin/node", {"node", "server.js"}, 4000, "/home/a/Docker-demo"),
 };
 
-// Puts a stand-in `docker` first on PATH for the length of a test; it records
-// the name it was run by and its arguments, one a line, then runs a body.
+// Puts a stand-in `docker` first on PATH for the length of a test, with no
+// sign of a Docker engine; it records the name it was run by and its
+// arguments, one a line, then runs a body.
 class DockerToolTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (const char* path = std::getenv("PATH")) {
-            savedPath_ = path;
-        }
-        setenv("PATH", (bin_ + ":" + savedPath_.value_or("/usr/bin:/bin")).c_str(), 1);
-    }
-    void TearDown() override {
-        if (savedPath_) {
-            setenv("PATH", savedPath_->c_str(), 1);
-        } else {
-            unsetenv("PATH");
-        }
+        environment_.prependPath(bin_);
+        environment_.set("DOCKER_HOST", std::nullopt);
+        environment_.set("XDG_RUNTIME_DIR", runtime_);
     }
     void installDocker(const std::string& body) {
         dir_.writeFile(
@@ -96,52 +96,105 @@ class DockerToolTest : public ::testing::Test {
             "#!/bin/sh\nprintf '%s\\n' \"${0##*/}\" \"$@\" > '" + argsFile_ + "'\n" + body + "\n",
             0755);
     }
+    bool ran() {
+        const bool found = std::filesystem::exists(argsFile_);
+        std::filesystem::remove(argsFile_);
+        return found;
+    }
 
     testing::TempDir dir_;
     const std::string bin_ = dir_.makeDir("bin");
+    const std::string runtime_ = dir_.makeDir("run");
     const std::string argsFile_ = dir_.path() + "/args";
-    std::optional<std::string> savedPath_;
+    testing::ScopedEnvironment environment_;
 };
 
-TEST_F(DockerToolTest, SelectedPortsGetTheToolsContextsOrAnEmptyOne) {
+TEST_F(DockerToolTest, OneRunAnswersTheContextsAndThePublishedPorts) {
     // The last line, with an invalid byte in its name, wins for 5432.
-    installDocker("cat <<'EOF'\n" + kPsOutput + "n\xFFo|postgres|0.0.0.0:5432->5432/tcp\nEOF");
-    EXPECT_EQ(DockerResolver().dockerContexts(kScanned),
+    installDocker("cat <<'EOF'\n" + kPsOutput +
+                  "n\xFFo|postgres|0.0.0.0:5432->5432/tcp|\"pg\"\nEOF");
+    DockerListing listing;
+    EXPECT_EQ(DockerResolver().dockerContexts(kScanned, listing),
               (Contexts{{5432, context("n\xEF\xBF\xBDo", "postgres")}, {4000, {}}}));
     std::ifstream recorded(argsFile_);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}),
+              "docker\nps\n--no-trunc\n--format\n{{.Names}}|{{.Label "
+              "\"com.docker.compose.service\"}}|{{.Ports}}|{{.Command}}\n");
+    ASSERT_TRUE(ran());
+
+    // No engine in sight, but the scan already asked: its answer stands.
     EXPECT_EQ(
-        std::string(std::istreambuf_iterator<char>(recorded), {}),
-        "docker\nps\n--format\n{{.Names}}|{{.Label \"com.docker.compose.service\"}}|{{.Ports}}\n");
+        DockerResolver().publishedPorts(listing),
+        (std::vector<PublishedPort>{{5432, context("n\xEF\xBF\xBDo", "postgres"), "pg"},
+                                    {8080, context("web-1", "web"), "nginx -g \"a;\" | tee"}}));
+    EXPECT_FALSE(ran());
 }
 
-TEST_F(DockerToolTest, NothingLooksLikeDockerSoTheToolNeverRuns) {
-    installDocker("printf 'db|postgres|0.0.0.0:3000->3000/tcp\\n'");
+TEST_F(DockerToolTest, TheToolRunsOnlyForDockerProcessesOrAPlausibleLocalEngine) {
+    if (std::filesystem::exists("/var/run/docker.sock") ||
+        std::filesystem::exists("/run/docker.sock")) {
+        GTEST_SKIP() << "this machine runs a Docker engine";
+    }
+    installDocker("printf 'db|postgres|0.0.0.0:3000->3000/tcp|\"\"\\n'");
     DockerResolver resolver;
-    EXPECT_THAT(resolver.dockerContexts({element("/usr/bin/node", {"node"}, 3000, "/srv")}),
-                IsEmpty());
-    EXPECT_THAT(resolver.dockerContexts({}), IsEmpty());
-    EXPECT_THAT(resolver.inspectDocker({}), IsEmpty());
-    EXPECT_FALSE(std::filesystem::exists(argsFile_));
+    DockerListing listing;
+    EXPECT_THAT(
+        resolver.dockerContexts({element("/usr/bin/node", {"node"}, 3000, "/srv")}, listing),
+        IsEmpty());
+    EXPECT_THAT(resolver.dockerContexts({}, listing), IsEmpty());
+    EXPECT_THAT(resolver.publishedPorts(listing), IsEmpty());
+    EXPECT_FALSE(ran()) << "no engine: a scan must not pay for docker";
+
+    const std::vector<PublishedPort> db{{3000, context("db", "postgres"), ""}};
+    dir_.writeFile("run/docker.sock", "");  // the rootless engine's socket
+    DockerListing rootless;
+    EXPECT_EQ(resolver.publishedPorts(rootless), db);
+    EXPECT_TRUE(ran());
+    // DOCKER_HOST wins over the sockets: a loopback engine's ports are ours,
+    // another machine's are not, even when a Docker process here had it asked.
+    for (const char* host : {"tcp://127.0.0.1:1", "unix:///srv/d.sock", "tcp://[::1]:2375"}) {
+        setenv("DOCKER_HOST", host, 1);
+        DockerListing local;
+        EXPECT_EQ(resolver.publishedPorts(local), db) << host;
+        EXPECT_TRUE(ran()) << host;
+    }
+    for (const char* host : {"ssh://me@build-box", "tcp://build-box:2376", "tcp://10.0.0.2"}) {
+        setenv("DOCKER_HOST", host, 1);
+        DockerListing remote;
+        EXPECT_THAT(resolver.publishedPorts(remote), IsEmpty()) << host;
+        EXPECT_FALSE(ran()) << host;
+        EXPECT_EQ(resolver.dockerContexts(kScanned, remote).size(), 2u);
+        EXPECT_TRUE(ran());
+        EXPECT_THAT(resolver.publishedPorts(remote), IsEmpty()) << host;
+    }
 }
 
 TEST_F(DockerToolTest, AFailingMissingOrHungToolLeavesEmptyContexts) {
     const Contexts empty{{5432, {}}, {4000, {}}};
-    // Output that would match, but a failing status: nothing counts.
-    installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp\\n'\nexit 1");
-    EXPECT_EQ(DockerResolver().dockerContexts(kScanned), empty);
-    EXPECT_TRUE(std::filesystem::exists(argsFile_));
+    // Output that would match, but a failing status: nothing counts, and the
+    // scan does not ask again.
+    installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp|\"\"\\n'\nexit 1");
+    DockerListing failed;
+    EXPECT_EQ(DockerResolver().dockerContexts(kScanned, failed), empty);
+    EXPECT_TRUE(ran());
+    EXPECT_THAT(DockerResolver().publishedPorts(failed), IsEmpty());
+    EXPECT_FALSE(ran());
 
     // A hung tool is cut at the bound and does not outlive it; unbounded, it
     // would outlast the test's own time limit.
     const std::string pidFile = dir_.path() + "/pid";
-    installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp\\n'\necho $$ > '" + pidFile +
+    installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp|\"\"\\n'\necho $$ > '" + pidFile +
                   "'\nexec sleep 600");
-    EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned), empty);
+    DockerListing hung;
+    EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned, hung), empty);
     EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "the hung tool survived the bound";
 
     std::filesystem::remove(bin_ + "/docker");
     setenv("PATH", bin_.c_str(), 1);  // env finds no docker at all
-    EXPECT_EQ(DockerResolver().dockerContexts(kScanned), empty);
+    DockerListing missing;
+    EXPECT_EQ(DockerResolver().dockerContexts(kScanned, missing), empty);
+    setenv("DOCKER_HOST", "tcp://127.0.0.1:1", 1);
+    EXPECT_FALSE(dockerEnginePlausible()) << "no docker on PATH";
 }
 
 }  // namespace

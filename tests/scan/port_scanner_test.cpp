@@ -62,15 +62,19 @@ class FakeResolver final : public ProcessResolving {
 class FakeDocker final : public DockerResolving {
   public:
     std::unordered_map<int64_t, DockerContext> dockerContexts(
-        const std::vector<PortMetadata>& elements) override {
+        const std::vector<PortMetadata>& elements, DockerListing& listing) override {
         calls.push_back(elements);
+        listings.push_back(&listing);
         return contexts;
     }
-    std::unordered_map<int64_t, DockerContext> inspectDocker(const std::set<int64_t>&) override {
-        return {};
+    std::vector<PublishedPort> publishedPorts(DockerListing& listing) override {
+        listings.push_back(&listing);
+        return published;
     }
     std::unordered_map<int64_t, DockerContext> contexts;
+    std::vector<PublishedPort> published;
     std::vector<std::vector<PortMetadata>> calls;
+    std::vector<const DockerListing*> listings;  // of every call, in call order
 };
 
 ProcessMetadata meta(std::string path, std::vector<std::string> args,
@@ -209,6 +213,39 @@ TEST(PortScannerTest, TheManifestNamesTheBadgeOnlyWhenTheRulesAndDockerDoNot) {
     }
     EXPECT_EQ(badges, (std::vector<std::optional<FrameworkBadge>>{
                           FrameworkBadge::express, FrameworkBadge::vite, FrameworkBadge::docker}));
+}
+
+// Published ports get a row unless an own process (rootlesskit, for the
+// rootless engine) holds them; the development filter leaves them alone.
+TEST(PortScannerTest, ContainerRowsOnlyForPortsNoOwnRowHolds) {
+    Harness h({{21, "node", 3000}, {30, "rootlesskit", 8080}});
+    h.resolver->add(21, meta("/usr/bin/node", {"node"}));
+    h.resolver->add(30, meta("/usr/bin/rootlesskit", {"rootlesskit", "dockerd-rootless.sh"}));
+    h.docker->contexts[8080] = DockerContext{"web-1", "web"};
+    h.docker->published = {{1, {"db", "postgres"}, "docker-entrypoint.sh postgres"},
+                           {5432, {"db", "postgres"}, "docker-entrypoint.sh postgres"},
+                           {8080, {"web-1", "web"}, "nginx -g daemon off;"},
+                           {9000, {"quiet", std::nullopt}, ""}};
+
+    std::vector<std::string> ids;
+    std::vector<PortProcess> rows = h.scanner().scan();
+    for (const PortProcess& p : rows) {
+        ids.push_back(p.id());
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"0-1", "21-3000", "0-5432", "30-8080", "0-9000"}));
+    ASSERT_EQ(rows.size(), 5u);
+    const PortProcess& db = rows[2];
+    EXPECT_TRUE(db.isContainer());
+    EXPECT_EQ(db.executableName, "docker");
+    EXPECT_EQ(db.commandLine(), "docker-entrypoint.sh postgres");
+    EXPECT_EQ(db.frameworkBadge, FrameworkBadge::docker);
+    EXPECT_EQ(db.dockerContext, (DockerContext{"db", "postgres"}));
+    EXPECT_EQ(db.startTime, ProcessStartTime{});
+    EXPECT_EQ(rows[4].commandLine(), "docker") << "no command: the executable name";
+    EXPECT_FALSE(rows[3].isContainer()) << "rootless: shown once, as the own process";
+    // Both questions of the scan share one listing, so docker runs once.
+    ASSERT_EQ(h.docker->listings.size(), 2u);
+    EXPECT_EQ(h.docker->listings[0], h.docker->listings[1]);
 }
 
 TEST(PortScannerTest, DropsProcessesThatStartedAfterTheScanBegan) {

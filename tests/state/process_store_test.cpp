@@ -22,6 +22,7 @@ using halvo::KillMode;
 using halvo::KillOutcome;
 using halvo::PortProcess;
 using halvo::ProcessStore;
+using halvo::testing::ScriptedContainerStopper;
 using halvo::testing::ScriptedKillEngine;
 using halvo::testing::ScriptedScanner;
 namespace feedback = halvo::feedback;
@@ -41,6 +42,15 @@ PortProcess row(int32_t pid, int64_t port, const std::string& name = "node",
     p.executableName = name;
     p.executablePath = "/usr/bin/" + name;
     p.arguments = {name, "server.js"};
+    return p;
+}
+
+// A port the container `name` publishes, which no process of ours holds.
+PortProcess container(int64_t port, const std::string& name) {
+    PortProcess p;
+    p.port = port;
+    p.executableName = "docker";
+    p.dockerContext = halvo::DockerContext{name, std::nullopt};
     return p;
 }
 
@@ -73,7 +83,9 @@ class SignalLog {
 struct Harness {
     std::shared_ptr<ScriptedScanner> scanner = std::make_shared<ScriptedScanner>();
     std::shared_ptr<ScriptedKillEngine> engine = std::make_shared<ScriptedKillEngine>();
-    std::unique_ptr<ProcessStore> store = std::make_unique<ProcessStore>(scanner, engine);
+    std::shared_ptr<ScriptedContainerStopper> stopper =
+        std::make_shared<ScriptedContainerStopper>();
+    std::unique_ptr<ProcessStore> store = std::make_unique<ProcessStore>(scanner, engine, stopper);
 
     Harness() = default;
     explicit Harness(const Rows& rows) { load(rows); }
@@ -348,6 +360,26 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(h.store->feedbackText(), QString("Killed 3 ports"));
         QCOMPARE(h.store->selectedIndex(), 0);
         QCOMPARE(h.scanner->scans.callCount(), size_t{1});
+    }
+
+    // Container rows have no PID: the stopper ends them, off the main thread,
+    // alone or within a batch, and every row of the container goes.
+    void containerRowsAreStoppedNotKilled() {
+        Harness h({row(1, 3000), container(8080, "web-1"), container(8081, "web-1"),
+                   container(9000, "db")});
+        h.stopper->stops.answerEvery(KillOutcome::killed());
+        QVERIFY(QCoro::waitFor(h.store->kill(container(8081, "web-1"))));
+        QCOMPARE(h.stopper->stops.calls().at(0).name, std::string("web-1"));
+        QVERIFY(h.stopper->stops.calls().at(0).thread != std::this_thread::get_id());
+        QCOMPARE(h.store->processes(), (Rows{row(1, 3000), container(9000, "db")}));
+        QCOMPARE(h.store->feedbackText(), QString("Stopped container web-1 (:8081)"));
+
+        h.engine->kills.answer(0, KillOutcome::killed());
+        QCOMPARE(QCoro::waitFor(h.store->killBatch({"1-3000", "0-9000"})).size(), size_t{2});
+        QCOMPARE(h.engine->kills.calls().at(0).pid, 1);
+        QCOMPARE(h.stopper->stops.calls().at(1).name, std::string("db"));
+        QCOMPARE(h.store->processes(), Rows{});
+        QCOMPARE(h.store->feedbackText(), QString("Killed 2 ports"));
     }
 
     void batchFeedbackTellsTheLastFailure_data() {

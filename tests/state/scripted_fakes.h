@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "kill/container_stopper.h"
 #include "kill/kill_engine_protocol.h"
 #include "scan/port_records.h"
 #include "scan/port_scanner.h"
@@ -131,6 +132,20 @@ class ScriptedKillEngine final : public KillEngineProtocol {
     std::atomic<int> batches = 0;
 
     ScriptedCalls<KillOutcome, KillCall> kills{KillOutcome::failed("test gave no answer")};
+};
+
+struct StopCall {
+    std::string name;
+    std::thread::id thread;
+};
+
+class ScriptedContainerStopper final : public ContainerStopping {
+  public:
+    KillOutcome stop(const std::string& name) override {
+        return stops.take({name, std::this_thread::get_id()});
+    }
+
+    ScriptedCalls<KillOutcome, StopCall> stops{KillOutcome::failed("test gave no answer")};
 };
 
 }  // namespace halvo::testing

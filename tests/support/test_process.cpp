@@ -215,4 +215,29 @@ bool ListenerProcess::stop(std::chrono::milliseconds patience) {
     return false;
 }
 
+ScopedEnvironment::~ScopedEnvironment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+        if (it->second) {
+            setenv(it->first.c_str(), it->second->c_str(), 1);
+        } else {
+            unsetenv(it->first.c_str());
+        }
+    }
+}
+
+void ScopedEnvironment::set(const std::string& name, const std::optional<std::string>& value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        unsetenv(name.c_str());
+    }
+}
+
+void ScopedEnvironment::prependPath(const std::string& dir) {
+    const char* path = std::getenv("PATH");
+    set("PATH", dir + ":" + (path ? path : "/usr/bin:/bin"));
+}
+
 }  // namespace halvo::testing

@@ -77,6 +77,24 @@ bool processEnds(pid_t pid);
 bool recordedProcessEnds(const std::string& pidFile);
 
 // The path of the test listener binary.
+// Changes to this process's environment, undone when the value goes: for
+// tests that put a stand-in tool first on PATH.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment() = default;
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+    // Sets (or, with nothing, removes) `name`.
+    void set(const std::string& name, const std::optional<std::string>& value);
+    // `dir` first on PATH.
+    void prependPath(const std::string& dir);
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
 std::string listenerPath();
 // A symlink named `name` to the test listener inside `dir`, so that the
 // started process's short name is `name`.
