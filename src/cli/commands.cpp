@@ -8,6 +8,7 @@
 #include "kill/feedback.h"
 #include "kill/kill_batch.h"
 #include "kill/search_filter.h"
+#include "kill/tree_kill.h"
 
 namespace halvo {
 namespace {
@@ -66,7 +67,7 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
 }
 
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
-                   std::ostream& out, std::ostream& err) {
+                   std::ostream& out, std::ostream& err, KillHelpers helpers) {
     // A blank query matches every row; ending everything by accident is not an option.
     std::vector<std::string> queries;
     for (const std::string& word : options.query) {
@@ -118,8 +119,20 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
     for (const KillGroup& group : groups) {
         targets.push_back({group.pid, options.started.value_or(group.startTime)});
     }
-    const std::vector<KillOutcome> outcomes =
-        engine.killAll(targets, options.force ? KillMode::force : KillMode::safe);
+    const KillMode mode = options.force ? KillMode::force : KillMode::safe;
+    const ProcessStartTime killBegan = processClockNow();
+    std::vector<KillOutcome> outcomes;
+    bool othersEnded = true;
+    if (options.tree && helpers.tree != nullptr) {
+        TreeKillResult trees = killProcessTrees(engine, *helpers.tree, targets, mode);
+        outcomes = std::move(trees.listeners);
+        for (const std::string& text : trees.othersNotEnded) {
+            err << terminalSafe(text) << '\n';
+        }
+        othersEnded = trees.othersNotEnded.empty();
+    } else {
+        outcomes = engine.killAll(targets, mode);
+    }
     BatchTally tally;
     for (size_t i = 0; i < groups.size(); ++i) {
         tally.record(groups[i], outcomes[i]);
@@ -127,7 +140,13 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
             err << terminalSafe(notEndedText(groups[i].rows.front(), outcomes[i])) << '\n';
         }
     }
-    const bool allEnded = tally.failedCount() == 0;
+    const bool allEnded = tally.failedCount() == 0 && othersEnded;
+    if (allEnded && helpers.restarts != nullptr) {
+        if (auto restarted = watchKilledRows(*helpers.restarts, tally.killedRows(), killBegan)) {
+            out << terminalSafe(feedbackText(*restarted)) << '\n';
+            return ExitStatus::ok;
+        }
+    }
     if (ids.size() == 1) {
         if (allEnded) {
             out << feedbackText(feedback::Success{groups.front().rows.front().port}) << '\n';

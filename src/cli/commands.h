@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "kill/kill_engine_protocol.h"
+#include "kill/restart_watch.h"
 #include "scan/port_scanner.h"
+#include "scan/process_tree.h"
 
 namespace halvo {
 
@@ -22,6 +24,7 @@ enum class ExitStatus : int {
     usage = 2,
     notAllEnded = 3,   // some target was stale or refused
     outputFailed = 4,  // standard output could not be written
+    stillTaken = 5,    // wait-free: a port was still taken when the time ran out
 };
 
 struct ListOptions {
@@ -37,6 +40,13 @@ struct KillOptions {
     std::optional<ProcessStartTime> started{};
     bool force = false;
     bool dryRun = false;
+    bool tree = false;  // end each target's whole process tree
+};
+
+// What a kill uses beyond the scanner and the engine; null parts are skipped.
+struct KillHelpers {
+    ProcessTreeReading* tree = nullptr;   // for KillOptions::tree
+    RestartWatching* restarts = nullptr;  // watched after a kill that ended everything
 };
 
 // "SECONDS.MICROSECONDS", the two numbers of the JSON's startTime; nothing
@@ -47,6 +57,6 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
                    std::ostream& err);
 
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
-                   std::ostream& out, std::ostream& err);
+                   std::ostream& out, std::ostream& err, KillHelpers helpers = {});
 
 }  // namespace halvo

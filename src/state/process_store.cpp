@@ -18,6 +18,7 @@
 
 #include "kill/kill_batch.h"
 #include "kill/search_filter.h"
+#include "kill/tree_kill.h"
 
 namespace halvo {
 namespace {
@@ -126,6 +127,20 @@ void ProcessStore::setKillMode(KillMode mode) {
     emit killModeChanged();
 }
 
+void ProcessStore::setKillProcessTree(bool on) {
+    if (on == killProcessTree_) {
+        return;
+    }
+    killProcessTree_ = on;
+    emit killProcessTreeChanged();
+}
+
+void ProcessStore::setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
+                                  std::shared_ptr<RestartWatching> restarts) {
+    treeReader_ = std::move(tree);
+    restartWatch_ = std::move(restarts);
+}
+
 void ProcessStore::setFocusRequestID(const QUuid& id) {
     if (id == focusRequestID_) {
         return;
@@ -224,10 +239,33 @@ void ProcessStore::pullSelectionIntoList() {
 }
 
 QCoro::Task<KillOutcome> ProcessStore::killOnPool(int32_t pid, ProcessStartTime startTime) {
-    return onThreadPool(
-        [engine = killEngine_, pid, startTime, mode = killMode_, stop = lifetime_.get_token()] {
-            return engine->kill(pid, startTime, mode, stop);
-        });
+    return onThreadPool([engine = killEngine_, tree = killProcessTree_ ? treeReader_ : nullptr, pid,
+                         startTime, mode = killMode_, stop = lifetime_.get_token()] {
+        if (tree) {
+            return killProcessTrees(*engine, *tree, {{pid, startTime}}, mode, stop).listeners.at(0);
+        }
+        return engine->kill(pid, startTime, mode, stop);
+    });
+}
+
+QCoro::Task<> ProcessStore::watchForRestart(std::vector<PortProcess> killedRows,
+                                            ProcessStartTime killBegan) {
+    if (!restartWatch_ || killedRows.empty()) {
+        co_return;
+    }
+    const int64_t generation = killGeneration_;
+    QPointer<ProcessStore> self(this);
+    auto watching = onThreadPool([watch = restartWatch_, killedRows = std::move(killedRows),
+                                  killBegan, stop = lifetime_.get_token()] {
+        return watchKilledRows(*watch, killedRows, killBegan, stop);
+    });
+    std::optional<feedback::Restarted> restarted = co_await watching;
+    // A closed panel (a reset) still wants to hear it when it opens again.
+    if (!self || !restarted || killGeneration_ != generation) {
+        co_return;
+    }
+    setFeedback(std::move(*restarted));
+    co_await reload();
 }
 
 void ProcessStore::removeProcess(int32_t pid) {
@@ -258,6 +296,9 @@ QCoro::Task<bool> ProcessStore::killSelected() {
 
 QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
     QPointer<ProcessStore> self(this);
+    ++killGeneration_;
+    const ProcessStartTime killBegan = processClockNow();
+    const bool treeKill = killProcessTree_ && treeReader_;
     auto killing = killOnPool(target.pid, target.startTime);
     const KillOutcome outcome = co_await killing;
     if (!self) {
@@ -268,6 +309,11 @@ QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
             removeProcess(target.pid);
             setFeedback(singleKillFeedback(target.port, outcome));
             pullSelectionIntoList();
+            watchForRestart({target}, killBegan);
+            if (treeKill) {
+                // Other rows may have gone with the tree.
+                co_await reload();
+            }
             co_return true;
         case KillOutcome::Kind::stale:
             // The user sees the current list together with the message.
@@ -289,6 +335,9 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
         co_return std::vector<PortProcess>{};
     }
     QPointer<ProcessStore> self(this);
+    ++killGeneration_;
+    const ProcessStartTime killBegan = processClockNow();
+    const bool treeKill = killProcessTree_ && treeReader_;
     // One call for the whole batch: the engine signals every process before it
     // waits, so stubborn servers share one grace second, and workers that an
     // earlier process of the batch took down count as ended, not as changed.
@@ -296,8 +345,12 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
     for (const KillGroup& group : groups) {
         targets.push_back({group.pid, group.startTime});
     }
-    auto killing = onThreadPool(
-        [engine = killEngine_, targets, mode = killMode_, stop = lifetime_.get_token()] {
+    auto killing =
+        onThreadPool([engine = killEngine_, tree = killProcessTree_ ? treeReader_ : nullptr,
+                      targets, mode = killMode_, stop = lifetime_.get_token()] {
+            if (tree) {
+                return killProcessTrees(*engine, *tree, targets, mode, stop).listeners;
+            }
             return engine->killAll(targets, mode, stop);
         });
     const std::vector<KillOutcome> outcomes = co_await killing;
@@ -311,7 +364,8 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
     if (!self) {
         co_return tally.killedRows();
     }
-    if (tally.needsReload()) {
+    // Other rows may have gone with a tree.
+    if (tally.needsReload() || (treeKill && !tally.killedRows().empty())) {
         co_await reload();
         if (!self) {
             co_return tally.killedRows();
@@ -321,6 +375,9 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
         setFeedback(std::move(*feedback));
     }
     pullSelectionIntoList();
+    if (tally.failedCount() == 0) {
+        watchForRestart(tally.killedRows(), killBegan);
+    }
     co_return tally.killedRows();
 }
 
