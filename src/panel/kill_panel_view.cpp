@@ -33,7 +33,7 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
       table_(new KillPanelTable(listSection_)),
       empty_(new ui::TAVEmptyState(ui::Symbol::search, listSection_)),
       feedback_(new ui::ElidedLabel(this)),
-      processTree_(new QCheckBox(QStringLiteral("Include process tree"), this)),
+      processTree_(new TickBox(QStringLiteral("Include process tree"), this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
     // Named for tests and for finding them in an accessibility tree.
