@@ -4,13 +4,12 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "scan/listening_ports.h"
 
 namespace halvo {
 
@@ -20,11 +19,8 @@ struct WaitFreeOptions {
     std::chrono::milliseconds timeout = std::chrono::seconds(30);
 };
 
-// The ports listening now, anyone's (listeningPortsNow in the program).
-using ListeningPortsSource = std::function<std::set<int64_t>()>;
-
-// ok once no port of `options` is listened on; stillTaken at the timeout,
-// naming the taken ports on `err`; usage when a word is no port expression.
+// ok once no port of `options` is listened on (anyone's listener counts); stillTaken at the
+// timeout, naming the taken ports on `err`; usage when a word is no port expression.
 ExitStatus runWaitFree(const WaitFreeOptions& options, const ListeningPortsSource& listening,
                        std::ostream& err);
 

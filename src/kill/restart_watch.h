@@ -7,14 +7,13 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <stop_token>
 #include <vector>
 
 #include "kill/feedback.h"
+#include "scan/listening_ports.h"
 #include "scan/port_discovering.h"
 #include "scan/port_records.h"
 #include "scan/process_tree.h"
@@ -36,8 +35,8 @@ class RestartWatching {
 };
 
 struct RestartWatchParts {
-    // Polled until a port shows: the socket table alone, a few milliseconds.
-    std::function<std::set<int64_t>()> listeningPorts;
+    // Polled until a port shows; listeningPortsNow when empty.
+    ListeningPortsSource listeningPorts;
     // Who holds a port that showed; the /proc walk when null.
     std::shared_ptr<PortDiscovering> discovery;
     // Owners, start times and names; /proc when null.

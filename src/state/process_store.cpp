@@ -345,14 +345,13 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
     for (const KillGroup& group : groups) {
         targets.push_back({group.pid, group.startTime});
     }
-    auto killing =
-        onThreadPool([engine = killEngine_, tree = killProcessTree_ ? treeReader_ : nullptr,
-                      targets, mode = killMode_, stop = lifetime_.get_token()] {
-            if (tree) {
-                return killProcessTrees(*engine, *tree, targets, mode, stop).listeners;
-            }
-            return engine->killAll(targets, mode, stop);
-        });
+    auto killing = onThreadPool([engine = killEngine_, tree = treeKill ? treeReader_ : nullptr,
+                                 targets, mode = killMode_, stop = lifetime_.get_token()] {
+        if (tree) {
+            return killProcessTrees(*engine, *tree, targets, mode, stop).listeners;
+        }
+        return engine->killAll(targets, mode, stop);
+    });
     const std::vector<KillOutcome> outcomes = co_await killing;
     BatchTally tally;
     for (size_t i = 0; i < groups.size() && i < outcomes.size(); ++i) {
