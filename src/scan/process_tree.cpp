@@ -27,7 +27,7 @@ bool isShellName(std::string_view name) {
 
 bool isSessionProcessName(std::string_view name) {
     // Short names as /proc/PID/comm gives them (15 bytes at most).
-    static const std::unordered_set<std::string_view> names = {
+    static const std::unordered_set<std::string_view> session = {
         "init",         "systemd",     "login",           "sshd",           "su",
         "sudo",         "doas",        "runuser",         "tmux",           "tmux: server",
         "tmux: client", "screen",      "SCREEN",          "zellij",         "byobu",
@@ -37,7 +37,14 @@ bool isSessionProcessName(std::string_view name) {
         "lxterminal",   "qterminal",   "terminology",     "ptyxis",         "kgx",
         "dbus-daemon",  "gnome-shell", "plasmashell",     "kwin_wayland",   "kwin_x11",
     };
-    return isShellName(name) || names.contains(name);
+    // Editors and IDEs start servers too, and their command lines may look
+    // like development; ending one would lose the user's work.
+    static const std::unordered_set<std::string_view> editors = {
+        "vim",   "nvim",         "emacs",    "code",     "codium",   "cursor",
+        "zed",   "sublime_text", "idea",     "pycharm",  "webstorm", "goland",
+        "clion", "rider",        "phpstorm", "rubymine", "studio",
+    };
+    return isShellName(name) || session.contains(name) || editors.contains(name);
 }
 
 std::optional<ProcessTreeEntry> parseStatTreeFields(std::string_view stat) {
@@ -52,12 +59,14 @@ std::optional<ProcessTreeEntry> parseStatTreeFields(std::string_view stat) {
         return std::nullopt;
     }
     const auto parent = parseInt32(fields[1]);
+    const auto group = parseInt32(fields[2]);
     const auto session = parseInt32(fields[3]);
-    if (!parent || !session) {
+    if (!parent || !group || !session) {
         return std::nullopt;
     }
     ProcessTreeEntry entry;
     entry.parentPid = *parent;
+    entry.processGroup = *group;
     entry.sessionId = *session;
     entry.name = decodeUtf8Lossy(stat.substr(open + 1, close - open - 1));
     return entry;
@@ -160,11 +169,13 @@ int32_t ProcessTree::topDevelopmentAncestor(int32_t pid,
     if (start == nullptr) {
         return pid;
     }
-    // Same user, same session, and not the session's leader (the login shell,
-    // the terminal's shell, a tmux pane): never above where the user works.
+    // Same user, same session and job, and not the session's leader (the
+    // login shell, the terminal's shell, a tmux pane): never above where the
+    // user works, nor into another job of the same terminal.
     auto inSession = [&](const ProcessTreeEntry* p) {
         return p != nullptr && p->pid > 1 && p->uid == start->uid &&
-               p->sessionId == start->sessionId && p->pid != p->sessionId;
+               p->sessionId == start->sessionId && p->processGroup == start->processGroup &&
+               p->pid != p->sessionId;
     };
     auto qualifies = [&](const ProcessTreeEntry* p) {
         return inSession(p) && !isSessionProcessName(p->name) && isDevelopment(*p);

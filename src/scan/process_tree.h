@@ -18,6 +18,7 @@ struct ProcessTreeEntry {
     int32_t pid = 0;
     int32_t parentPid = 0;
     int32_t sessionId = 0;
+    int32_t processGroup = 0;    // the shell's job
     uint32_t uid = 0;            // effective user id
     ProcessStartTime startTime;  // as the scan reads it, so a kill's identity check holds
     std::string name;            // the short name, /proc/PID/comm
@@ -47,7 +48,7 @@ class ProcFsProcessTree final : public ProcessTreeReading {
     std::string procRoot_;
 };
 
-// The parent, session and name fields of a /proc/PID/stat text (pid and uid
+// The parent, session, process group and name fields of a /proc/PID/stat text (pid and uid
 // are not in it; start time is left zero); nothing when it does not parse.
 std::optional<ProcessTreeEntry> parseStatTreeFields(std::string_view stat);
 
@@ -57,8 +58,8 @@ std::optional<ProcessTreeEntry> parseStatTreeFields(std::string_view stat);
 using DevelopmentCheck = std::function<bool(const ProcessTreeEntry&)>;
 DevelopmentCheck systemDevelopmentCheck();
 
-// Shells, terminals, multiplexers, login and init: the tree of a server never
-// reaches past one of these.
+// Shells, terminals, multiplexers, editors and IDEs, login and init: the tree
+// of a server never reaches past one of these, whatever its command line says.
 bool isSessionProcessName(std::string_view name);
 
 // One snapshot of the table, with the walks over it.
@@ -72,9 +73,9 @@ class ProcessTree final {
 
     // The highest ancestor of `pid` that still belongs to the same
     // development server: walks up while the parent is the same user's, in
-    // the same session, not its leader, not PID 1 and not a session process,
-    // and passes `isDevelopment`. A shell is crossed only where it merely
-    // runs a script for a development parent (`npm run dev` -> `sh -c vite`
+    // the same session and process group (the shell's job), not the session's
+    // leader, not PID 1 and not a session process, and passes `isDevelopment`. A shell is crossed
+    // only where it merely runs a script for a development parent (`npm run dev` -> `sh -c vite`
     // -> node). `pid` itself when nothing above qualifies or it is unknown.
     int32_t topDevelopmentAncestor(int32_t pid, const DevelopmentCheck& isDevelopment) const;
 

@@ -7,7 +7,7 @@ namespace halvo {
 namespace {
 
 ProcessTreeEntry process(int32_t pid, int32_t parent, const char* name) {
-    return {pid, parent, 100, 1000, {1'700'000'000, pid}, name};
+    return {pid, parent, 100, 200, 1000, {1'700'000'000, pid}, name};
 }
 
 using Targets = std::vector<std::pair<int32_t, ProcessStartTime>>;

@@ -12,9 +12,11 @@ namespace {
 
 constexpr uint32_t kMe = 1000;
 
+// Each case's processes share a job: the process group of their hundred.
 ProcessTreeEntry process(int32_t pid, int32_t parent, const char* name, int32_t session = 100,
-                         uint32_t uid = kMe) {
-    return {pid, parent, session, uid, {1'700'000'000, pid}, name};
+                         uint32_t uid = kMe, int32_t group = -1) {
+    return {pid, parent, session, group < 0 ? pid / 100 * 100 : group, uid, {1'700'000'000, pid},
+            name};
 }
 
 // A terminal's shell (the session leader) runs `npm run dev`, whose script
@@ -45,6 +47,10 @@ const std::vector<ProcessTreeEntry>& table() {
         process(701, 700, "node"),
         process(800, 100, "node", 799),  // in another session
         process(801, 800, "node"),
+        process(900, 100, "node"),
+        process(901, 900, "node", 100, kMe, 901),  // a job of its own
+        process(950, 100, "vim"),                  // `:!npm run dev` from an editor
+        process(951, 950, "npm"),
     };
     return entries;
 }
@@ -68,6 +74,8 @@ TEST(ProcessTreeTest, TopDevelopmentAncestorStopsWhereTheServerEnds) {
         {601, 601, "a shell whose own parent does not qualify"},
         {701, 701, "a multiplexer, whatever its command line says"},
         {801, 801, "the parent sits in another session"},
+        {901, 901, "the parent belongs to another job"},
+        {951, 951, "an editor, whatever its command line says"},
         {999, 999, "an unknown process stands alone"},
     };
     for (const auto& c : cases) {
@@ -89,10 +97,11 @@ TEST(ProcessTreeTest, SubtreeIsDeepestFirstAndOnlyTheUsers) {
 }
 
 TEST(ProcessTreeTest, StatFieldsSurviveOddNames) {
-    const auto entry = parseStatTreeFields("4242 (my (odd) name) S 4000 4242 3900 0 -1");
+    const auto entry = parseStatTreeFields("4242 (my (odd) name) S 4000 4100 3900 0 -1");
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->name, "my (odd) name");
     EXPECT_EQ(entry->parentPid, 4000);
+    EXPECT_EQ(entry->processGroup, 4100);
     EXPECT_EQ(entry->sessionId, 3900);
     EXPECT_FALSE(parseStatTreeFields("4242 (cut"));
 }
@@ -104,6 +113,7 @@ TEST(ProcessTreeTest, ReadsItsOwnProcessAsTheScanDoes) {
     ASSERT_TRUE(self);
     EXPECT_EQ(self->parentPid, getppid());
     EXPECT_EQ(self->sessionId, getsid(0));
+    EXPECT_EQ(self->processGroup, getpgrp());
     EXPECT_EQ(self->uid, geteuid());
     EXPECT_EQ(self->startTime, currentStartTime(getpid()));
 }
