@@ -1,5 +1,5 @@
 # bash completion for halvo-cli: the subcommands, their flags, and for `kill`
-# the ports listening now.
+# and `wait-free` the ports listening now.
 
 # The ports of `halvo-cli list --json`, read without jq: a string value never
 # holds "port": unescaped, so the pattern only meets the key.
@@ -15,7 +15,7 @@ _halvo_cli_ports() {
 _halvo_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} command= word
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
-        if [[ $word == list || $word == kill ]]; then
+        if [[ $word == list || $word == kill || $word == wait-free ]]; then
             command=$word
             break
         fi
@@ -26,12 +26,19 @@ _halvo_cli() {
     list) COMPREPLY=($(compgen -W $'--json\n--all\n--help' -- "$cur")) ;;
     kill)
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W $'--force\n--dry-run\n--help' -- "$cur"))
+            COMPREPLY=($(compgen -W $'--force\n--dry-run\n--tree\n--help' -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$(_halvo_cli_ports | sort -un)" -- "$cur"))
         fi
         ;;
-    *) COMPREPLY=($(compgen -W $'list\nkill\n--help\n--version' -- "$cur")) ;;
+    wait-free)
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W $'--timeout\n--help' -- "$cur"))
+        elif [[ ${COMP_WORDS[COMP_CWORD - 1]} != --timeout ]]; then
+            COMPREPLY=($(compgen -W "$(_halvo_cli_ports | sort -un)" -- "$cur"))
+        fi
+        ;;
+    *) COMPREPLY=($(compgen -W $'list\nkill\nwait-free\n--help\n--version' -- "$cur")) ;;
     esac
 }
 

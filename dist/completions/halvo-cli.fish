@@ -1,5 +1,5 @@
 # fish completion for halvo-cli: the subcommands, their flags, and for `kill`
-# the ports listening now.
+# and `wait-free` the ports listening now.
 
 function __halvo_cli_ports
     # jq-free: a string value never holds "port": unescaped.
@@ -12,6 +12,7 @@ complete -c halvo-cli -s h -l help -d 'Print help and exit'
 complete -c halvo-cli -n __fish_use_subcommand -l version -d 'Print the version and exit'
 complete -c halvo-cli -n __fish_use_subcommand -a list -d 'List the development servers you run'
 complete -c halvo-cli -n __fish_use_subcommand -a kill -d 'End the processes that match QUERY'
+complete -c halvo-cli -n __fish_use_subcommand -a wait-free -d 'Wait until nothing listens on PORT'
 complete -c halvo-cli -n '__fish_seen_subcommand_from list' -l json -d 'Print one JSON array'
 complete -c halvo-cli -n '__fish_seen_subcommand_from list' -l all \
     -d 'Every process of yours, not only development servers'
@@ -19,5 +20,9 @@ complete -c halvo-cli -n '__fish_seen_subcommand_from kill' -l force \
     -d 'SIGKILL at once instead of SIGTERM first'
 complete -c halvo-cli -n '__fish_seen_subcommand_from kill' -l dry-run \
     -d 'Print what would be ended; signal nothing'
-complete -c halvo-cli -n '__fish_seen_subcommand_from kill' -a '(__halvo_cli_ports)' \
+complete -c halvo-cli -n '__fish_seen_subcommand_from kill' -l tree \
+    -d 'End the whole process tree, children first'
+complete -c halvo-cli -n '__fish_seen_subcommand_from kill wait-free' -a '(__halvo_cli_ports)' \
     -d 'Listening port'
+complete -c halvo-cli -n '__fish_seen_subcommand_from wait-free' -l timeout -x \
+    -d 'Give up after S seconds (default 30)'

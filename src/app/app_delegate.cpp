@@ -11,7 +11,9 @@
 #include "app/kill_mode_setting.h"
 #include "app/status_icon.h"
 #include "appkit/first_run_guard.h"
+#include "kill/restart_watch.h"
 #include "panel/halvo_kill_coordinator.h"
+#include "scan/process_tree.h"
 #include "services/app_services.h"
 #include "services/first_run_onboarding.h"
 #include "state/process_store.h"
@@ -33,6 +35,7 @@ AppDelegate::AppDelegate(std::shared_ptr<PortScanning> scanner,
           .killListeningPort = [this](const PortProcess& record) { killListeningPort(record); },
           .openRecentKill = [this](int64_t port) { openRecentKill(port); },
           .selectKillMode = [this](KillMode mode) { setKillMode(mode); },
+          .setKillProcessTree = [this](bool on) { store_->setKillProcessTree(on); },
           .quit = [] { QCoreApplication::quit(); },
       }) {}
 
@@ -56,9 +59,16 @@ void AppDelegate::start() {
     }
     store_ = std::make_unique<ProcessStore>(scanner_, killEngine_);
     store_->setKillMode(loadKillMode(*defaults_));
+    store_->setKillHelpers(std::make_shared<ProcFsProcessTree>(), std::make_shared<RestartWatch>());
+    store_->setKillProcessTree(loadKillProcessTree(*defaults_));
     HalvoKillCoordinator::shared().setStore(store_.get(), defaults_);
     connect(store_.get(), &ProcessStore::processesChanged, this, &AppDelegate::updateMenu);
     connect(store_.get(), &ProcessStore::killModeChanged, this, &AppDelegate::updateMenu);
+    // Set from the menu or the panel; kept for the next run either way.
+    connect(store_.get(), &ProcessStore::killProcessTreeChanged, this, [this] {
+        storeKillProcessTree(store_->killProcessTree(), *defaults_);
+        updateMenu();
+    });
 
     QPointer<AppDelegate> self(this);
     hotkeyManager_ = std::make_unique<HotkeyManager>(
@@ -130,6 +140,7 @@ void AppDelegate::rebuildMenu() {
         .processes = store_->processes(),
         // The mode kills use: it stays right when the settings cannot be written.
         .killMode = store_->killMode(),
+        .killProcessTree = store_->killProcessTree(),
         .recentKills = loadRecentKills(*defaults_),
         .services = services_.get(),
     });

@@ -1,4 +1,5 @@
-// The kill mode chosen in the menu, kept in the settings as text.
+// The kill mode and the process tree option chosen in the menu or the panel,
+// kept in the settings as text.
 #pragma once
 
 #include "base/defaults_store.h"
@@ -13,5 +14,13 @@ inline constexpr char kKillModeKey[] = "tavlabs.halvo.killMode";
 KillMode loadKillMode(const DefaultsStore& defaults);
 // Writes "graceful" for safe and "force" for force.
 void storeKillMode(KillMode mode, DefaultsStore& defaults);
+
+inline constexpr char kKillProcessTreeKey[] = "tavlabs.halvo.killProcessTree";
+
+// "true" (or "1" written by hand) reads as on; anything else, nothing
+// included, as off: a tree kill ends more than the row, so it is asked for.
+bool loadKillProcessTree(const DefaultsStore& defaults);
+// Writes "true" or "false".
+void storeKillProcessTree(bool on, DefaultsStore& defaults);
 
 }  // namespace halvo

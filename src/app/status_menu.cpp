@@ -67,6 +67,7 @@ StatusMenu::~StatusMenu() {
 
 bool StatusMenu::Shown::operator==(const Shown& other) const {
     return state.processes == other.state.processes && state.killMode == other.state.killMode &&
+           state.killProcessTree == other.state.killProcessTree &&
            state.recentKills == other.state.recentKills && state.services == other.state.services &&
            pendingUpdateVersion == other.pendingUpdateVersion &&
            canCheckForUpdates == other.canCheckForUpdates;
@@ -105,7 +106,7 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
            actions_.refresh)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     menu_.addSeparator();
-    addKillMode(state.killMode);
+    addKillMode(state.killMode, state.killProcessTree);
     addRecent(state.recentKills);
     if (services != nullptr) {
         menu_.addSeparator();
@@ -154,7 +155,7 @@ void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes) {
            actions_.openKillPanel);
 }
 
-void StatusMenu::addKillMode(KillMode mode) {
+void StatusMenu::addKillMode(KillMode mode, bool processTree) {
     QMenu* modes =
         addSubmenu(menu_, QStringLiteral("Kill mode"), QStringLiteral("preferences-system"));
     const struct {
@@ -168,6 +169,14 @@ void StatusMenu::addKillMode(KillMode mode) {
         action->setCheckable(true);
         action->setChecked(row.mode == mode);
     }
+    // Beside the mode, since it changes what every kill ends.
+    modes->addSeparator();
+    QAction* tree = addRow(*modes, owner_, QStringLiteral("Include process tree"), QString(),
+                           [run = actions_.setKillProcessTree, on = !processTree] { run(on); });
+    tree->setCheckable(true);
+    tree->setChecked(processTree);
+    tree->setToolTip(
+        QStringLiteral("Also end the processes that started the server and its children"));
 }
 
 void StatusMenu::addRecent(const std::vector<HalvoRecentKill>& recentKills) {

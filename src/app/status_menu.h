@@ -38,6 +38,7 @@ class StatusMenuServices {
 struct StatusMenuState {
     std::vector<PortProcess> processes;  // the whole scan, in scan order
     KillMode killMode = KillMode::safe;  // as stored in the settings
+    bool killProcessTree = false;        // kills end the whole process tree
     std::vector<HalvoRecentKill> recentKills;
     StatusMenuServices* services = nullptr;  // null while there are none
 };
@@ -49,6 +50,7 @@ struct StatusMenuActions {
     std::function<void(const PortProcess&)> killListeningPort;
     std::function<void(int64_t port)> openRecentKill;
     std::function<void(KillMode)> selectKillMode;
+    std::function<void(bool)> setKillProcessTree;
     std::function<void()> quit;
 };
 
@@ -73,7 +75,7 @@ class StatusMenu final {
 
   private:
     void addListeningPorts(const std::vector<PortProcess>& processes);
-    void addKillMode(KillMode mode);
+    void addKillMode(KillMode mode, bool processTree);
     void addRecent(const std::vector<HalvoRecentKill>& recentKills);
     QMenu* addSubmenu(QMenu& parent, const QString& title, const QString& iconName);
 

@@ -10,6 +10,7 @@
 #include "kill/foreign_listeners.h"
 #include "kill/kill_batch.h"
 #include "kill/search_filter.h"
+#include "kill/tree_kill.h"
 
 namespace halvo {
 namespace {
@@ -94,7 +95,8 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
 }
 
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
-                   ContainerStopping& containers, std::ostream& out, std::ostream& err) {
+                   ContainerStopping& containers, std::ostream& out, std::ostream& err,
+                   KillHelpers helpers) {
     // A blank query matches every row; ending everything by accident is not an option.
     std::vector<std::string> queries;
     for (const std::string& word : options.query) {
@@ -162,10 +164,23 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
             targets.push_back({group.pid, options.started.value_or(group.startTime)});
         }
     }
+    const KillMode mode = options.force ? KillMode::force : KillMode::safe;
+    const ProcessStartTime killBegan = processClockNow();
+    std::vector<KillOutcome> ended;
+    bool othersEnded = true;
+    if (options.tree && helpers.tree != nullptr) {
+        TreeKillResult trees = killProcessTrees(engine, *helpers.tree, targets, mode);
+        ended = std::move(trees.listeners);
+        for (const std::string& text : trees.othersNotEnded) {
+            err << terminalSafe(text) << '\n';
+        }
+        othersEnded = trees.othersNotEnded.empty();
+    } else {
+        ended = engine.killAll(targets, mode);
+    }
     // Containers are stopped by Docker, one after another in list order.
-    const std::vector<KillOutcome> outcomes = withContainersStopped(
-        groups, engine.killAll(targets, options.force ? KillMode::force : KillMode::safe),
-        containers);
+    const std::vector<KillOutcome> outcomes =
+        withContainersStopped(groups, std::move(ended), containers);
     BatchTally tally;
     for (size_t i = 0; i < groups.size(); ++i) {
         tally.record(groups[i], outcomes[i]);
@@ -173,7 +188,13 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
             err << terminalSafe(notEndedText(groups[i].rows.front(), outcomes[i])) << '\n';
         }
     }
-    const bool allEnded = tally.failedCount() == 0;
+    const bool allEnded = tally.failedCount() == 0 && othersEnded;
+    if (allEnded && helpers.restarts != nullptr) {
+        if (auto restarted = watchKilledRows(*helpers.restarts, tally.killedRows(), killBegan)) {
+            out << terminalSafe(feedbackText(*restarted)) << '\n';
+            return ExitStatus::ok;
+        }
+    }
     if (ids.size() == 1) {
         if (allEnded) {
             out << terminalSafe(feedbackText(

@@ -12,7 +12,9 @@
 
 #include "kill/container_stopper.h"
 #include "kill/kill_engine_protocol.h"
+#include "kill/restart_watch.h"
 #include "scan/port_scanner.h"
+#include "scan/process_tree.h"
 
 namespace halvo {
 
@@ -23,6 +25,7 @@ enum class ExitStatus : int {
     usage = 2,
     notAllEnded = 3,   // some target was stale or refused
     outputFailed = 4,  // standard output could not be written
+    stillTaken = 5,    // wait-free: a port was still taken when the time ran out
 };
 
 struct ListOptions {
@@ -40,6 +43,13 @@ struct KillOptions {
     std::optional<ProcessStartTime> started{};
     bool force = false;
     bool dryRun = false;
+    bool tree = false;  // end each target's whole process tree
+};
+
+// What a kill uses beyond the scanner and the engine; null parts are skipped.
+struct KillHelpers {
+    ProcessTreeReading* tree = nullptr;   // for KillOptions::tree
+    RestartWatching* restarts = nullptr;  // watched after a kill that ended everything
 };
 
 // "SECONDS.MICROSECONDS", the two numbers of the JSON's startTime; nothing
@@ -51,6 +61,7 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
 
 // Process rows go to `engine`; container rows (no PID) are stopped by `containers`.
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
-                   ContainerStopping& containers, std::ostream& out, std::ostream& err);
+                   ContainerStopping& containers, std::ostream& out, std::ostream& err,
+                   KillHelpers helpers = {});
 
 }  // namespace halvo

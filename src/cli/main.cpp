@@ -4,13 +4,18 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <iostream>
 #include <optional>
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/wait_free.h"
 #include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
+#include "scan/listening_ports.h"
+#include "scan/process_tree.h"
 #include "scan/system_scanner.h"
 
 namespace {
@@ -26,7 +31,7 @@ std::optional<size_t> terminalWidth() {
 }
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
-constexpr std::string_view kFlags[] = {"--json", "--all", "--force", "--dry-run"};
+constexpr std::string_view kFlags[] = {"--json", "--all", "--force", "--dry-run", "--tree"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -79,6 +84,20 @@ int main(int argc, char** argv) {
     killCommand->add_flag("--force", kill.force, "SIGKILL at once instead of SIGTERM first");
     killCommand->add_flag("--dry-run", kill.dryRun, "Print what would be ended; signal nothing");
     killCommand->add_flag("--all", all, "Every process of yours, not only development servers");
+    killCommand->add_flag("--tree", kill.tree,
+                          "End the whole process tree, from the top development ancestor "
+                          "below your shell, children first");
+
+    halvo::WaitFreeOptions waitFree;
+    double timeoutSeconds = 30;
+    auto* waitFreeCommand = app.add_subcommand(
+        "wait-free", "Wait until nothing listens on the PORTs (anyone's process).");
+    waitFreeCommand->add_option("PORT", waitFree.ports, "Ports (3000, 3000,5173, 5432-5434)")
+        ->required();
+    waitFreeCommand
+        ->add_option("--timeout", timeoutSeconds,
+                     "Give up after S seconds (default 30; 0 checks once); exit status 5")
+        ->check(CLI::Range(0.0, 86400.0));
 
     try {
         if (const auto error = flagGivenAValue(argc, argv)) {
@@ -88,11 +107,16 @@ int main(int argc, char** argv) {
         if (!started.empty() && !(kill.started = halvo::parseStartTime(started))) {
             throw CLI::ValidationError("--started", started + " is not SECONDS.MICROSECONDS");
         }
-        if (!listCommand->parsed() && !killCommand->parsed()) {
-            throw CLI::RequiredError("A command (list or kill)");
+        if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed()) {
+            throw CLI::RequiredError("A command (list, kill or wait-free)");
         }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? 0 : static_cast<int>(ExitStatus::usage);
+    }
+
+    if (waitFreeCommand->parsed()) {
+        waitFree.timeout = std::chrono::milliseconds(std::llround(timeoutSeconds * 1000));
+        return static_cast<int>(halvo::runWaitFree(waitFree, halvo::listeningPortsNow, std::cerr));
     }
 
     ExitStatus status = ExitStatus::usage;
@@ -104,7 +128,10 @@ int main(int argc, char** argv) {
     } else {
         halvo::KillEngine engine;
         halvo::DockerContainerStopper containers;
-        status = halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr);
+        halvo::ProcFsProcessTree tree;
+        halvo::RestartWatch restarts;
+        status = halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr,
+                                {.tree = &tree, .restarts = &restarts});
     }
     // "list > /dev/full" must not look like success.
     if (!std::cout.flush()) {

@@ -16,6 +16,7 @@ constexpr int kGap = 12;
 constexpr int kTickWidth = 24;
 constexpr int kPortWidth = 64;
 constexpr int kPidWidth = 72;
+constexpr int kTickTextGap = 8;  // between a TickBox's box and its text
 
 // Paints a whole row the same way: the selection colour behind the keyboard
 // selection, a separator under each row, a tick box, one line of text per
@@ -37,7 +38,8 @@ class RowPainter final : public QStyledItemDelegate {
         const QRect content =
             KillPanelTable::contentRect(cell, index.column(), index.model()->columnCount());
         if (index.column() == KillPanelModel::tick) {
-            paintTick(p, content, index.data(Qt::CheckStateRole).toInt() == Qt::Checked);
+            paintTickBox(*p, QPointF(content.left() + 2.5, content.center().y() - 7.5),
+                         index.data(Qt::CheckStateRole).toInt() == Qt::Checked);
         } else {
             const QFont font = index.data(Qt::FontRole).value<QFont>();
             p->setFont(font);
@@ -49,27 +51,6 @@ class RowPainter final : public QStyledItemDelegate {
             p->drawText(content, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
         }
         p->restore();
-    }
-
-  private:
-    static void paintTick(QPainter* p, QRect content, bool ticked) {
-        p->setRenderHint(QPainter::Antialiasing);
-        const QRectF box(content.left() + 2.5, content.center().y() - 7.5, 15, 15);
-        if (ticked) {
-            p->setPen(Qt::NoPen);
-            p->setBrush(QColor(ui::palette::accent));
-            p->drawRoundedRect(box, 3.5, 3.5);
-            p->setPen(QPen(QColor(ui::palette::textPrimary), 1.8, Qt::SolidLine, Qt::RoundCap,
-                           Qt::RoundJoin));
-            const QPointF points[] = {box.topLeft() + QPointF(3.5, 7.8),
-                                      box.topLeft() + QPointF(6.3, 10.6),
-                                      box.topLeft() + QPointF(11.5, 4.6)};
-            p->drawPolyline(points, 3);
-        } else {
-            p->setPen(QPen(QColor(ui::palette::textSecondary), 1.3));
-            p->setBrush(Qt::NoBrush);
-            p->drawRoundedRect(box, 3.5, 3.5);
-        }
     }
 };
 
@@ -95,6 +76,43 @@ class ColumnTitles final : public QHeaderView {
 };
 
 }  // namespace
+
+void paintTickBox(QPainter& painter, QPointF topLeft, bool ticked) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box(topLeft, QSizeF(15, 15));
+    if (ticked) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(ui::palette::accent));
+        painter.drawRoundedRect(box, 3.5, 3.5);
+        painter.setPen(QPen(QColor(ui::palette::textPrimary), 1.8, Qt::SolidLine, Qt::RoundCap,
+                            Qt::RoundJoin));
+        const QPointF points[] = {box.topLeft() + QPointF(3.5, 7.8),
+                                  box.topLeft() + QPointF(6.3, 10.6),
+                                  box.topLeft() + QPointF(11.5, 4.6)};
+        painter.drawPolyline(points, 3);
+    } else {
+        painter.setPen(QPen(QColor(ui::palette::textSecondary), 1.3));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(box, 3.5, 3.5);
+    }
+    painter.restore();
+}
+
+QSize TickBox::sizeHint() const {
+    const QFontMetrics metrics(font());
+    return {16 + kTickTextGap + metrics.horizontalAdvance(text()) + 2,
+            std::max(20, metrics.height())};
+}
+
+void TickBox::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintTickBox(painter, QPointF(0.5, height() / 2.0 - 7.5), isChecked());
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(rect().adjusted(16 + kTickTextGap, 0, 0, 0),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+}
 
 KillPanelTable::KillPanelTable(QWidget* parent) : QTableView(parent) {
     setHorizontalHeader(new ColumnTitles(this));

@@ -1,5 +1,6 @@
 #include "panel/kill_panel_view.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QShortcut>
@@ -35,12 +36,14 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
       table_(new KillPanelTable(listSection_)),
       empty_(new ui::TAVEmptyState(ui::Symbol::search, listSection_)),
       feedback_(new ui::ElidedLabel(this)),
+      processTree_(new TickBox(QStringLiteral("Include process tree"), this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
     // Named for tests and for finding them in an accessibility tree.
     const std::pair<QWidget*, const char*> names[] = {
-        {search_, "search"},    {help_, "help"},         {listSection_, "list"}, {table_, "table"},
-        {empty_, "emptyState"}, {feedback_, "feedback"}, {cancel_, "cancel"},    {kill_, "kill"}};
+        {search_, "search"}, {help_, "help"},        {listSection_, "list"},
+        {table_, "table"},   {empty_, "emptyState"}, {feedback_, "feedback"},
+        {cancel_, "cancel"}, {kill_, "kill"},        {processTree_, "processTree"}};
     for (auto [widget, name] : names) {
         widget->setObjectName(QString::fromLatin1(name));
     }
@@ -66,6 +69,11 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
     secondary.setColor(QPalette::WindowText, QColor(ui::palette::textSecondary));
     feedback_->setPalette(secondary);
     cancel_->setAccessibleName(QStringLiteral("Cancel and close kill panel"));
+    // Keyboard focus stays in the search field; the box is for the pointer.
+    processTree_->setFocusPolicy(Qt::NoFocus);
+    processTree_->setToolTip(
+        QStringLiteral("Also end the processes that started the server and its children"));
+    processTree_->setChecked(store_.killProcessTree());
 
     auto* searchRow = new QHBoxLayout;
     searchRow->setSpacing(8);
@@ -82,6 +90,7 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
     auto* footer = new QHBoxLayout;
     footer->setSpacing(8);
     footer->addWidget(feedback_, 1);
+    footer->addWidget(processTree_);
     footer->addWidget(cancel_);
     footer->addWidget(kill_);
 
@@ -97,6 +106,9 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defau
     connect(search_, &QLineEdit::returnPressed, this, [this] { killAction(); });
     connect(help_, &QToolButton::clicked, this, &HalvoKillPanelView::togglePortHelp);
     connect(cancel_, &QPushButton::clicked, this, [this] { close_(); });
+    connect(processTree_, &QCheckBox::toggled, &store_, &ProcessStore::setKillProcessTree);
+    connect(&store_, &ProcessStore::killProcessTreeChanged, this,
+            [this] { processTree_->setChecked(store_.killProcessTree()); });
     connect(kill_, &QPushButton::clicked, this, [this] { killAction(); });
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
         const std::string id = model_->rows()[static_cast<size_t>(index.row())].id();

@@ -3,6 +3,9 @@
 // selection and the feedback live in the shared ProcessStore; the panel holds
 // only the ticks, the popover and focus.
 //
+// "Include process tree", beside the buttons, is the store's killProcessTree:
+// kills then end the server's whole process tree.
+//
 // Keys, with focus kept in the search field: Up/Down move the store's
 // selection (wrapping), Return kills the ticked rows or else the selection,
 // Escape closes. A single click selects a row, a double click kills only that
@@ -20,6 +23,7 @@
 
 #include "base/defaults_store.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -91,6 +95,7 @@ class HalvoKillPanelView final : public QWidget {
     KillPanelTable* table_;
     ui::TAVEmptyState* empty_;
     ui::ElidedLabel* feedback_;
+    QCheckBox* processTree_;
     QPushButton* cancel_;
     QPushButton* kill_;
     QPointer<PortReferencePopover> popover_;

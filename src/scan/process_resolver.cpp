@@ -315,6 +315,13 @@ ProcessStartTime startTimeFromTicks(int64_t bootTimeSeconds, uint64_t ticks, lon
             static_cast<int32_t>((ticks % hz) * 1'000'000 / hz)};
 }
 
+std::optional<ProcessStartTime> startTimeSinceBoot(uint64_t ticks) {
+    if (const auto bootTime = bootTimeSeconds()) {
+        return startTimeFromTicks(*bootTime, ticks, ticksPerSecond());
+    }
+    return std::nullopt;
+}
+
 std::optional<ProcessStartTime> currentStartTime(int32_t pid) {
     if (auto snapshot = ProcessResolver().identitySnapshot(pid)) {
         return snapshot->startTime;

@@ -75,6 +75,10 @@ std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status);
 // Ticks since boot as a wall-clock start time, given the boot time.
 ProcessStartTime startTimeFromTicks(int64_t bootTimeSeconds, uint64_t ticks, long ticksPerSecond);
 
+// Ticks since boot as a start time, on the boot time this run reads once:
+// the scan's own conversion. Nothing when the boot time cannot be read.
+std::optional<ProcessStartTime> startTimeSinceBoot(uint64_t ticks);
+
 // The live start time of a PID, from the same source as the scan.
 std::optional<ProcessStartTime> currentStartTime(int32_t pid);
 

@@ -18,6 +18,7 @@
 
 #include "kill/kill_batch.h"
 #include "kill/search_filter.h"
+#include "kill/tree_kill.h"
 
 namespace halvo {
 namespace {
@@ -143,6 +144,20 @@ void ProcessStore::setKillMode(KillMode mode) {
     emit killModeChanged();
 }
 
+void ProcessStore::setKillProcessTree(bool on) {
+    if (on == killProcessTree_) {
+        return;
+    }
+    killProcessTree_ = on;
+    emit killProcessTreeChanged();
+}
+
+void ProcessStore::setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
+                                  std::shared_ptr<RestartWatching> restarts) {
+    treeReader_ = std::move(tree);
+    restartWatch_ = std::move(restarts);
+}
+
 void ProcessStore::setFocusRequestID(const QUuid& id) {
     if (id == focusRequestID_) {
         return;
@@ -244,10 +259,33 @@ void ProcessStore::pullSelectionIntoList() {
 }
 
 QCoro::Task<KillOutcome> ProcessStore::killOnPool(int32_t pid, ProcessStartTime startTime) {
-    return onThreadPool(
-        [engine = killEngine_, pid, startTime, mode = killMode_, stop = lifetime_.get_token()] {
-            return engine->kill(pid, startTime, mode, stop);
-        });
+    return onThreadPool([engine = killEngine_, tree = killProcessTree_ ? treeReader_ : nullptr, pid,
+                         startTime, mode = killMode_, stop = lifetime_.get_token()] {
+        if (tree) {
+            return killProcessTrees(*engine, *tree, {{pid, startTime}}, mode, stop).listeners.at(0);
+        }
+        return engine->kill(pid, startTime, mode, stop);
+    });
+}
+
+QCoro::Task<> ProcessStore::watchForRestart(std::vector<PortProcess> killedRows,
+                                            ProcessStartTime killBegan) {
+    if (!restartWatch_ || killedRows.empty()) {
+        co_return;
+    }
+    const int64_t generation = killGeneration_;
+    QPointer<ProcessStore> self(this);
+    auto watching = onThreadPool([watch = restartWatch_, killedRows = std::move(killedRows),
+                                  killBegan, stop = lifetime_.get_token()] {
+        return watchKilledRows(*watch, killedRows, killBegan, stop);
+    });
+    std::optional<feedback::Restarted> restarted = co_await watching;
+    // A closed panel (a reset) still wants to hear it when it opens again.
+    if (!self || !restarted || killGeneration_ != generation) {
+        co_return;
+    }
+    setFeedback(std::move(*restarted));
+    co_await reload();
 }
 
 void ProcessStore::removeProcess(int32_t pid) {
@@ -308,6 +346,9 @@ QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
         co_return co_await stopContainerRow(std::move(target));
     }
     QPointer<ProcessStore> self(this);
+    ++killGeneration_;
+    const ProcessStartTime killBegan = processClockNow();
+    const bool treeKill = killProcessTree_ && treeReader_;
     auto killing = killOnPool(target.pid, target.startTime);
     const KillOutcome outcome = co_await killing;
     if (!self) {
@@ -318,6 +359,11 @@ QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
             removeProcess(target.pid);
             setFeedback(singleKillFeedback(target.port, outcome));
             pullSelectionIntoList();
+            watchForRestart({target}, killBegan);
+            if (treeKill) {
+                // Other rows may have gone with the tree.
+                co_await reload();
+            }
             co_return true;
         case KillOutcome::Kind::stale:
             // The user sees the current list together with the message.
@@ -339,6 +385,9 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
         co_return std::vector<PortProcess>{};
     }
     QPointer<ProcessStore> self(this);
+    ++killGeneration_;
+    const ProcessStartTime killBegan = processClockNow();
+    const bool treeKill = killProcessTree_ && treeReader_;
     // One call for the whole batch: the engine signals every process before it
     // waits, so stubborn servers share one grace second, and workers that an
     // earlier process of the batch took down count as ended, not as changed.
@@ -348,9 +397,13 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
             targets.push_back({group.pid, group.startTime});
         }
     }
-    auto killing = onThreadPool([engine = killEngine_, containers = containers_, groups, targets,
+    auto killing = onThreadPool([engine = killEngine_, containers = containers_,
+                                 tree = treeKill ? treeReader_ : nullptr, groups, targets,
                                  mode = killMode_, stop = lifetime_.get_token()] {
-        return withContainersStopped(groups, engine->killAll(targets, mode, stop), *containers);
+        std::vector<KillOutcome> ended =
+            tree ? killProcessTrees(*engine, *tree, targets, mode, stop).listeners
+                 : engine->killAll(targets, mode, stop);
+        return withContainersStopped(groups, std::move(ended), *containers);
     });
     const std::vector<KillOutcome> outcomes = co_await killing;
     BatchTally tally;
@@ -367,7 +420,8 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
     if (!self) {
         co_return tally.killedRows();
     }
-    if (tally.needsReload()) {
+    // Other rows may have gone with a tree.
+    if (tally.needsReload() || (treeKill && !tally.killedRows().empty())) {
         co_await reload();
         if (!self) {
             co_return tally.killedRows();
@@ -377,6 +431,9 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
         setFeedback(std::move(*feedback));
     }
     pullSelectionIntoList();
+    if (tally.failedCount() == 0) {
+        watchForRestart(tally.killedRows(), killBegan);
+    }
     co_return tally.killedRows();
 }
 

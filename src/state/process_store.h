@@ -24,8 +24,10 @@
 #include "kill/container_stopper.h"
 #include "kill/feedback.h"
 #include "kill/kill_engine_protocol.h"
+#include "kill/restart_watch.h"
 #include "scan/port_records.h"
 #include "scan/port_scanner.h"
+#include "scan/process_tree.h"
 
 Q_DECLARE_METATYPE(halvo::PortProcess)
 Q_DECLARE_METATYPE(std::vector<halvo::PortProcess>)
@@ -46,6 +48,8 @@ class ProcessStore final : public QObject {
     // compile), so the property carries the text; feedback() the value.
     Q_PROPERTY(QString feedbackText READ feedbackText NOTIFY feedbackChanged)
     Q_PROPERTY(halvo::KillMode killMode READ killMode WRITE setKillMode NOTIFY killModeChanged)
+    Q_PROPERTY(bool killProcessTree READ killProcessTree WRITE setKillProcessTree NOTIFY
+                   killProcessTreeChanged)
     Q_PROPERTY(QUuid focusRequestID READ focusRequestID WRITE setFocusRequestID NOTIFY
                    focusRequestIDChanged)
 
@@ -80,6 +84,14 @@ class ProcessStore final : public QObject {
     QString feedbackText() const;
     KillMode killMode() const { return killMode_; }
     void setKillMode(KillMode mode);
+    // Kills end each target's whole process tree (see kill/tree_kill.h);
+    // only once setKillHelpers() gave a tree reader.
+    bool killProcessTree() const { return killProcessTree_; }
+    void setKillProcessTree(bool on);
+    // The tree reader for killProcessTree and the watch that runs after every
+    // successful kill; either may be null (no tree kills, no watch).
+    void setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
+                        std::shared_ptr<RestartWatching> restarts);
     // Each new value asks the kill panel to focus its search field; whoever
     // shows the panel sets a fresh one.
     QUuid focusRequestID() const { return focusRequestID_; }
@@ -120,6 +132,7 @@ class ProcessStore final : public QObject {
     void selectedIndexChanged();
     void feedbackChanged();
     void killModeChanged();
+    void killProcessTreeChanged();
     void focusRequestIDChanged();
 
   private:
@@ -134,6 +147,10 @@ class ProcessStore final : public QObject {
     // Stops the container of a container row, on the thread pool.
     QCoro::Task<bool> stopContainerRow(PortProcess target);
     void removeContainer(const std::string& name);
+    // After a kill that ended `killedRows`: when something listens on one of
+    // their ports again, that replaces the kill's feedback (unless a later
+    // kill has spoken since) and the list reloads to show it.
+    QCoro::Task<> watchForRestart(std::vector<PortProcess> killedRows, ProcessStartTime killBegan);
     // selectedIndex = min(selectedIndex, last filtered index), after a kill.
     void pullSelectionIntoList();
 
@@ -147,6 +164,10 @@ class ProcessStore final : public QObject {
     int selectedIndex_ = 0;
     std::optional<Feedback> feedback_;
     KillMode killMode_ = KillMode::force;
+    bool killProcessTree_ = false;
+    std::shared_ptr<ProcessTreeReading> treeReader_;
+    std::shared_ptr<RestartWatching> restartWatch_;
+    int64_t killGeneration_ = 0;  // counts kills, so a late watch knows it was overtaken
     QUuid focusRequestID_ = QUuid::createUuid();
 
     // Stops the refresh started last; nothing when none was started or it was reset.

@@ -352,16 +352,23 @@ TEST_F(TrayApp, KillModeSurvivesARestart) {
     QProcess& first = start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return registered(first); }, kBoundMs));
     ASSERT_TRUE(clickUntil(forceItem, forceChecked));
+    const auto treeItem = [] {
+        return Menu::child(Menu::read()["Kill mode"], "Include process tree");
+    };
+    ASSERT_EQ(treeItem()["toggle-state"], 0);  // off until asked for
+    ASSERT_TRUE(clickUntil(treeItem, [&] { return treeItem()["toggle-state"] == 1; }));
     ASSERT_TRUE(clickUntil([] { return Menu::read()["Quit Halvo"]; },
                            [&] { return first.state() == QProcess::NotRunning; }));
     EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().right(4000).toStdString();
     EXPECT_TRUE(readSettings().contains("killMode=force"));
+    EXPECT_TRUE(readSettings().contains("killProcessTree=true"));
 
     QProcess& second = start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return registered(second); }, kBoundMs));
     const QJsonObject modes = Menu::read()["Kill mode"];
     EXPECT_EQ(Menu::child(modes, "Force (SIGKILL)")["toggle-state"], 1);
     EXPECT_EQ(Menu::child(modes, "Graceful (SIGTERM)")["toggle-state"], 0);
+    EXPECT_EQ(Menu::child(modes, "Include process tree")["toggle-state"], 1);
 }
 
 TEST_F(TrayApp, LaterStartsHandOverAndTheHotkeyOpensThePanel) {

@@ -108,6 +108,15 @@ void settle(int stillWaiting = 0) {
     }
 }
 
+// A watch that finds every killed port taken again by nodemon's new node.
+class RestartingWatch final : public halvo::RestartWatching {
+  public:
+    std::optional<feedback::Restarted> watch(const std::vector<int64_t>& ports, int64_t killedCount,
+                                             halvo::ProcessStartTime, std::stop_token) override {
+        return feedback::Restarted{killedCount, ports.at(0), {"node", 815}, {{"nodemon", 812}}};
+    }
+};
+
 }  // namespace
 
 namespace halvo {
@@ -438,6 +447,28 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(h.store->processes(), Rows{row(1, 3000)});
         QCOMPARE(h.store->feedback(), Feedback(feedback::Success{3000}));
         QCOMPARE(log.names, QStringList{"query"});
+    }
+
+    void restartReplacesTheKillsFeedback() {
+        Harness h({row(814, 3000), row(900, 5432, "postgres"), row(950, 8080)});
+        h.store->setKillHelpers(nullptr, std::make_shared<RestartingWatch>());
+        h.engine->kills.answerEvery(KillOutcome::killed());
+        const Rows restarted{row(815, 3000), row(900, 5432, "postgres"), row(950, 8080)};
+        h.scanner->scans.answer(1, restarted);
+
+        QVERIFY(QCoro::waitFor(h.store->kill(row(814, 3000))));
+        QTRY_COMPARE(h.store->feedbackText(),
+                     QString::fromUtf8("Killed :3000 — restarted by nodemon (PID 812) as node "
+                                       "(PID 815)"));
+        // The reload shows the new listener, and nothing of the killed one.
+        QTRY_COMPARE(h.store->processes(), restarted);
+
+        h.scanner->scans.answer(2, Rows{row(815, 3000)});
+        QCOMPARE(QCoro::waitFor(h.store->killBatch({"900-5432", "950-8080"})).size(), size_t{2});
+        QTRY_COMPARE(h.store->feedbackText(),
+                     QString::fromUtf8("Killed 2 ports — :5432 restarted by nodemon (PID 812) as "
+                                       "node (PID 815)"));
+        QTRY_COMPARE(h.store->processes(), Rows{row(815, 3000)});
     }
 
     void settersSignalOnlyRealChanges() {

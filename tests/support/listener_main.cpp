@@ -3,6 +3,7 @@
 // until its standard input closes (so it never outlives the test).
 //
 //   --v4 N        N IPv4 listeners on 127.0.0.1, ephemeral ports
+//   --port P      an IPv4 listener on 127.0.0.1 port P (a port the test was given)
 //   --v6only N    N IPv6-only listeners on ::1
 //   --dual N      N ports each held by an IPv4 and an IPv6-only listener
 //   --established an established TCP connection (both ends, no listener left)
@@ -166,6 +167,8 @@ int main(int argc, char** argv) {
             for (int n = count(); n > 0; --n) {
                 ports.push_back(boundPort(listenerOrDie(AF_INET, "127.0.0.1", 0)));
             }
+        } else if (arg == "--port") {
+            ports.push_back(boundPort(listenerOrDie(AF_INET, "127.0.0.1", count())));
         } else if (arg == "--v6only") {
             for (int n = count(); n > 0; --n) {
                 ports.push_back(boundPort(listenerOrDie(AF_INET6, "::1", 0)));

@@ -139,8 +139,14 @@ std::unique_ptr<ListenerProcess> ListenerProcess::start(const ListenerOptions& o
     if (options.workingDirectory) {
         posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
     }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (options.newSession) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    }
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);

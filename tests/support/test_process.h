@@ -39,6 +39,7 @@ struct ListenerOptions {
     std::string executable;
     std::optional<std::string> argv0;
     std::optional<std::string> workingDirectory;
+    bool newSession = false;  // its own session, as a terminal's shell has
 };
 
 // A started test listener. Ends it when destroyed (stdin closed, then SIGKILL).

@@ -1,0 +1,232 @@
+#include "scan/process_tree.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+
+#include <algorithm>
+#include <deque>
+#include <unordered_set>
+
+#include "base/file_reading.h"
+#include "base/text.h"
+#include "base/unique_fd.h"
+#include "scan/port_scanner.h"
+#include "scan/process_resolver.h"
+
+namespace halvo {
+namespace {
+
+bool isShellName(std::string_view name) {
+    static const std::unordered_set<std::string_view> shells = {
+        "sh", "bash", "dash", "zsh", "fish", "ksh", "mksh", "ash", "tcsh", "csh", "nu", "elvish",
+    };
+    return shells.contains(name);
+}
+
+}  // namespace
+
+bool isSessionProcessName(std::string_view name) {
+    // Short names as /proc/PID/comm gives them (15 bytes at most).
+    static const std::unordered_set<std::string_view> session = {
+        "init",         "systemd",     "login",           "sshd",           "su",
+        "sudo",         "doas",        "runuser",         "tmux",           "tmux: server",
+        "tmux: client", "screen",      "SCREEN",          "zellij",         "byobu",
+        "mosh-server",  "xterm",       "uxterm",          "urxvt",          "st",
+        "konsole",      "kitty",       "alacritty",       "foot",           "wezterm-gui",
+        "tilix",        "terminator",  "gnome-terminal-", "xfce4-terminal", "mate-terminal",
+        "lxterminal",   "qterminal",   "terminology",     "ptyxis",         "kgx",
+        "dbus-daemon",  "gnome-shell", "plasmashell",     "kwin_wayland",   "kwin_x11",
+    };
+    // Editors and IDEs start servers too, and their command lines may look
+    // like development; ending one would lose the user's work.
+    static const std::unordered_set<std::string_view> editors = {
+        "vim",   "nvim",         "emacs",    "code",     "codium",   "cursor",
+        "zed",   "sublime_text", "idea",     "pycharm",  "webstorm", "goland",
+        "clion", "rider",        "phpstorm", "rubymine", "studio",
+    };
+    return isShellName(name) || session.contains(name) || editors.contains(name);
+}
+
+std::optional<ProcessTreeEntry> parseStatTreeFields(std::string_view stat) {
+    // "PID (NAME) STATE PPID PGRP SESSION ...": the name may hold ")" and spaces.
+    const size_t open = stat.find('(');
+    const size_t close = stat.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+        return std::nullopt;
+    }
+    const std::vector<std::string_view> fields = splitNonEmpty(stat.substr(close + 1), ' ');
+    if (fields.size() < 4) {
+        return std::nullopt;
+    }
+    const auto parent = parseInt32(fields[1]);
+    const auto group = parseInt32(fields[2]);
+    const auto session = parseInt32(fields[3]);
+    if (!parent || !group || !session) {
+        return std::nullopt;
+    }
+    ProcessTreeEntry entry;
+    entry.parentPid = *parent;
+    entry.processGroup = *group;
+    entry.sessionId = *session;
+    entry.name = decodeUtf8Lossy(stat.substr(open + 1, close - open - 1));
+    return entry;
+}
+
+ProcFsProcessTree::ProcFsProcessTree(std::string procRoot) : procRoot_(std::move(procRoot)) {}
+
+std::optional<ProcessTreeEntry> ProcFsProcessTree::entry(int32_t pid) {
+    if (pid <= 0) {
+        return std::nullopt;
+    }
+    // Both files through one directory handle, so they describe one process.
+    const std::string path = procRoot_ + "/" + std::to_string(pid);
+    const UniqueFd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) {
+        return std::nullopt;
+    }
+    const auto stat = readAll(UniqueFd(openat(dir.get(), "stat", O_RDONLY | O_CLOEXEC)));
+    const auto status = readAll(UniqueFd(openat(dir.get(), "status", O_RDONLY | O_CLOEXEC)));
+    if (!stat || !status) {
+        return std::nullopt;
+    }
+    auto entry = parseStatTreeFields(*stat);
+    const auto uid = parseStatusEffectiveUid(*status);
+    const auto ticks = parseStatStartTicks(*stat);
+    const auto startTime = ticks ? startTimeSinceBoot(*ticks) : std::nullopt;
+    if (!entry || !uid || !startTime) {
+        return std::nullopt;
+    }
+    entry->pid = pid;
+    entry->uid = *uid;
+    entry->startTime = *startTime;
+    return entry;
+}
+
+std::vector<ProcessTreeEntry> ProcFsProcessTree::entries() {
+    std::vector<int32_t> pids;
+    if (DIR* dir = opendir(procRoot_.c_str())) {
+        while (const dirent* item = readdir(dir)) {
+            if (const auto pid = parseInt32(item->d_name); pid && *pid > 0) {
+                pids.push_back(*pid);
+            }
+        }
+        closedir(dir);
+    }
+    std::vector<ProcessTreeEntry> result;
+    result.reserve(pids.size());
+    for (int32_t pid : pids) {
+        if (auto found = entry(pid)) {
+            result.push_back(std::move(*found));
+        }
+    }
+    return result;
+}
+
+DevelopmentCheck systemDevelopmentCheck() {
+    return [](const ProcessTreeEntry& entry) {
+        ProcessResolver resolver;
+        ProcessMetadata metadata{resolver.readExecutablePath(entry.pid),
+                                 resolver.readArguments(entry.pid), std::nullopt};
+        // No working directory: a folder named "dev" says nothing of the
+        // process itself, and every editor or terminal opened there would pass.
+        std::string executable = lastPathComponent(metadata.executablePath);
+        if (executable.empty()) {
+            executable = entry.name;
+        }
+        return isDevelopmentProcess(executable, entry.name, metadata);
+    };
+}
+
+ProcessTree::ProcessTree(std::vector<ProcessTreeEntry> entries) {
+    for (ProcessTreeEntry& entry : entries) {
+        const int32_t pid = entry.pid;
+        const int32_t parent = entry.parentPid;
+        if (byPid_.emplace(pid, std::move(entry)).second && parent > 0 && parent != pid) {
+            children_[parent].push_back(pid);
+        }
+    }
+    for (auto& [parent, pids] : children_) {
+        std::sort(pids.begin(), pids.end());
+    }
+}
+
+const ProcessTreeEntry* ProcessTree::find(int32_t pid) const {
+    const auto found = byPid_.find(pid);
+    return found == byPid_.end() ? nullptr : &found->second;
+}
+
+const ProcessTreeEntry* ProcessTree::parent(int32_t pid) const {
+    const ProcessTreeEntry* entry = find(pid);
+    if (entry == nullptr || entry->pid <= 1 || entry->parentPid <= 1) {
+        return nullptr;
+    }
+    return find(entry->parentPid);
+}
+
+int32_t ProcessTree::topDevelopmentAncestor(int32_t pid,
+                                            const DevelopmentCheck& isDevelopment) const {
+    const ProcessTreeEntry* start = find(pid);
+    if (start == nullptr) {
+        return pid;
+    }
+    // Same user, same session and job, and not the session's leader (the
+    // login shell, the terminal's shell, a tmux pane): never above where the
+    // user works, nor into another job of the same terminal.
+    auto inSession = [&](const ProcessTreeEntry* p) {
+        return p != nullptr && p->pid > 1 && p->uid == start->uid &&
+               p->sessionId == start->sessionId && p->processGroup == start->processGroup &&
+               p->pid != p->sessionId;
+    };
+    auto qualifies = [&](const ProcessTreeEntry* p) {
+        return inSession(p) && !isSessionProcessName(p->name) && isDevelopment(*p);
+    };
+    const ProcessTreeEntry* top = start;
+    std::unordered_set<int32_t> seen{top->pid};  // a table read while it changed may loop
+    for (;;) {
+        const ProcessTreeEntry* up = parent(top->pid);
+        if (!qualifies(up)) {
+            // A script runner between two development processes (npm -> sh -c vite).
+            if (inSession(up) && isShellName(up->name) && qualifies(parent(up->pid))) {
+                up = parent(up->pid);
+            } else {
+                return top->pid;
+            }
+        }
+        if (!seen.insert(up->pid).second) {
+            return top->pid;
+        }
+        top = up;
+    }
+}
+
+std::vector<ProcessTreeEntry> ProcessTree::subtree(int32_t root) const {
+    const ProcessTreeEntry* top = find(root);
+    if (top == nullptr) {
+        return {};
+    }
+    // Breadth first from the root gives depths that never fall; reversed,
+    // the deepest come first and every child before its parent.
+    std::vector<const ProcessTreeEntry*> order{top};
+    std::unordered_set<int32_t> seen{root};
+    for (size_t i = 0; i < order.size(); ++i) {
+        const auto kids = children_.find(order[i]->pid);
+        if (kids == children_.end()) {
+            continue;
+        }
+        for (int32_t child : kids->second) {
+            const ProcessTreeEntry* entry = find(child);
+            // Another user's process (a setuid helper) is not ours to end.
+            if (entry != nullptr && entry->uid == top->uid && seen.insert(child).second) {
+                order.push_back(entry);
+            }
+        }
+    }
+    std::vector<ProcessTreeEntry> result;
+    result.reserve(order.size());
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        result.push_back(**it);
+    }
+    return result;
+}
+
+}  // namespace halvo

@@ -1,0 +1,113 @@
+// Freeing a port for good, end to end on processes this test starts: the
+// restart a supervisor makes, the tree kill, and waiting for a port to free.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <future>
+#include <nlohmann/json.hpp>
+
+#include "scan/process_tree.h"
+#include "support/cli_process.h"
+#include "support/test_process.h"
+
+namespace halvo::testing {
+namespace {
+
+std::string token(const char* what) {
+    return std::string("halvo-e2e-") + what + "-" + std::to_string(getpid());
+}
+
+std::unique_ptr<ListenerProcess> start(std::vector<std::string> args,
+                                       std::vector<std::string> extra = {},
+                                       std::string executable = {}, bool newSession = false) {
+    ListenerOptions options;
+    options.listenerArgs = std::move(args);
+    options.extraArgs = std::move(extra);
+    options.executable = std::move(executable);
+    options.newSession = newSession;
+    return ListenerProcess::start(options);
+}
+
+// A port the system handed out and took back: free, and nobody else's.
+int64_t freedPort() {
+    auto probe = start({"--v4", "1"});
+    const int64_t port = probe->ports().at(0);
+    probe->stop();
+    return port;
+}
+
+int32_t listedPid(const std::string& query) {
+    const auto rows = nlohmann::json::parse(runCli({"list", "--json", query}).out);
+    return rows.size() == 1 ? rows[0]["pid"].get<int32_t>() : -1;
+}
+
+TEST(CliRestartTest, KillNamesTheSupervisorThatStartedTheServerAgain) {
+    TempDir root;
+    const std::string word = token("restart");
+    const std::string port = std::to_string(freedPort());
+    // Named like the watcher users meet most; the kernel names a script by its file.
+    const std::string nodemon = root.writeFile("bin/nodemon",
+                                               "#!/bin/sh\n"
+                                               "# The server, then the server again each time "
+                                               "it ends (twice); only the first run reports.\n"
+                                               "\"$@\"\n"
+                                               "\"$@\" >/dev/null\n"
+                                               "\"$@\" >/dev/null\n",
+                                               0755);
+    auto supervisor = start({listenerCopy(root, "node"), "--port", port}, {"vite", word}, nodemon);
+    const int32_t server = listedPid(word);
+    ASSERT_GT(server, 0);
+
+    CliRun run = runCli({"kill", word});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string said = "Killed :" + port + " \u2014 restarted by nodemon (PID " +
+                             std::to_string(supervisor->pid()) + ") as node (PID ";
+    EXPECT_EQ(run.out.substr(0, said.size()), said);
+    EXPECT_TRUE(processEnds(server));
+    EXPECT_EQ(run.out.find("(PID " + std::to_string(server) + ")\n"), std::string::npos);
+}
+
+TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
+    TempDir root;
+    const std::string word = token("tree");
+    const std::string npm = root.writeFile(
+        "bin/npm", "#!/bin/sh\n# Runs the server, and stays after it.\n\"$@\"\nread -r rest\n",
+        0755);
+    // A terminal's shell, the leader of its own session, runs npm, which runs node.
+    auto shell =
+        start({"-c", "\"$0\" \"$@\"; read -r rest", npm, listenerCopy(root, "node"), "--v4", "1"},
+              {"vite", word}, "/bin/sh", true);
+    const int32_t server = listedPid(word);
+    ASSERT_GT(server, 0);
+    const auto entry = ProcFsProcessTree().entry(server);
+    ASSERT_TRUE(entry);
+    const int32_t runner = entry->parentPid;
+    ASSERT_NE(runner, shell->pid());
+
+    CliRun run = runCli({"kill", "--tree", word});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Killed :" + std::to_string(shell->ports().at(0)) + "\n");
+    EXPECT_TRUE(processEnds(server));
+    EXPECT_TRUE(processEnds(runner));
+    EXPECT_TRUE(shell->running());
+}
+
+TEST(CliRestartTest, WaitFreeReturnsOnceNothingListens) {
+    auto server = start({"--v4", "1"});
+    const std::string port = std::to_string(server->ports().at(0));
+
+    CliRun taken = runCli({"wait-free", "1-2," + port, "--timeout", "0.2"});
+    EXPECT_EQ(taken.status, 5);
+    EXPECT_EQ(taken.err, "Port " + port + " is still taken\n");
+    EXPECT_EQ(runCli({"wait-free", "web"}).status, 2);
+
+    auto waiting = std::async(std::launch::async, [&] {
+        return runCli({"wait-free", port, "--timeout", "20"});
+    });
+    server->stop();
+    const CliRun freed = waiting.get();
+    EXPECT_EQ(freed.status, 0) << freed.err;
+}
+
+}  // namespace
+}  // namespace halvo::testing

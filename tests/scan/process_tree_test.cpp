@@ -1,0 +1,122 @@
+// The walks of a tree kill over a table the test writes: how far up a
+// server's tree reaches, and the order its processes end in.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "scan/process_resolver.h"
+#include "scan/process_tree.h"
+
+namespace halvo {
+namespace {
+
+constexpr uint32_t kMe = 1000;
+
+// Each case's processes share a job: the process group of their hundred.
+ProcessTreeEntry process(int32_t pid, int32_t parent, const char* name, int32_t session = 100,
+                         uint32_t uid = kMe, int32_t group = -1) {
+    return {pid, parent, session, group < 0 ? pid / 100 * 100 : group, uid, {1'700'000'000, pid},
+            name};
+}
+
+// A terminal's shell (the session leader) runs `npm run dev`, whose script
+// shell runs the server with two workers; beside it, the other ways a walk
+// must stop.
+const std::vector<ProcessTreeEntry>& table() {
+    static const std::vector<ProcessTreeEntry> entries = {
+        process(1, 0, "systemd", 1, 0),
+        process(50, 1, "gnome-terminal-", 50),
+        process(100, 50, "bash"),
+        process(200, 100, "npm run dev"),
+        process(201, 200, "sh"),
+        process(202, 201, "node"),
+        process(203, 202, "node"),
+        process(204, 202, "esbuild"),
+        process(205, 203, "node"),
+        process(206, 202, "helper", 100, 0),  // setuid: not ours
+        process(207, 206, "node"),
+        process(300, 1, "node", 300),  // a session leader of its own
+        process(301, 300, "node", 300),
+        process(400, 100, "node", 100, 0),  // another user's
+        process(401, 400, "node"),
+        process(500, 100, "make"),  // not a development process
+        process(501, 500, "node"),
+        process(600, 100, "bash"),  // a nested interactive shell
+        process(601, 600, "node"),
+        process(700, 100, "tmux: server"),
+        process(701, 700, "node"),
+        process(800, 100, "node", 799),  // in another session
+        process(801, 800, "node"),
+        process(900, 100, "node"),
+        process(901, 900, "node", 100, kMe, 901),  // a job of its own
+        process(950, 100, "vim"),                  // `:!npm run dev` from an editor
+        process(951, 950, "npm"),
+    };
+    return entries;
+}
+
+bool notMake(const ProcessTreeEntry& entry) {
+    return entry.name != "make";
+}
+
+TEST(ProcessTreeTest, TopDevelopmentAncestorStopsWhereTheServerEnds) {
+    const ProcessTree tree(table());
+    const struct {
+        int32_t listener;
+        int32_t top;
+        const char* why;
+    } cases[] = {
+        {202, 200, "crosses npm's script shell, stops below the terminal's shell"},
+        {205, 200, "a worker's worker reaches the same top"},
+        {301, 301, "the session leader is never taken"},
+        {401, 401, "another user's parent"},
+        {501, 501, "a parent that is no development process"},
+        {601, 601, "a shell whose own parent does not qualify"},
+        {701, 701, "a multiplexer, whatever its command line says"},
+        {801, 801, "the parent sits in another session"},
+        {901, 901, "the parent belongs to another job"},
+        {951, 951, "an editor, whatever its command line says"},
+        {999, 999, "an unknown process stands alone"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tree.topDevelopmentAncestor(c.listener, notMake), c.top) << c.why;
+    }
+}
+
+TEST(ProcessTreeTest, SubtreeIsDeepestFirstAndOnlyTheUsers) {
+    const ProcessTree tree(table());
+    std::vector<int32_t> pids;
+    for (const ProcessTreeEntry& entry : tree.subtree(200)) {
+        pids.push_back(entry.pid);
+    }
+    // 206 is root's, and what it started is out of reach with it.
+    EXPECT_EQ(pids, (std::vector<int32_t>{205, 204, 203, 202, 201, 200}));
+    EXPECT_TRUE(tree.subtree(999).empty());
+    EXPECT_EQ(tree.parent(1), nullptr);
+    EXPECT_EQ(tree.parent(202)->pid, 201);
+}
+
+TEST(ProcessTreeTest, StatFieldsSurviveOddNames) {
+    const auto entry = parseStatTreeFields("4242 (my (odd) name) S 4000 4100 3900 0 -1");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->name, "my (odd) name");
+    EXPECT_EQ(entry->parentPid, 4000);
+    EXPECT_EQ(entry->processGroup, 4100);
+    EXPECT_EQ(entry->sessionId, 3900);
+    EXPECT_FALSE(parseStatTreeFields("4242 (cut"));
+}
+
+// The reader against this very process: what a kill's identity check compares.
+TEST(ProcessTreeTest, ReadsItsOwnProcessAsTheScanDoes) {
+    ProcFsProcessTree reader;
+    const auto self = reader.entry(getpid());
+    ASSERT_TRUE(self);
+    EXPECT_EQ(self->parentPid, getppid());
+    EXPECT_EQ(self->sessionId, getsid(0));
+    EXPECT_EQ(self->processGroup, getpgrp());
+    EXPECT_EQ(self->uid, geteuid());
+    EXPECT_EQ(self->startTime, currentStartTime(getpid()));
+}
+
+}  // namespace
+}  // namespace halvo
