@@ -105,7 +105,8 @@ void waitForExits(std::vector<InFlight>& flights, Clock::time_point deadline,
 
 }  // namespace
 
-KillEngine::KillEngine(StartTimeSource currentStartTime, std::shared_ptr<SignalSending> signalSender)
+KillEngine::KillEngine(StartTimeSource currentStartTime,
+                       std::shared_ptr<SignalSending> signalSender)
     : currentStartTime_(std::move(currentStartTime)), signals_(std::move(signalSender)) {}
 
 KillOutcome KillEngine::kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
@@ -190,7 +191,9 @@ std::optional<KillOutcome> KillEngine::sendFirst(const KillTarget& target, int s
         return gone;
     }
     if (!unchanged(target.pid, target.startTime)) {
-        return KillOutcome::stale();
+        // Exited (and perhaps reaped) since the check above: its /proc entry is
+        // gone, which says nothing about the scan being out of date.
+        return hasExited(opening.pidfd.get()) ? gone : KillOutcome::stale();
     }
     if (const int error = signals_->signalPidfd(opening.pidfd.get(), signal); error != 0) {
         return error == ESRCH ? gone : KillOutcome::failed(errorText(error));

@@ -174,6 +174,25 @@ TEST(KillEngineTest, ABatchSharesOneGracePeriod) {
     EXPECT_TRUE(changed->running());
 }
 
+// A worker its master takes down can be reaped between the engine's look at
+// its pidfd and its read of /proc: gone, not changed since the scan.
+TEST(KillEngineTest, ATargetReapedDuringItsCheckHasEnded) {
+    auto first = start();
+    auto worker = start();
+    const ProcessStartTime workerStart = *currentStartTime(worker->pid());
+    auto source = [&](int32_t pid) -> std::optional<ProcessStartTime> {
+        if (pid == worker->pid()) {
+            worker->stop();
+            return std::nullopt;
+        }
+        return currentStartTime(pid);
+    };
+    const std::vector<KillTarget> targets{{first->pid(), *currentStartTime(first->pid())},
+                                          {worker->pid(), workerStart}};
+    EXPECT_THAT(KillEngine(source, recorder(true)).killAll(targets, KillMode::force),
+                ElementsAre(KillOutcome::killed(), KillOutcome::killed()));
+}
+
 TEST(KillEngineTest, ProcessesThatAreGoneAreStale) {
     auto signals = recorder(true);
     KillEngine engine(currentStartTime, signals);
