@@ -177,8 +177,7 @@ QCoro::Task<> AppDelegate::killListeningPort(PortProcess record) {
     if (!self) {
         co_return;
     }
-    if (killed && store_->feedback() &&
-        std::holds_alternative<feedback::Success>(*store_->feedback())) {
+    if (killed) {
         recordRecentKill(record.port, record.pid, record.executableName, *defaults_);
     }
     updateMenu();

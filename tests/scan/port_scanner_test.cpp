@@ -277,6 +277,8 @@ TEST(PortScannerTest, ForeignListenersAreSocketsNoOwnProcessHolds) {
         {3000, me, {3}},    {3000, other, {}},     {8080, me, {}},
         {6379, me, {4}},    {9000, other, {2, 3}}, {7000, other, {5}},
     };
+    // A published port's docker-proxy gives way to the container's row.
+    h.docker->published = {{6379, {"cache", std::nullopt}, "redis-server"}};
     auto scanner = h.scanner({.now = [] { return ProcessStartTime{1700000004, 999999}; }});
     const PortScan scan = scanner.scanAll();
 
@@ -284,11 +286,11 @@ TEST(PortScannerTest, ForeignListenersAreSocketsNoOwnProcessHolds) {
     const std::string myName = mine != nullptr ? mine->pw_name : std::to_string(me);
     EXPECT_EQ(scan.foreign, (std::vector<ForeignListener>{{3000, other, "3999999999"},
                                                           {5432, other, "3999999999"},
-                                                          {6379, me, myName},
                                                           {7000, other, "3999999999"},
                                                           {8080, me, myName}}));
-    ASSERT_EQ(scan.processes.size(), 1u);
+    ASSERT_EQ(scan.processes.size(), 2u);
     EXPECT_EQ(scan.processes[0].pid, 3);
+    EXPECT_TRUE(scan.processes[1].isContainer());
     // Rows and sockets share one identity read per process.
     EXPECT_EQ(h.resolver->identityCalls,
               (std::map<int32_t, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}}));
