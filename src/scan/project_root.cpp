@@ -175,6 +175,25 @@ bool gradleNamesSpringBoot(std::string_view text) {
 
 }  // namespace
 
+std::optional<FrameworkBadge> manifestBadge(std::string_view name, std::string_view text) {
+    const auto when = [](bool declared, FrameworkBadge badge) {
+        return declared ? std::optional(badge) : std::nullopt;
+    };
+    if (name == "package.json") {
+        return packageJsonBadge(text);
+    }
+    if (name == "Gemfile") {
+        return when(gemfileNamesRails(text), FrameworkBadge::rails);
+    }
+    if (name == "pom.xml") {
+        return when(pomNamesSpringBoot(text), FrameworkBadge::boot);
+    }
+    if (name == "build.gradle" || name == "build.gradle.kts") {
+        return when(gradleNamesSpringBoot(text), FrameworkBadge::boot);
+    }
+    return std::nullopt;
+}
+
 std::string homeFolder() {
     std::string home;
     if (const char* variable = std::getenv("HOME"); variable && variable[0] == '/') {
@@ -236,20 +255,14 @@ std::optional<FrameworkBadge> ProjectRootResolver::declaredBadge(const std::stri
     }
     std::optional<FrameworkBadge> badge;
     if (const UniqueFd folder = openFolder(root); folder.valid()) {
-        const auto declares = [&](const char* name, auto&& names) {
-            const std::optional<std::string> text = readManifest(folder.get(), name);
-            return text && names(*text);
-        };
-        if (auto text = readManifest(folder.get(), "package.json")) {
-            badge = packageJsonBadge(*text);
-        }
-        if (!badge && declares("Gemfile", gemfileNamesRails)) {
-            badge = FrameworkBadge::rails;
-        }
-        if (!badge && (declares("pom.xml", pomNamesSpringBoot) ||
-                       declares("build.gradle", gradleNamesSpringBoot) ||
-                       declares("build.gradle.kts", gradleNamesSpringBoot))) {
-            badge = FrameworkBadge::boot;
+        // In this order: a Next app's package.json wins over its Gemfile.
+        for (const char* name :
+             {"package.json", "Gemfile", "pom.xml", "build.gradle", "build.gradle.kts"}) {
+            if (const std::optional<std::string> text = readManifest(folder.get(), name)) {
+                if ((badge = manifestBadge(name, *text))) {
+                    break;
+                }
+            }
         }
     }
     badges_.emplace(root, badge);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "scan/port_records.h"
@@ -21,6 +22,12 @@ inline constexpr size_t kManifestReadLimit = 64 * 1024;
 // $HOME when it is absolute, else the user's entry in the password database,
 // with its links resolved; empty when neither names a folder.
 std::string homeFolder();
+
+// What one manifest's text declares, whatever its length or wherever it was
+// cut: next, vite or express among package.json's dependencies, the rails gem
+// in a Gemfile, spring-boot in pom.xml, build.gradle or build.gradle.kts;
+// nothing for any other name.
+std::optional<FrameworkBadge> manifestBadge(std::string_view name, std::string_view text);
 
 // Answers for one scan: each folder is looked at once and each root's
 // manifests read once, however many rows share them. Not for use across
