@@ -123,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(replies.requests >= 1 && replies.requests <= 4);
     if (sockets) {
         FUZZ_CHECK(replies.requests >= 2);
-        for (const auto& [inode, port] : *sockets) {
-            FUZZ_CHECK(port >= 0 && port <= 0xFFFF);
+        for (const auto& [inode, socket] : *sockets) {
+            FUZZ_CHECK(socket.port >= 0 && socket.port <= 0xFFFF);
         }
     }
     replies.fd = -1;

@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(whole == lineByLine);
     FUZZ_CHECK(whole.size() <= lines);
-    for (const auto& [inode, port] : whole) {
-        FUZZ_CHECK(port >= 0 && port <= 0xFFFF);
+    for (const auto& [inode, socket] : whole) {
+        FUZZ_CHECK(socket.port >= 0 && socket.port <= 0xFFFF);
     }
     return 0;
 }

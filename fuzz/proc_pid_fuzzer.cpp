@@ -1,7 +1,8 @@
 // The /proc/PID files the scan reads: cmdline, comm and a descriptor's link,
 // read through a private proc root so that the real reading paths run, and
-// the stat and status texts. Arguments are valid text without NULs, and an
-// all-valid command line comes back whole; a socket inode is digits of the link.
+// the stat and status texts, with the process tree's fields of stat.
+// Arguments are valid text without NULs, and an all-valid command line comes
+// back whole; a socket inode is digits of the link; names are valid text.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "check.h"
 #include "scan/proc_process_table.h"
 #include "scan/process_resolver.h"
+#include "scan/process_tree.h"
 
 namespace {
 
@@ -99,6 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (const auto uid = halvo::parseStatusEffectiveUid(bytes)) {
         FUZZ_CHECK(bytes.find("Uid:") != std::string_view::npos);
+    }
+    // The tree's fields come after the name too; the name is shown, so it is text.
+    if (const auto entry = halvo::parseStatTreeFields(bytes)) {
+        FUZZ_CHECK(halvo::isValidUtf8(entry->name));
     }
     return 0;
 }
