@@ -191,7 +191,7 @@ QCoro::Task<> AppDelegate::openRecentKill(int64_t port) {
     if (!self) {
         co_return;
     }
-    const std::vector<PortProcess> visible = store_->filteredProcesses();
+    const std::vector<PortProcess>& visible = store_->filteredProcesses();
     const auto found = std::find_if(visible.begin(), visible.end(),
                                     [port](const PortProcess& p) { return p.port == port; });
     if (found != visible.end()) {

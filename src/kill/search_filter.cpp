@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <string>
 
 #include "base/text.h"
@@ -116,68 +117,33 @@ bool inPortSet(int64_t port, const PortSet& ports) {
     return port >= kFirstPort && port <= kLastPort && ports.test(static_cast<size_t>(port));
 }
 
-std::vector<PortProcess> rowsOnPorts(const std::vector<PortProcess>& processes,
-                                     const PortSet& ports) {
-    // Sorting pointers and copying once is far cheaper than moving whole rows.
-    std::vector<const PortProcess*> matches;
-    for (const PortProcess& p : processes) {
-        if (inPortSet(p.port, ports)) {
-            matches.push_back(&p);
+std::vector<size_t> rowsOnPorts(const std::vector<PortProcess>& processes, const PortSet& ports) {
+    std::vector<size_t> matches;
+    for (size_t i = 0; i < processes.size(); ++i) {
+        if (inPortSet(processes[i].port, ports)) {
+            matches.push_back(i);
         }
     }
-    std::stable_sort(matches.begin(), matches.end(),
-                     [](const PortProcess* a, const PortProcess* b) {
-                         if (a->port != b->port) {
-                             return a->port < b->port;
-                         }
-                         return a->pid < b->pid;
-                     });
-    std::vector<PortProcess> rows;
-    rows.reserve(matches.size());
-    for (const PortProcess* p : matches) {
-        rows.push_back(*p);
-    }
-    return rows;
+    std::stable_sort(matches.begin(), matches.end(), [&](size_t a, size_t b) {
+        const PortProcess& x = processes[a];
+        const PortProcess& y = processes[b];
+        if (x.port != y.port) {
+            return x.port < y.port;
+        }
+        return x.pid < y.pid;
+    });
+    return matches;
 }
 
-// Writes each row's search text into one buffer reused across rows: building
-// it afresh costs several allocations a row, too much for ten thousand rows
-// on every key press.
-class SearchTextWriter final {
-  public:
-    // The row's search text in canonical form; valid until the next call.
-    std::string_view canonicalText(const PortProcess& p) {
-        buffer_.clear();
-        p.appendSearchText(buffer_);
-        ascii_ = lowerAsciiInPlace(buffer_);
-        if (!ascii_) {
-            buffer_ = normalizeCanonical(toLower(buffer_));
-        }
-        return buffer_;
-    }
-
-    // Whether the last text was plain ASCII.
-    bool ascii() const { return ascii_; }
-
-  private:
-    std::string buffer_;
-    bool ascii_ = true;
-};
-
 // `query` is normalised; both sides are compared in canonical form.
-std::vector<PortProcess> rowsContaining(const std::vector<PortProcess>& processes,
-                                        std::string_view query) {
-    // A non-ASCII query cannot occur in an ASCII text.
-    const bool asciiQuery = isAscii(query);
-    SearchTextWriter writer;
-    std::vector<PortProcess> rows;
-    for (const PortProcess& p : processes) {
-        const std::string_view text = writer.canonicalText(p);
-        if ((asciiQuery || !writer.ascii()) && text.find(query) != std::string_view::npos) {
-            rows.push_back(p);
+std::vector<size_t> rowsContaining(const std::vector<std::string>& texts, std::string_view query) {
+    std::vector<size_t> matches;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (texts[i].find(query) != std::string::npos) {
+            matches.push_back(i);
         }
     }
-    return rows;
+    return matches;
 }
 
 }  // namespace
@@ -222,16 +188,42 @@ std::optional<std::string> portQueryError(std::string_view query) {
     return "not a port expression";
 }
 
-std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& processes,
-                                         std::string_view query) {
+std::vector<std::string> canonicalSearchTexts(const std::vector<PortProcess>& processes) {
+    std::vector<std::string> texts;
+    texts.reserve(processes.size());
+    for (const PortProcess& p : processes) {
+        std::string text;
+        p.appendSearchText(text);
+        texts.push_back(lowerAsciiInPlace(text) ? std::move(text)
+                                                : normalizeCanonical(toLower(text)));
+    }
+    return texts;
+}
+
+std::vector<size_t> matchingRows(const std::vector<PortProcess>& processes,
+                                 const std::vector<std::string>& texts, std::string_view query) {
     const std::string q = normalizeQuery(query);
     if (q.empty()) {
-        return processes;
+        std::vector<size_t> all(processes.size());
+        std::iota(all.begin(), all.end(), size_t{0});
+        return all;
     }
     if (const std::optional<PortSet> ports = parsePortQuery(q)) {
         return rowsOnPorts(processes, *ports);
     }
-    return rowsContaining(processes, q);
+    return rowsContaining(texts, q);
+}
+
+std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& processes,
+                                         std::string_view query) {
+    const std::vector<size_t> matches =
+        matchingRows(processes, canonicalSearchTexts(processes), query);
+    std::vector<PortProcess> rows;
+    rows.reserve(matches.size());
+    for (size_t i : matches) {
+        rows.push_back(processes[i]);
+    }
+    return rows;
 }
 
 }  // namespace halvo

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bitset>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,8 +20,22 @@ using PortSet = std::bitset<65536>;
 // form, as it is matched; an empty result shows every row.
 std::string normalizeQuery(std::string_view query);
 
+// The rows `query` shows, in the order shown: every row for an empty query,
+// the rows on its ports by port then PID for a port expression, otherwise the
+// rows whose search text holds it, in list order.
 std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& processes,
                                          std::string_view query);
+
+// The texts free-text queries are matched against, one a row: each row's
+// search text, lower-cased and in canonical form. Callers that filter the same
+// rows on every key press keep them with the rows rather than derive them each
+// time.
+std::vector<std::string> canonicalSearchTexts(const std::vector<PortProcess>& processes);
+
+// The indices into `processes` of the rows filterProcesses() would return, in
+// its order; `texts` is canonicalSearchTexts(processes).
+std::vector<size_t> matchingRows(const std::vector<PortProcess>& processes,
+                                 const std::vector<std::string>& texts, std::string_view query);
 
 // The ports of a normalised query made only of ports, lists and ranges
 // ("3000", "3000,5173", "5432-5434", "3000..3010"); nothing otherwise.

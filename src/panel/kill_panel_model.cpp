@@ -17,12 +17,14 @@ QString trimmedOrDash(const std::string& text) {
 KillPanelModel::KillPanelModel(QObject* parent)
     : QAbstractTableModel(parent), textFont_(ui::textFont(14)), monoFont_(ui::monoFont(12)) {}
 
-void KillPanelModel::setRows(std::vector<PortProcess> rows) {
+void KillPanelModel::setRows(const std::vector<PortProcess>& rows) {
+    // Compared before copying: a key that leaves the matches as they were
+    // costs no copy of thousands of rows.
     if (rows == rows_) {
         return;
     }
     beginResetModel();
-    rows_ = std::move(rows);
+    rows_ = rows;
     endResetModel();
 }
 

@@ -25,7 +25,7 @@ class KillPanelModel final : public QAbstractTableModel {
     explicit KillPanelModel(QObject* parent = nullptr);
 
     // Replaces the rows; rows equal to the shown ones change nothing.
-    void setRows(std::vector<PortProcess> rows);
+    void setRows(const std::vector<PortProcess>& rows);
     const std::vector<PortProcess>& rows() const { return rows_; }
     void setSelectedRow(int row);
     void setTicked(const std::set<std::string>& ids);

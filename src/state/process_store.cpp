@@ -97,6 +97,42 @@ void ProcessStore::setProcesses(std::vector<PortProcess> processes) {
         return;
     }
     processes_ = std::move(processes);
+    searchTexts_ = canonicalSearchTexts(processes_);
+    refilter();
+    emit processesChanged();
+}
+
+void ProcessStore::refilter() {
+    filtered_.clear();
+    if (query_.isEmpty()) {
+        return;
+    }
+    const QByteArray query = query_.toUtf8();
+    for (size_t i : matchingRows(processes_, searchTexts_,
+                                 std::string_view(query.constData(), query.size()))) {
+        filtered_.push_back(processes_[i]);
+    }
+}
+
+template <class Predicate>
+void ProcessStore::removeRowsIf(Predicate remove) {
+    size_t kept = 0;
+    for (size_t i = 0; i < processes_.size(); ++i) {
+        if (remove(processes_[i])) {
+            continue;
+        }
+        if (kept != i) {
+            processes_[kept] = std::move(processes_[i]);
+            searchTexts_[kept] = std::move(searchTexts_[i]);
+        }
+        ++kept;
+    }
+    if (kept == processes_.size()) {
+        return;
+    }
+    processes_.resize(kept);
+    searchTexts_.resize(kept);
+    refilter();
     emit processesChanged();
 }
 
@@ -111,6 +147,7 @@ void ProcessStore::setForeignListeners(std::vector<ForeignListener> listeners) {
 void ProcessStore::setQuery(const QString& query) {
     if (query != query_) {
         query_ = query;
+        refilter();
         emit queryChanged();
     }
     clampSelection();
@@ -166,29 +203,12 @@ void ProcessStore::setFocusRequestID(const QUuid& id) {
     emit focusRequestIDChanged();
 }
 
-std::vector<PortProcess> ProcessStore::filteredProcesses() const {
-    const QByteArray query = query_.toUtf8();
-    return filterProcesses(processes_, std::string_view(query.constData(), query.size()));
-}
-
-// An empty query shows every row, so the common case needs no filtered copy.
-int64_t ProcessStore::filteredCount() const {
-    if (query_.isEmpty()) {
-        return static_cast<int64_t>(processes_.size());
-    }
-    return static_cast<int64_t>(filteredProcesses().size());
-}
-
 std::optional<PortProcess> ProcessStore::selectedProcess() const {
-    if (selectedIndex_ < 0) {
+    const std::vector<PortProcess>& shown = filteredProcesses();
+    if (selectedIndex_ < 0 || static_cast<size_t>(selectedIndex_) >= shown.size()) {
         return std::nullopt;
     }
-    const auto index = static_cast<size_t>(selectedIndex_);
-    if (query_.isEmpty()) {
-        return index < processes_.size() ? std::optional(processes_[index]) : std::nullopt;
-    }
-    std::vector<PortProcess> filtered = filteredProcesses();
-    return index < filtered.size() ? std::optional(std::move(filtered[index])) : std::nullopt;
+    return shown[static_cast<size_t>(selectedIndex_)];
 }
 
 void ProcessStore::refresh() {
@@ -232,7 +252,7 @@ void ProcessStore::reset() {
 }
 
 void ProcessStore::clampSelection() {
-    const int64_t count = filteredCount();
+    const auto count = static_cast<int64_t>(filteredProcesses().size());
     if (count == 0) {
         setSelectedIndex(0);
         return;
@@ -241,7 +261,7 @@ void ProcessStore::clampSelection() {
 }
 
 void ProcessStore::moveSelection(int delta) {
-    const int64_t count = filteredCount();
+    const auto count = static_cast<int64_t>(filteredProcesses().size());
     if (count == 0) {
         setSelectedIndex(0);
         return;
@@ -253,7 +273,7 @@ void ProcessStore::moveSelection(int delta) {
 }
 
 void ProcessStore::pullSelectionIntoList() {
-    const int64_t count = filteredCount();
+    const auto count = static_cast<int64_t>(filteredProcesses().size());
     const int64_t last = std::max<int64_t>(count - 1, 0);
     setSelectedIndex(static_cast<int>(std::min<int64_t>(selectedIndex_, last)));
 }
@@ -289,11 +309,7 @@ QCoro::Task<> ProcessStore::watchForRestart(std::vector<PortProcess> killedRows,
 }
 
 void ProcessStore::removeProcess(int32_t pid) {
-    const auto removed =
-        std::erase_if(processes_, [pid](const PortProcess& p) { return p.pid == pid; });
-    if (removed > 0) {
-        emit processesChanged();
-    }
+    removeRowsIf([pid](const PortProcess& p) { return p.pid == pid; });
 }
 
 QCoro::Task<bool> ProcessStore::kill(PortProcess row) {
@@ -315,12 +331,9 @@ QCoro::Task<bool> ProcessStore::killSelected() {
 }
 
 void ProcessStore::removeContainer(const std::string& name) {
-    const auto removed = std::erase_if(processes_, [&](const PortProcess& p) {
+    removeRowsIf([&](const PortProcess& p) {
         return p.isContainer() && *p.dockerContext->containerName == name;
     });
-    if (removed > 0) {
-        emit processesChanged();
-    }
 }
 
 QCoro::Task<bool> ProcessStore::stopContainerRow(PortProcess target) {

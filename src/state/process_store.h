@@ -97,9 +97,12 @@ class ProcessStore final : public QObject {
     QUuid focusRequestID() const { return focusRequestID_; }
     void setFocusRequestID(const QUuid& id);
 
-    // Derived on every call: re-read them on processesChanged, queryChanged
-    // and (for the selection) selectedIndexChanged.
-    std::vector<PortProcess> filteredProcesses() const;
+    // The rows the query shows, kept up to date with the rows and the query:
+    // re-read them on processesChanged, queryChanged and (for the selection)
+    // selectedIndexChanged.
+    const std::vector<PortProcess>& filteredProcesses() const {
+        return query_.isEmpty() ? processes_ : filtered_;
+    }
     std::optional<PortProcess> selectedProcess() const;
 
     // Starts a reload in the background, replacing any refresh still running.
@@ -138,7 +141,11 @@ class ProcessStore final : public QObject {
   private:
     void setProcesses(std::vector<PortProcess> processes);
     void setForeignListeners(std::vector<ForeignListener> listeners);
-    int64_t filteredCount() const;
+    // Removes the rows `remove` names, with their search texts.
+    template <class Predicate>
+    void removeRowsIf(Predicate remove);
+    // Re-derives filtered_ after the rows or the query changed.
+    void refilter();
     QCoro::Task<> reloadUnless(std::stop_token cancelled);
     QCoro::Task<bool> killRow(PortProcess target);
     // The engine's kill with the current mode, on the thread pool.
@@ -159,6 +166,11 @@ class ProcessStore final : public QObject {
     std::shared_ptr<ContainerStopping> containers_;
 
     std::vector<PortProcess> processes_;
+    // canonicalSearchTexts(processes_), derived once per scan rather than on
+    // every key press.
+    std::vector<std::string> searchTexts_;
+    // The rows a non-empty query shows; an empty query shows processes_.
+    std::vector<PortProcess> filtered_;
     std::vector<ForeignListener> foreignListeners_;
     QString query_;
     int selectedIndex_ = 0;
