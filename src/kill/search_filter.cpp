@@ -216,8 +216,12 @@ std::vector<size_t> matchingRows(const std::vector<PortProcess>& processes,
 
 std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& processes,
                                          std::string_view query) {
-    const std::vector<size_t> matches =
-        matchingRows(processes, canonicalSearchTexts(processes), query);
+    // Only a text query reads the texts; building them costs more than a
+    // port query over ten thousand rows.
+    const std::string q = normalizeQuery(query);
+    const bool byText = !q.empty() && !parsePortQuery(q);
+    const std::vector<size_t> matches = matchingRows(
+        processes, byText ? canonicalSearchTexts(processes) : std::vector<std::string>{}, q);
     std::vector<PortProcess> rows;
     rows.reserve(matches.size());
     for (size_t i : matches) {

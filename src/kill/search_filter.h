@@ -33,7 +33,8 @@ std::vector<PortProcess> filterProcesses(const std::vector<PortProcess>& process
 std::vector<std::string> canonicalSearchTexts(const std::vector<PortProcess>& processes);
 
 // The indices into `processes` of the rows filterProcesses() would return, in
-// its order; `texts` is canonicalSearchTexts(processes).
+// its order; `texts` is canonicalSearchTexts(processes), and is read only
+// for a query that is neither empty nor a port expression.
 std::vector<size_t> matchingRows(const std::vector<PortProcess>& processes,
                                  const std::vector<std::string>& texts, std::string_view query);
 
