@@ -215,8 +215,14 @@ std::vector<ProcessTreeEntry> ProcessTree::subtree(int32_t root) const {
         }
         for (int32_t child : kids->second) {
             const ProcessTreeEntry* entry = find(child);
-            // Another user's process (a setuid helper) is not ours to end.
-            if (entry != nullptr && entry->uid == top->uid && seen.insert(child).second) {
+            // Another user's process (a setuid helper) is not ours to end, and
+            // a terminal, shell or editor the server opened in a session of
+            // its own (a notebook's terminal) is where the user works: neither
+            // is part of the server, nor is anything they started.
+            if (entry != nullptr && entry->uid == top->uid && entry->sessionId == top->sessionId &&
+                entry->pid != entry->sessionId &&
+                (isShellName(entry->name) || !isSessionProcessName(entry->name)) &&
+                seen.insert(child).second) {
                 order.push_back(entry);
             }
         }

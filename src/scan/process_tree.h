@@ -79,9 +79,10 @@ class ProcessTree final {
     // -> node). `pid` itself when nothing above qualifies or it is unknown.
     int32_t topDevelopmentAncestor(int32_t pid, const DevelopmentCheck& isDevelopment) const;
 
-    // `root` and everything below it that belongs to the same user, deepest
-    // first (children before their parents), `root` last. Empty when `root`
-    // is unknown.
+    // `root` and everything below it that belongs to the same user and stays
+    // in root's session (no session leader, no terminal, editor or
+    // multiplexer, nor anything under one), deepest first (children before
+    // their parents), `root` last. Empty when `root` is unknown.
     std::vector<ProcessTreeEntry> subtree(int32_t root) const;
 
   private:

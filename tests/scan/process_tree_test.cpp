@@ -35,6 +35,9 @@ const std::vector<ProcessTreeEntry>& table() {
         process(205, 203, "node"),
         process(206, 202, "helper", 100, 0),  // setuid: not ours
         process(207, 206, "node"),
+        process(208, 202, "bash", 208),  // a terminal the server opened, its own session
+        process(209, 208, "vim", 208),
+        process(210, 203, "vim"),      // an editor the server started for the user
         process(300, 1, "node", 300),  // a session leader of its own
         process(301, 300, "node", 300),
         process(400, 100, "node", 100, 0),  // another user's
@@ -83,13 +86,14 @@ TEST(ProcessTreeTest, TopDevelopmentAncestorStopsWhereTheServerEnds) {
     }
 }
 
-TEST(ProcessTreeTest, SubtreeIsDeepestFirstAndOnlyTheUsers) {
+TEST(ProcessTreeTest, SubtreeIsDeepestFirstAndStaysInTheServersSession) {
     const ProcessTree tree(table());
     std::vector<int32_t> pids;
     for (const ProcessTreeEntry& entry : tree.subtree(200)) {
         pids.push_back(entry.pid);
     }
-    // 206 is root's, and what it started is out of reach with it.
+    // 206 is root's, 208 leads a session of its own and 210 is where the
+    // user works: what they started is out of reach with them.
     EXPECT_EQ(pids, (std::vector<int32_t>{205, 204, 203, 202, 201, 200}));
     EXPECT_TRUE(tree.subtree(999).empty());
     EXPECT_EQ(tree.parent(1), nullptr);
