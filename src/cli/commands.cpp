@@ -57,6 +57,28 @@ std::string notEndedText(const PortProcess& target, const KillOutcome& outcome) 
     return "Could not kill " + which + ": " + outcome.message;
 }
 
+// The rest of each process's tree, as a tree kill would end it.
+void printTreeDryRun(const std::vector<KillGroup>& groups, ProcessTreeReading& reader,
+                     std::ostream& out) {
+    std::vector<KillTarget> listeners;
+    std::set<int32_t> listed;
+    for (const KillGroup& group : groups) {
+        if (!group.container) {
+            listeners.push_back({group.pid, group.startTime});
+            listed.insert(group.pid);
+        }
+    }
+    const ProcessTree tree(reader.entries());
+    for (const KillTarget& target : processTreeTargets(tree, listeners, systemDevelopmentCheck())) {
+        if (listed.contains(target.pid)) {
+            continue;
+        }
+        const ProcessTreeEntry* entry = tree.find(target.pid);
+        out << "Would kill " << terminalSafe(entry ? entry->name : "process") << " PID "
+            << target.pid << " (process tree)\n";
+    }
+}
+
 }  // namespace
 
 std::optional<ProcessStartTime> parseStartTime(std::string_view text) {
@@ -154,6 +176,9 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
                 out << "Would kill :" << p.port << ' ' << terminalSafe(p.executableName) << " PID "
                     << p.pid << '\n';
             }
+        }
+        if (options.tree && helpers.tree != nullptr) {
+            printTreeDryRun(groups, *helpers.tree, out);
         }
         return ExitStatus::ok;
     }

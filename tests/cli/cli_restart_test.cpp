@@ -84,6 +84,13 @@ TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
     const int32_t runner = entry->parentPid;
     ASSERT_NE(runner, shell->pid());
 
+    // A dry run names the whole tree that the kill then ends.
+    const CliRun dry = runCli({"kill", "--tree", "--dry-run", word});
+    EXPECT_NE(dry.out.find("Would kill npm PID " + std::to_string(runner) + " (process tree)\n"),
+              std::string::npos)
+        << dry.out;
+    EXPECT_EQ(dry.out.find("PID " + std::to_string(shell->pid())), std::string::npos) << dry.out;
+
     CliRun run = runCli({"kill", "--tree", word});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "Killed :" + std::to_string(shell->ports().at(0)) + "\n");
