@@ -70,6 +70,15 @@ QCoro::Task<std::invoke_result_t<Work&>> onThreadPool(Work work) {
     co_return std::move(*job->result);
 }
 
+// A tree kill that ended the listener but not all of the tree says so, or
+// the user would take a supervisor that is still running for gone.
+Feedback withTreeLeftovers(Feedback feedback, const std::vector<std::string>& othersNotEnded) {
+    if (othersNotEnded.empty()) {
+        return feedback;
+    }
+    return feedback::Failure{feedbackText(feedback) + " \u2014 " + othersNotEnded.front()};
+}
+
 }  // namespace
 
 ProcessStore::ProcessStore(std::shared_ptr<PortScanning> scanner,
@@ -278,13 +287,13 @@ void ProcessStore::pullSelectionIntoList() {
     setSelectedIndex(static_cast<int>(std::min<int64_t>(selectedIndex_, last)));
 }
 
-QCoro::Task<KillOutcome> ProcessStore::killOnPool(int32_t pid, ProcessStartTime startTime) {
+QCoro::Task<TreeKillResult> ProcessStore::killOnPool(int32_t pid, ProcessStartTime startTime) {
     return onThreadPool([engine = killEngine_, tree = killProcessTree_ ? treeReader_ : nullptr, pid,
                          startTime, mode = killMode_, stop = lifetime_.get_token()] {
         if (tree) {
-            return killProcessTrees(*engine, *tree, {{pid, startTime}}, mode, stop).listeners.at(0);
+            return killProcessTrees(*engine, *tree, {{pid, startTime}}, mode, stop);
         }
-        return engine->kill(pid, startTime, mode, stop);
+        return TreeKillResult{{engine->kill(pid, startTime, mode, stop)}, {}};
     });
 }
 
@@ -363,14 +372,16 @@ QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
     const ProcessStartTime killBegan = processClockNow();
     const bool treeKill = killProcessTree_ && treeReader_;
     auto killing = killOnPool(target.pid, target.startTime);
-    const KillOutcome outcome = co_await killing;
+    const TreeKillResult ended = co_await killing;
+    const KillOutcome outcome = ended.listeners.at(0);
     if (!self) {
         co_return outcome.kind == KillOutcome::Kind::killed;
     }
     switch (outcome.kind) {
         case KillOutcome::Kind::killed:
             removeProcess(target.pid);
-            setFeedback(singleKillFeedback(target.port, outcome));
+            setFeedback(
+                withTreeLeftovers(singleKillFeedback(target.port, outcome), ended.othersNotEnded));
             pullSelectionIntoList();
             watchForRestart({target}, killBegan);
             if (treeKill) {
@@ -413,12 +424,13 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
     auto killing = onThreadPool([engine = killEngine_, containers = containers_,
                                  tree = treeKill ? treeReader_ : nullptr, groups, targets,
                                  mode = killMode_, stop = lifetime_.get_token()] {
-        std::vector<KillOutcome> ended =
-            tree ? killProcessTrees(*engine, *tree, targets, mode, stop).listeners
-                 : engine->killAll(targets, mode, stop);
-        return withContainersStopped(groups, std::move(ended), *containers);
+        TreeKillResult ended = tree ? killProcessTrees(*engine, *tree, targets, mode, stop)
+                                    : TreeKillResult{engine->killAll(targets, mode, stop), {}};
+        ended.listeners = withContainersStopped(groups, std::move(ended.listeners), *containers);
+        return ended;
     });
-    const std::vector<KillOutcome> outcomes = co_await killing;
+    const TreeKillResult ended = co_await killing;
+    const std::vector<KillOutcome>& outcomes = ended.listeners;
     BatchTally tally;
     for (size_t i = 0; i < groups.size() && i < outcomes.size(); ++i) {
         tally.record(groups[i], outcomes[i]);
@@ -441,7 +453,7 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
         }
     }
     if (std::optional<Feedback> feedback = tally.feedback()) {
-        setFeedback(std::move(*feedback));
+        setFeedback(withTreeLeftovers(std::move(*feedback), ended.othersNotEnded));
     }
     pullSelectionIntoList();
     if (tally.failedCount() == 0) {

@@ -25,6 +25,7 @@
 #include "kill/feedback.h"
 #include "kill/kill_engine_protocol.h"
 #include "kill/restart_watch.h"
+#include "kill/tree_kill.h"
 #include "scan/port_records.h"
 #include "scan/port_scanner.h"
 #include "scan/process_tree.h"
@@ -148,8 +149,9 @@ class ProcessStore final : public QObject {
     void refilter();
     QCoro::Task<> reloadUnless(std::stop_token cancelled);
     QCoro::Task<bool> killRow(PortProcess target);
-    // The engine's kill with the current mode, on the thread pool.
-    QCoro::Task<KillOutcome> killOnPool(int32_t pid, ProcessStartTime startTime);
+    // The engine's kill with the current mode (of the whole tree when that is
+    // chosen), on the thread pool.
+    QCoro::Task<TreeKillResult> killOnPool(int32_t pid, ProcessStartTime startTime);
     void removeProcess(int32_t pid);
     // Stops the container of a container row, on the thread pool.
     QCoro::Task<bool> stopContainerRow(PortProcess target);
