@@ -179,9 +179,10 @@ TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
     TempDir root;
     const std::string port = std::to_string(unheldPort());
     const std::string calls = root.path() + "/calls";
+    const std::string id = "0123456789abcdef" + std::string(48, 'a');
     root.writeFile("fake/docker",
                    "#!/bin/sh\necho \"$1 $2\" >> '" + calls + "'\n[ \"$1\" = ps ] && printf '" +
-                       "shop-db-1|db|0.0.0.0:" + port + "->5432/tcp, [::]:" + port +
+                       id + "|shop-db-1|\"db\"|0.0.0.0:" + port + "->5432/tcp, [::]:" + port +
                        "->5432/tcp|\"docker-entrypoint.sh postgres\"\\n'\nexit 0\n",
                    0755);
     // An engine socket need not answer: its name makes docker worth asking.
