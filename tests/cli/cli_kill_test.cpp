@@ -197,6 +197,7 @@ TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
     EXPECT_TRUE(rows[0]["pid"].is_null());
     EXPECT_EQ(rows[0]["frameworkBadge"], "DOCKER");
     EXPECT_EQ(rows[0]["dockerContext"]["containerName"], "shop-db-1");
+    EXPECT_EQ(rows[0]["dockerContext"]["containerId"], id);
     EXPECT_EQ(rows[0]["projectLabel"], "db");
     EXPECT_EQ(rows[0]["arguments"], nlohmann::json::array({"docker-entrypoint.sh postgres"}));
 
@@ -205,8 +206,8 @@ TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
     EXPECT_EQ(kill.out, "Stopped container shop-db-1 (:" + port + ")\n");
     std::ifstream recorded(calls);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}),
-              "ps --no-trunc\nps --no-trunc\nstop shop-db-1\n")
-        << "one docker ps per scan";
+              "ps --no-trunc\nps --no-trunc\nstop " + id + "\n")
+        << "one docker ps per scan; stopped by ID, not by a name docker may take for an ID prefix";
 }
 
 }  // namespace
