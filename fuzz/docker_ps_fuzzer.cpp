@@ -1,7 +1,7 @@
 // `docker ps` lines. The first input line lists the ports asked about
-// ("5432,6379"); the rest is the tool's output. Names are whole fields, ports
-// are real host ports that the text names, commands are valid UTF-8, and only
-// the ports asked about get a context.
+// ("5432,6379"); the rest is the tool's output. Names are whole fields, IDs
+// full ones, services and commands valid UTF-8, ports real host ports that
+// the text names, and only the ports asked about get a context.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -44,9 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<halvo::DockerContainer> containers = halvo::parseDockerPs(text);
     for (const halvo::DockerContainer& container : containers) {
         checkName(container.context.containerName);
-        checkName(container.context.composeService);
         if (container.context.containerName) {
             FUZZ_CHECK(container.context.containerName->find(',') == std::string::npos);
+        }
+        if (const auto& service = container.context.composeService) {
+            FUZZ_CHECK(!service->empty() && halvo::isValidUtf8(*service));
+        }
+        if (const auto& id = container.context.containerId) {
+            FUZZ_CHECK(halvo::isFullContainerId(*id));
         }
         FUZZ_CHECK(halvo::isValidUtf8(container.command));
         FUZZ_CHECK(std::is_sorted(container.tcpPorts.begin(), container.tcpPorts.end()));

@@ -169,7 +169,7 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
         for (const KillGroup& group : groups) {
             for (const PortProcess& p : group.rows) {
                 if (group.container) {
-                    out << "Would stop container " << terminalSafe(*group.container)
+                    out << "Would stop container " << terminalSafe(*group.container->containerName)
                         << " (:" << p.port << ")\n";
                     continue;
                 }

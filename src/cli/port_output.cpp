@@ -35,7 +35,8 @@ nlohmann::json portProcessJson(const PortProcess& p) {
     nlohmann::json docker = nullptr;
     if (p.dockerContext) {
         docker = {{"containerName", optionalJson(p.dockerContext->containerName)},
-                  {"composeService", optionalJson(p.dockerContext->composeService)}};
+                  {"composeService", optionalJson(p.dockerContext->composeService)},
+                  {"containerId", optionalJson(p.dockerContext->containerId)}};
     }
     nlohmann::json badge = nullptr;
     if (p.frameworkBadge) {

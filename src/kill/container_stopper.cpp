@@ -7,14 +7,16 @@ namespace halvo {
 
 DockerContainerStopper::DockerContainerStopper(std::chrono::milliseconds bound) : bound_(bound) {}
 
-KillOutcome DockerContainerStopper::stop(const std::string& containerName) {
-    const std::string which = "container " + containerName;
-    // Docker's names start with a letter or digit; anything else would be read as an option.
-    if (containerName.empty() || containerName.front() == '-') {
-        return KillOutcome::failed("Could not stop " + which + ": not a container name");
+KillOutcome DockerContainerStopper::stop(const DockerContext& container) {
+    const std::string which =
+        "container " + container.containerName.value_or(container.containerId.value_or(""));
+    // Only a full ID names one container for certain (docker may read a name
+    // as some other ID's prefix), and it can never pass for an option.
+    if (!container.containerId || !isFullContainerId(*container.containerId)) {
+        return KillOutcome::failed("Could not stop " + which + ": docker gave no container ID");
     }
     const CommandResult result =
-        runCommand("/usr/bin/env", {"docker", "stop", containerName}, bound_);
+        runCommand("/usr/bin/env", {"docker", "stop", *container.containerId}, bound_);
     if (!result.output) {
         return KillOutcome::failed("Could not stop " + which +
                                    ": docker did not answer in time or could not be started");

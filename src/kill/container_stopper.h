@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kill/kill_engine_protocol.h"
+#include "scan/port_records.h"
 
 namespace halvo {
 
@@ -17,15 +18,17 @@ class ContainerStopping {
   public:
     virtual ~ContainerStopping() = default;
     // Blocking and thread-safe. killed once the container has stopped; failed
-    // with the reason otherwise. Never stale: a name has no start time.
-    virtual KillOutcome stop(const std::string& containerName) = 0;
+    // with the reason otherwise, also when it has no full ID to be stopped by.
+    // Never stale: a container ID is never reused.
+    virtual KillOutcome stop(const DockerContext& container) = 0;
 };
 
-// `docker stop NAME` through the command runner, bounded.
+// `docker stop ID` through the command runner, bounded. Never by name:
+// docker would read a name that has gone as the prefix of another ID.
 class DockerContainerStopper final : public ContainerStopping {
   public:
     explicit DockerContainerStopper(std::chrono::milliseconds bound = kDockerStopBound);
-    KillOutcome stop(const std::string& containerName) override;
+    KillOutcome stop(const DockerContext& container) override;
 
   private:
     std::chrono::milliseconds bound_;

@@ -11,10 +11,11 @@ std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
         if (!ids.contains(process.id())) {
             continue;
         }
-        std::optional<std::string> container;
+        std::optional<DockerContext> container;
         if (process.isContainer()) {
-            container = process.dockerContext->containerName;
+            container = process.dockerContext;
         }
+        // The rows of one container share its context, and so its ID.
         auto group = std::find_if(groups.begin(), groups.end(), [&](const KillGroup& g) {
             return g.pid == process.pid && g.container == container;
         });

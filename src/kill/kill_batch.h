@@ -22,13 +22,13 @@ struct KillGroup {
     ProcessStartTime startTime;     // of the group's first row
     std::vector<PortProcess> rows;  // in list order
     // The container to stop, for container rows (which have no PID).
-    std::optional<std::string> container;
+    std::optional<DockerContext> container;
 
     bool operator==(const KillGroup&) const = default;
 };
 
 // The rows of `processes` whose id is in `ids`, in list order, grouped by PID
-// (container rows by container); groups in order of first appearance.
+// (container rows by container ID); groups in order of first appearance.
 std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
                                   const std::set<std::string>& ids);
 

@@ -119,9 +119,10 @@ void appendUtf8(std::string& out, uint32_t c) {
     }
 }
 
-// Docker prints the command as a Go string literal: quoted, with \" \\ \n
-// \xFF \u00e9 and the like. Anything else is kept as it stands.
-std::string unquotedCommand(std::string_view text) {
+// Docker prints the command, and we have it print the label, as a Go string
+// literal: quoted, with \" \\ \n \xFF \u00e9 and the like. Anything else is
+// kept as it stands.
+std::string goUnquoted(std::string_view text) {
     text = trimWhiteSpace(text);
     if (text.size() < 2 || text.front() != '"' || text.back() != '"') {
         return decodeUtf8Lossy(text);
@@ -158,6 +159,39 @@ std::string unquotedCommand(std::string_view text) {
     }
     // \x escapes and surrogate code points may spell invalid UTF-8.
     return decodeUtf8Lossy(out);
+}
+
+// Splits off the text before the first "|" of `line`, and the "|".
+std::optional<std::string_view> takeField(std::string_view& line) {
+    const size_t bar = line.find('|');
+    if (bar == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view field = line.substr(0, bar);
+    line.remove_prefix(bar + 1);
+    return field;
+}
+
+// Splits off the Go string literal `line` starts with, and the "|" after it.
+// %q escapes line breaks and quotes but not "|", so the literal ends at its
+// closing quote, not at the first "|".
+std::optional<std::string_view> takeQuotedField(std::string_view& line) {
+    if (!line.starts_with('"')) {
+        return std::nullopt;
+    }
+    for (size_t i = 1; i < line.size(); ++i) {
+        if (line[i] == '\\') {
+            ++i;
+        } else if (line[i] == '"') {
+            if (i + 1 == line.size() || line[i + 1] != '|') {
+                return std::nullopt;
+            }
+            const std::string_view field = line.substr(0, i + 1);
+            line.remove_prefix(i + 2);
+            return field;
+        }
+    }
+    return std::nullopt;
 }
 
 bool exists(const std::string& path) {
@@ -276,22 +310,20 @@ std::vector<PublishedPort> DockerResolver::publishedPorts(DockerListing& listing
 std::vector<DockerContainer> parseDockerPs(std::string_view text) {
     std::vector<DockerContainer> containers;
     for (std::string_view line : splitNonEmpty(text, '\n')) {
-        std::string_view pieces[3];
-        bool complete = true;
-        for (std::string_view& piece : pieces) {
-            const size_t bar = line.find('|');
-            complete = complete && bar != std::string_view::npos;
-            if (!complete) {
-                break;
-            }
-            piece = line.substr(0, bar);
-            line.remove_prefix(bar + 1);
-        }
-        if (!complete) {
+        const auto id = takeField(line);
+        const auto names = takeField(line);
+        const auto service = takeQuotedField(line);
+        const auto ports = takeField(line);
+        if (!id || !names || !service || !ports) {
             continue;  // not a line of our format: its fields cannot be told apart
         }
-        containers.push_back({DockerContext{ownName(pieces[0]), nonEmpty(pieces[1])},
-                              unquotedCommand(line), publishedTcpPorts(pieces[2])});
+        std::optional<std::string> fullId;
+        if (isFullContainerId(*id)) {
+            fullId = std::string(*id);
+        }
+        containers.push_back(
+            {DockerContext{ownName(*names), nonEmpty(goUnquoted(*service)), std::move(fullId)},
+             goUnquoted(line), publishedTcpPorts(*ports)});
     }
     return containers;
 }

@@ -59,10 +59,13 @@ class DockerResolving {
     virtual std::vector<PublishedPort> publishedPorts(DockerListing& listing) = 0;
 };
 
-// The format string given to `docker ps --no-trunc --format`. The command
-// goes last: it is the one field that may itself hold "|".
+// The format string given to `docker ps --no-trunc --format`. IDs, names and
+// ports cannot hold "|" or a line break; a label can, so it comes as a Go
+// string literal, read up to its closing quote. The command, also a literal,
+// goes last: it may hold "|" too.
 inline constexpr std::string_view kDockerPsFormat =
-    "{{.Names}}|{{.Label \"com.docker.compose.service\"}}|{{.Ports}}|{{.Command}}";
+    "{{.ID}}|{{.Names}}|{{printf \"%q\" (.Label \"com.docker.compose.service\")}}|{{.Ports}}|"
+    "{{.Command}}";
 
 class DockerResolver final : public DockerResolving {
   public:
@@ -84,9 +87,11 @@ class DockerResolver final : public DockerResolving {
 // machine without an engine never pays for a run of the tool.
 bool dockerEnginePlausible();
 
-// Containers from `docker ps` output lines (names|service|ports|command). A
-// line with fewer fields is dropped; an empty name or service is absent; of
-// the names, the container's own (not a link alias "a/b") is kept.
+// Containers from `docker ps` output lines (id|names|"service"|ports|command,
+// service and command as Go string literals). A line with fewer fields, or
+// whose service is no closed literal, is dropped; an empty name or service, or an ID that
+// is not a full one, is absent; of the names, the container's own (not a link
+// alias "a/b") is kept.
 std::vector<DockerContainer> parseDockerPs(std::string_view text);
 
 // The context of each of `ports` that a container publishes; a later

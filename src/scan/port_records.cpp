@@ -1,5 +1,6 @@
 #include "scan/port_records.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "base/text.h"
@@ -31,6 +32,12 @@ std::string dockerLabel(const DockerContext& context) {
 }
 
 }  // namespace
+
+bool isFullContainerId(std::string_view text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
 
 std::string_view rawValue(FrameworkBadge badge) {
     switch (badge) {

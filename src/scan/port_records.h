@@ -34,9 +34,16 @@ struct ProcessStartTime {
 struct DockerContext {
     std::optional<std::string> containerName;
     std::optional<std::string> composeService;
+    // The full ID, what a container is stopped by: a name that no longer
+    // exists would be taken by docker as the prefix of another container's ID.
+    std::optional<std::string> containerId = std::nullopt;
 
     bool operator==(const DockerContext&) const = default;
 };
+
+// Whether `text` is a full container ID as `docker ps --no-trunc` prints it:
+// 64 lowercase hex digits.
+bool isFullContainerId(std::string_view text);
 
 enum class FrameworkBadge { next, vite, rails, go, express, boot, docker, postgres, redis, python };
 

@@ -339,24 +339,23 @@ QCoro::Task<bool> ProcessStore::killSelected() {
     co_return co_await killRow(std::move(*target));
 }
 
-void ProcessStore::removeContainer(const std::string& name) {
-    removeRowsIf([&](const PortProcess& p) {
-        return p.isContainer() && *p.dockerContext->containerName == name;
-    });
+void ProcessStore::removeContainer(const DockerContext& container) {
+    removeRowsIf(
+        [&](const PortProcess& p) { return p.isContainer() && *p.dockerContext == container; });
 }
 
 QCoro::Task<bool> ProcessStore::stopContainerRow(PortProcess target) {
     QPointer<ProcessStore> self(this);
-    const std::string name = *target.dockerContext->containerName;
+    const DockerContext container = *target.dockerContext;
     auto stopping =
-        onThreadPool([containers = containers_, name] { return containers->stop(name); });
+        onThreadPool([containers = containers_, container] { return containers->stop(container); });
     const KillOutcome outcome = co_await stopping;
     const bool stopped = outcome.kind == KillOutcome::Kind::killed;
     if (!self) {
         co_return stopped;
     }
     if (stopped) {
-        removeContainer(name);
+        removeContainer(container);
     }
     setFeedback(singleKillFeedback(target, outcome));
     pullSelectionIntoList();

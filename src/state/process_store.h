@@ -155,7 +155,7 @@ class ProcessStore final : public QObject {
     void removeProcess(int32_t pid);
     // Stops the container of a container row, on the thread pool.
     QCoro::Task<bool> stopContainerRow(PortProcess target);
-    void removeContainer(const std::string& name);
+    void removeContainer(const DockerContext& container);
     // After a kill that ended `killedRows`: when something listens on one of
     // their ports again, that replaces the kill's feedback (unless a later
     // kill has spoken since) and the list reloads to show it.

@@ -179,9 +179,10 @@ TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
     TempDir root;
     const std::string port = std::to_string(unheldPort());
     const std::string calls = root.path() + "/calls";
+    const std::string id = "0123456789abcdef" + std::string(48, 'a');
     root.writeFile("fake/docker",
                    "#!/bin/sh\necho \"$1 $2\" >> '" + calls + "'\n[ \"$1\" = ps ] && printf '" +
-                       "shop-db-1|db|0.0.0.0:" + port + "->5432/tcp, [::]:" + port +
+                       id + "|shop-db-1|\"db\"|0.0.0.0:" + port + "->5432/tcp, [::]:" + port +
                        "->5432/tcp|\"docker-entrypoint.sh postgres\"\\n'\nexit 0\n",
                    0755);
     // An engine socket need not answer: its name makes docker worth asking.
@@ -196,6 +197,7 @@ TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
     EXPECT_TRUE(rows[0]["pid"].is_null());
     EXPECT_EQ(rows[0]["frameworkBadge"], "DOCKER");
     EXPECT_EQ(rows[0]["dockerContext"]["containerName"], "shop-db-1");
+    EXPECT_EQ(rows[0]["dockerContext"]["containerId"], id);
     EXPECT_EQ(rows[0]["projectLabel"], "db");
     EXPECT_EQ(rows[0]["arguments"], nlohmann::json::array({"docker-entrypoint.sh postgres"}));
 
@@ -204,8 +206,8 @@ TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
     EXPECT_EQ(kill.out, "Stopped container shop-db-1 (:" + port + ")\n");
     std::ifstream recorded(calls);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}),
-              "ps --no-trunc\nps --no-trunc\nstop shop-db-1\n")
-        << "one docker ps per scan";
+              "ps --no-trunc\nps --no-trunc\nstop " + id + "\n")
+        << "one docker ps per scan; stopped by ID, not by a name docker may take for an ID prefix";
 }
 
 }  // namespace

@@ -90,11 +90,13 @@ TEST(CliListTest, DockerContextsComeFromTheDockerTool) {
     TempDir root;
     auto backend = startStandIn(root, "com.docker.backend", "docker", {"--v4", "1"}, {});
     const std::string port = std::to_string(backend.process->ports()[0]);
-    root.writeFile("fake/docker",
-                   "#!/bin/sh\nprintf 'db|postgres|0.0.0.0:" + port + "->5432/tcp, :::" + port +
-                       "->5432/tcp|\"pg\"\\nweb||0.0.0.0:1->80/tcp|\"\"\\nshort|s|0.0.0.0:" + port +
-                       "->5432/tcp\\n'\n",
-                   0755);
+    root.writeFile(
+        "fake/docker",
+        "#!/bin/sh\nprintf '" + std::string(64, 'a') + "|db|\"postgres\"|0.0.0.0:" + port +
+            "->5432/tcp, :::" + port +
+            "->5432/tcp|\"pg\"\\n|web|\"\"|0.0.0.0:1->80/tcp|\"\"\\nshort|s|\"s\"|0.0.0.0:" + port +
+            "->5432/tcp\\n'\n",
+        0755);
     const std::string path = root.path() + "/fake:" + std::getenv("PATH");
 
     auto rows = rowsOf(listJson({}, {{"PATH", path}}), backend.process->pid());

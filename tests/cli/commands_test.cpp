@@ -41,7 +41,8 @@ class ScriptedEngine final : public KillEngineProtocol {
 // Records each container name it stops ("NAME ") and fails for "broken".
 class ScriptedStopper final : public ContainerStopping {
   public:
-    KillOutcome stop(const std::string& name) override {
+    KillOutcome stop(const DockerContext& container) override {
+        const std::string name = container.containerName.value_or("");
         calls += name + " ";
         return name == "broken" ? KillOutcome::failed("Could not stop container broken: gone")
                                 : KillOutcome::killed();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "support/test_process.h"
 
@@ -15,42 +16,54 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ContainerStopperTest, StopsByNameAndSaysWhyItCouldNot) {
+TEST(ContainerStopperTest, StopsByIdAndSaysWhyItCouldNot) {
     testing::TempDir dir;
     testing::ScopedEnvironment environment;
     environment.prependPath(dir.makeDir("bin"));
     const std::string calls = dir.path() + "/calls";
     const std::string pidFile = dir.path() + "/pid";
+    const std::string id(64, 'c');
+    const auto named = [](std::string name, std::optional<std::string> containerId) {
+        return DockerContext{std::move(name), std::nullopt, std::move(containerId)};
+    };
     struct Case {
         std::string body;  // of the stand-in, after it recorded its arguments
-        std::string name;
+        DockerContext container;
         KillOutcome expected;
         std::string recorded;
     };
     const std::vector<Case> cases{
-        {"echo web-1", "web-1", KillOutcome::killed(), "stop web-1\n"},
+        {"echo web-1", named("web-1", "0123456789abcdef" + id.substr(16)), KillOutcome::killed(),
+         "stop 0123456789abcdef" + id.substr(16) + "\n"},
         {"echo 'Error response from daemon: No such container: gone' >&2\n"
          "echo 'second line' >&2\nexit 1",
-         "gone",
+         named("gone", id),
          KillOutcome::failed("Could not stop container gone: Error response from daemon: "
                              "No such container: gone"),
-         "stop gone\n"},
-        {"exit 125", "mute",
+         "stop " + id + "\n"},
+        {"exit 125", named("mute", id),
          KillOutcome::failed("Could not stop container mute: docker exited with status 125"),
-         "stop mute\n"},
-        {"echo $$ > '" + pidFile + "'\nexec sleep 600", "hung",
+         "stop " + id + "\n"},
+        {"echo $$ > '" + pidFile + "'\nexec sleep 600", named("hung", id),
          KillOutcome::failed("Could not stop container hung: docker did not answer in time or "
                              "could not be started"),
-         "stop hung\n"},
-        // Never handed to docker as an option.
-        {"", "-t0", KillOutcome::failed("Could not stop container -t0: not a container name"), ""},
+         "stop " + id + "\n"},
+        // Never by name (a prefix of another ID), nor anything docker reads as an option.
+        {"", named("db", std::nullopt),
+         KillOutcome::failed("Could not stop container db: docker gave no container ID"), ""},
+        {"", named("db", "db"),
+         KillOutcome::failed("Could not stop container db: docker gave no container ID"), ""},
+        {"", named("up", std::string(64, 'C')),
+         KillOutcome::failed("Could not stop container up: docker gave no container ID"), ""},
+        {"", named("opt", "-t0" + id.substr(3)),
+         KillOutcome::failed("Could not stop container opt: docker gave no container ID"), ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(*c.container.containerName);
         std::filesystem::remove(calls);
         dir.writeFile("bin/docker", "#!/bin/sh\necho \"$*\" >> '" + calls + "'\n" + c.body + "\n",
                       0755);
-        EXPECT_EQ(DockerContainerStopper(1s).stop(c.name), c.expected);
+        EXPECT_EQ(DockerContainerStopper(1s).stop(c.container), c.expected);
         std::ifstream recorded(calls);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}), c.recorded);
     }

@@ -19,16 +19,25 @@ using namespace std::chrono_literals;
 using ::testing::IsEmpty;
 using Contexts = std::unordered_map<int64_t, DockerContext>;
 
-DockerContext context(std::optional<std::string> name, std::optional<std::string> service) {
-    return DockerContext{std::move(name), std::move(service)};
+// Full IDs as `docker ps --no-trunc` prints them.
+const std::string kDb(64, 'd');
+const std::string kWeb = "0123456789abcdef" + std::string(48, 'e');
+const std::string kCache(64, 'c');
+
+DockerContext context(std::optional<std::string> name, std::optional<std::string> service,
+                      std::optional<std::string> id = std::nullopt) {
+    return DockerContext{std::move(name), std::move(service), std::move(id)};
 }
 
-// What `docker ps --no-trunc --format` prints with our format: the command
-// is a Go string literal and may hold "|".
-const std::string kPsOutput =
-    "db|postgres|0.0.0.0:5432->5432/tcp, :::5432->5432/tcp|\"docker-entrypoint.sh postgres\"\n"
-    "proxy/web,web-1|web|0.0.0.0:8080->80/tcp, [::]:8080->80/tcp|\"nginx -g \\\"a;\\\" | tee\"\n"
-    "cache||6379/tcp|\"redis-server\"\n";
+// What `docker ps --no-trunc --format` prints with our format: service and
+// command are Go string literals, and the command may hold "|".
+const std::string kPsOutput = kDb +
+                              "|db|\"postgres\"|0.0.0.0:5432->5432/tcp, :::5432->5432/tcp|"
+                              "\"docker-entrypoint.sh postgres\"\n" +
+                              kWeb +
+                              "|proxy/web,web-1|\"web\"|0.0.0.0:8080->80/tcp, [::]:8080->80/tcp|"
+                              "\"nginx -g \\\"a;\\\" | tee\"\n" +
+                              kCache + "|cache|\"\"|6379/tcp|\"redis-server\"\n";
 
 TEST(ParseDockerPsTest, ReadsNamesPublishedTcpPortsAndCommands) {
     struct Case {
@@ -39,32 +48,51 @@ TEST(ParseDockerPsTest, ReadsNamesPublishedTcpPortsAndCommands) {
         // IPv4 and IPv6 forms of one port are one; the own name, not the link
         // alias; exposed-only ports have no host side.
         {kPsOutput,
-         {{context("db", "postgres"), "docker-entrypoint.sh postgres", {5432}},
-          {context("web-1", "web"), "nginx -g \"a;\" | tee", {8080}},
-          {context("cache", std::nullopt), "redis-server", {}}}},
-        // Ranges on both stacks; UDP is not a TCP listener.
-        {"r||0.0.0.0:8000-8002->8000-8002/tcp, [::]:8000-8002->8000-8002/tcp, "
-         "127.0.0.1:53->53/udp, 0.0.0.0:7000->7000/tcp|\"\"",
-         {{context("r", std::nullopt), "", {7000, 8000, 8001, 8002}}}},
+         {{context("db", "postgres", kDb), "docker-entrypoint.sh postgres", {5432}},
+          {context("web-1", "web", kWeb), "nginx -g \"a;\" | tee", {8080}},
+          {context("cache", std::nullopt, kCache), "redis-server", {}}}},
+        // Ranges on both stacks; UDP is not a TCP listener. No ID, a short or
+        // an upper-case one: no ID to stop the container by.
+        {"|r|\"\"|0.0.0.0:8000-8002->8000-8002/tcp, [::]:8000-8002->8000-8002/tcp, "
+         "127.0.0.1:53->53/udp, 0.0.0.0:7000->7000/tcp|\"\"\n"
+         "db|s|\"\"||\"\"\n" +
+             std::string(64, 'D') + "|u|\"\"||\"\"",
+         {{context("r", std::nullopt), "", {7000, 8000, 8001, 8002}},
+          {context("s", std::nullopt), "", {}},
+          {context("u", std::nullopt), "", {}}}},
         // Ports that are not ports, and a host side without an address.
-        {"x||0.0.0.0:0->1/tcp, 0.0.0.0:70000->1/tcp, 0.0.0.0:9-8->1/tcp, 0.0.0.0:+5->5/tcp, "
-         "5000->5000/tcp, 0.0.0.0:->1/tcp, 0.0.0.0:5001->5001/tcp, 0.0.0.0:5002->5002/tcpx|sh",
-         {{context("x", std::nullopt), "sh", {5001}}}},
+        {kDb + "|x|\"\"|0.0.0.0:0->1/tcp, 0.0.0.0:70000->1/tcp, 0.0.0.0:9-8->1/tcp, "
+               "0.0.0.0:+5->5/tcp, 5000->5000/tcp, 0.0.0.0:->1/tcp, 0.0.0.0:5001->5001/tcp, "
+               "0.0.0.0:5002->5002/tcpx|sh",
+         {{context("x", std::nullopt, kDb), "sh", {5001}}}},
         // Escapes decoded, invalid bytes repaired; a broken literal kept as it stands.
-        {"|svc|0.0.0.0:7000->7000/tcp|\"\\xff\\u00e9\\n\\t\\\\\"\nb|||\"a\\q\"",
-         {{context(std::nullopt, "svc"), "\uFFFD\u00e9\n\t\\", {7000}},
-          {context("b", std::nullopt), "a\\q", {}}}},
-        // Lines with fewer fields cannot be read apart: dropped.
-        {"odd 0.0.0.0:7000->7000/tcp\n\nx|s|0.0.0.0:7000->7000/tcp\n", {}},
+        {kDb + "||\"svc\"|0.0.0.0:7000->7000/tcp|\"\\xff\\u00e9\\n\\t\\\\\"\n" + kDb +
+             "|b|\"\"||\"a\\q\"",
+         {{context(std::nullopt, "svc", kDb), "\uFFFD\u00e9\n\t\\", {7000}},
+          {context("b", std::nullopt, kDb), "a\\q", {}}}},
+        // A label holding a line break and "|" stays one service: it forges no
+        // row and shifts no field.
+        {kDb + "|app|\"x\\n" + kWeb +
+             "|forged|\\\"\\\"|0.0.0.0:22->22/tcp|\\\"sh\\\"\"|"
+             "0.0.0.0:7001->7001/tcp|\"node\"",
+         {{context("app", "x\n" + kWeb + "|forged|\"\"|0.0.0.0:22->22/tcp|\"sh\"", kDb),
+           "node",
+           {7001}}}},
+        // Lines with fewer fields, or a service that is no closed literal,
+        // cannot be read apart: dropped.
+        {"odd 0.0.0.0:7000->7000/tcp\n\n" + kDb + "|x|\"s\"|0.0.0.0:7000->7000/tcp\n" + kDb +
+             "|x|s|0.0.0.0:7000->7000/tcp|\"\"\n" + kDb + "|x|\"s|0.0.0.0:7000->7000/tcp|\"\"\n",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(parseDockerPs(c.text), c.expected);
     }
     // A later container wins a port two of them name.
-    EXPECT_EQ(contextsOfPorts(parseDockerPs(kPsOutput + "b||[::]:5432->5432/tcp|\"\""),
-                              {5432, 80, 8080, 6379}),
-              (Contexts{{5432, context("b", std::nullopt)}, {8080, context("web-1", "web")}}));
+    EXPECT_EQ(
+        contextsOfPorts(parseDockerPs(kPsOutput + "|b|\"\"|[::]:5432->5432/tcp|\"\""),
+                        {5432, 80, 8080, 6379}),
+        (Contexts{{5432, context("b", std::nullopt)}, {8080, context("web-1", "web", kWeb)}}));
 }
 
 PortMetadata element(std::string path, std::vector<std::string> args, int64_t port,
@@ -111,22 +139,22 @@ class DockerToolTest : public ::testing::Test {
 
 TEST_F(DockerToolTest, OneRunAnswersTheContextsAndThePublishedPorts) {
     // The last line, with an invalid byte in its name, wins for 5432.
-    installDocker("cat <<'EOF'\n" + kPsOutput +
-                  "n\xFFo|postgres|0.0.0.0:5432->5432/tcp|\"pg\"\nEOF");
+    installDocker("cat <<'EOF'\n" + kPsOutput + kCache +
+                  "|n\xFFo|\"postgres\"|0.0.0.0:5432->5432/tcp|\"pg\"\nEOF");
     DockerListing listing;
     EXPECT_EQ(DockerResolver().dockerContexts(kScanned, listing),
-              (Contexts{{5432, context("n\xEF\xBF\xBDo", "postgres")}, {4000, {}}}));
+              (Contexts{{5432, context("n\xEF\xBF\xBDo", "postgres", kCache)}, {4000, {}}}));
     std::ifstream recorded(argsFile_);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}),
-              "docker\nps\n--no-trunc\n--format\n{{.Names}}|{{.Label "
-              "\"com.docker.compose.service\"}}|{{.Ports}}|{{.Command}}\n");
+              "docker\nps\n--no-trunc\n--format\n{{.ID}}|{{.Names}}|{{printf \"%q\" (.Label "
+              "\"com.docker.compose.service\")}}|{{.Ports}}|{{.Command}}\n");
     ASSERT_TRUE(ran());
 
     // No engine in sight, but the scan already asked: its answer stands.
-    EXPECT_EQ(
-        DockerResolver().publishedPorts(listing),
-        (std::vector<PublishedPort>{{5432, context("n\xEF\xBF\xBDo", "postgres"), "pg"},
-                                    {8080, context("web-1", "web"), "nginx -g \"a;\" | tee"}}));
+    EXPECT_EQ(DockerResolver().publishedPorts(listing),
+              (std::vector<PublishedPort>{
+                  {5432, context("n\xEF\xBF\xBDo", "postgres", kCache), "pg"},
+                  {8080, context("web-1", "web", kWeb), "nginx -g \"a;\" | tee"}}));
     EXPECT_FALSE(ran());
 }
 
@@ -135,7 +163,7 @@ TEST_F(DockerToolTest, TheToolRunsOnlyForDockerProcessesOrAPlausibleLocalEngine)
         std::filesystem::exists("/run/docker.sock")) {
         GTEST_SKIP() << "this machine runs a Docker engine";
     }
-    installDocker("printf 'db|postgres|0.0.0.0:3000->3000/tcp|\"\"\\n'");
+    installDocker("printf '|db|\"postgres\"|0.0.0.0:3000->3000/tcp|\"\"\\n'");
     DockerResolver resolver;
     DockerListing listing;
     EXPECT_THAT(
@@ -173,7 +201,7 @@ TEST_F(DockerToolTest, AFailingMissingOrHungToolLeavesEmptyContexts) {
     const Contexts empty{{5432, {}}, {4000, {}}};
     // Output that would match, but a failing status: nothing counts, and the
     // scan does not ask again.
-    installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp|\"\"\\n'\nexit 1");
+    installDocker("printf '|db|\"postgres\"|0.0.0.0:5432->5432/tcp|\"\"\\n'\nexit 1");
     DockerListing failed;
     EXPECT_EQ(DockerResolver().dockerContexts(kScanned, failed), empty);
     EXPECT_TRUE(ran());
@@ -183,8 +211,8 @@ TEST_F(DockerToolTest, AFailingMissingOrHungToolLeavesEmptyContexts) {
     // A hung tool is cut at the bound and does not outlive it; unbounded, it
     // would outlast the test's own time limit.
     const std::string pidFile = dir_.path() + "/pid";
-    installDocker("printf 'db|postgres|0.0.0.0:5432->5432/tcp|\"\"\\n'\necho $$ > '" + pidFile +
-                  "'\nexec sleep 600");
+    installDocker("printf '|db|\"postgres\"|0.0.0.0:5432->5432/tcp|\"\"\\n'\necho $$ > '" +
+                  pidFile + "'\nexec sleep 600");
     DockerListing hung;
     EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned, hung), empty);
     EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "the hung tool survived the bound";

@@ -141,8 +141,8 @@ struct StopCall {
 
 class ScriptedContainerStopper final : public ContainerStopping {
   public:
-    KillOutcome stop(const std::string& name) override {
-        return stops.take({name, std::this_thread::get_id()});
+    KillOutcome stop(const DockerContext& container) override {
+        return stops.take({container.containerName.value_or(""), std::this_thread::get_id()});
     }
 
     ScriptedCalls<KillOutcome, StopCall> stops{KillOutcome::failed("test gave no answer")};
