@@ -1,5 +1,6 @@
 #include "scan/docker_resolver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "base/file_reading.h"
 #include "base/text.h"
 
 namespace halvo {
@@ -234,6 +236,38 @@ bool remoteEngine() {
     return host != "localhost" && !host.starts_with("127.") && host != "[::1]";
 }
 
+// The docker context in use when DOCKER_HOST is unset, if it is not the
+// default one: DOCKER_CONTEXT, else "currentContext" in the client's
+// config.json. Such a context names its own endpoint, which may be another
+// machine's; the local ones besides the default (rootless, Docker Desktop)
+// publish through processes of the user's, which are rows already.
+bool otherContext() {
+    if (const char* name = std::getenv("DOCKER_CONTEXT"); name != nullptr && *name != '\0') {
+        return std::string_view(name) != "default";
+    }
+    std::string config;
+    if (const char* folder = std::getenv("DOCKER_CONFIG"); folder != nullptr && *folder != '\0') {
+        config = std::string(folder) + "/config.json";
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        config = std::string(home) + "/.docker/config.json";
+    } else {
+        return false;
+    }
+    const std::optional<std::string> text =
+        readAll(UniqueFd(open(config.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)));
+    if (!text) {
+        return false;
+    }
+    constexpr std::string_view kKey = "\"currentContext\"";
+    const size_t key = text->find(kKey);
+    if (key == std::string::npos) {
+        return false;
+    }
+    const size_t value = text->find_first_not_of(" \t\r\n:", key + kKey.size());
+    return value != std::string::npos && text->compare(value, 2, "\"\"") != 0 &&
+           text->compare(value, 9, "\"default\"") != 0;
+}
+
 }  // namespace
 
 bool dockerEnginePlausible() {
@@ -243,6 +277,9 @@ bool dockerEnginePlausible() {
     const char* host = std::getenv("DOCKER_HOST");
     if (host != nullptr && *host != '\0') {
         return true;
+    }
+    if (otherContext()) {
+        return false;
     }
     if (exists("/var/run/docker.sock") || exists("/run/docker.sock")) {
         return true;

@@ -82,8 +82,9 @@ class DockerResolver final : public DockerResolving {
 
 // Whether asking Docker can find containers that publish ports here: `docker`
 // is on PATH and a local engine is plausible (DOCKER_HOST names a unix
-// socket or a loopback address, or, with no DOCKER_HOST, a daemon socket
-// exists in /var/run, /run or $XDG_RUNTIME_DIR). A few stat calls, so that a
+// socket or a loopback address, or, with no DOCKER_HOST and the default
+// docker context, a daemon socket exists in /var/run, /run or
+// $XDG_RUNTIME_DIR). A few stat calls, so that a
 // machine without an engine never pays for a run of the tool.
 bool dockerEnginePlausible();
 

@@ -116,6 +116,8 @@ class DockerToolTest : public ::testing::Test {
     void SetUp() override {
         environment_.prependPath(bin_);
         environment_.set("DOCKER_HOST", std::nullopt);
+        environment_.set("DOCKER_CONTEXT", std::nullopt);
+        environment_.set("DOCKER_CONFIG", dir_.makeDir("config"));
         environment_.set("XDG_RUNTIME_DIR", runtime_);
     }
     void installDocker(const std::string& body) {
@@ -178,6 +180,25 @@ TEST_F(DockerToolTest, TheToolRunsOnlyForDockerProcessesOrAPlausibleLocalEngine)
     DockerListing rootless;
     EXPECT_EQ(resolver.publishedPorts(rootless), db);
     EXPECT_TRUE(ran());
+    // Another docker context names its own endpoint, perhaps another machine's.
+    const struct {
+        std::optional<std::string> variable;
+        std::string config;
+        bool asked;
+    } contexts[] = {
+        {"build-box", "", false},
+        {std::nullopt, R"({"auths": {}, "currentContext" : "build-box"})", false},
+        {"default", R"({"currentContext": "build-box"})", true},
+        {std::nullopt, R"({"currentContext": "default"})", true},
+    };
+    for (const auto& c : contexts) {
+        environment_.set("DOCKER_CONTEXT", c.variable);
+        dir_.writeFile("config/config.json", c.config);
+        DockerListing listing;
+        EXPECT_EQ(resolver.publishedPorts(listing).empty(), !c.asked) << c.config;
+        EXPECT_EQ(ran(), c.asked) << c.config;
+    }
+    environment_.set("DOCKER_CONTEXT", std::nullopt);
     // DOCKER_HOST wins over the sockets: a loopback engine's ports are ours,
     // another machine's are not, even when a Docker process here had it asked.
     for (const char* host : {"tcp://127.0.0.1:1", "unix:///srv/d.sock", "tcp://[::1]:2375"}) {
