@@ -1,17 +1,16 @@
 #include "scan/port_scanner.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <set>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "base/text.h"
+#include "base/user_account.h"
 #include "scan/classification.h"
 
 namespace halvo {
@@ -54,21 +53,8 @@ constexpr std::array<std::string_view, 22> kDevelopmentMarkers = {
 
 // The login name of `uid`; the uid as text when it has none.
 std::string userName(uint32_t uid) {
-    std::vector<char> buffer(1024);
-    for (;;) {
-        passwd entry{};
-        passwd* found = nullptr;
-        const int error = getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
-        if (error == ERANGE && buffer.size() < 1024 * 1024) {
-            buffer.resize(buffer.size() * 4);
-            continue;
-        }
-        if (error == 0 && found != nullptr && found->pw_name != nullptr &&
-            found->pw_name[0] != '\0') {
-            return found->pw_name;
-        }
-        return std::to_string(uid);
-    }
+    const std::optional<UserAccount> account = userAccount(uid);
+    return account && !account->name.empty() ? account->name : std::to_string(uid);
 }
 
 // A kept row with what the scan learned about its process.

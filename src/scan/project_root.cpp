@@ -1,7 +1,6 @@
 #include "scan/project_root.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "base/user_account.h"
 
 namespace halvo {
 namespace {
@@ -198,14 +198,9 @@ std::string homeFolder() {
     std::string home;
     if (const char* variable = std::getenv("HOME"); variable && variable[0] == '/') {
         home = variable;
-    } else {
-        passwd entry{};
-        passwd* found = nullptr;
-        std::vector<char> buffer(16384);
-        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-            found->pw_dir && found->pw_dir[0] == '/') {
-            home = found->pw_dir;
-        }
+    } else if (const std::optional<UserAccount> account = userAccount(getuid());
+               account && account->home.starts_with('/')) {
+        home = account->home;
     }
     // Working directories come resolved: /var/home/me, not the /home/me link to it.
     if (char* resolved = home.empty() ? nullptr : realpath(home.c_str(), nullptr)) {
