@@ -271,21 +271,17 @@ bool otherContext() {
 }  // namespace
 
 bool dockerEnginePlausible() {
-    if (!onPath("docker") || remoteEngine()) {
-        return false;
-    }
+    // The cheap questions first: on a machine without an engine a scan pays
+    // a few stat calls, not a walk of PATH and a read of the client's config.
     const char* host = std::getenv("DOCKER_HOST");
     if (host != nullptr && *host != '\0') {
-        return true;
-    }
-    if (otherContext()) {
-        return false;
-    }
-    if (exists("/var/run/docker.sock") || exists("/run/docker.sock")) {
-        return true;
+        return !remoteEngine() && onPath("docker");
     }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    return runtime != nullptr && *runtime != '\0' && exists(std::string(runtime) + "/docker.sock");
+    const bool socket =
+        exists("/var/run/docker.sock") || exists("/run/docker.sock") ||
+        (runtime != nullptr && *runtime != '\0' && exists(std::string(runtime) + "/docker.sock"));
+    return socket && !otherContext() && onPath("docker");
 }
 
 DockerResolver::DockerResolver(std::chrono::milliseconds bound) : bound_(bound) {}
