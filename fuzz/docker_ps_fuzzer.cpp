@@ -1,7 +1,8 @@
-// `docker ps` lines. The first input line lists the ports asked about
-// ("5432,6379"); the rest is the tool's output. Names are whole fields, IDs
-// full ones, services and commands valid UTF-8, ports real host ports that
-// the text names, and only the ports asked about get a context.
+// What Docker answers: `docker ps` lines, the engine's JSON list, and the
+// HTTP answer that carries it. The first input line lists the ports asked
+// about ("5432,6379"); the rest is the answer, read all three ways. Names are
+// whole fields, IDs full ones, services and commands valid UTF-8, ports real
+// host ports, and only the ports asked about get a context.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "base/text.h"
 #include "check.h"
 #include "scan/docker_resolver.h"
+#include "scan/unix_http.h"
 
 namespace {
 
@@ -23,25 +25,7 @@ void checkName(const std::optional<std::string>& name) {
     }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string decoded =
-        halvo::decodeUtf8Lossy(std::string_view(reinterpret_cast<const char*>(data), size));
-    const std::string_view input = decoded;
-    const size_t newline = input.find('\n');
-    if (newline == std::string_view::npos) {
-        return 0;
-    }
-    std::set<int64_t> ports;
-    for (std::string_view piece : halvo::splitNonEmpty(input.substr(0, newline), ',')) {
-        if (const auto port = halvo::parseInt64(piece); port && ports.size() < 8) {
-            ports.insert(*port);
-        }
-    }
-    const std::string_view text = input.substr(newline + 1);
-
-    const std::vector<halvo::DockerContainer> containers = halvo::parseDockerPs(text);
+void check(const std::vector<halvo::DockerContainer>& containers, const std::set<int64_t>& ports) {
     for (const halvo::DockerContainer& container : containers) {
         checkName(container.context.containerName);
         if (container.context.containerName) {
@@ -64,6 +48,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& [port, context] : halvo::contextsOfPorts(containers, ports)) {
         FUZZ_CHECK(ports.contains(port));
         checkName(context.containerName);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string decoded =
+        halvo::decodeUtf8Lossy(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view input = decoded;
+    const size_t newline = input.find('\n');
+    if (newline == std::string_view::npos) {
+        return 0;
+    }
+    std::set<int64_t> ports;
+    for (std::string_view piece : halvo::splitNonEmpty(input.substr(0, newline), ',')) {
+        if (const auto port = halvo::parseInt64(piece); port && ports.size() < 8) {
+            ports.insert(*port);
+        }
+    }
+    const std::string_view text = input.substr(newline + 1);
+    check(halvo::parseDockerPs(text), ports);
+    check(halvo::parseContainerList(text), ports);
+    if (const auto answer = halvo::parseHttpAnswer(text)) {
+        FUZZ_CHECK(answer->body.size() <= text.size());
+        check(halvo::parseContainerList(answer->body), ports);
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -19,7 +20,7 @@ namespace halvo {
 
 using PortMetadata = std::pair<ProcessMetadata, int64_t>;
 
-// One running container as `docker ps` lists it.
+// One running container as the engine lists it.
 struct DockerContainer {
     DockerContext context;
     std::string command;            // the container's command, unquoted
@@ -37,11 +38,12 @@ struct PublishedPort {
     bool operator==(const PublishedPort&) const = default;
 };
 
-// The answer of `docker ps` within one scan: the tool runs at most once per
-// scan, for the first question that needs it, and every later question of the
-// scan reads the same answer. Each scan owns a fresh one.
+// The engine's answer within one scan: it is asked at most once per scan
+// (through its socket, or `docker ps`), for the first question that needs it,
+// and every later question of the scan reads the same answer. Each scan owns a
+// fresh one.
 struct DockerListing {
-    bool asked = false;                       // the tool was run (or tried)
+    bool asked = false;                       // the engine was asked (or tried)
     std::vector<DockerContainer> containers;  // empty when it failed
 };
 
@@ -49,12 +51,12 @@ class DockerResolving {
   public:
     virtual ~DockerResolving() = default;
     // An entry (possibly empty) for every port whose process looks like
-    // Docker; none for other ports. Asks the tool only when something looks
+    // Docker; none for other ports. Asks the engine only when something looks
     // like Docker.
     virtual std::unordered_map<int64_t, DockerContext> dockerContexts(
         const std::vector<PortMetadata>& elements, DockerListing& listing) = 0;
     // Every TCP port a running, named container publishes, by port (one
-    // container per port). Asks the tool only when `listing` has not and a
+    // container per port). Asks the engine only when `listing` has not and a
     // Docker engine may be running here; nothing for an engine elsewhere.
     virtual std::vector<PublishedPort> publishedPorts(DockerListing& listing) = 0;
 };
@@ -81,12 +83,27 @@ class DockerResolver final : public DockerResolving {
 };
 
 // Whether asking Docker can find containers that publish ports here: `docker`
-// is on PATH and a local engine is plausible (DOCKER_HOST names a unix
-// socket or a loopback address, or, with no DOCKER_HOST and the default
-// docker context, a daemon socket exists in /var/run, /run or
-// $XDG_RUNTIME_DIR). A few stat calls, so that a
-// machine without an engine never pays for a run of the tool.
+// is on PATH (it stops them) and a local engine is plausible (DOCKER_HOST
+// names a unix socket or a loopback address, or, with no DOCKER_HOST and the
+// default docker context, /var/run/docker.sock exists). A few stat calls, so
+// that a machine without an engine never pays for asking.
 bool dockerEnginePlausible();
+
+// The unix socket to ask the engine through, when the client would use one:
+// DOCKER_HOST's unix:// path, or, with no DOCKER_HOST and the default docker
+// context, /var/run/docker.sock. None when the client would go elsewhere (a
+// TCP host, another docker context): then `docker ps` is asked.
+std::optional<std::string> dockerEngineSocket();
+
+// What the engine's socket is asked for: the running containers, in an API
+// version every engine since Docker 1.12 answers.
+inline constexpr std::string_view kContainerListTarget = "/v1.24/containers/json";
+
+// Containers from the engine's JSON list of them, read as parseDockerPs reads
+// lines: an ID that is not a full one, a name that is no container name and an
+// empty service are absent; of the names, the container's own is kept. Not a
+// JSON array: none.
+std::vector<DockerContainer> parseContainerList(std::string_view json);
 
 // Containers from `docker ps` output lines (id|names|"service"|ports|command,
 // service and command as Go string literals). A line with fewer fields, or

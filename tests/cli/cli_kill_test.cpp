@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/cli_process.h"
+#include "support/stand_in_engine.h"
 #include "support/test_process.h"
 
 namespace halvo::testing {
@@ -173,19 +174,21 @@ int64_t unheldPort() {
     return ntohs(address.sin_port);
 }
 
-// A port a container publishes, with the stand-in docker: listed without a
-// PID, and freed by stopping the container.
+// A port a container publishes, with a stand-in engine and docker: listed
+// without a PID, and freed by stopping the container.
 TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
     TempDir root;
     const std::string port = std::to_string(unheldPort());
     const std::string calls = root.path() + "/calls";
     const std::string id = "0123456789abcdef" + std::string(48, 'a');
-    root.writeFile("fake/docker",
-                   "#!/bin/sh\necho \"$1 $2\" >> '" + calls + "'\n[ \"$1\" = ps ] && printf '" +
-                       id + "|shop-db-1|\"db\"|0.0.0.0:" + port + "->5432/tcp, [::]:" + port +
-                       "->5432/tcp|\"docker-entrypoint.sh postgres\"\\n'\nexit 0\n",
-                   0755);
-    // An engine socket need not answer: its name makes docker worth asking.
+    StandInEngine engine(
+        root.path() + "/docker.sock",
+        engineAnswer(R"([{"Id": ")" + id +
+                     R"(", "Names": ["/shop-db-1"], "Command": "docker-entrypoint.sh postgres",
+                        "Labels": {"com.docker.compose.service": "db"},
+                        "Ports": [{"IP": "0.0.0.0", "PrivatePort": 5432, "PublicPort": )" +
+                     port + R"(, "Type": "tcp"}]}])"));
+    root.writeFile("fake/docker", "#!/bin/sh\necho \"$@\" >> '" + calls + "'\n", 0755);
     const std::map<std::string, std::string> environment{
         {"PATH", root.path() + "/fake:" + std::getenv("PATH")},
         {"DOCKER_HOST", "unix://" + root.path() + "/docker.sock"}};
@@ -204,10 +207,10 @@ TEST(CliKillTest, AContainersPortIsListedAndStoppedThroughDocker) {
     const CliRun kill = runCli({"kill", port}, environment);
     EXPECT_EQ(kill.status, 0) << kill.err;
     EXPECT_EQ(kill.out, "Stopped container shop-db-1 (:" + port + ")\n");
+    EXPECT_EQ(engine.requests().size(), 2u) << "one question to the engine per scan";
     std::ifstream recorded(calls);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}),
-              "ps --no-trunc\nps --no-trunc\nstop " + id + "\n")
-        << "one docker ps per scan; stopped by ID, not by a name docker may take for an ID prefix";
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}), "stop " + id + "\n")
+        << "stopped by ID, not by a name docker may take for an ID prefix";
 }
 
 }  // namespace

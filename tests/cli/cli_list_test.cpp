@@ -99,7 +99,10 @@ TEST(CliListTest, DockerContextsComeFromTheDockerTool) {
         0755);
     const std::string path = root.path() + "/fake:" + std::getenv("PATH");
 
-    auto rows = rowsOf(listJson({}, {{"PATH", path}}), backend.process->pid());
+    // An engine over TCP is asked through the tool (one behind a unix socket
+    // directly, as the kill tests show).
+    auto rows = rowsOf(listJson({}, {{"PATH", path}, {"DOCKER_HOST", "tcp://127.0.0.1:1"}}),
+                       backend.process->pid());
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0]["frameworkBadge"], "DOCKER");
     EXPECT_EQ(rows[0]["dockerContext"]["containerName"], "db");

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "support/stand_in_engine.h"
 #include "support/test_process.h"
 
 namespace halvo {
@@ -38,6 +39,21 @@ const std::string kPsOutput = kDb +
                               "|proxy/web,web-1|\"web\"|0.0.0.0:8080->80/tcp, [::]:8080->80/tcp|"
                               "\"nginx -g \\\"a;\\\" | tee\"\n" +
                               kCache + "|cache|\"\"|6379/tcp|\"redis-server\"\n";
+
+// The engine's own list of the same three containers.
+const std::string kListJson =
+    R"([{"Id": ")" + kDb +
+    R"(", "Names": ["/db"], "Command": "docker-entrypoint.sh postgres",
+         "Labels": {"com.docker.compose.service": "postgres"},
+         "Ports": [{"IP": "0.0.0.0", "PrivatePort": 5432, "PublicPort": 5432, "Type": "tcp"},
+                   {"IP": "::", "PrivatePort": 5432, "PublicPort": 5432, "Type": "tcp"}]},
+        {"Id": ")" +
+    kWeb + R"(", "Names": ["/proxy/web", "/web-1"], "Command": "nginx -g \"a;\" | tee",
+         "Labels": {"com.docker.compose.service": "web"},
+         "Ports": [{"PrivatePort": 80, "PublicPort": 8080, "Type": "tcp"}]},
+        {"Id": ")" +
+    kCache + R"(", "Names": ["/cache"], "Command": "redis-server", "Labels": {},
+         "Ports": [{"PrivatePort": 6379, "Type": "tcp"}]}])";
 
 TEST(ParseDockerPsTest, ReadsNamesPublishedTcpPortsAndCommands) {
     struct Case {
@@ -95,6 +111,33 @@ TEST(ParseDockerPsTest, ReadsNamesPublishedTcpPortsAndCommands) {
         (Contexts{{5432, context("b", std::nullopt)}, {8080, context("web-1", "web", kWeb)}}));
 }
 
+TEST(ParseContainerListTest, ReadsWhatDockerPsWouldPrint) {
+    EXPECT_EQ(parseContainerList(kListJson), parseDockerPs(kPsOutput));
+    struct Case {
+        std::string json;
+        std::vector<DockerContainer> expected;
+    };
+    const std::vector<Case> cases = {
+        // UDP, ports out of range or of the wrong type, a short ID, names
+        // that are no container names, a service of the wrong type.
+        {R"([{"Id": "db", "Names": ["/", "/-x", "/a b", "/ok"], "Command": "sh",
+              "Labels": {"com.docker.compose.service": 7},
+              "Ports": [{"PublicPort": 53, "Type": "udp"}, {"PublicPort": 0, "Type": "tcp"},
+                        {"PublicPort": 70000, "Type": "tcp"}, {"PublicPort": "81", "Type": "tcp"},
+                        {"PublicPort": 9001, "Type": "tcp"}, {"PublicPort": 9000, "Type": "tcp"}]},
+             {"Names": "/x", "Labels": [], "Ports": {}, "Command": 1}, 5])",
+         {{context("ok", std::nullopt), "sh", {9000, 9001}},
+          {context(std::nullopt, std::nullopt), "", {}}}},
+        {"", {}},
+        {"{\"message\": \"page not found\"}", {}},
+        {"[{\"Names\": [\"/cut", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(parseContainerList(c.json), c.expected);
+    }
+}
+
 PortMetadata element(std::string path, std::vector<std::string> args, int64_t port,
                      std::optional<std::string> directory = std::nullopt) {
     return {ProcessMetadata{std::move(path), std::move(args), std::move(directory)}, port};
@@ -108,17 +151,16 @@ const std::vector<PortMetadata> kScanned = {
     element("/usr/bin/node", {"node", "server.js"}, 4000, "/home/a/Docker-demo"),
 };
 
-// Puts a stand-in `docker` first on PATH for the length of a test, with no
-// sign of a Docker engine; it records the name it was run by and its
-// arguments, one a line, then runs a body.
+// Puts a stand-in `docker` first on PATH for the length of a test, with a
+// loopback TCP engine, which the client is asked about; the tool records the
+// name it was run by and its arguments, one a line, then runs a body.
 class DockerToolTest : public ::testing::Test {
   protected:
     void SetUp() override {
         environment_.prependPath(bin_);
-        environment_.set("DOCKER_HOST", std::nullopt);
+        environment_.set("DOCKER_HOST", "tcp://127.0.0.1:1");
         environment_.set("DOCKER_CONTEXT", std::nullopt);
         environment_.set("DOCKER_CONFIG", dir_.makeDir("config"));
-        environment_.set("XDG_RUNTIME_DIR", runtime_);
     }
     void installDocker(const std::string& body) {
         dir_.writeFile(
@@ -134,7 +176,6 @@ class DockerToolTest : public ::testing::Test {
 
     testing::TempDir dir_;
     const std::string bin_ = dir_.makeDir("bin");
-    const std::string runtime_ = dir_.makeDir("run");
     const std::string argsFile_ = dir_.path() + "/args";
     testing::ScopedEnvironment environment_;
 };
@@ -152,7 +193,10 @@ TEST_F(DockerToolTest, OneRunAnswersTheContextsAndThePublishedPorts) {
               "\"com.docker.compose.service\")}}|{{.Ports}}|{{.Command}}\n");
     ASSERT_TRUE(ran());
 
-    // No engine in sight, but the scan already asked: its answer stands.
+    // The engine moved elsewhere, but the scan already asked: its answer stands.
+    setenv("DOCKER_HOST", "ssh://build-box", 1);
+    EXPECT_EQ(DockerResolver().dockerContexts(kScanned, listing).size(), 2u);
+    setenv("DOCKER_HOST", "unix:///nowhere.sock", 1);
     EXPECT_EQ(DockerResolver().publishedPorts(listing),
               (std::vector<PublishedPort>{
                   {5432, context("n\xEF\xBF\xBDo", "postgres", kCache), "pg"},
@@ -160,48 +204,79 @@ TEST_F(DockerToolTest, OneRunAnswersTheContextsAndThePublishedPorts) {
     EXPECT_FALSE(ran());
 }
 
-TEST_F(DockerToolTest, TheToolRunsOnlyForDockerProcessesOrAPlausibleLocalEngine) {
-    if (std::filesystem::exists("/var/run/docker.sock") ||
-        std::filesystem::exists("/run/docker.sock")) {
-        GTEST_SKIP() << "this machine runs a Docker engine";
-    }
-    installDocker("printf '|db|\"postgres\"|0.0.0.0:3000->3000/tcp|\"\"\\n'");
+// An engine behind a unix socket is asked through it, once a scan; the tool
+// is not run for it.
+TEST_F(DockerToolTest, AUnixSocketEngineIsAskedDirectly) {
+    installDocker("exit 1");
+    const std::string socket = dir_.path() + "/engine.sock";
+    environment_.set("DOCKER_HOST", "unix://" + socket);
+    testing::StandInEngine engine(socket, testing::engineAnswer(kListJson));
     DockerResolver resolver;
     DockerListing listing;
-    EXPECT_THAT(
-        resolver.dockerContexts({element("/usr/bin/node", {"node"}, 3000, "/srv")}, listing),
-        IsEmpty());
-    EXPECT_THAT(resolver.dockerContexts({}, listing), IsEmpty());
-    EXPECT_THAT(resolver.publishedPorts(listing), IsEmpty());
-    EXPECT_FALSE(ran()) << "no engine: a scan must not pay for docker";
+    EXPECT_EQ(resolver.dockerContexts(kScanned, listing),
+              (Contexts{{5432, context("db", "postgres", kDb)}, {4000, {}}}));
+    EXPECT_EQ(resolver.publishedPorts(listing),
+              (std::vector<PublishedPort>{
+                  {5432, context("db", "postgres", kDb), "docker-entrypoint.sh postgres"},
+                  {8080, context("web-1", "web", kWeb), "nginx -g \"a;\" | tee"}}));
+    EXPECT_EQ(engine.requests(), std::vector<std::string>{"GET /v1.24/containers/json HTTP/1.0"});
+    EXPECT_FALSE(ran());
 
+    // An engine that refuses, or answers with no list: no containers.
+    for (const std::string& answer :
+         {std::string("HTTP/1.1 500 Internal Server Error\r\n\r\n") + kListJson,
+          testing::engineAnswer("{\"message\": \"client version 1.24 is too old\"}")}) {
+        const std::string other = dir_.path() + "/refusing.sock";
+        testing::StandInEngine refusing(other, answer);
+        environment_.set("DOCKER_HOST", "unix://" + other);
+        DockerListing refused;
+        EXPECT_THAT(resolver.publishedPorts(refused), IsEmpty());
+        EXPECT_EQ(refusing.requests().size(), 1u);
+        std::filesystem::remove(other);
+    }
+}
+
+TEST_F(DockerToolTest, TheEngineIsAskedOnlyForDockerProcessesOrAPlausibleLocalEngine) {
+    installDocker("printf '|db|\"postgres\"|0.0.0.0:3000->3000/tcp|\"\"\\n'");
     const std::vector<PublishedPort> db{{3000, context("db", "postgres"), ""}};
-    dir_.writeFile("run/docker.sock", "");  // the rootless engine's socket
-    DockerListing rootless;
-    EXPECT_EQ(resolver.publishedPorts(rootless), db);
-    EXPECT_TRUE(ran());
-    // Another docker context names its own endpoint, perhaps another machine's.
+    DockerResolver resolver;
+    if (!std::filesystem::exists("/var/run/docker.sock")) {
+        environment_.set("DOCKER_HOST", std::nullopt);
+        DockerListing listing;
+        EXPECT_THAT(
+            resolver.dockerContexts({element("/usr/bin/node", {"node"}, 3000, "/srv")}, listing),
+            IsEmpty());
+        EXPECT_THAT(resolver.publishedPorts(listing), IsEmpty());
+        EXPECT_FALSE(listing.asked) << "no engine: a scan must not pay for asking";
+    }
+
+    // Without DOCKER_HOST the client follows its docker context; another one
+    // than the default names its own endpoint, perhaps another machine's.
+    environment_.set("DOCKER_HOST", std::nullopt);
     const struct {
         std::optional<std::string> variable;
         std::string config;
-        bool asked;
+        bool defaultSocket;
     } contexts[] = {
         {"build-box", "", false},
         {std::nullopt, R"({"auths": {}, "currentContext" : "build-box"})", false},
         {"default", R"({"currentContext": "build-box"})", true},
         {std::nullopt, R"({"currentContext": "default"})", true},
+        {std::nullopt, "", true},
     };
     for (const auto& c : contexts) {
         environment_.set("DOCKER_CONTEXT", c.variable);
         dir_.writeFile("config/config.json", c.config);
-        DockerListing listing;
-        EXPECT_EQ(resolver.publishedPorts(listing).empty(), !c.asked) << c.config;
-        EXPECT_EQ(ran(), c.asked) << c.config;
+        EXPECT_EQ(dockerEngineSocket(), c.defaultSocket
+                                            ? std::optional<std::string>("/var/run/docker.sock")
+                                            : std::nullopt)
+            << c.config;
     }
     environment_.set("DOCKER_CONTEXT", std::nullopt);
-    // DOCKER_HOST wins over the sockets: a loopback engine's ports are ours,
-    // another machine's are not, even when a Docker process here had it asked.
-    for (const char* host : {"tcp://127.0.0.1:1", "unix:///srv/d.sock", "tcp://[::1]:2375"}) {
+
+    // DOCKER_HOST wins: a loopback engine's ports are ours, another machine's
+    // are not, even when a Docker process here had it asked.
+    for (const char* host : {"tcp://127.0.0.1:1", "tcp://[::1]:2375"}) {
         setenv("DOCKER_HOST", host, 1);
         DockerListing local;
         EXPECT_EQ(resolver.publishedPorts(local), db) << host;
@@ -218,7 +293,7 @@ TEST_F(DockerToolTest, TheToolRunsOnlyForDockerProcessesOrAPlausibleLocalEngine)
     }
 }
 
-TEST_F(DockerToolTest, AFailingMissingOrHungToolLeavesEmptyContexts) {
+TEST_F(DockerToolTest, AFailingMissingOrHungEngineLeavesEmptyContexts) {
     const Contexts empty{{5432, {}}, {4000, {}}};
     // Output that would match, but a failing status: nothing counts, and the
     // scan does not ask again.
@@ -238,11 +313,18 @@ TEST_F(DockerToolTest, AFailingMissingOrHungToolLeavesEmptyContexts) {
     EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned, hung), empty);
     EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "the hung tool survived the bound";
 
+    // So is an engine socket that takes the connection and never answers.
+    const std::string socket = dir_.path() + "/silent.sock";
+    const UniqueFd silent = testing::silentUnixSocket(socket);
+    environment_.set("DOCKER_HOST", "unix://" + socket);
+    DockerListing unanswered;
+    EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned, unanswered), empty);
+
+    environment_.set("DOCKER_HOST", "tcp://127.0.0.1:1");
     std::filesystem::remove(bin_ + "/docker");
     setenv("PATH", bin_.c_str(), 1);  // env finds no docker at all
     DockerListing missing;
     EXPECT_EQ(DockerResolver().dockerContexts(kScanned, missing), empty);
-    setenv("DOCKER_HOST", "tcp://127.0.0.1:1", 1);
     EXPECT_FALSE(dockerEnginePlausible()) << "no docker on PATH";
 }
 

@@ -1,0 +1,62 @@
+#include "scan/unix_http.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "support/stand_in_engine.h"
+#include "support/test_process.h"
+
+namespace halvo {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(UnixHttpTest, ReadsPlainAndChunkedAnswersAndRefusesTheRest) {
+    const struct {
+        std::string raw;
+        std::optional<int> status;
+        std::string body;
+    } cases[] = {
+        {"HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n[]\r\n", 200, "[]\r\n"},
+        {"HTTP/1.1 404 Not Found\r\n\r\n", 404, ""},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+         "Chunked\r\n\r\n2\r\n[{\r\n3;x=1\r\n}]\n\r\n0\r\n\r\n",
+         200, "[{}]\n"},
+        // Cut short, a size that is no hex number, a chunk longer than said.
+        {"HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n5\r\n[{", std::nullopt, ""},
+        {"HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\nzz\r\n[{\r\n0\r\n\r\n", std::nullopt,
+         ""},
+        {"HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n1\r\n[{\r\n0\r\n\r\n", std::nullopt,
+         ""},
+        {"SSH-2.0-OpenSSH_9.2\r\n\r\n", std::nullopt, ""},
+        {"HTTP/1.1 2x0 OK\r\n\r\n", std::nullopt, ""},
+        {"HTTP/1.1 200 OK\r\n", std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw);
+        const std::optional<HttpAnswer> answer = parseHttpAnswer(c.raw);
+        ASSERT_EQ(answer.has_value(), c.status.has_value());
+        if (answer) {
+            EXPECT_EQ(answer->status, *c.status);
+            EXPECT_EQ(answer->body, c.body);
+        }
+    }
+}
+
+TEST(UnixHttpTest, AsksOverTheSocketWithinTheCap) {
+    testing::TempDir dir;
+    const std::string socket = dir.path() + "/engine.sock";
+    testing::StandInEngine engine(socket, testing::engineAnswer(std::string(100'000, 'x')));
+    const auto whole = httpGetOverUnixSocket(socket, "/_ping", 5s);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->body.size(), 100'000u);
+    EXPECT_FALSE(httpGetOverUnixSocket(socket, "/_ping", 5s, 50'000)) << "over the cap";
+    EXPECT_EQ(engine.requests(),
+              (std::vector<std::string>{"GET /_ping HTTP/1.0", "GET /_ping HTTP/1.0"}));
+    EXPECT_FALSE(httpGetOverUnixSocket(dir.path() + "/none.sock", "/_ping", 5s));
+    EXPECT_FALSE(httpGetOverUnixSocket(dir.path() + std::string(200, 'a'), "/_ping", 5s));
+}
+
+}  // namespace
+}  // namespace halvo
