@@ -75,6 +75,24 @@ std::optional<uint64_t> parseUint64(std::string_view text) {
     return value;
 }
 
+std::optional<uint32_t> parseHex32(std::string_view text) {
+    if (text.empty() || text.size() > 8) {
+        return std::nullopt;
+    }
+    uint32_t value = 0;
+    for (char c : text) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    return value;
+}
+
 bool isAscii(std::string_view text) {
     for (unsigned char c : text) {
         if (c >= 0x80) {

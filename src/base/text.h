@@ -15,6 +15,8 @@ std::optional<int64_t> parseInt64(std::string_view text);
 std::optional<int32_t> parseInt32(std::string_view text);
 // ASCII digits only, no sign, within range.
 std::optional<uint64_t> parseUint64(std::string_view text);
+// One to eight hexadecimal digits, either case, nothing else.
+std::optional<uint32_t> parseHex32(std::string_view text);
 
 // Whether every byte is below 0x80, so that byte-wise handling is exact.
 bool isAscii(std::string_view text);

@@ -91,21 +91,6 @@ std::vector<int64_t> publishedTcpPorts(std::string_view portsText) {
     return ports;
 }
 
-std::optional<uint32_t> hexValue(std::string_view digits) {
-    uint32_t value = 0;
-    for (char c : digits) {
-        const int digit = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                 : -1;
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * 16 + static_cast<uint32_t>(digit);
-    }
-    return value;
-}
-
 void appendUtf8(std::string& out, uint32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -142,7 +127,7 @@ std::string goUnquoted(std::string_view text) {
         const char kind = inner[++i];
         const size_t digits = kind == 'x' ? 2 : kind == 'u' ? 4 : kind == 'U' ? 8 : 0;
         if (digits > 0) {
-            const auto value = hexValue(inner.substr(i + 1, digits));
+            const auto value = parseHex32(inner.substr(i + 1, digits));
             if (!value || i + digits >= inner.size()) {
                 return decodeUtf8Lossy(inner);
             }

@@ -152,14 +152,6 @@ bool isHex(std::string_view text) {
     return true;
 }
 
-uint64_t hexValue(std::string_view text) {
-    uint64_t value = 0;
-    for (char c : text) {
-        value = value * 16 + static_cast<uint64_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-    }
-    return value;
-}
-
 // Whitespace-separated fields of one line, as many as `fields` holds.
 size_t splitFields(std::string_view line, std::string_view* fields, size_t capacity) {
     size_t count = 0;
@@ -189,7 +181,7 @@ void addLine(std::string_view line, ListeningSockets& sockets) {
         return;
     }
     const std::string_view state = fields[3];
-    if (state.size() != 2 || !isHex(state) || hexValue(state) != TCP_LISTEN) {
+    if (state.size() != 2 || parseHex32(state) != TCP_LISTEN) {
         return;
     }
     const std::string_view local = fields[1];
@@ -199,8 +191,8 @@ void addLine(std::string_view line, ListeningSockets& sockets) {
     }
     const std::string_view address = local.substr(0, colon);
     const std::string_view port = local.substr(colon + 1);
-    if ((address.size() != 8 && address.size() != 32) || !isHex(address) || port.size() != 4 ||
-        !isHex(port)) {
+    const std::optional<uint32_t> portNumber = port.size() == 4 ? parseHex32(port) : std::nullopt;
+    if ((address.size() != 8 && address.size() != 32) || !isHex(address) || !portNumber) {
         return;
     }
     const std::optional<uint64_t> uid = parseUint64(fields[kUidField]);
@@ -208,7 +200,7 @@ void addLine(std::string_view line, ListeningSockets& sockets) {
     if (!uid || *uid > UINT32_MAX || !inode) {
         return;
     }
-    sockets[*inode] = {static_cast<int64_t>(hexValue(port)), static_cast<uint32_t>(*uid)};
+    sockets[*inode] = {static_cast<int64_t>(*portNumber), static_cast<uint32_t>(*uid)};
 }
 
 }  // namespace

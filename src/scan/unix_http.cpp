@@ -56,29 +56,19 @@ std::optional<std::string> dechunked(std::string_view body) {
         }
         std::string_view sizeText = body.substr(0, end);
         sizeText = trimWhiteSpace(sizeText.substr(0, sizeText.find(';')));
-        if (sizeText.empty() || sizeText.size() > 8) {
+        const std::optional<uint32_t> size = parseHex32(sizeText);
+        if (!size) {
             return std::nullopt;
-        }
-        size_t size = 0;
-        for (char c : sizeText) {
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0) {
-                return std::nullopt;
-            }
-            size = size * 16 + static_cast<size_t>(digit);
         }
         body.remove_prefix(end + 2);
-        if (size == 0) {
+        if (*size == 0) {
             return out;
         }
-        if (body.size() < size + 2 || body.substr(size, 2) != "\r\n") {
+        if (body.size() < *size + size_t{2} || body.substr(*size, 2) != "\r\n") {
             return std::nullopt;
         }
-        out.append(body.substr(0, size));
-        body.remove_prefix(size + 2);
+        out.append(body.substr(0, *size));
+        body.remove_prefix(*size + size_t{2});
     }
 }
 

@@ -23,6 +23,12 @@ TEST(TextTest, NumbersTakeOneSignAndDigitsOnlyWithinRange) {
          {"18446744073709551616", "99999999999999999999", "", "+1", "-0", "1 ", "0x10", "٣"}) {
         EXPECT_EQ(parseUint64(bad), std::nullopt) << bad;
     }
+
+    EXPECT_EQ(parseHex32("1F90"), 0x1F90u);
+    EXPECT_EQ(parseHex32("ffffffff"), UINT32_MAX);
+    for (const char* bad : {"", "100000000", "0x1", "1g", " a", "-1"}) {
+        EXPECT_EQ(parseHex32(bad), std::nullopt) << bad;
+    }
 }
 
 TEST(TextTest, InvalidUtf8BecomesReplacementCharacters) {
