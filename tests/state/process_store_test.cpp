@@ -117,6 +117,25 @@ class RestartingWatch final : public halvo::RestartWatching {
     }
 };
 
+// A server started from the terminal's shell (700, the session's leader):
+// node 815 listens, its worker 816 is its child, in one job.
+class ServerTree final : public halvo::ProcessTreeReading {
+  public:
+    std::optional<halvo::ProcessTreeEntry> entry(int32_t pid) override {
+        for (const auto& e : entries()) {
+            if (e.pid == pid) {
+                return e;
+            }
+        }
+        return std::nullopt;
+    }
+    std::vector<halvo::ProcessTreeEntry> entries() override {
+        return {{700, 1, 700, 700, 1000, {500, 250}, "bash"},
+                {815, 700, 700, 815, 1000, {1000, 250}, "node"},
+                {816, 815, 700, 815, 1000, {1100, 250}, "node"}};
+    }
+};
+
 }  // namespace
 
 namespace halvo {
@@ -469,6 +488,26 @@ class ProcessStoreTest : public QObject {
                      QString::fromUtf8("Killed 2 ports — :5432 restarted by nodemon (PID 812) as "
                                        "node (PID 815)"));
         QTRY_COMPARE(h.store->processes(), Rows{row(815, 3000)});
+    }
+
+    void treeModeEndsTheWorkersFirstAndNamesOneThatStayed() {
+        Harness h({row(815, 3000)});
+        h.store->setKillHelpers(std::make_shared<ServerTree>(), nullptr);
+        h.store->setKillProcessTree(true);
+        h.engine->kills.answer(0, KillOutcome::failed("Operation not permitted"));
+        h.engine->kills.answer(1, KillOutcome::killed());
+        h.scanner->scans.answer(1, Rows{});
+
+        QVERIFY(QCoro::waitFor(h.store->kill(row(815, 3000))));
+        const auto calls = h.engine->kills.calls();
+        QCOMPARE(calls.size(), size_t{2});
+        QCOMPARE(calls[0].pid, 816);
+        QCOMPARE(calls[0].startTime, (halvo::ProcessStartTime{1100, 250}));
+        QCOMPARE(calls[1].pid, 815);
+        QCOMPARE(h.store->feedbackText(),
+                 QString::fromUtf8("Killed :3000 — Could not kill node (PID 816): Operation "
+                                   "not permitted"));
+        QTRY_COMPARE(h.store->processes(), Rows{});
     }
 
     void settersSignalOnlyRealChanges() {
