@@ -49,22 +49,32 @@ TEST(CliRestartTest, KillNamesTheSupervisorThatStartedTheServerAgain) {
     const std::string nodemon = root.writeFile("bin/nodemon",
                                                "#!/bin/sh\n"
                                                "# The server, then the server again each time "
-                                               "it ends (twice); only the first run reports.\n"
+                                               "it ends; only the first run reports.\n"
                                                "\"$@\"\n"
-                                               "\"$@\" >/dev/null\n"
-                                               "\"$@\" >/dev/null\n",
+                                               "for again in 1 2 3 4; do \"$@\" >/dev/null; done\n",
                                                0755);
     auto supervisor = start({listenerCopy(root, "node"), "--port", port}, {"vite", word}, nodemon);
-    const int32_t server = listedPid(word);
-    ASSERT_GT(server, 0);
-
-    CliRun run = runCli({"kill", word});
-    EXPECT_EQ(run.status, 0) << run.err;
     const std::string said = "Killed :" + port + " \u2014 restarted by nodemon (PID " +
                              std::to_string(supervisor->pid()) + ") as node (PID ";
+
+    // On a slow machine a restart may come after the watch's 300 ms; the
+    // supervisor starts the server again, and a later kill can see it.
+    CliRun run;
+    for (int attempt = 0; attempt < 4 && !run.out.starts_with(said); ++attempt) {
+        int32_t server = -1;
+        for (int poll = 0; poll < 200 && server <= 0; ++poll) {
+            server = listedPid(word);
+            if (server <= 0) {
+                usleep(50'000);
+            }
+        }
+        ASSERT_GT(server, 0);
+        run = runCli({"kill", word});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(processEnds(server));
+        EXPECT_EQ(run.out.find("(PID " + std::to_string(server) + ")\n"), std::string::npos);
+    }
     EXPECT_EQ(run.out.substr(0, said.size()), said);
-    EXPECT_TRUE(processEnds(server));
-    EXPECT_EQ(run.out.find("(PID " + std::to_string(server) + ")\n"), std::string::npos);
 }
 
 TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
