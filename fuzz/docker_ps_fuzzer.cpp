@@ -1,5 +1,5 @@
 // What Docker answers: `docker ps` lines, the engine's JSON list, and the
-// HTTP answer that carries it. The first input line lists the ports asked
+// HTTP answer that carries the list. The first input line lists the ports asked
 // about ("5432,6379"); the rest is the answer, read all three ways. Names are
 // whole fields, IDs full ones, services and commands valid UTF-8, ports real
 // host ports, and only the ports asked about get a context.
@@ -69,10 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string_view text = input.substr(newline + 1);
     check(halvo::parseDockerPs(text), ports);
-    check(halvo::parseContainerList(text), ports);
+    if (const auto containers = halvo::parseContainerList(text)) {
+        check(*containers, ports);
+    }
     if (const auto answer = halvo::parseHttpAnswer(text)) {
-        FUZZ_CHECK(answer->body.size() <= text.size());
-        check(halvo::parseContainerList(answer->body), ports);
+        FUZZ_CHECK(answer->status >= 100 && answer->status <= 999);
+        FUZZ_CHECK(answer->body.size() < text.size());
     }
     return 0;
 }

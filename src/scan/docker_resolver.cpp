@@ -288,7 +288,8 @@ std::optional<std::string> dockerEngineSocket() {
         if (!value.starts_with("unix://")) {
             return std::nullopt;
         }
-        return std::string(value.substr(7));
+        // The client reads "unix://" alone as the default socket.
+        return value.size() > 7 ? std::string(value.substr(7)) : std::string(kDefaultSocket);
     }
     if (otherContext()) {
         return std::nullopt;
@@ -302,13 +303,20 @@ const std::vector<DockerContainer>& DockerResolver::containers(DockerListing& li
     if (!listing.asked) {
         listing.asked = true;
         // The socket answers in a millisecond; the Go client takes tens of
-        // them to start, on every scan.
+        // them to start, on every scan. An engine that answers but gives no
+        // list (one that wants a client of its own version) is left to the
+        // client; one that does not answer would not answer it either.
         if (const std::optional<std::string> socket = dockerEngineSocket()) {
             const auto answer = httpGetOverUnixSocket(*socket, kContainerListTarget, bound_);
-            if (answer && answer->status == 200) {
-                listing.containers = parseContainerList(answer->body);
+            if (!answer) {
+                return listing.containers;
             }
-            return listing.containers;
+            if (answer->status == 200) {
+                if (auto containers = parseContainerList(answer->body)) {
+                    listing.containers = std::move(*containers);
+                    return listing.containers;
+                }
+            }
         }
         const CommandResult result = runCommand(
             "/usr/bin/env",
@@ -382,10 +390,10 @@ std::vector<DockerContainer> parseDockerPs(std::string_view text) {
     return containers;
 }
 
-std::vector<DockerContainer> parseContainerList(std::string_view json) {
+std::optional<std::vector<DockerContainer>> parseContainerList(std::string_view json) {
     const nlohmann::json list = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
     if (!list.is_array()) {
-        return {};
+        return std::nullopt;
     }
     const auto text = [](const nlohmann::json& object, const char* key) -> std::string_view {
         const auto found = object.find(key);
@@ -405,11 +413,14 @@ std::vector<DockerContainer> parseContainerList(std::string_view json) {
         // "/db"; a link alias reads "/other/alias".
         if (const auto names = item.find("Names"); names != item.end() && names->is_array()) {
             for (const nlohmann::json& name : *names) {
-                const std::string_view own =
-                    name.is_string() ? std::string_view(name.get_ref<const std::string&>())
-                                     : std::string_view();
-                if (own.starts_with('/') && isContainerName(own.substr(1))) {
-                    container.context.containerName = std::string(own.substr(1));
+                std::string_view own = name.is_string()
+                                           ? std::string_view(name.get_ref<const std::string&>())
+                                           : std::string_view();
+                if (own.starts_with('/')) {
+                    own.remove_prefix(1);
+                }
+                if (isContainerName(own)) {
+                    container.context.containerName = std::string(own);
                     break;
                 }
             }
@@ -421,7 +432,9 @@ std::vector<DockerContainer> parseContainerList(std::string_view json) {
         container.command = std::string(text(item, "Command"));
         if (const auto ports = item.find("Ports"); ports != item.end() && ports->is_array()) {
             for (const nlohmann::json& port : *ports) {
-                if (!port.is_object() || text(port, "Type") != "tcp") {
+                // Without a host address the port is only exposed, as `docker
+                // ps` shows it ("6379/tcp").
+                if (!port.is_object() || text(port, "Type") != "tcp" || text(port, "IP").empty()) {
                     continue;
                 }
                 const auto number = port.find("PublicPort");

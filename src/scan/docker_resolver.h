@@ -89,21 +89,20 @@ class DockerResolver final : public DockerResolving {
 // that a machine without an engine never pays for asking.
 bool dockerEnginePlausible();
 
-// The unix socket to ask the engine through, when the client would use one:
-// DOCKER_HOST's unix:// path, or, with no DOCKER_HOST and the default docker
-// context, /var/run/docker.sock. None when the client would go elsewhere (a
-// TCP host, another docker context): then `docker ps` is asked.
+// The unix socket to ask the engine through: DOCKER_HOST's unix:// path, or,
+// with no DOCKER_HOST and the default docker context, /var/run/docker.sock.
+// None for a TCP host or another docker context: `docker ps` is asked then.
 std::optional<std::string> dockerEngineSocket();
 
-// What the engine's socket is asked for: the running containers, in an API
-// version every engine since Docker 1.12 answers.
-inline constexpr std::string_view kContainerListTarget = "/v1.24/containers/json";
+// What the engine's socket is asked for: the running containers, in the
+// engine's own API version (engines refuse versions they consider too old).
+inline constexpr std::string_view kContainerListTarget = "/containers/json";
 
 // Containers from the engine's JSON list of them, read as parseDockerPs reads
 // lines: an ID that is not a full one, a name that is no container name and an
-// empty service are absent; of the names, the container's own is kept. Not a
-// JSON array: none.
-std::vector<DockerContainer> parseContainerList(std::string_view json);
+// empty service are absent; of the names, the container's own is kept; a port
+// is published when it has a host address. None when `json` is no JSON array.
+std::optional<std::vector<DockerContainer>> parseContainerList(std::string_view json);
 
 // Containers from `docker ps` output lines (id|names|"service"|ports|command,
 // service and command as Go string literals). A line with fewer fields, or

@@ -35,43 +35,6 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-bool headerSaysChunked(std::string_view head) {
-    for (std::string_view line : splitNonEmpty(head, '\n')) {
-        const size_t colon = line.find(':');
-        if (colon != std::string_view::npos &&
-            toLower(trimWhiteSpace(line.substr(0, colon))) == "transfer-encoding" &&
-            toLower(trimWhiteSpace(line.substr(colon + 1))).find("chunked") != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::optional<std::string> dechunked(std::string_view body) {
-    std::string out;
-    for (;;) {
-        const size_t end = body.find("\r\n");
-        if (end == std::string_view::npos) {
-            return std::nullopt;
-        }
-        std::string_view sizeText = body.substr(0, end);
-        sizeText = trimWhiteSpace(sizeText.substr(0, sizeText.find(';')));
-        const std::optional<uint32_t> size = parseHex32(sizeText);
-        if (!size) {
-            return std::nullopt;
-        }
-        body.remove_prefix(end + 2);
-        if (*size == 0) {
-            return out;
-        }
-        if (body.size() < *size + size_t{2} || body.substr(*size, 2) != "\r\n") {
-            return std::nullopt;
-        }
-        out.append(body.substr(0, *size));
-        body.remove_prefix(*size + size_t{2});
-    }
-}
-
 }  // namespace
 
 std::optional<HttpAnswer> parseHttpAnswer(std::string_view raw) {
@@ -79,24 +42,16 @@ std::optional<HttpAnswer> parseHttpAnswer(std::string_view raw) {
     if (headEnd == std::string_view::npos || !raw.starts_with("HTTP/1.")) {
         return std::nullopt;
     }
-    const std::string_view head = raw.substr(0, headEnd);
-    const size_t space = head.find(' ');
-    if (space == std::string_view::npos) {
+    // "HTTP/1.0 200 OK": three digits, then a space or the line's end.
+    const size_t space = raw.find(' ');
+    const std::string_view code = raw.substr(space + 1, 3);
+    const char after = space + 4 < raw.size() ? raw[space + 4] : '\r';
+    const std::optional<int32_t> status = parseInt32(code);
+    if (space > headEnd || code.size() != 3 || !status || *status < 100 ||
+        (after != ' ' && after != '\r')) {
         return std::nullopt;
     }
-    const std::optional<int32_t> status = parseInt32(head.substr(space + 1, 3));
-    if (!status || *status < 100 || *status > 999) {
-        return std::nullopt;
-    }
-    const std::string_view body = raw.substr(headEnd + 4);
-    if (!headerSaysChunked(head)) {
-        return HttpAnswer{*status, std::string(body)};
-    }
-    std::optional<std::string> whole = dechunked(body);
-    if (!whole) {
-        return std::nullopt;
-    }
-    return HttpAnswer{*status, std::move(*whole)};
+    return HttpAnswer{*status, std::string(raw.substr(headEnd + 4))};
 }
 
 std::optional<HttpAnswer> httpGetOverUnixSocket(const std::string& socketPath,

@@ -8,27 +8,27 @@
 #include <string>
 #include <string_view>
 
-namespace halvo {
+#include "scan/command_runner.h"
 
-// The most an answer may hold, head and body; a longer one counts as none.
-inline constexpr size_t kHttpAnswerCap = size_t{8} << 20;
+namespace halvo {
 
 struct HttpAnswer {
     int status = 0;
-    std::string body;  // de-chunked when the server chunked it
+    std::string body;
 };
 
 // Connects to the socket at `socketPath`, sends "GET `target` HTTP/1.0" and
-// reads the answer until the server closes the connection (HTTP/1.0 asks it
-// to). None when the socket does not answer, the answer is no HTTP, longer
-// than `cap`, or not complete by `bound`; the call never blocks past it.
+// reads the answer until the server closes the connection, as HTTP/1.0 has
+// it do (and so sends the body whole, never chunked). None when the socket
+// does not answer, the answer is no HTTP, longer than `cap`, or not complete
+// by `bound`; the call never blocks past it.
 std::optional<HttpAnswer> httpGetOverUnixSocket(const std::string& socketPath,
                                                 std::string_view target,
                                                 std::chrono::milliseconds bound,
-                                                size_t cap = kHttpAnswerCap);
+                                                size_t cap = kOutputCap);
 
-// The body of a raw HTTP answer `raw` (head, blank line, body), or none when
-// it is no HTTP/1.x answer or its chunked body is cut short or malformed.
+// The status and body of a raw HTTP/1.x answer (status line, head, blank
+// line, body); none when it is not one.
 std::optional<HttpAnswer> parseHttpAnswer(std::string_view raw);
 
 }  // namespace halvo

@@ -50,7 +50,7 @@ const std::string kListJson =
         {"Id": ")" +
     kWeb + R"(", "Names": ["/proxy/web", "/web-1"], "Command": "nginx -g \"a;\" | tee",
          "Labels": {"com.docker.compose.service": "web"},
-         "Ports": [{"PrivatePort": 80, "PublicPort": 8080, "Type": "tcp"}]},
+         "Ports": [{"IP": "::", "PrivatePort": 80, "PublicPort": 8080, "Type": "tcp"}]},
         {"Id": ")" +
     kCache + R"(", "Names": ["/cache"], "Command": "redis-server", "Labels": {},
          "Ports": [{"PrivatePort": 6379, "Type": "tcp"}]}])";
@@ -115,22 +115,28 @@ TEST(ParseContainerListTest, ReadsWhatDockerPsWouldPrint) {
     EXPECT_EQ(parseContainerList(kListJson), parseDockerPs(kPsOutput));
     struct Case {
         std::string json;
-        std::vector<DockerContainer> expected;
+        std::optional<std::vector<DockerContainer>> expected;
     };
     const std::vector<Case> cases = {
-        // UDP, ports out of range or of the wrong type, a short ID, names
-        // that are no container names, a service of the wrong type.
-        {R"([{"Id": "db", "Names": ["/", "/-x", "/a b", "/ok"], "Command": "sh",
+        // UDP, ports out of range or of the wrong type or without a host
+        // address, a short ID, names that are no container names, a service
+        // of the wrong type.
+        {R"([{"Id": "db", "Names": ["/", "/-x", "/a b", "ok"], "Command": "sh",
               "Labels": {"com.docker.compose.service": 7},
-              "Ports": [{"PublicPort": 53, "Type": "udp"}, {"PublicPort": 0, "Type": "tcp"},
-                        {"PublicPort": 70000, "Type": "tcp"}, {"PublicPort": "81", "Type": "tcp"},
-                        {"PublicPort": 9001, "Type": "tcp"}, {"PublicPort": 9000, "Type": "tcp"}]},
+              "Ports": [{"IP": "::", "PublicPort": 53, "Type": "udp"},
+                        {"IP": "::", "PublicPort": 0, "Type": "tcp"},
+                        {"IP": "::", "PublicPort": 70000, "Type": "tcp"},
+                        {"IP": "::", "PublicPort": "81", "Type": "tcp"},
+                        {"PublicPort": 82, "Type": "tcp"}, {"IP": "", "PublicPort": 83, "Type": "tcp"},
+                        {"IP": "::", "PublicPort": 9001, "Type": "tcp"},
+                        {"IP": "0.0.0.0", "PublicPort": 9000, "Type": "tcp"}]},
              {"Names": "/x", "Labels": [], "Ports": {}, "Command": 1}, 5])",
-         {{context("ok", std::nullopt), "sh", {9000, 9001}},
-          {context(std::nullopt, std::nullopt), "", {}}}},
-        {"", {}},
-        {"{\"message\": \"page not found\"}", {}},
-        {"[{\"Names\": [\"/cut", {}},
+         std::vector<DockerContainer>{{context("ok", std::nullopt), "sh", {9000, 9001}},
+                                      {context(std::nullopt, std::nullopt), "", {}}}},
+        {"[]", std::vector<DockerContainer>{}},
+        {"", std::nullopt},
+        {"{\"message\": \"client version 1.24 is too old\"}", std::nullopt},
+        {"[{\"Names\": [\"/cut", std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);
@@ -205,9 +211,9 @@ TEST_F(DockerToolTest, OneRunAnswersTheContextsAndThePublishedPorts) {
 }
 
 // An engine behind a unix socket is asked through it, once a scan; the tool
-// is not run for it.
+// only when the engine answers with no list.
 TEST_F(DockerToolTest, AUnixSocketEngineIsAskedDirectly) {
-    installDocker("exit 1");
+    installDocker("printf '|db|\"postgres\"|0.0.0.0:3000->3000/tcp|\"\"\\n'");
     const std::string socket = dir_.path() + "/engine.sock";
     environment_.set("DOCKER_HOST", "unix://" + socket);
     testing::StandInEngine engine(socket, testing::engineAnswer(kListJson));
@@ -219,19 +225,23 @@ TEST_F(DockerToolTest, AUnixSocketEngineIsAskedDirectly) {
               (std::vector<PublishedPort>{
                   {5432, context("db", "postgres", kDb), "docker-entrypoint.sh postgres"},
                   {8080, context("web-1", "web", kWeb), "nginx -g \"a;\" | tee"}}));
-    EXPECT_EQ(engine.requests(), std::vector<std::string>{"GET /v1.24/containers/json HTTP/1.0"});
+    EXPECT_EQ(engine.requests(), std::vector<std::string>{"GET /containers/json HTTP/1.0"});
     EXPECT_FALSE(ran());
 
-    // An engine that refuses, or answers with no list: no containers.
+    // An engine that refuses us, or answers with no list, is left to the
+    // client, which agrees on a version with it.
     for (const std::string& answer :
-         {std::string("HTTP/1.1 500 Internal Server Error\r\n\r\n") + kListJson,
-          testing::engineAnswer("{\"message\": \"client version 1.24 is too old\"}")}) {
+         {std::string(
+              "HTTP/1.1 400 Bad Request\r\n\r\n{\"message\": \"client version is too old\"}"),
+          testing::engineAnswer("{}")}) {
         const std::string other = dir_.path() + "/refusing.sock";
         testing::StandInEngine refusing(other, answer);
         environment_.set("DOCKER_HOST", "unix://" + other);
         DockerListing refused;
-        EXPECT_THAT(resolver.publishedPorts(refused), IsEmpty());
+        EXPECT_EQ(resolver.publishedPorts(refused),
+                  (std::vector<PublishedPort>{{3000, context("db", "postgres"), ""}}));
         EXPECT_EQ(refusing.requests().size(), 1u);
+        EXPECT_TRUE(ran());
         std::filesystem::remove(other);
     }
 }
@@ -313,12 +323,15 @@ TEST_F(DockerToolTest, AFailingMissingOrHungEngineLeavesEmptyContexts) {
     EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned, hung), empty);
     EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "the hung tool survived the bound";
 
-    // So is an engine socket that takes the connection and never answers.
+    // So is an engine socket that takes the connection and never answers;
+    // the tool, which would not get an answer either, is not tried.
     const std::string socket = dir_.path() + "/silent.sock";
-    const UniqueFd silent = testing::silentUnixSocket(socket);
+    const UniqueFd silent = testing::listeningUnixSocket(socket);
     environment_.set("DOCKER_HOST", "unix://" + socket);
+    ran();
     DockerListing unanswered;
     EXPECT_EQ(DockerResolver(300ms).dockerContexts(kScanned, unanswered), empty);
+    EXPECT_FALSE(ran());
 
     environment_.set("DOCKER_HOST", "tcp://127.0.0.1:1");
     std::filesystem::remove(bin_ + "/docker");

@@ -12,25 +12,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(UnixHttpTest, ReadsPlainAndChunkedAnswersAndRefusesTheRest) {
+TEST(UnixHttpTest, ReadsStatusAndBodyAndRefusesTheRest) {
     const struct {
         std::string raw;
         std::optional<int> status;
         std::string body;
     } cases[] = {
         {"HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n[]\r\n", 200, "[]\r\n"},
-        {"HTTP/1.1 404 Not Found\r\n\r\n", 404, ""},
-        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: "
-         "Chunked\r\n\r\n2\r\n[{\r\n3;x=1\r\n}]\n\r\n0\r\n\r\n",
-         200, "[{}]\n"},
-        // Cut short, a size that is no hex number, a chunk longer than said.
-        {"HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n5\r\n[{", std::nullopt, ""},
-        {"HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\nzz\r\n[{\r\n0\r\n\r\n", std::nullopt,
-         ""},
-        {"HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n1\r\n[{\r\n0\r\n\r\n", std::nullopt,
-         ""},
+        {"HTTP/1.1 404\r\n\r\n", 404, ""},
         {"SSH-2.0-OpenSSH_9.2\r\n\r\n", std::nullopt, ""},
+        {"HTTP/1.1 2000 OK\r\n\r\n", std::nullopt, ""},
         {"HTTP/1.1 2x0 OK\r\n\r\n", std::nullopt, ""},
+        {"HTTP/1.1 +20 OK\r\n\r\n", std::nullopt, ""},
         {"HTTP/1.1 200 OK\r\n", std::nullopt, ""},
     };
     for (const auto& c : cases) {

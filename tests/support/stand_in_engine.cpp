@@ -10,28 +10,33 @@
 
 namespace halvo::testing {
 
-StandInEngine::StandInEngine(const std::string& socketPath, std::string answer)
-    : answer_(std::move(answer)) {
-    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+UniqueFd listeningUnixSocket(const std::string& path) {
+    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 8) != 0 || pipe2(stop_, O_CLOEXEC) != 0) {
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd.get(), 8) != 0) {
+        return UniqueFd();
+    }
+    return fd;
+}
+
+StandInEngine::StandInEngine(const std::string& socketPath, std::string answer)
+    : listener_(listeningUnixSocket(socketPath)), answer_(std::move(answer)) {
+    int stop[2];
+    if (!listener_.valid() || pipe2(stop, O_CLOEXEC) != 0) {
         return;
     }
+    stopRead_ = UniqueFd(stop[0]);
+    stopWrite_ = UniqueFd(stop[1]);
     thread_ = std::thread([this] { serve(); });
 }
 
 StandInEngine::~StandInEngine() {
     if (thread_.joinable()) {
-        (void)write(stop_[1], "x", 1);
+        (void)write(stopWrite_.get(), "x", 1);
         thread_.join();
-    }
-    for (int fd : {listener_, stop_[0], stop_[1]}) {
-        if (fd >= 0) {
-            close(fd);
-        }
     }
 }
 
@@ -42,18 +47,18 @@ std::vector<std::string> StandInEngine::requests() const {
 
 void StandInEngine::serve() {
     for (;;) {
-        pollfd fds[] = {{listener_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+        pollfd fds[] = {{listener_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0 || fds[1].revents != 0) {
             return;
         }
-        const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
+        const UniqueFd client(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!client.valid()) {
             continue;
         }
         std::string request;
         char buffer[4096];
         while (request.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t n = read(client, buffer, sizeof buffer);
+            const ssize_t n = read(client.get(), buffer, sizeof buffer);
             if (n <= 0) {
                 break;
             }
@@ -63,21 +68,8 @@ void StandInEngine::serve() {
             std::lock_guard lock(mutex_);
             requests_.push_back(request.substr(0, request.find("\r\n")));
         }
-        (void)send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-        close(client);
+        (void)send(client.get(), answer_.data(), answer_.size(), MSG_NOSIGNAL);
     }
-}
-
-UniqueFd silentUnixSocket(const std::string& path) {
-    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd.get(), 8) != 0) {
-        return UniqueFd();
-    }
-    return fd;
 }
 
 std::string engineAnswer(const std::string& body) {

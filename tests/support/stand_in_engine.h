@@ -2,7 +2,6 @@
 // same raw HTTP text, from its own thread, and keeps the request lines.
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,6 +11,10 @@
 
 namespace halvo::testing {
 
+// A unix socket listening at `path`. Until something accepts on it, a
+// connection is taken and never answered: a hung engine.
+UniqueFd listeningUnixSocket(const std::string& path);
+
 class StandInEngine {
   public:
     // Serves at `socketPath` until destroyed.
@@ -20,22 +23,20 @@ class StandInEngine {
     StandInEngine(const StandInEngine&) = delete;
     StandInEngine& operator=(const StandInEngine&) = delete;
 
-    // The first line of each request so far ("GET /v1.24/containers/json HTTP/1.0").
+    // The first line of each request so far ("GET /containers/json HTTP/1.0").
     std::vector<std::string> requests() const;
 
   private:
     void serve();
 
-    int listener_ = -1;
-    int stop_[2] = {-1, -1};
+    UniqueFd listener_;
+    UniqueFd stopRead_;
+    UniqueFd stopWrite_;
     std::string answer_;
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
     std::thread thread_;
 };
-
-// A listening unix socket at `path` that never accepts: a hung engine.
-UniqueFd silentUnixSocket(const std::string& path);
 
 // A body as the engine answers it: status line, head, then `body`.
 std::string engineAnswer(const std::string& body);
