@@ -44,6 +44,28 @@ std::vector<ForeignListener> foreignNamedByAny(const std::vector<ForeignListener
     return held;
 }
 
+// After "No matching ports.": the user's own listeners on the ports `queries`
+// name that the development filter hid, so that a taken port is not taken
+// for a free one.
+void sayWhatTheFilterHid(const std::vector<LsofRow>& hidden,
+                         const std::vector<std::string>& queries, std::ostream& err) {
+    std::set<std::pair<int64_t, int32_t>> said;
+    for (const std::string& query : queries) {
+        const std::optional<PortSet> ports = parsePortQuery(normalizeQuery(query));
+        if (!ports) {
+            continue;
+        }
+        for (const LsofRow& row : hidden) {
+            if (row.port > 0 && row.port < static_cast<int64_t>(ports->size()) &&
+                ports->test(static_cast<size_t>(row.port)) &&
+                said.emplace(row.port, row.pid).second) {
+                err << "Port " << row.port << " is held by your " << terminalSafe(row.name)
+                    << " (PID " << row.pid << "), not a development server; --all includes it\n";
+            }
+        }
+    }
+}
+
 // What a kill that did not end its target tells a terminal user.
 std::string notEndedText(const PortProcess& target, const KillOutcome& outcome) {
     if (target.isContainer()) {
@@ -97,7 +119,10 @@ std::optional<ProcessStartTime> parseStartTime(std::string_view text) {
 ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
                    std::ostream& err) {
     const std::string query = joined(options.query);
-    const PortScan scan = options.all ? scanner.scanAll() : PortScan{scanner.scan(), {}};
+    PortScan scan = scanner.scanAll();
+    if (!options.all) {
+        scan.foreign.clear();
+    }
     const std::vector<PortProcess> shown = filterProcesses(scan.processes, query);
     const std::vector<ForeignListener> foreign = foreignListenersMatching(scan.foreign, query);
     if (options.json) {
@@ -105,6 +130,7 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
     } else if (shown.empty() && foreign.empty()) {
         err << (scan.processes.empty() && scan.foreign.empty() ? kNothingListening : kNoMatch)
             << '\n';
+        sayWhatTheFilterHid(scan.notDevelopment, {query}, err);
     } else {
         if (!shown.empty()) {
             out << portTable(shown, options.width);
@@ -163,6 +189,7 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
             return ExitStatus::notAllEnded;
         }
         err << kNoMatch << '\n';
+        sayWhatTheFilterHid(scan.notDevelopment, queries, err);
         return ExitStatus::nothingMatched;
     }
     if (options.dryRun) {

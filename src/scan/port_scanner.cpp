@@ -129,7 +129,8 @@ PortScan PortScanner::scanAll() {
     const Discovery found = discover();
     Identities identities;
     DockerListing docker;
-    std::vector<PortProcess> result = processes(found.rows, identities, docker);
+    std::vector<LsofRow> notDevelopment;
+    std::vector<PortProcess> result = processes(found.rows, identities, docker, &notDevelopment);
     std::erase_if(result, [&](const PortProcess& p) { return began < p.startTime; });
     addContainerRows(result, docker);
     std::vector<ForeignListener> foreign = foreignListeners(found.listeners, identities, began);
@@ -139,7 +140,7 @@ PortScan PortScanner::scanAll() {
             return p.isContainer() && p.port == f.port;
         });
     });
-    return {std::move(result), std::move(foreign)};
+    return {std::move(result), std::move(foreign), std::move(notDevelopment)};
 }
 
 void PortScanner::addContainerRows(std::vector<PortProcess>& rows, DockerListing& docker) {
@@ -228,7 +229,8 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
 }
 
 std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& discovered,
-                                                Identities& identities, DockerListing& docker) {
+                                                Identities& identities, DockerListing& docker,
+                                                std::vector<LsofRow>* notDevelopment) {
     const std::vector<LsofRow> rows = uniqueRows(discovered);
 
     // Only the user's own processes whose identity can be read.
@@ -271,6 +273,8 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
         if (!options_.developmentOnly ||
             isDevelopmentProcess(c.executableName, row->name, c.metadata)) {
             candidates.push_back(std::move(c));
+        } else if (notDevelopment != nullptr) {
+            notDevelopment->push_back({row->pid, c.executableName, row->port});
         }
     }
 

@@ -21,6 +21,9 @@ namespace halvo {
 struct PortScan {
     std::vector<PortProcess> processes;
     std::vector<ForeignListener> foreign;  // by port, one entry per port and owner
+    // The user's own listeners that the development filter left out (PID,
+    // executable name, port), so that a port they hold is not called free.
+    std::vector<LsofRow> notDevelopment;
 };
 
 class PortScanning {
@@ -30,7 +33,7 @@ class PortScanning {
     virtual std::vector<PortProcess> scan() = 0;
     // scan() and, from the same discovery, the listeners that are not the user's
     // (none when only the fallback found anything).
-    virtual PortScan scanAll() { return {scan(), {}}; }
+    virtual PortScan scanAll() { return {scan(), {}, {}}; }
     // The native rows; the fallback rows only when the native list is empty.
     virtual std::vector<LsofRow> discoverRows() = 0;
     virtual std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) = 0;
@@ -72,9 +75,11 @@ class PortScanner final : public PortScanning {
     using Identities = std::unordered_map<int32_t, std::optional<ProcessIdentitySnapshot>>;
 
     // processes(rows), reading identities not yet in `identities` into it and
-    // asking Docker through the scan's `docker` listing.
+    // asking Docker through the scan's `docker` listing; the listeners the
+    // development filter leaves out go to `notDevelopment` when given.
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows, Identities& identities,
-                                       DockerListing& docker);
+                                       DockerListing& docker,
+                                       std::vector<LsofRow>* notDevelopment = nullptr);
     // The native discovery; the fallback's rows, with no sockets, when the
     // native one finds no rows and the fallback does.
     Discovery discover();

@@ -82,9 +82,15 @@ TEST(CliKillTest, AllPidAndStartTimeSelect) {
     auto player = standIn(root, token, {"--v4", "1"}, "musicplayer");
     const std::string pid = std::to_string(player->pid());
 
-    // Not a development server: only --all reaches it.
+    // Not a development server: only --all reaches it, and its port is not called free.
     EXPECT_EQ(runCli({"list", token}).status, 1);
     EXPECT_EQ(runCli({"kill", token}).status, 1);
+    const std::string port = std::to_string(player->ports().at(0));
+    const CliRun byPort = runCli({"kill", port});
+    EXPECT_EQ(byPort.status, 1);
+    EXPECT_EQ(byPort.err, "No matching ports.\nPort " + port +
+                              " is held by your musicplayer (PID " + pid +
+                              "), not a development server; --all includes it\n");
     const auto rows =
         nlohmann::json::parse(runCli({"list", "--json", "--all", token}).out)["processes"];
     ASSERT_EQ(rows.size(), 1u);

@@ -15,8 +15,9 @@ class ScriptedScanner final : public PortScanning {
   public:
     explicit ScriptedScanner(std::vector<PortProcess> rows) : rows_(std::move(rows)) {}
     std::vector<PortProcess> scan() override { return rows_; }
-    PortScan scanAll() override { return {rows_, foreign}; }
+    PortScan scanAll() override { return {rows_, foreign, notDevelopment}; }
     std::vector<ForeignListener> foreign;
+    std::vector<LsofRow> notDevelopment;
     std::vector<LsofRow> discoverRows() override { return {}; }
     std::vector<PortProcess> processes(const std::vector<LsofRow>&) override { return rows_; }
 
@@ -86,10 +87,13 @@ struct Result {
 // Another user's database, a sandboxed server of ours, and a hostile login name.
 const std::vector<ForeignListener> kForeign{
     {5439, 105, "mysql"}, {8081, getuid(), "ana"}, {9999, 4000000, "ev\x1B]0;il"}};
+// Listeners of ours that are no development servers; one hostile name.
+const std::vector<LsofRow> kNotDevelopment{{4321, "postgres", 4000}, {4322, "ev\x1B]0;il", 4001}};
 
 Result kill(KillOptions options, ScriptedEngine& engine, ContainerStopping& stopper) {
     ScriptedScanner scanner(kRows);
     scanner.foreign = kForeign;
+    scanner.notDevelopment = kNotDevelopment;
     std::ostringstream out, err;
     const ExitStatus status = runKill(options, scanner, engine, stopper, out, err);
     return {status, out.str(), err.str()};
@@ -168,10 +172,15 @@ TEST(ListCommandTest, AllShowsTheListenersOfOthers) {
           ""}},
         {{.query = {"5439"}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         {{.query = {"5439"}, .json = true}, {ExitStatus::nothingMatched, "[]\n", ""}},
+        {{.query = {"3999-4000"}},
+         {ExitStatus::nothingMatched, "",
+          "No matching ports.\nPort 4000 is held by your postgres (PID 4321), not a development "
+          "server; --all includes it\n"}},
     };
     for (const Case& c : cases) {
         ScriptedScanner scanner(kRows);
         scanner.foreign = kForeign;
+        scanner.notDevelopment = kNotDevelopment;
         std::ostringstream out, err;
         EXPECT_EQ(runList(c.options, scanner, out, err), c.expected.status);
         EXPECT_EQ(out.str(), c.expected.out);
@@ -225,7 +234,17 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          {},
          "",
          {ExitStatus::ok, "Would kill :8000 python3 PID 77\n", ""}},
-        {{.query = {"4000"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"4002"}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        // A port of ours that the filter hid is named, with the way to end it.
+        {{.query = {"4000-4001", "4000"}},
+         {},
+         "",
+         {ExitStatus::nothingMatched, "",
+          "No matching ports.\n"
+          "Port 4000 is held by your postgres (PID 4321), not a development server; --all "
+          "includes it\n"
+          "Port 4001 is held by your ev\\x1b]0;il (PID 4322), not a development server; --all "
+          "includes it\n"}},
         // A port that is taken is never "no match", but not the user's to end.
         {{.query = {"5439", "8081,9999", "5439"}},
          {},

@@ -93,7 +93,7 @@ class ScriptedScanner final : public PortScanning {
     PortScan scanAll() override {
         std::vector<PortProcess> rows = scan();
         std::lock_guard lock(foreignMutex_);
-        return {std::move(rows), foreign_};
+        return {std::move(rows), foreign_, {}};
     }
     std::vector<LsofRow> discoverRows() override { return {}; }
     std::vector<PortProcess> processes(const std::vector<LsofRow>&) override { return {}; }
