@@ -16,10 +16,6 @@ PortProcess record() {
     return p;
 }
 
-TEST(PortProcessTest, IdIsPidThenPort) {
-    EXPECT_EQ(record().id(), "77-3000");
-}
-
 TEST(PortProcessTest, ProjectLabelPrefersDockerThenHintThenDirectories) {
     PortProcess p = record();
     p.projectHint = "hint";
@@ -40,10 +36,7 @@ TEST(PortProcessTest, ProjectLabelPrefersDockerThenHintThenDirectories) {
     p.workingDirectory.reset();
     p.executablePath = "/opt/homebrew/bin/node";
     EXPECT_EQ(p.projectLabel(), "bin");
-}
-
-TEST(PortProcessTest, ProjectLabelOfABareNameDoesNotDependOnOurDirectory) {
-    PortProcess p = record();
+    // A bare name is a file in the root, wherever this tool runs.
     p.executablePath = "node";
     EXPECT_EQ(p.projectLabel(), "/");
 }
@@ -64,9 +57,7 @@ TEST(FrameworkBadgeTest, RawValuesRoundTripExactly) {
         EXPECT_EQ(frameworkBadgeFromRaw(rawValue(badge)), badge);
     }
     EXPECT_EQ(rawValue(FrameworkBadge::boot), "SPRING");
-    EXPECT_EQ(frameworkBadgeFromRaw("SPRING"), FrameworkBadge::boot);
     EXPECT_EQ(frameworkBadgeFromRaw("spring"), std::nullopt);
-    EXPECT_EQ(frameworkBadgeFromRaw("Next"), std::nullopt);
     EXPECT_EQ(frameworkBadgeFromRaw("BOOT"), std::nullopt);
 }
 

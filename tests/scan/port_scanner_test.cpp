@@ -48,7 +48,7 @@ class FakeResolver final : public ProcessResolving {
     }
 
     // A process of ours with the given metadata.
-    void add(int32_t pid, ProcessMetadata metadata) {
+    void add(int32_t pid, ProcessMetadata metadata = {"/usr/bin/node", {"node"}, std::nullopt}) {
         owners[pid] = getuid();
         metadataByPid[pid] = std::move(metadata);
     }
@@ -82,6 +82,17 @@ ProcessMetadata meta(std::string path, std::vector<std::string> args,
     return ProcessMetadata{std::move(path), std::move(args), std::move(cwd)};
 }
 
+using Ids = std::vector<std::string>;
+
+// The rows' ids ("PID-PORT"), in scan order.
+Ids ids(const std::vector<PortProcess>& rows) {
+    Ids result;
+    for (const PortProcess& p : rows) {
+        result.push_back(p.id());
+    }
+    return result;
+}
+
 struct Harness {
     std::shared_ptr<FakeResolver> resolver = std::make_shared<FakeResolver>();
     std::shared_ptr<FakeDocker> docker = std::make_shared<FakeDocker>();
@@ -99,16 +110,17 @@ struct Harness {
 
 TEST(PortScannerTest, FallbackIsAskedOnlyWhenNativeFindsNothing) {
     Harness found({{10, "node", 3000}}, {{11, "node", 4000}});
-    found.resolver->add(10, meta("/usr/bin/node", {"node"}));
-    found.resolver->add(11, meta("/usr/bin/node", {"node"}));
-    auto result = found.scanner().scan();
-    ASSERT_EQ(result.size(), 1u);
-    EXPECT_EQ(result[0].port, 3000);
+    found.resolver->add(10);
+    EXPECT_EQ(ids(found.scanner().scan()), Ids{"10-3000"});
     EXPECT_EQ(found.fallback->calls, 0);
 
+    // The fallback's rows come with no sockets: nothing can be called foreign.
     Harness fallbackOnly({}, {{11, "node", 4000}});
-    fallbackOnly.resolver->add(11, meta("/usr/bin/node", {"node"}));
-    EXPECT_EQ(fallbackOnly.scanner().scan().size(), 1u);
+    fallbackOnly.resolver->add(11);
+    fallbackOnly.native->listeners = {{5432, getuid() + 1, {}}};
+    const PortScan scan = fallbackOnly.scanner().scanAll();
+    EXPECT_EQ(ids(scan.processes), Ids{"11-4000"});
+    EXPECT_EQ(scan.foreign, std::vector<ForeignListener>{});
     EXPECT_EQ(fallbackOnly.fallback->calls, 1);
 }
 
@@ -117,27 +129,14 @@ TEST(PortScannerTest, MergesSortsAndReadsEachIdentityOnce) {
     Harness h(
         {{900, "node", 5173}, {1200, "node", 3000}, {800, "node", 3000}, {800, "node", 3000}});
     for (int32_t pid : {900, 1200, 800}) {
-        h.resolver->add(pid, meta("/usr/bin/node", {"node"}));
+        h.resolver->add(pid);
     }
-    std::vector<std::string> ids;
-    for (const auto& p : h.scanner().scan()) {
-        ids.push_back(p.id());
+    const std::vector<PortProcess> rows = h.scanner().scan();
+    EXPECT_EQ(ids(rows), (Ids{"800-3000", "1200-3000", "900-5173"}));
+    for (const auto& p : rows) {
         EXPECT_EQ(p.startTime, (ProcessStartTime{1700000000 + p.pid, p.pid}));
     }
-    EXPECT_EQ(ids, (std::vector<std::string>{"800-3000", "1200-3000", "900-5173"}));
     EXPECT_EQ(h.resolver->identityCalls[800], 1);
-}
-
-TEST(PortScannerTest, KeepsOnlyReadableProcessesOfTheCurrentUser) {
-    Harness h({{1, "node", 3000}, {2, "node", 3001}, {3, "node", 3002}});
-    h.resolver->add(1, meta("/usr/bin/node", {"node"}));
-    h.resolver->add(2, meta("/usr/bin/node", {"node"}));
-    h.resolver->owners[2] = getuid() + 1;  // someone else's server
-    // PID 3 exited before its identity was read: no owner entry at all.
-    auto result = h.scanner().scan();
-    ASSERT_EQ(result.size(), 1u);
-    EXPECT_EQ(result[0].pid, 1);
-    EXPECT_EQ(h.resolver->metadataAsked, (std::vector<int32_t>{1}));
 }
 
 TEST(PortScannerTest, DevelopmentFilterByNameMarkersAndExclusions) {
@@ -151,18 +150,14 @@ TEST(PortScannerTest, DevelopmentFilterByNameMarkersAndExclusions) {
     h.resolver->add(3, meta("/Users/ana/dev/myapp/myapp", {"./myapp"}));
     h.resolver->add(4, meta("/Applications/Spotify.app/Spotify", {"Spotify"}));
     h.resolver->add(5, meta("/usr/bin/Xwayland", {"Xwayland", "-listen", "dev", "server"}));
-
-    std::vector<int32_t> pids;
-    for (const auto& p : h.scanner().scan()) {
-        pids.push_back(p.pid);
-    }
-    EXPECT_EQ(pids, (std::vector<int32_t>{1, 3}));
-
-    pids.clear();
-    for (const auto& p : h.scanner({.developmentOnly = false}).scan()) {
-        pids.push_back(p.pid);
-    }
-    EXPECT_EQ(pids, (std::vector<int32_t>{1, 2, 3, 4, 5}));
+    const PortScan scan = h.scanner().scanAll();
+    EXPECT_EQ(ids(scan.processes), (Ids{"1-8000", "3-8002"}));
+    // What the filter hid still holds its port.
+    EXPECT_EQ(scan.notDevelopment,
+              (std::vector<LsofRow>{
+                  {2, "kdeconnectd", 8001}, {4, "Spotify", 8003}, {5, "Xwayland", 8004}}));
+    EXPECT_EQ(ids(h.scanner({.developmentOnly = false}).scan()),
+              (Ids{"1-8000", "2-8001", "3-8002", "4-8003", "5-8004"}));
 }
 
 TEST(PortScannerTest, UnreadableMetadataFallsBackToTheDiscoveredName) {
@@ -219,7 +214,7 @@ TEST(PortScannerTest, TheManifestNamesTheBadgeOnlyWhenTheRulesAndDockerDoNot) {
 // rootless engine) holds them; the development filter leaves them alone.
 TEST(PortScannerTest, ContainerRowsOnlyForPortsNoOwnRowHolds) {
     Harness h({{21, "node", 3000}, {30, "rootlesskit", 8080}});
-    h.resolver->add(21, meta("/usr/bin/node", {"node"}));
+    h.resolver->add(21);
     h.resolver->add(30, meta("/usr/bin/rootlesskit", {"rootlesskit", "dockerd-rootless.sh"}));
     h.docker->contexts[8080] = DockerContext{"web-1", "web"};
     h.docker->published = {{1, {"db", "postgres"}, "docker-entrypoint.sh postgres"},
@@ -227,13 +222,8 @@ TEST(PortScannerTest, ContainerRowsOnlyForPortsNoOwnRowHolds) {
                            {8080, {"web-1", "web"}, "nginx -g daemon off;"},
                            {9000, {"quiet", std::nullopt}, ""}};
 
-    std::vector<std::string> ids;
-    std::vector<PortProcess> rows = h.scanner().scan();
-    for (const PortProcess& p : rows) {
-        ids.push_back(p.id());
-    }
-    EXPECT_EQ(ids, (std::vector<std::string>{"0-1", "21-3000", "0-5432", "30-8080", "0-9000"}));
-    ASSERT_EQ(rows.size(), 5u);
+    const std::vector<PortProcess> rows = h.scanner().scan();
+    ASSERT_EQ(ids(rows), (Ids{"0-1", "21-3000", "0-5432", "30-8080", "0-9000"}));
     const PortProcess& db = rows[2];
     EXPECT_TRUE(db.isContainer());
     EXPECT_EQ(db.executableName, "docker");
@@ -248,29 +238,21 @@ TEST(PortScannerTest, ContainerRowsOnlyForPortsNoOwnRowHolds) {
     EXPECT_EQ(h.docker->listings[0], h.docker->listings[1]);
 }
 
-TEST(PortScannerTest, DropsProcessesThatStartedAfterTheScanBegan) {
-    Harness h({{1, "node", 3000}, {2, "node", 3001}});
-    h.resolver->add(1, meta("/usr/bin/node", {"node"}));
-    h.resolver->add(2, meta("/usr/bin/node", {"node"}));
-    // Start times are 1700000000 + PID seconds: PID 2 started after the clock read.
-    auto scanner = h.scanner({.now = [] { return ProcessStartTime{1700000001, 999999}; }});
-    std::vector<int32_t> pids;
-    for (const auto& p : scanner.scan()) {
-        pids.push_back(p.pid);
-    }
-    EXPECT_EQ(pids, (std::vector<int32_t>{1}));
-}
-
-// A socket is foreign unless a readable process of the user held it when the
-// scan began; one entry per port and owner, by port then owner.
-TEST(PortScannerTest, ForeignListenersAreSocketsNoOwnProcessHolds) {
+// Rows and sockets alike count only readable processes of the user that were
+// there when the scan began. A socket is foreign unless such a process held
+// it; one entry per port and owner, by port then owner.
+TEST(PortScannerTest, OwnRowsAndForeignListeners) {
     const uint32_t me = getuid();
     const uint32_t other = 3999999999;  // no account: named by its number
-    Harness h({{1, "spotify", 4000}, {2, "postgres", 5432}, {3, "node", 3000}, {5, "node", 7000}});
+    Harness h({{1, "spotify", 4000},
+               {2, "postgres", 5432},
+               {3, "node", 3000},
+               {4, "node", 6379},
+               {5, "node", 7000}});
     h.resolver->add(1, meta("/usr/bin/spotify", {"spotify"}));  // hidden by the filter
     h.resolver->owners[2] = other;                              // seen when running as root
-    h.resolver->add(3, meta("/usr/bin/node", {"node"}));
-    h.resolver->add(5, meta("/usr/bin/node", {"node"}));
+    h.resolver->add(3);
+    h.resolver->add(5);
     // PID 4 is gone before its identity is read; PID 5 is a newcomer on a recycled PID.
     h.native->listeners = {
         {5432, other, {2}}, {4000, me, {1}},       {5432, other, {2}},
@@ -288,18 +270,13 @@ TEST(PortScannerTest, ForeignListenersAreSocketsNoOwnProcessHolds) {
                                                           {5432, other, "3999999999"},
                                                           {7000, other, "3999999999"},
                                                           {8080, me, myName}}));
-    ASSERT_EQ(scan.processes.size(), 2u);
-    EXPECT_EQ(scan.processes[0].pid, 3);
+    EXPECT_EQ(ids(scan.processes), (Ids{"3-3000", "0-6379"}));
     EXPECT_TRUE(scan.processes[1].isContainer());
+    // Another user's command line is never read.
+    EXPECT_EQ(h.resolver->metadataAsked, (std::vector<int32_t>{1, 3, 5}));
     // Rows and sockets share one identity read per process.
     EXPECT_EQ(h.resolver->identityCalls,
               (std::map<int32_t, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}}));
-
-    // The fallback's rows come with no sockets: nothing can be called foreign.
-    Harness fallback({}, {{3, "node", 3000}});
-    fallback.resolver->add(3, meta("/usr/bin/node", {"node"}));
-    fallback.native->listeners = {{5432, other, {}}};
-    EXPECT_EQ(fallback.scanner().scanAll().foreign, std::vector<ForeignListener>{});
 }
 
 }  // namespace
