@@ -47,40 +47,6 @@ TEST(ProjectRootTest, FolderTrees) {
         {"the walk stops at home", {{"package.json", packageJson("")}}, "home/code/app", {}, {}},
         {"home itself counts", {{"home/.git", kFolder}}, "home/code/app", "home", {}},
         {"outside home it walks on up", {{"go.mod", "module x"}}, "srv/app/bin", "", {}},
-        {"a name outside the dependencies is no badge",
-         {{"home/a/package.json",
-           packageJson(
-               R"("lodash": "4", "nested": {"next": "1"})",
-               R"("description": "an \"express\": app on vite", "scripts": {"vite": "vite"}, )")}},
-         "home/a",
-         "home/a",
-         std::nullopt},
-        {"next before express, devDependencies too",
-         {{"home/a/package.json",
-           packageJson(R"("express": "4")", R"("devDependencies": {"next": "14"}, )")}},
-         "home/a",
-         "home/a",
-         next},
-        {"the rails gem, not its kin nor a comment",
-         {{"home/r/Gemfile", "source 'x'\ngem 'rails-html-sanitizer'\n# gem 'rails'\n"}},
-         "home/r",
-         "home/r",
-         std::nullopt},
-        {"the rails gem",
-         {{"home/r/Gemfile", "source 'x'\n  gem \"rails\", \"~> 7\"\n"}},
-         "home/r",
-         "home/r",
-         rails},
-        {"spring-boot in pom.xml",
-         {{"home/j/pom.xml", "<parent>\n  <artifactId>\n spring-boot-starter-parent</artifactId>"}},
-         "home/j",
-         "home/j",
-         boot},
-        {"spring-boot in build.gradle.kts",
-         {{"home/j/build.gradle.kts", "plugins { id(\"org.springframework.boot\") }"}},
-         "home/j",
-         "home/j",
-         boot},
         {"a link out of the user's files marks the root but is never read",
          {{"home/l/package.json", kLinkOut}},
          "home/l",
@@ -126,6 +92,36 @@ TEST(ProjectRootTest, FolderTrees) {
         const std::optional<std::string> root = resolver.projectRoot(at(c.start));
         EXPECT_EQ(root, c.root ? std::optional(at(*c.root)) : std::nullopt);
         EXPECT_EQ(root ? resolver.declaredBadge(*root) : std::nullopt, c.badge);
+    }
+}
+
+// What a root declares, each case the root's only manifest, which marks it too.
+TEST(ProjectRootTest, DeclaredBadges) {
+    const struct {
+        const char* file;
+        std::string text;
+        std::optional<FrameworkBadge> badge;
+    } cases[] = {
+        // Names outside the dependencies are no badge.
+        {"package.json",
+         packageJson(
+             R"("lodash": "4", "nested": {"next": "1"})",
+             R"("description": "an \"express\": app on vite", "scripts": {"vite": "vite"}, )"),
+         std::nullopt},
+        {"package.json", packageJson(R"("express": "4")", R"("devDependencies": {"next": "14"}, )"),
+         next},
+        {"Gemfile", "source 'x'\ngem 'rails-html-sanitizer'\n# gem 'rails'\n", std::nullopt},
+        {"Gemfile", "source 'x'\n  gem \"rails\", \"~> 7\"\n", rails},
+        {"pom.xml", "<parent>\n  <artifactId>\n spring-boot-starter-parent</artifactId>", boot},
+        {"build.gradle.kts", "plugins { id(\"org.springframework.boot\") }", boot},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        testing::TempDir tmp;
+        tmp.writeFile(c.file, c.text);
+        ProjectRootResolver resolver(tmp.path());
+        EXPECT_EQ(resolver.projectRoot(tmp.makeDir("src")), tmp.path());
+        EXPECT_EQ(resolver.declaredBadge(tmp.path()), c.badge);
     }
 }
 
