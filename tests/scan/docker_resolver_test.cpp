@@ -104,11 +104,6 @@ TEST(ParseDockerPsTest, ReadsNamesPublishedTcpPortsAndCommands) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(parseDockerPs(c.text), c.expected);
     }
-    // A later container wins a port two of them name.
-    EXPECT_EQ(
-        contextsOfPorts(parseDockerPs(kPsOutput + "|b|\"\"|[::]:5432->5432/tcp|\"\""),
-                        {5432, 80, 8080, 6379}),
-        (Contexts{{5432, context("b", std::nullopt)}, {8080, context("web-1", "web", kWeb)}}));
 }
 
 TEST(ParseContainerListTest, ReadsWhatDockerPsWouldPrint) {

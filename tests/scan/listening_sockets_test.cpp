@@ -22,8 +22,6 @@
 namespace halvo {
 namespace {
 
-using ::testing::Pair;
-
 const std::string kHeader =
     "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout "
     "inode\n";
@@ -38,19 +36,15 @@ TEST(ListeningSocketsTest, ProcNetTextKeepsListenersOfBothFamilies) {
     const std::string tcp6 = kHeader +
                              " 0: 00000000000000000000000001000000:FFFF "
                              "00000000000000000000000000000000:0000 0a 0:0 00:0 0 0 0 9001\n";
-    ListeningSockets sockets;
-    addListeningFromProcNetText(tcp, sockets);
-    addListeningFromProcNetText(tcp6, sockets);
     // 4243 is established; a port-0 listener stays in, for the caller to drop.
-    EXPECT_THAT(sockets, ::testing::UnorderedElementsAre(Pair(4242, ListeningSocket{3000, 1000}),
-                                                         Pair(4244, ListeningSocket{0, 0}),
-                                                         Pair(9001, ListeningSocket{65535, 0})));
-
-    // Files come from the given root; a missing tcp6 (IPv6 disabled) adds nothing.
+    // A missing tcp6 (IPv6 disabled) adds nothing.
     testing::TempDir root;
     root.writeFile("net/tcp", tcp);
-    EXPECT_EQ(listeningSocketsFromProcNet(root.path()),
-              (ListeningSockets{{4242, {3000, 1000}}, {4244, {0, 0}}}));
+    ListeningSockets expected{{4242, {3000, 1000}}, {4244, {0, 0}}};
+    EXPECT_EQ(listeningSocketsFromProcNet(root.path()), expected);
+    root.writeFile("net/tcp6", tcp6);
+    expected[9001] = {65535, 0};
+    EXPECT_EQ(listeningSocketsFromProcNet(root.path()), expected);
     EXPECT_EQ(listeningSocketsFromProcNet(root.path() + "/none"), ListeningSockets{});
 }
 
