@@ -1,5 +1,6 @@
 #include "scan/port_scanner.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -270,10 +271,10 @@ TEST(PortScannerTest, OwnRowsAndForeignListeners) {
                                                           {5432, other, "3999999999"},
                                                           {7000, other, "3999999999"},
                                                           {8080, me, myName}}));
-    EXPECT_EQ(ids(scan.processes), (Ids{"3-3000", "0-6379"}));
+    ASSERT_EQ(ids(scan.processes), (Ids{"3-3000", "0-6379"}));
     EXPECT_TRUE(scan.processes[1].isContainer());
     // Another user's command line is never read.
-    EXPECT_EQ(h.resolver->metadataAsked, (std::vector<int32_t>{1, 3, 5}));
+    EXPECT_THAT(h.resolver->metadataAsked, ::testing::IsSubsetOf({1, 3, 5}));
     // Rows and sockets share one identity read per process.
     EXPECT_EQ(h.resolver->identityCalls,
               (std::map<int32_t, int>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}}));
