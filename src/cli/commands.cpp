@@ -51,16 +51,9 @@ void sayWhatTheFilterHid(const std::vector<LsofRow>& hidden,
                          const std::vector<std::string>& queries, std::ostream& err) {
     std::set<std::pair<int64_t, int32_t>> said;
     for (const std::string& query : queries) {
-        const std::optional<PortSet> ports = parsePortQuery(normalizeQuery(query));
-        if (!ports) {
-            continue;
-        }
-        for (const LsofRow& row : hidden) {
-            if (row.port > 0 && row.port < static_cast<int64_t>(ports->size()) &&
-                ports->test(static_cast<size_t>(row.port)) &&
-                said.emplace(row.port, row.pid).second) {
-                err << "Port " << row.port << " is held by your " << terminalSafe(row.name)
-                    << " (PID " << row.pid << "), not a development server; --all includes it\n";
+        for (const LsofRow& row : hiddenListenersMatching(hidden, query)) {
+            if (said.emplace(row.port, row.pid).second) {
+                err << terminalSafe(notDevelopmentText(row)) << "; --all includes it\n";
             }
         }
     }

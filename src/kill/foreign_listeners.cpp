@@ -5,6 +5,21 @@
 #include "kill/search_filter.h"
 
 namespace halvo {
+namespace {
+
+template <typename Listener>
+std::vector<Listener> onPorts(const std::vector<Listener>& listeners, const PortSet& ports) {
+    std::vector<Listener> matching;
+    for (const Listener& listener : listeners) {
+        if (listener.port > 0 && listener.port < static_cast<int64_t>(ports.size()) &&
+            ports.test(static_cast<size_t>(listener.port))) {
+            matching.push_back(listener);
+        }
+    }
+    return matching;
+}
+
+}  // namespace
 
 std::vector<ForeignListener> foreignListenersMatching(const std::vector<ForeignListener>& foreign,
                                                       std::string_view query) {
@@ -13,17 +28,7 @@ std::vector<ForeignListener> foreignListenersMatching(const std::vector<ForeignL
         return foreign;
     }
     const std::optional<PortSet> ports = parsePortQuery(normalized);
-    std::vector<ForeignListener> matching;
-    if (!ports) {
-        return matching;
-    }
-    for (const ForeignListener& listener : foreign) {
-        if (listener.port > 0 && listener.port < static_cast<int64_t>(ports->size()) &&
-            ports->test(static_cast<size_t>(listener.port))) {
-            matching.push_back(listener);
-        }
-    }
-    return matching;
+    return ports ? onPorts(foreign, *ports) : std::vector<ForeignListener>{};
 }
 
 std::string heldByOthersText(const ForeignListener& listener) {
@@ -32,6 +37,17 @@ std::string heldByOthersText(const ForeignListener& listener) {
         return port + " is taken, but no process of yours that Halvo can read holds it";
     }
     return port + " is held by user " + listener.user + "; Halvo can only end your own processes";
+}
+
+std::vector<LsofRow> hiddenListenersMatching(const std::vector<LsofRow>& hidden,
+                                             std::string_view query) {
+    const std::optional<PortSet> ports = parsePortQuery(normalizeQuery(query));
+    return ports ? onPorts(hidden, *ports) : std::vector<LsofRow>{};
+}
+
+std::string notDevelopmentText(const LsofRow& listener) {
+    return "Port " + std::to_string(listener.port) + " is held by your " + listener.name +
+           " (PID " + std::to_string(listener.pid) + "), not a development server";
 }
 
 }  // namespace halvo

@@ -217,29 +217,33 @@ void HalvoKillPanelView::updateRows() {
     empty_->setVisible(count == 0);
     empty_->setTitle(store_.query().isEmpty() ? QStringLiteral("Nothing listening right now.")
                                               : QStringLiteral("No matching ports."));
-    empty_->setBody(count == 0 ? heldByOthersBody() : QString());
+    empty_->setBody(count == 0 ? takenPortsBody() : QString());
     updateSelection();
 }
 
-// Whose the queried ports are, when the user has nothing on them: a port
-// that is taken is never left looking free.
-QString HalvoKillPanelView::heldByOthersBody() const {
+// Who holds the queried ports, when none of the user's rows does: a port
+// that is taken is never left looking free. The user's own first.
+QString HalvoKillPanelView::takenPortsBody() const {
     const QByteArray query = store_.query().toUtf8();
     const std::string_view text(query.constData(), static_cast<size_t>(query.size()));
     if (!parsePortQuery(normalizeQuery(text))) {
         return {};
     }
-    const std::vector<ForeignListener> held =
-        foreignListenersMatching(store_.foreignListeners(), text);
+    QStringList held;
+    for (const LsofRow& listener : hiddenListenersMatching(store_.hiddenListeners(), text)) {
+        held.append(ui::inertText(notDevelopmentText(listener)));
+    }
+    for (const ForeignListener& listener :
+         foreignListenersMatching(store_.foreignListeners(), text)) {
+        held.append(ui::inertText(heldByOthersText(listener)));
+    }
     // Room for two lines under the title.
-    QStringList lines;
-    for (size_t i = 0; i < held.size() && i < 2; ++i) {
-        lines.append(ui::inertText(heldByOthersText(held[i])));
-    }
     if (held.size() > 2) {
-        lines.last() = QStringLiteral("and %1 more ports Halvo cannot end").arg(held.size() - 1);
+        const qsizetype more = held.size() - 1;
+        held.resize(2);
+        held.last() = QStringLiteral("and %1 more ports Halvo cannot end").arg(more);
     }
-    return lines.join(QLatin1Char('\n'));
+    return held.join(QLatin1Char('\n'));
 }
 
 void HalvoKillPanelView::updateSelection() {

@@ -77,7 +77,7 @@ class HalvoKillPanelView final : public QWidget {
     int currentRowOf(const std::string& id);
     void scheduleRowsUpdate();
     void updateRows();
-    QString heldByOthersBody() const;
+    QString takenPortsBody() const;
     void updateSelection();
     void updateKillButton();
     void togglePortHelp();

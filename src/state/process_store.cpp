@@ -145,11 +145,13 @@ void ProcessStore::removeRowsIf(Predicate remove) {
     emit processesChanged();
 }
 
-void ProcessStore::setForeignListeners(std::vector<ForeignListener> listeners) {
-    if (listeners == foreignListeners_) {
+void ProcessStore::setUnlistedListeners(std::vector<ForeignListener> foreign,
+                                        std::vector<LsofRow> hidden) {
+    if (foreign == foreignListeners_ && hidden == hiddenListeners_) {
         return;
     }
-    foreignListeners_ = std::move(listeners);
+    foreignListeners_ = std::move(foreign);
+    hiddenListeners_ = std::move(hidden);
     emit foreignListenersChanged();
 }
 
@@ -242,7 +244,7 @@ QCoro::Task<> ProcessStore::reloadUnless(std::stop_token cancelled) {
         co_return;
     }
     // The listeners first: whoever redraws on processesChanged sees both.
-    setForeignListeners(std::move(scanned.foreign));
+    setUnlistedListeners(std::move(scanned.foreign), std::move(scanned.notDevelopment));
     setProcesses(std::move(scanned.processes));
     clampSelection();
 }
@@ -256,7 +258,7 @@ void ProcessStore::reset() {
     setQuery(QString());
     setSelectedIndex(0);
     setFeedback(std::nullopt);
-    setForeignListeners({});
+    setUnlistedListeners({}, {});
     setProcesses({});
 }
 

@@ -71,6 +71,9 @@ class ProcessStore final : public QObject {
     // The listening ports of the last scan that the user cannot end (see
     // PortScan), published with the processes.
     const std::vector<ForeignListener>& foreignListeners() const { return foreignListeners_; }
+    // The user's own listeners of the last scan that the development filter
+    // left out; they change with foreignListeners() and under its signal.
+    const std::vector<LsofRow>& hiddenListeners() const { return hiddenListeners_; }
     // The search text as typed. Setting it keeps the selection inside the new
     // filtered list.
     QString query() const { return query_; }
@@ -141,7 +144,7 @@ class ProcessStore final : public QObject {
 
   private:
     void setProcesses(std::vector<PortProcess> processes);
-    void setForeignListeners(std::vector<ForeignListener> listeners);
+    void setUnlistedListeners(std::vector<ForeignListener> foreign, std::vector<LsofRow> hidden);
     // Removes the rows `remove` names, with their search texts.
     template <class Predicate>
     void removeRowsIf(Predicate remove);
@@ -174,6 +177,7 @@ class ProcessStore final : public QObject {
     // The rows a non-empty query shows; an empty query shows processes_.
     std::vector<PortProcess> filtered_;
     std::vector<ForeignListener> foreignListeners_;
+    std::vector<LsofRow> hiddenListeners_;
     QString query_;
     int selectedIndex_ = 0;
     std::optional<Feedback> feedback_;

@@ -119,7 +119,8 @@ class KillPanelTest : public QObject {
     }
 
     // A port query that matches none of the user's rows names whoever holds
-    // the port, in lines that fit under the title; text queries name no one.
+    // the port, the user's own hidden listeners first, in lines that fit
+    // under the title; text queries name no one.
     void emptyStateNamesWhoHoldsAQueriedPort_data() {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("body");
@@ -131,9 +132,9 @@ class KillPanelTest : public QObject {
                                    << "Port 5432 is held by user postgres; Halvo can only end your "
                                       "own processes\nPort 6379 is held by user " +
                                           name + "; Halvo can only end your own processes";
-        QTest::newRow("more ports than lines")
+        QTest::newRow("yours first, more ports than lines")
             << "4000-9999"
-            << "Port 5432 is held by user postgres; Halvo can only end your own processes\nand 2 "
+            << "Port 6380 is held by your redis-server (PID 812), not a development server\nand 3 "
                "more ports Halvo cannot end";
         QTest::newRow("a free port") << "5433"
                                      << "";
@@ -144,8 +145,9 @@ class KillPanelTest : public QObject {
         QFETCH(QString, query);
         QFETCH(QString, body);
         Panel p(rows(3));
-        p.scanner->setForeign(
-            {{5432, 105, "postgres"}, {6379, 106, std::string(32, 'w')}, {8080, 107, "www-data"}});
+        p.scanner->setUnlisted(
+            {{5432, 105, "postgres"}, {6379, 106, std::string(32, 'w')}, {8080, 107, "www-data"}},
+            {{812, "redis-server", 6380}});
         p.store.refresh();
         QTRY_COMPARE(p.store.foreignListeners().size(), size_t{3});
         QVERIFY(p.loaded(3));

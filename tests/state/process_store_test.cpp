@@ -221,27 +221,33 @@ class ProcessStoreTest : public QObject {
         QTRY_COMPARE(h.store->processes(), Rows{row(1, 3000)});
     }
 
-    // The listeners of others come with each scan, before its rows, and
-    // signal only a change; a reset forgets them.
-    void foreignListenersArePublishedWithTheScan() {
+    // The listeners the rows leave out come with each scan, before its rows,
+    // and signal only a change; a reset forgets them.
+    void unlistedListenersArePublishedWithTheScan() {
         using Foreign = std::vector<halvo::ForeignListener>;
         const Foreign postgres{{5432, 105, "postgres"}};
+        const std::vector<halvo::LsofRow> redis{{812, "redis-server", 6379}};
         Harness h;
         SignalLog log(*h.store);
-        h.scanner->setForeign(postgres);
+        h.scanner->setUnlisted(postgres);
         h.load({row(1, 3000)});
         h.load({row(1, 3000)});
         QCOMPARE(h.store->foreignListeners(), postgres);
         QCOMPARE(log.names, QStringList({"foreignListeners", "processes"}));
 
-        h.scanner->setForeign({});
+        h.scanner->setUnlisted(postgres, redis);
+        log.names.clear();
         h.load({row(1, 3000)});
-        QVERIFY(h.store->foreignListeners().empty());
-        h.scanner->setForeign(postgres);
+        QCOMPARE(h.store->hiddenListeners(), redis);
+        QCOMPARE(log.names, QStringList({"foreignListeners"}));
+        h.scanner->setUnlisted({});
+        h.load({row(1, 3000)});
+        QVERIFY(h.store->foreignListeners().empty() && h.store->hiddenListeners().empty());
+        h.scanner->setUnlisted(postgres, redis);
         h.load({row(1, 3000)});
         log.names.clear();
         h.store->reset();
-        QVERIFY(h.store->foreignListeners().empty());
+        QVERIFY(h.store->foreignListeners().empty() && h.store->hiddenListeners().empty());
         QVERIFY(log.names.contains("foreignListeners"));
     }
 

@@ -89,17 +89,18 @@ struct ScanCall {
 class ScriptedScanner final : public PortScanning {
   public:
     std::vector<PortProcess> scan() override { return scans.take({std::this_thread::get_id()}); }
-    // Each scan's rows with the listeners of others set last.
+    // Each scan's rows with the unlisted listeners set last.
     PortScan scanAll() override {
         std::vector<PortProcess> rows = scan();
         std::lock_guard lock(foreignMutex_);
-        return {std::move(rows), foreign_, {}};
+        return {std::move(rows), foreign_, hidden_};
     }
     std::vector<LsofRow> discoverRows() override { return {}; }
     std::vector<PortProcess> processes(const std::vector<LsofRow>&) override { return {}; }
-    void setForeign(std::vector<ForeignListener> foreign) {
+    void setUnlisted(std::vector<ForeignListener> foreign, std::vector<LsofRow> hidden = {}) {
         std::lock_guard lock(foreignMutex_);
         foreign_ = std::move(foreign);
+        hidden_ = std::move(hidden);
     }
 
     ScriptedCalls<std::vector<PortProcess>, ScanCall> scans{{}};
@@ -107,6 +108,7 @@ class ScriptedScanner final : public PortScanning {
   private:
     std::mutex foreignMutex_;
     std::vector<ForeignListener> foreign_;
+    std::vector<LsofRow> hidden_;
 };
 
 struct KillCall {
