@@ -75,6 +75,28 @@ std::optional<feedback::Restarted> RestartWatch::watch(const std::vector<int64_t
     return std::nullopt;
 }
 
+std::optional<feedback::Listener> RestartWatch::supervisorOf(
+    const ProcessTreeEntry& listener) const {
+    std::optional<feedback::Listener> named;
+    int32_t parentPid = listener.parentPid;
+    // Init adopts orphans; naming it would point the user at nothing to end.
+    // A script shell between (nodemon's `sh -c "build && node"`) comes back
+    // with every restart: the user wants what started it.
+    for (int hops = 0; parentPid > 1 && hops < 8; ++hops) {
+        const auto parent = parts_.tree->entry(parentPid);
+        if (!parent) {
+            break;
+        }
+        named = feedback::Listener{parent->name, parent->pid};
+        if (!isShellName(parent->name) || parent->uid != parts_.uid ||
+            parent->pid == parent->sessionId) {
+            break;
+        }
+        parentPid = parent->parentPid;
+    }
+    return named;
+}
+
 std::optional<feedback::Restarted> RestartWatch::restartOn(const std::vector<int64_t>& sighted,
                                                            int64_t killedCount,
                                                            ProcessStartTime killBegan) const {
@@ -90,12 +112,7 @@ std::optional<feedback::Restarted> RestartWatch::restartOn(const std::vector<int
                 continue;
             }
             feedback::Restarted restarted{killedCount, port, {listener->name, listener->pid}, {}};
-            // Init adopts orphans; naming it would point the user at nothing to end.
-            if (listener->parentPid > 1) {
-                if (const auto parent = parts_.tree->entry(listener->parentPid)) {
-                    restarted.parent = feedback::Listener{parent->name, parent->pid};
-                }
-            }
+            restarted.parent = supervisorOf(*listener);
             return restarted;
         }
     }

@@ -60,6 +60,9 @@ class RestartWatch final : public RestartWatching {
     std::optional<feedback::Restarted> restartOn(const std::vector<int64_t>& sighted,
                                                  int64_t killedCount,
                                                  ProcessStartTime killBegan) const;
+    // Whom to name for a restarted listener: its parent, or above the
+    // script shells it runs through; nothing under init.
+    std::optional<feedback::Listener> supervisorOf(const ProcessTreeEntry& listener) const;
 
     RestartWatchParts parts_;
 };

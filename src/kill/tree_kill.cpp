@@ -75,17 +75,16 @@ TreeKillResult killProcessTrees(KillEngineProtocol& engine, ProcessTreeReading& 
                                        : KillOutcome::failed("not signalled"));
     }
     for (size_t i = 0; i < targets.size() && i < outcomes.size(); ++i) {
+        // A member that is no longer the process the tree read (it exited,
+        // was reaped or is a zombie) has nothing left to end.
         if (listenerPids.contains(targets[i].pid) ||
-            outcomes[i].kind == KillOutcome::Kind::killed) {
+            outcomes[i].kind != KillOutcome::Kind::failed) {
             continue;
         }
         const ProcessTreeEntry* entry = tree.find(targets[i].pid);
         const std::string which = (entry ? entry->name : std::string("process")) + " (PID " +
                                   std::to_string(targets[i].pid) + ")";
-        result.othersNotEnded.push_back(outcomes[i].kind == KillOutcome::Kind::stale
-                                            ? which + " changed since the scan \u2014 nothing sent"
-                                            : "Could not kill " + which + ": " +
-                                                  outcomes[i].message);
+        result.othersNotEnded.push_back("Could not kill " + which + ": " + outcomes[i].message);
     }
     return result;
 }

@@ -10,11 +10,9 @@
 #include "base/file_reading.h"
 #include "base/text.h"
 #include "base/unique_fd.h"
-#include "scan/port_scanner.h"
 #include "scan/process_resolver.h"
 
 namespace halvo {
-namespace {
 
 bool isShellName(std::string_view name) {
     static const std::unordered_set<std::string_view> shells = {
@@ -22,8 +20,6 @@ bool isShellName(std::string_view name) {
     };
     return shells.contains(name);
 }
-
-}  // namespace
 
 bool isSessionProcessName(std::string_view name) {
     // Short names as /proc/PID/comm gives them (15 bytes at most).
@@ -40,9 +36,12 @@ bool isSessionProcessName(std::string_view name) {
     // Editors and IDEs start servers too, and their command lines may look
     // like development; ending one would lose the user's work.
     static const std::unordered_set<std::string_view> editors = {
-        "vim",   "nvim",         "emacs",    "code",     "codium",   "cursor",
-        "zed",   "sublime_text", "idea",     "pycharm",  "webstorm", "goland",
-        "clion", "rider",        "phpstorm", "rubymine", "studio",
+        "vi",        "vim",     "vim.basic",    "vim.tiny",      "vim.gtk3", "gvim",   "nvim",
+        "nano",      "micro",   "hx",           "helix",         "kak",      "emacs",  "emacs-gtk",
+        "emacs-nox", "code",    "code-oss",     "code-insiders", "codium",   "cursor", "windsurf",
+        "zed",       "lapce",   "sublime_text", "subl",          "kate",     "gedit",  "geany",
+        "idea",      "pycharm", "webstorm",     "goland",        "clion",    "rider",  "phpstorm",
+        "rubymine",  "studio",
     };
     return isShellName(name) || session.contains(name) || editors.contains(name);
 }
@@ -122,18 +121,37 @@ std::vector<ProcessTreeEntry> ProcFsProcessTree::entries() {
     return result;
 }
 
+bool isServerRunner(std::string_view name, const std::vector<std::string>& arguments) {
+    // Package managers, task runners and watchers start servers and restart them.
+    static const std::unordered_set<std::string_view> runners = {
+        "npm",      "npx",     "pnpm",     "pnpx",    "yarn",        "nodemon",   "tsx",
+        "ts-node",  "vite",    "next",     "turbo",   "nx",          "rails",     "bundle",
+        "rake",     "foreman", "overmind", "honcho",  "go",          "air",       "cargo",
+        "mvn",      "gradle",  "dotnet",   "artisan", "cargo-watch", "watchexec", "uvicorn",
+        "gunicorn", "puma",    "flask",
+    };
+    // Interpreters count only while they run a script: alone they are a
+    // prompt the user works at. A script started through its own #! line is
+    // named for the script (ipython3), not the interpreter.
+    static const std::unordered_set<std::string_view> interpreters = {
+        "node", "nodejs", "bun", "deno", "python", "ruby", "php", "java",
+    };
+    // npm and its kin rename themselves ("npm run dev"): the first word is
+    // theirs. Versions go ("python3.11" is python).
+    std::string command = toLower(name.substr(0, name.find(' ')));
+    if (runners.contains(command)) {
+        return true;
+    }
+    while (!command.empty() &&
+           ((command.back() >= '0' && command.back() <= '9') || command.back() == '.')) {
+        command.pop_back();
+    }
+    return interpreters.contains(command) && arguments.size() > 1;
+}
+
 DevelopmentCheck systemDevelopmentCheck() {
     return [](const ProcessTreeEntry& entry) {
-        ProcessResolver resolver;
-        ProcessMetadata metadata{resolver.readExecutablePath(entry.pid),
-                                 resolver.readArguments(entry.pid), std::nullopt};
-        // No working directory: a folder named "dev" says nothing of the
-        // process itself, and every editor or terminal opened there would pass.
-        std::string executable = lastPathComponent(metadata.executablePath);
-        if (executable.empty()) {
-            executable = entry.name;
-        }
-        return isDevelopmentProcess(executable, entry.name, metadata);
+        return isServerRunner(entry.name, ProcessResolver().readArguments(entry.pid));
     };
 }
 
@@ -215,12 +233,13 @@ std::vector<ProcessTreeEntry> ProcessTree::subtree(int32_t root) const {
         }
         for (int32_t child : kids->second) {
             const ProcessTreeEntry* entry = find(child);
-            // Another user's process (a setuid helper) is not ours to end, and
-            // a terminal, shell or editor the server opened in a session of
-            // its own (a notebook's terminal) is where the user works: neither
-            // is part of the server, nor is anything they started.
+            // Another user's process (a setuid helper) is not ours to end, a
+            // job of its own is not the command's, and a terminal, shell or
+            // editor the server opened (a notebook's terminal) is where the
+            // user works: none is part of the server, nor is anything they
+            // started.
             if (entry != nullptr && entry->uid == top->uid && entry->sessionId == top->sessionId &&
-                entry->pid != entry->sessionId &&
+                entry->processGroup == top->processGroup && entry->pid != entry->sessionId &&
                 (isShellName(entry->name) || !isSessionProcessName(entry->name)) &&
                 seen.insert(child).second) {
                 order.push_back(entry);

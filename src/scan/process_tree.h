@@ -52,11 +52,21 @@ class ProcFsProcessTree final : public ProcessTreeReading {
 // are not in it; start time is left zero); nothing when it does not parse.
 std::optional<ProcessTreeEntry> parseStatTreeFields(std::string_view stat);
 
+// Whether a process above a development server is part of it: a package
+// manager, task runner or watcher, or an interpreter running a script (not a
+// prompt), known by its short name (/proc/PID/comm). A command line that only
+// mentions "server" or "dev" (an editor opened on server.js) never counts:
+// being wrong here ends the process the user works in.
+bool isServerRunner(std::string_view name, const std::vector<std::string>& arguments);
+
 // Whether a process may count as part of a development server's tree, beyond
 // its name (the tree reader has no command line). The system check reads the
-// process's executable and arguments and applies isDevelopmentProcess.
+// process's arguments and applies isServerRunner.
 using DevelopmentCheck = std::function<bool(const ProcessTreeEntry&)>;
 DevelopmentCheck systemDevelopmentCheck();
+
+// The shells, by short name.
+bool isShellName(std::string_view name);
 
 // Shells, terminals, multiplexers, editors and IDEs, login and init: the tree
 // of a server never reaches past one of these, whatever its command line says.
@@ -80,9 +90,10 @@ class ProcessTree final {
     int32_t topDevelopmentAncestor(int32_t pid, const DevelopmentCheck& isDevelopment) const;
 
     // `root` and everything below it that belongs to the same user and stays
-    // in root's session (no session leader, no terminal, editor or
-    // multiplexer, nor anything under one), deepest first (children before
-    // their parents), `root` last. Empty when `root` is unknown.
+    // in root's session and process group (no session leader, no other job,
+    // no terminal, editor or multiplexer, nor anything under one), deepest
+    // first (children before their parents), `root` last. Empty when `root`
+    // is unknown.
     std::vector<ProcessTreeEntry> subtree(int32_t root) const;
 
   private:

@@ -384,7 +384,10 @@ QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
             setFeedback(
                 withTreeLeftovers(singleKillFeedback(target.port, outcome), ended.othersNotEnded));
             pullSelectionIntoList();
-            watchForRestart({target}, killBegan);
+            // The watch would replace what it says of the tree left alive.
+            if (ended.othersNotEnded.empty()) {
+                watchForRestart({target}, killBegan);
+            }
             if (treeKill) {
                 // Other rows may have gone with the tree.
                 co_await reload();
@@ -457,7 +460,7 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
         setFeedback(withTreeLeftovers(std::move(*feedback), ended.othersNotEnded));
     }
     pullSelectionIntoList();
-    if (tally.failedCount() == 0) {
+    if (tally.failedCount() == 0 && ended.othersNotEnded.empty()) {
         watchForRestart(tally.killedRows(), killBegan);
     }
     co_return tally.killedRows();

@@ -49,9 +49,12 @@ TEST(CliRestartTest, KillNamesTheSupervisorThatStartedTheServerAgain) {
     const std::string nodemon = root.writeFile("bin/nodemon",
                                                "#!/bin/sh\n"
                                                "# The server, then the server again each time "
-                                               "it ends; only the first run reports.\n"
+                                               "it ends, through a script shell that stays; "
+                                               "only the first run reports.\n"
                                                "\"$@\"\n"
-                                               "for again in 1 2 3 4; do \"$@\" >/dev/null; done\n",
+                                               "for again in 1 2 3 4; do\n"
+                                               "    sh -c '\"$@\"; exit $?' sh \"$@\" >/dev/null\n"
+                                               "done\n",
                                                0755);
     auto supervisor = start({listenerCopy(root, "node"), "--port", port}, {"vite", word}, nodemon);
     const std::string said = "Killed :" + port + " \u2014 restarted by nodemon (PID " +

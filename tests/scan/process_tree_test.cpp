@@ -37,8 +37,9 @@ const std::vector<ProcessTreeEntry>& table() {
         process(207, 206, "node"),
         process(208, 202, "bash", 208),  // a terminal the server opened, its own session
         process(209, 208, "vim", 208),
-        process(210, 203, "vim"),      // an editor the server started for the user
-        process(300, 1, "node", 300),  // a session leader of its own
+        process(210, 203, "vim"),                  // an editor the server started for the user
+        process(211, 202, "node", 100, kMe, 211),  // a job of its own under the server
+        process(300, 1, "node", 300),              // a session leader of its own
         process(301, 300, "node", 300),
         process(400, 100, "node", 100, 0),  // another user's
         process(401, 400, "node"),
@@ -92,12 +93,36 @@ TEST(ProcessTreeTest, SubtreeIsDeepestFirstAndStaysInTheServersSession) {
     for (const ProcessTreeEntry& entry : tree.subtree(200)) {
         pids.push_back(entry.pid);
     }
-    // 206 is root's, 208 leads a session of its own and 210 is where the
-    // user works: what they started is out of reach with them.
+    // 206 is root's, 208 leads a session of its own, 210 is where the user
+    // works and 211 is another job: what they started is out of reach with them.
     EXPECT_EQ(pids, (std::vector<int32_t>{205, 204, 203, 202, 201, 200}));
     EXPECT_TRUE(tree.subtree(999).empty());
     EXPECT_EQ(tree.parent(1), nullptr);
     EXPECT_EQ(tree.parent(202)->pid, 201);
+}
+
+// Only a known runner lets a tree grow upwards: being wrong ends the process
+// the user works in.
+TEST(ProcessTreeTest, ServerRunnersAreKnownByName) {
+    using Args = std::vector<std::string>;
+    const struct {
+        const char* name;
+        Args arguments;
+        bool runner;
+    } cases[] = {
+        {"npm run dev", {"npm run dev"}, true},  // npm's own title
+        {"node", {"node", "/usr/lib/node_modules/nodemon/bin/nodemon.js"}, true},
+        {"python3.11", {"python3.11", "manage.py", "runserver"}, true},
+        {"cargo", {"cargo", "watch"}, true},
+        {"node", {"node"}, false},                                       // a prompt
+        {"ipython3", {"/usr/bin/python3", "/usr/bin/ipython3"}, false},  // named for its script
+        {"vi", {"vi", "server.js"}, false},
+        {"code", {"code", "/home/ana/dev/server"}, false},
+        {"bash", {"bash", "-c", "npm run dev"}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isServerRunner(c.name, c.arguments), c.runner) << c.name;
+    }
 }
 
 TEST(ProcessTreeTest, StatFieldsSurviveOddNames) {

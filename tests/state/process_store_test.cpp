@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -113,12 +114,14 @@ class RestartingWatch final : public halvo::RestartWatching {
   public:
     std::optional<feedback::Restarted> watch(const std::vector<int64_t>& ports, int64_t killedCount,
                                              halvo::ProcessStartTime, std::stop_token) override {
+        ++calls;
         return feedback::Restarted{killedCount, ports.at(0), {"node", 815}, {{"nodemon", 812}}};
     }
+    std::atomic<int> calls{0};
 };
 
 // A server started from the terminal's shell (700, the session's leader):
-// node 815 listens, its worker 816 is its child, in one job.
+// node 815 listens, its workers 816 and 817 are its children, in one job.
 class ServerTree final : public halvo::ProcessTreeReading {
   public:
     std::optional<halvo::ProcessTreeEntry> entry(int32_t pid) override {
@@ -132,7 +135,8 @@ class ServerTree final : public halvo::ProcessTreeReading {
     std::vector<halvo::ProcessTreeEntry> entries() override {
         return {{700, 1, 700, 700, 1000, {500, 250}, "bash"},
                 {815, 700, 700, 815, 1000, {1000, 250}, "node"},
-                {816, 815, 700, 815, 1000, {1100, 250}, "node"}};
+                {816, 815, 700, 815, 1000, {1100, 250}, "node"},
+                {817, 815, 700, 815, 1000, {1200, 250}, "node"}};
     }
 };
 
@@ -496,24 +500,30 @@ class ProcessStoreTest : public QObject {
         QTRY_COMPARE(h.store->processes(), Rows{row(815, 3000)});
     }
 
+    // A worker that had already exited (stale) is not named; one that could
+    // not be ended is, and no restart watch talks over it.
     void treeModeEndsTheWorkersFirstAndNamesOneThatStayed() {
         Harness h({row(815, 3000)});
-        h.store->setKillHelpers(std::make_shared<ServerTree>(), nullptr);
+        const auto watch = std::make_shared<RestartingWatch>();
+        h.store->setKillHelpers(std::make_shared<ServerTree>(), watch);
         h.store->setKillProcessTree(true);
-        h.engine->kills.answer(0, KillOutcome::failed("Operation not permitted"));
-        h.engine->kills.answer(1, KillOutcome::killed());
+        h.engine->kills.answer(0, KillOutcome::stale());
+        h.engine->kills.answer(1, KillOutcome::failed("Operation not permitted"));
+        h.engine->kills.answer(2, KillOutcome::killed());
         h.scanner->scans.answer(1, Rows{});
 
         QVERIFY(QCoro::waitFor(h.store->kill(row(815, 3000))));
         const auto calls = h.engine->kills.calls();
-        QCOMPARE(calls.size(), size_t{2});
-        QCOMPARE(calls[0].pid, 816);
-        QCOMPARE(calls[0].startTime, (halvo::ProcessStartTime{1100, 250}));
-        QCOMPARE(calls[1].pid, 815);
+        QCOMPARE(calls.size(), size_t{3});
+        QCOMPARE(calls[1].pid, 816);
+        QCOMPARE(calls[1].startTime, (halvo::ProcessStartTime{1100, 250}));
+        QCOMPARE(calls[2].pid, 815);
+        QTRY_COMPARE(h.store->processes(), Rows{});
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+        QCOMPARE(watch->calls.load(), 0);
         QCOMPARE(h.store->feedbackText(),
                  QString::fromUtf8("Killed :3000 — Could not kill node (PID 816): Operation "
                                    "not permitted"));
-        QTRY_COMPARE(h.store->processes(), Rows{});
     }
 
     void settersSignalOnlyRealChanges() {
