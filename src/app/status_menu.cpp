@@ -141,7 +141,7 @@ void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes) {
         port->menuAction()->setFont(ui::monoFont(12));
         auto kill = [record, run = actions_.killListeningPort] { run(record); };
         addRow(*port, owner_,
-               record.isContainer() ? QStringLiteral("Stop container") : QStringLiteral("Kill"),
+               record.stopsContainer() ? QStringLiteral("Stop container") : QStringLiteral("Kill"),
                QStringLiteral("process-stop"), kill);
         // The submenu's own title, where a host shows one.
         port->setWindowTitle(QStringLiteral(":%1").arg(record.port));

@@ -61,7 +61,7 @@ void sayWhatTheFilterHid(const std::vector<LsofRow>& hidden,
 
 // What a kill that did not end its target tells a terminal user.
 std::string notEndedText(const PortProcess& target, const KillOutcome& outcome) {
-    if (target.isContainer()) {
+    if (target.stopsContainer()) {
         return outcome.message;  // the stopper's own "Could not stop container NAME: ..."
     }
     const std::string which =
@@ -158,15 +158,19 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
 
     const PortScan scan = scanner.scanAll();
     const std::vector<PortProcess>& all = scan.processes;
+    // --started pins a process; what is ended by stopping a container has no
+    // start time of its own to match.
     std::set<std::string> ids;
     for (const std::string& query : queries) {
         for (const PortProcess& p : filterProcesses(all, query)) {
-            ids.insert(p.id());
+            if (!options.started || !p.stopsContainer()) {
+                ids.insert(p.id());
+            }
         }
     }
     const std::set<int32_t> pids(options.pids.begin(), options.pids.end());
     for (const PortProcess& p : all) {
-        if (pids.contains(p.pid) && !p.isContainer()) {
+        if (pids.contains(p.pid) && !p.stopsContainer()) {
             ids.insert(p.id());
         }
     }

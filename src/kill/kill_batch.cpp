@@ -12,7 +12,7 @@ std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
             continue;
         }
         std::optional<DockerContext> container;
-        if (process.isContainer()) {
+        if (process.stopsContainer()) {
             container = process.dockerContext;
         }
         // The rows of one container share its context, and so its ID.
@@ -60,7 +60,7 @@ Feedback singleKillFeedback(int64_t port, const KillOutcome& outcome) {
 }
 
 Feedback singleKillFeedback(const PortProcess& row, const KillOutcome& outcome) {
-    if (row.isContainer() && outcome.kind == KillOutcome::Kind::killed) {
+    if (row.stopsContainer() && outcome.kind == KillOutcome::Kind::killed) {
         return feedback::ContainerStopped{*row.dockerContext->containerName, row.port};
     }
     return singleKillFeedback(row.port, outcome);

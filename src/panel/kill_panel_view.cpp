@@ -262,8 +262,8 @@ void HalvoKillPanelView::updateKillButton() {
     // A container is stopped, not killed: the button says which it will do.
     const std::optional<PortProcess> target = store_.selectedProcess();
     const QString title = ticked > 0 ? QStringLiteral("Kill Selected (%1)").arg(ticked)
-                          : target && target->isContainer() ? QStringLiteral("Stop container")
-                                                            : QStringLiteral("Kill selected");
+                          : target && target->stopsContainer() ? QStringLiteral("Stop container")
+                                                               : QStringLiteral("Kill selected");
     kill_->setText(title);
     kill_->setAccessibleName(title);
     kill_->setEnabled(ticked > 0 || hasSelection);

@@ -306,6 +306,8 @@ const std::vector<DockerContainer>& DockerResolver::containers(DockerListing& li
         // them to start, on every scan. An engine that answers but gives no
         // list (one that wants a client of its own version) is left to the
         // client; one that does not answer would not answer it either.
+        // One bound for the socket and the client together.
+        const auto deadline = std::chrono::steady_clock::now() + bound_;
         if (const std::optional<std::string> socket = dockerEngineSocket()) {
             const auto answer = httpGetOverUnixSocket(*socket, kContainerListTarget, bound_);
             if (!answer) {
@@ -318,9 +320,14 @@ const std::vector<DockerContainer>& DockerResolver::containers(DockerListing& li
                 }
             }
         }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds::zero()) {
+            return listing.containers;
+        }
         const CommandResult result = runCommand(
             "/usr/bin/env",
-            {"docker", "ps", "--no-trunc", "--format", std::string(kDockerPsFormat)}, bound_);
+            {"docker", "ps", "--no-trunc", "--format", std::string(kDockerPsFormat)}, left);
         if (result.output && result.status == 0) {
             listing.containers = parseDockerPs(decodeUtf8Lossy(*result.output));
         }

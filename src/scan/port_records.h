@@ -75,6 +75,13 @@ struct PortProcess {
     // A port published by a Docker container that no process of the user
     // holds: there is no PID, and ending it means stopping the container.
     bool isContainer() const { return pid == 0 && dockerContext && dockerContext->containerName; }
+    // Ended by `docker stop`: a container row, or a process of the user's
+    // that only forwards a known container's port (rootless Docker's
+    // rootlesskit), whose end would take the engine and every container with it.
+    bool stopsContainer() const {
+        return isContainer() ||
+               (dockerContext && dockerContext->containerName && dockerContext->containerId);
+    }
 
     // "PID-PORT": row identity in lists and selections.
     std::string id() const;

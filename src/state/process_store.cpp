@@ -245,8 +245,20 @@ QCoro::Task<> ProcessStore::reloadUnless(std::stop_token cancelled) {
     }
     // The listeners first: whoever redraws on processesChanged sees both.
     setUnlistedListeners(std::move(scanned.foreign), std::move(scanned.notDevelopment));
+    // The selection stays on its row while rows around it come and go, so
+    // that Return ends what was highlighted, not what slid into its place.
+    const std::optional<PortProcess> selected = selectedProcess();
     setProcesses(std::move(scanned.processes));
-    clampSelection();
+    const std::vector<PortProcess>& shown = filteredProcesses();
+    const auto kept =
+        selected ? std::find_if(shown.begin(), shown.end(),
+                                [&](const PortProcess& p) { return p.id() == selected->id(); })
+                 : shown.end();
+    if (kept != shown.end()) {
+        setSelectedIndex(static_cast<int>(kept - shown.begin()));
+    } else {
+        clampSelection();
+    }
 }
 
 void ProcessStore::reset() {
@@ -330,6 +342,16 @@ QCoro::Task<bool> ProcessStore::kill(PortProcess row) {
     if (stored == processes_.end()) {
         co_return false;
     }
+    // A container row's id is only its port: another container may publish
+    // it since the caller's scan, and must not be stopped in its place.
+    if (stored->stopsContainer() && stored->dockerContext != row.dockerContext) {
+        QPointer<ProcessStore> self(this);
+        co_await reload();
+        if (self) {
+            setFeedback(feedback::Stale{row.port});
+        }
+        co_return false;
+    }
     co_return co_await killRow(*stored);
 }
 
@@ -343,11 +365,12 @@ QCoro::Task<bool> ProcessStore::killSelected() {
 
 void ProcessStore::removeContainer(const DockerContext& container) {
     removeRowsIf(
-        [&](const PortProcess& p) { return p.isContainer() && *p.dockerContext == container; });
+        [&](const PortProcess& p) { return p.stopsContainer() && *p.dockerContext == container; });
 }
 
 QCoro::Task<bool> ProcessStore::stopContainerRow(PortProcess target) {
     QPointer<ProcessStore> self(this);
+    const int64_t generation = ++killGeneration_;
     const DockerContext container = *target.dockerContext;
     auto stopping =
         onThreadPool([containers = containers_, container] { return containers->stop(container); });
@@ -359,13 +382,16 @@ QCoro::Task<bool> ProcessStore::stopContainerRow(PortProcess target) {
     if (stopped) {
         removeContainer(container);
     }
-    setFeedback(singleKillFeedback(target, outcome));
+    // A stop takes seconds: a kill started since has the last word.
+    if (killGeneration_ == generation) {
+        setFeedback(singleKillFeedback(target, outcome));
+    }
     pullSelectionIntoList();
     co_return stopped;
 }
 
 QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
-    if (target.isContainer()) {
+    if (target.stopsContainer()) {
         co_return co_await stopContainerRow(std::move(target));
     }
     QPointer<ProcessStore> self(this);

@@ -72,11 +72,23 @@ PortProcess container(int64_t port, std::string name) {
     return p;
 }
 
-// Servers whose PIDs look like ports and whose paths hold numbers, and two
-// containers (no PID).
-const std::vector<PortProcess> kRows{
-    row(3000, 5173),           row(812, 3000),           row(812, 3001), container(5432, "db"),
-    container(5433, "broken"), row(77, 8000, "python3"), row(9000, 8080)};
+// Rootless Docker: the user's own forwarder holds a known container's port.
+PortProcess forwarded(int64_t port, std::string name) {
+    PortProcess p = row(805, port, "rootlesskit");
+    p.dockerContext = DockerContext{std::move(name), std::nullopt, std::string(64, 'c')};
+    return p;
+}
+
+// Servers whose PIDs look like ports and whose paths hold numbers, two
+// containers (no PID) and a port rootless Docker forwards.
+const std::vector<PortProcess> kRows{row(3000, 5173),
+                                     row(812, 3000),
+                                     row(812, 3001),
+                                     container(5432, "db"),
+                                     container(5433, "broken"),
+                                     forwarded(5434, "cache"),
+                                     row(77, 8000, "python3"),
+                                     row(9000, 8080)};
 
 struct Result {
     ExitStatus status;
@@ -261,6 +273,17 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          {},
          "77@100.77 db ",
          {ExitStatus::ok, "Killed 2 ports\n", ""}},
+        // Ending rootless Docker's forwarder would end every container: the
+        // container is stopped, and neither --pid nor --started reaches it.
+        {{.query = {"5434"}},
+         {},
+         "cache ",
+         {ExitStatus::ok, "Stopped container cache (:5434)\n", ""}},
+        {{.pids = {805}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"5432-5434"}, .started = ProcessStartTime{5, 6}},
+         {},
+         "",
+         {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         {{.query = {"5433"}},
          {},
          "broken ",

@@ -201,6 +201,9 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(h.store->query(), QString("node"));
         QCOMPARE(h.store->selectedIndex(), 1);
         QCOMPARE(h.store->feedback(), Feedback(feedback::Success{3000}));
+        // The selection stays on its row when another comes before it.
+        h.load({row(5, 2000), row(1, 3000), row(2, 5173), row(4, 9000)});
+        QCOMPARE(h.store->selectedProcess()->id(), std::string("2-5173"));
 
         // A reset while reloads are in flight: none of them may publish.
         h.store->refresh();
@@ -411,6 +414,12 @@ class ProcessStoreTest : public QObject {
         QVERIFY(h.stopper->stops.calls().at(0).thread != std::this_thread::get_id());
         QCOMPARE(h.store->processes(), (Rows{row(1, 3000), container(9000, "db")}));
         QCOMPARE(h.store->feedbackText(), QString("Stopped container web-1 (:8081)"));
+        // The caller saw another container on 9000 than the store holds now.
+        h.scanner->scans.answer(1, Rows{row(1, 3000), container(9000, "db")});
+        QVERIFY(!QCoro::waitFor(h.store->kill(container(9000, "cache"))));
+        QCOMPARE(h.stopper->stops.callCount(), size_t{1});
+        QCOMPARE(h.store->feedbackText(),
+                 QString::fromUtf8("Process on :9000 changed since last scan — list refreshed"));
 
         h.engine->kills.answer(0, KillOutcome::killed());
         QCOMPARE(QCoro::waitFor(h.store->killBatch({"1-3000", "0-9000"})).size(), size_t{2});
@@ -418,6 +427,14 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(h.stopper->stops.calls().at(1).name, std::string("db"));
         QCOMPARE(h.store->processes(), Rows{});
         QCOMPARE(h.store->feedbackText(), QString("Killed 2 ports"));
+
+        // Rootless Docker's forwarder is never signalled: its container stops.
+        PortProcess forwarder = row(805, 5434, "rootlesskit");
+        forwarder.dockerContext = halvo::DockerContext{"cache", std::nullopt, std::string(64, 'c')};
+        h.load({forwarder});
+        QVERIFY(QCoro::waitFor(h.store->kill(forwarder)));
+        QCOMPARE(h.stopper->stops.calls().back().name, std::string("cache"));
+        QCOMPARE(h.engine->kills.callCount(), size_t{1});
     }
 
     void batchFeedbackTellsTheLastFailure_data() {
@@ -519,7 +536,7 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(calls[1].startTime, (halvo::ProcessStartTime{1100, 250}));
         QCOMPARE(calls[2].pid, 815);
         QTRY_COMPARE(h.store->processes(), Rows{});
-        QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+        settle();
         QCOMPARE(watch->calls.load(), 0);
         QCOMPARE(h.store->feedbackText(),
                  QString::fromUtf8("Killed :3000 — Could not kill node (PID 816): Operation "
