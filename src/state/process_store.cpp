@@ -250,9 +250,12 @@ QCoro::Task<> ProcessStore::reloadUnless(std::stop_token cancelled) {
     const std::optional<PortProcess> selected = selectedProcess();
     setProcesses(std::move(scanned.processes));
     const std::vector<PortProcess>& shown = filteredProcesses();
+    // By PID and port, the parts of id(), without building a text per row.
     const auto kept =
         selected ? std::find_if(shown.begin(), shown.end(),
-                                [&](const PortProcess& p) { return p.id() == selected->id(); })
+                                [&](const PortProcess& p) {
+                                    return p.pid == selected->pid && p.port == selected->port;
+                                })
                  : shown.end();
     if (kept != shown.end()) {
         setSelectedIndex(static_cast<int>(kept - shown.begin()));
