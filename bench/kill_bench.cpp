@@ -68,7 +68,7 @@ void killWith(benchmark::State& state, KillMode mode) {
 }
 
 void BM_GracefulKill(benchmark::State& state) {
-    killWith(state, KillMode::safe);
+    killWith(state, KillMode::graceful);
 }
 BENCHMARK(BM_GracefulKill)->UseRealTime()->Unit(benchmark::kMillisecond);
 

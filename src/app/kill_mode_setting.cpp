@@ -3,7 +3,7 @@
 namespace halvo {
 
 KillMode loadKillMode(const DefaultsStore& defaults) {
-    return defaults.value(kKillModeKey) == "force" ? KillMode::force : KillMode::safe;
+    return defaults.value(kKillModeKey) == "force" ? KillMode::force : KillMode::graceful;
 }
 
 void storeKillMode(KillMode mode, DefaultsStore& defaults) {

@@ -10,9 +10,9 @@ namespace halvo {
 inline constexpr char kKillModeKey[] = "tavlabs.halvo.killMode";
 
 // Exactly "force" reads as force; anything else ("graceful", "FORCE", "",
-// nothing, a value of another type) as safe.
+// nothing, a value of another type) as graceful.
 KillMode loadKillMode(const DefaultsStore& defaults);
-// Writes "graceful" for safe and "force" for force.
+// Writes the mode as "graceful" or "force".
 void storeKillMode(KillMode mode, DefaultsStore& defaults);
 
 inline constexpr char kKillProcessTreeKey[] = "tavlabs.halvo.killProcessTree";

@@ -161,7 +161,7 @@ void StatusMenu::addKillMode(KillMode mode, bool processTree) {
     const struct {
         const char* title;
         KillMode mode;
-    } rows[] = {{"Graceful (SIGTERM)", KillMode::safe}, {"Force (SIGKILL)", KillMode::force}};
+    } rows[] = {{"Graceful (SIGTERM)", KillMode::graceful}, {"Force (SIGKILL)", KillMode::force}};
     for (const auto& row : rows) {
         QAction* action =
             addRow(*modes, owner_, QString::fromUtf8(row.title), QString(),

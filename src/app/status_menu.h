@@ -37,7 +37,7 @@ class StatusMenuServices {
 // Everything the rows show.
 struct StatusMenuState {
     std::vector<PortProcess> processes;  // the whole scan, in scan order
-    KillMode killMode = KillMode::safe;  // as stored in the settings
+    KillMode killMode = KillMode::graceful;  // as stored in the settings
     bool killProcessTree = false;        // kills end the whole process tree
     std::vector<HalvoRecentKill> recentKills;
     StatusMenuServices* services = nullptr;  // null while there are none

@@ -213,7 +213,7 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngine
             targets.push_back({group.pid, options.started.value_or(group.startTime)});
         }
     }
-    const KillMode mode = options.force ? KillMode::force : KillMode::safe;
+    const KillMode mode = options.force ? KillMode::force : KillMode::graceful;
     const ProcessStartTime killBegan = processClockNow();
     std::vector<KillOutcome> ended;
     bool othersEnded = true;

@@ -140,7 +140,7 @@ void KillEngine::killChunk(const KillTarget* targets, KillOutcome* outcomes, siz
         outcomes[i] = KillOutcome::killed();
         flights.push_back(std::move(flight));
     }
-    if (mode == KillMode::safe) {
+    if (mode == KillMode::graceful) {
         waitForExits(flights, Clock::now() + gracePeriod, stop);
         for (InFlight& flight : flights) {
             if (!flight.exited) {

@@ -6,7 +6,7 @@
 // pidfd holds, so a PID recycled after the scan can never receive the signal.
 //
 //   force: SIGKILL at once.
-//   safe:  SIGTERM, then wait on the same pidfd for up to the grace period and
+//   graceful: SIGTERM, then wait on the same pidfd for up to the grace period and
 //          return as soon as the process is gone; if it is still there,
 //          SIGKILL through that pidfd.
 // Either way the engine then waits on the pidfd (up to exitWait) until the

@@ -12,12 +12,12 @@ namespace halvo {
 
 enum class KillMode {
     force,  // SIGKILL at once
-    safe,   // SIGTERM, then SIGKILL after a grace second if the same process is still there
+    graceful,  // SIGTERM, then SIGKILL after a grace second if the same process is still there
 };
 
 struct KillOutcome {
     enum class Kind {
-        killed,  // delivered, or (safe) the process was gone by the end of the grace period
+        killed,  // delivered, or (graceful) the process was gone by the end of the grace period
         stale,   // nothing sent: the PID no longer names the scanned process
         failed,  // the system refused the signal; `message` is its text
     };

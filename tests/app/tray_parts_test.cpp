@@ -19,8 +19,8 @@ TEST(KillModeSetting, OnlyExactlyForceIsForce) {
         std::optional<std::string> stored;
         KillMode mode;
     } cases[] = {
-        {"graceful", KillMode::safe}, {"force", KillMode::force},     {"FORCE", KillMode::safe},
-        {"", KillMode::safe},         {std::nullopt, KillMode::safe},
+        {"graceful", KillMode::graceful}, {"force", KillMode::force},     {"FORCE", KillMode::graceful},
+        {"", KillMode::graceful},         {std::nullopt, KillMode::graceful},
     };
     for (const auto& c : cases) {
         InMemoryDefaultsStore defaults;

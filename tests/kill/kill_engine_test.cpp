@@ -114,10 +114,10 @@ TEST(KillEngineTest, EachChildEndsOnTheSignalsItNeeds) {
         int endedBy;
     };
     for (const Case& c : std::vector<Case>{
-             {"TERM honoured", true, false, KillMode::safe, false, {SIGTERM}, SIGTERM},
-             {"TERM ignored", true, true, KillMode::safe, false, {SIGTERM, SIGKILL}, SIGKILL},
-             {"stopped", true, true, KillMode::safe, true, {SIGTERM, SIGKILL}, SIGKILL},
-             {"stopped, kill(2)", false, true, KillMode::safe, true, {SIGTERM, SIGKILL}, SIGKILL},
+             {"TERM honoured", true, false, KillMode::graceful, false, {SIGTERM}, SIGTERM},
+             {"TERM ignored", true, true, KillMode::graceful, false, {SIGTERM, SIGKILL}, SIGKILL},
+             {"stopped", true, true, KillMode::graceful, true, {SIGTERM, SIGKILL}, SIGKILL},
+             {"stopped, kill(2)", false, true, KillMode::graceful, true, {SIGTERM, SIGKILL}, SIGKILL},
              {"force", true, true, KillMode::force, false, {SIGKILL}, SIGKILL},
              {"force, kill(2)", false, true, KillMode::force, false, {SIGKILL}, SIGKILL},
          }) {
@@ -140,7 +140,7 @@ TEST(KillEngineTest, EachChildEndsOnTheSignalsItNeeds) {
 }
 
 TEST(KillEngineTest, ReturnsOnlyOnceTheProcessHasExited) {
-    for (KillMode mode : {KillMode::force, KillMode::safe}) {
+    for (KillMode mode : {KillMode::force, KillMode::graceful}) {
         auto child = start(/*ignoreTerm=*/true);
         auto signals = recorder(true);
         signals->killDelay = std::chrono::milliseconds(200);
@@ -167,7 +167,7 @@ TEST(KillEngineTest, ABatchSharesOneGracePeriod) {
         {ended->pid(), endedStart},
         {second->pid(), *currentStartTime(second->pid())},
     };
-    EXPECT_THAT(KillEngine(currentStartTime, signals).killAll(targets, KillMode::safe),
+    EXPECT_THAT(KillEngine(currentStartTime, signals).killAll(targets, KillMode::graceful),
                 ElementsAre(KillOutcome::killed(), KillOutcome::stale(), KillOutcome::killed(),
                             KillOutcome::killed()));
     EXPECT_THAT(signals->tried, ElementsAre(SIGTERM, SIGTERM, SIGKILL, SIGKILL));
@@ -208,7 +208,7 @@ TEST(KillEngineTest, ProcessesThatAreGoneAreStale) {
         if (reaped) {
             ASSERT_EQ(waitpid(zombie, nullptr, 0), zombie);
         }
-        for (KillMode mode : {KillMode::force, KillMode::safe}) {
+        for (KillMode mode : {KillMode::force, KillMode::graceful}) {
             EXPECT_EQ(engine.kill(zombie, zombieStart, mode), KillOutcome::stale()) << reaped;
         }
     }
@@ -231,7 +231,7 @@ TEST(KillEngineTest, AnotherStartTimeOrANonPositivePidIsStaleAndNothingIsSent) {
         auto signals = recorder(pidfds);
         KillEngine engine(source, signals);
         for (const auto& [pid, startTime] : targets) {
-            for (KillMode mode : {KillMode::force, KillMode::safe}) {
+            for (KillMode mode : {KillMode::force, KillMode::graceful}) {
                 EXPECT_EQ(engine.kill(pid, startTime, mode, stopped()), KillOutcome::stale())
                     << pid << (pidfds ? " pidfd" : " kill(2)");
             }
@@ -251,13 +251,13 @@ TEST(KillEngineTest, RefusalsAreReportedOnBothPaths) {
     };
     const KillOutcome eperm = KillOutcome::failed(std::strerror(EPERM));
     const std::vector<Case> cases{
-        {SIGTERM, EPERM, KillMode::safe, eperm, {SIGTERM}},  // and no SIGKILL after it
+        {SIGTERM, EPERM, KillMode::graceful, eperm, {SIGTERM}},  // and no SIGKILL after it
         {SIGKILL, EPERM, KillMode::force, eperm, {SIGKILL}},
-        {SIGKILL, EPERM, KillMode::safe, eperm, {SIGTERM, SIGKILL}},
-        {SIGTERM, ESRCH, KillMode::safe, KillOutcome::stale(), {SIGTERM}},
+        {SIGKILL, EPERM, KillMode::graceful, eperm, {SIGTERM, SIGKILL}},
+        {SIGTERM, ESRCH, KillMode::graceful, KillOutcome::stale(), {SIGTERM}},
         {SIGKILL, ESRCH, KillMode::force, KillOutcome::stale(), {SIGKILL}},
         // Gone during the grace period after all.
-        {SIGKILL, ESRCH, KillMode::safe, KillOutcome::killed(), {SIGTERM, SIGKILL}},
+        {SIGKILL, ESRCH, KillMode::graceful, KillOutcome::killed(), {SIGTERM, SIGKILL}},
     };
     auto child = start(/*ignoreTerm=*/true);
     for (bool pidfds : {true, false}) {
@@ -295,7 +295,7 @@ TEST(KillEngineTest, WithoutPidfdsAPidThatChangedDuringTheWaitIsLeftAlone) {
             return live;
         },
         signals);
-    EXPECT_EQ(reused.kill(child->pid(), scanned, KillMode::safe, stopped()), KillOutcome::killed());
+    EXPECT_EQ(reused.kill(child->pid(), scanned, KillMode::graceful, stopped()), KillOutcome::killed());
     EXPECT_THAT(signals->tried, ElementsAre(SIGTERM));
     EXPECT_TRUE(child->running());
 }

@@ -15,7 +15,7 @@
 #include "panel/kill_panel_model.h"
 #include "panel/kill_panel_view.h"
 #include "panel/port_reference_popover.h"
-#include "scripted_fakes.h"
+#include "support/scripted_fakes.h"
 #include "state/process_store.h"
 #include "ui/controls.h"
 #include "ui/window_presenter.h"

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "kill/feedback.h"
-#include "scripted_fakes.h"
+#include "support/scripted_fakes.h"
 #include "state/process_store.h"
 
 using halvo::Feedback;
@@ -196,7 +196,7 @@ class ProcessStoreTest : public QObject {
         h.store->setQuery("node");
         h.store->setSelectedIndex(1);
         h.store->setFeedback(feedback::Success{3000});
-        h.store->setKillMode(KillMode::safe);
+        h.store->setKillMode(KillMode::graceful);
         h.load({row(1, 3000), row(2, 5173), row(4, 9000)});
         QCOMPARE(h.store->query(), QString("node"));
         QCOMPARE(h.store->selectedIndex(), 1);
@@ -214,7 +214,7 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(h.store->query(), QString());
         QCOMPARE(h.store->selectedIndex(), 0);
         QCOMPARE(h.store->feedback(), std::nullopt);
-        QCOMPARE(h.store->killMode(), KillMode::safe);
+        QCOMPARE(h.store->killMode(), KillMode::graceful);
 
         QSignalSpy published(h.store.get(), &ProcessStore::processesChanged);
         h.scanner->scans.answerEvery({row(1, 3000)});
@@ -338,7 +338,7 @@ class ProcessStoreTest : public QObject {
         QFETCH(QString, message);
         QFETCH(int, selected);
         Harness h({row(812, 3000), row(812, 3001), row(900, 5432, "postgres")});
-        h.store->setKillMode(KillMode::safe);
+        h.store->setKillMode(KillMode::graceful);
         h.store->setSelectedIndex(2);
         h.engine->kills.answer(0, outcome);
         h.scanner->scans.answer(1, rows);  // taken only by a reload after a stale kill
@@ -355,7 +355,7 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(calls.size(), size_t{1});
         QCOMPARE(calls[0].pid, 812);
         QCOMPARE(calls[0].startTime, row(812, 3000).startTime);
-        QCOMPARE(calls[0].mode, KillMode::safe);
+        QCOMPARE(calls[0].mode, KillMode::graceful);
         QVERIFY(calls[0].thread != std::this_thread::get_id());
         QCOMPARE(h.store->processes(), rows);
         QCOMPARE(listWhenTold, rows);
@@ -555,7 +555,7 @@ class ProcessStoreTest : public QObject {
             h.store->setQuery("node");
             h.store->setSelectedIndex(2);
             h.store->setFeedback(feedback::Stale{3000});
-            h.store->setKillMode(KillMode::safe);
+            h.store->setKillMode(KillMode::graceful);
             h.store->setFocusRequestID(focus);
         }
         h.store->setFeedback(feedback::Success{3000});

@@ -122,9 +122,9 @@ void reusedBeforeTheKill(KillEngine& pidfds, KillEngine& killOnly) {
         cannot("the new child has the old child's start time");
     }
     report("force", pidfds.kill(a, aStart, KillMode::force), b);
-    report("safe", pidfds.kill(a, aStart, KillMode::safe), b);
+    report("safe", pidfds.kill(a, aStart, KillMode::graceful), b);
     report("kill2-force", killOnly.kill(a, aStart, KillMode::force), b);
-    report("kill2-safe", killOnly.kill(a, aStart, KillMode::safe), b);
+    report("kill2-safe", killOnly.kill(a, aStart, KillMode::graceful), b);
     endChild(b);
 }
 
@@ -133,7 +133,7 @@ void reusedDuringTheGrace(const char* label, KillEngine& engine) {
     const pid_t a = startChild();
     const ProcessStartTime aStart = startTimeOf(a);
     KillOutcome outcome;
-    std::thread killing([&] { outcome = engine.kill(a, aStart, KillMode::safe); });
+    std::thread killing([&] { outcome = engine.kill(a, aStart, KillMode::graceful); });
     if (!exitsWithin(a, 5000)) {
         killing.join();
         std::printf("%s %s a-survived\n", label, name(outcome));
