@@ -53,7 +53,7 @@ class FixedScanner final : public halvo::PortScanning {
     const std::vector<PortProcess> rows_;
 };
 
-class NoKills final : public halvo::KillEngineProtocol {
+class NoKills final : public halvo::ProcessKilling {
   public:
     halvo::KillOutcome kill(int32_t, const halvo::ProcessStartTime&, halvo::KillMode,
                             std::stop_token) override {

@@ -60,7 +60,7 @@ class PreparedScanner final : public halvo::PortScanning {
     std::atomic<size_t> next_ = 0;
 };
 
-class NoKills final : public halvo::KillEngineProtocol {
+class NoKills final : public halvo::ProcessKilling {
   public:
     halvo::KillOutcome kill(int32_t, const halvo::ProcessStartTime&, halvo::KillMode,
                             std::stop_token) override {

@@ -23,7 +23,7 @@
 namespace halvo {
 
 AppDelegate::AppDelegate(std::shared_ptr<PortScanning> scanner,
-                         std::shared_ptr<KillEngineProtocol> killEngine, QColor trayInk,
+                         std::shared_ptr<ProcessKilling> killEngine, QColor trayInk,
                          QObject* parent)
     : QObject(parent),
       scanner_(std::move(scanner)),

@@ -13,7 +13,7 @@
 
 #include "app/hotkey_manager.h"
 #include "app/status_menu.h"
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "scan/port_scanner.h"
 #include "ui/window_presenter.h"
 
@@ -28,9 +28,8 @@ class AppDelegate final : public QObject {
   public:
     // `trayInk` draws the tray icon: the desktop's own text colour, which its
     // panel is made to carry (a tray tints nothing itself).
-    AppDelegate(std::shared_ptr<PortScanning> scanner,
-                std::shared_ptr<KillEngineProtocol> killEngine, QColor trayInk,
-                QObject* parent = nullptr);
+    AppDelegate(std::shared_ptr<PortScanning> scanner, std::shared_ptr<ProcessKilling> killEngine,
+                QColor trayInk, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Builds the application services (the run goes on without them when they
@@ -58,7 +57,7 @@ class AppDelegate final : public QObject {
     void presentOnboardingIfNeeded();
 
     std::shared_ptr<PortScanning> scanner_;
-    std::shared_ptr<KillEngineProtocol> killEngine_;
+    std::shared_ptr<ProcessKilling> killEngine_;
     QColor trayInk_;
     std::shared_ptr<SettingsDefaultsStore> defaults_;
     // The about and support windows' own presenter.

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/defaults_store.h"
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 
 namespace halvo {
 
@@ -11,16 +11,16 @@ inline constexpr char kKillModeKey[] = "tavlabs.halvo.killMode";
 
 // Exactly "force" reads as force; anything else ("graceful", "FORCE", "",
 // nothing, a value of another type) as graceful.
-KillMode loadKillMode(const DefaultsStore& defaults);
+KillMode loadKillMode(const DefaultsStoring& defaults);
 // Writes the mode as "graceful" or "force".
-void storeKillMode(KillMode mode, DefaultsStore& defaults);
+void storeKillMode(KillMode mode, DefaultsStoring& defaults);
 
 inline constexpr char kKillProcessTreeKey[] = "tavlabs.halvo.killProcessTree";
 
 // "true" (or "1" written by hand) reads as on; anything else, nothing
 // included, as off: a tree kill ends more than the row, so it is asked for.
-bool loadKillProcessTree(const DefaultsStore& defaults);
+bool loadKillProcessTree(const DefaultsStoring& defaults);
 // Writes "true" or "false".
-void storeKillProcessTree(bool on, DefaultsStore& defaults);
+void storeKillProcessTree(bool on, DefaultsStoring& defaults);
 
 }  // namespace halvo

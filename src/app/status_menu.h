@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "kill/recent_kills.h"
 #include "scan/port_records.h"
 
@@ -36,9 +36,9 @@ class StatusMenuServices {
 
 // Everything the rows show.
 struct StatusMenuState {
-    std::vector<PortProcess> processes;  // the whole scan, in scan order
+    std::vector<PortProcess> processes;      // the whole scan, in scan order
     KillMode killMode = KillMode::graceful;  // as stored in the settings
-    bool killProcessTree = false;        // kills end the whole process tree
+    bool killProcessTree = false;            // kills end the whole process tree
     std::vector<HalvoRecentKill> recentKills;
     StatusMenuServices* services = nullptr;  // null while there are none
 };

@@ -10,16 +10,16 @@ std::string TAVFirstRunGuard::windowId(std::string_view slug) {
     return "tavlabs." + std::string(slug) + ".first-run";
 }
 
-bool TAVFirstRunGuard::shouldShow(std::string_view slug, const DefaultsStore& defaults) {
+bool TAVFirstRunGuard::shouldShow(std::string_view slug, const DefaultsStoring& defaults) {
     const std::optional<std::string> stored = defaults.value(storageKey(slug));
     return !(stored == "true" || stored == "1");
 }
 
-void TAVFirstRunGuard::markCompleted(std::string_view slug, DefaultsStore& defaults) {
+void TAVFirstRunGuard::markCompleted(std::string_view slug, DefaultsStoring& defaults) {
     defaults.setValue(storageKey(slug), "true");
 }
 
-void TAVFirstRunGuard::reset(std::string_view slug, DefaultsStore& defaults) {
+void TAVFirstRunGuard::reset(std::string_view slug, DefaultsStoring& defaults) {
     defaults.removeValue(storageKey(slug));
 }
 

@@ -9,16 +9,16 @@
 
 namespace halvo {
 
-class DefaultsStore {
+class DefaultsStoring {
   public:
-    virtual ~DefaultsStore() = default;
+    virtual ~DefaultsStoring() = default;
     virtual std::optional<std::string> value(std::string_view key) const = 0;
     virtual void setValue(std::string_view key, const std::string& value) = 0;
     virtual void removeValue(std::string_view key) = 0;
 };
 
 // Settings in memory, for tests and tools; `values` is open to inspection.
-class InMemoryDefaultsStore final : public DefaultsStore {
+class InMemoryDefaultsStore final : public DefaultsStoring {
   public:
     std::optional<std::string> value(std::string_view key) const override {
         const auto found = values.find(std::string(key));

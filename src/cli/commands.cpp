@@ -135,7 +135,7 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
     return shown.empty() && foreign.empty() ? ExitStatus::nothingMatched : ExitStatus::ok;
 }
 
-ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
+ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,
                    ContainerStopping& containers, std::ostream& out, std::ostream& err,
                    KillHelpers helpers) {
     // A blank query matches every row; ending everything by accident is not an option.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "kill/container_stopper.h"
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "kill/restart_watch.h"
 #include "scan/port_scanner.h"
 #include "scan/process_tree.h"
@@ -60,7 +60,7 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
                    std::ostream& err);
 
 // Process rows go to `engine`; container rows (no PID) are stopped by `containers`.
-ExitStatus runKill(const KillOptions& options, PortScanning& scanner, KillEngineProtocol& engine,
+ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,
                    ContainerStopping& containers, std::ostream& out, std::ostream& err,
                    KillHelpers helpers = {});
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "scan/port_records.h"
 
 namespace halvo {

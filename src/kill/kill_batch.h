@@ -1,6 +1,6 @@
 // How kills of several rows go: one target per process, in list order, and the
 // feedback their outcomes add up to. Shared by the process store and halvo-cli;
-// the callers do the killing (KillEngineProtocol::killAll signals them together).
+// the callers do the killing (ProcessKilling::killAll signals them together).
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 
 #include "kill/container_stopper.h"
 #include "kill/feedback.h"
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "scan/port_records.h"
 
 namespace halvo {
@@ -33,7 +33,7 @@ std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
                                   const std::set<std::string>& ids);
 
 // One outcome per group, in group order: `processOutcomes` (one per process
-// group, in order, as KillEngineProtocol::killAll gave them) with each
+// group, in order, as ProcessKilling::killAll gave them) with each
 // container group stopped by `stopper` in its place.
 std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& groups,
                                                std::vector<KillOutcome> processOutcomes,

@@ -31,8 +31,8 @@
 #include <stop_token>
 #include <vector>
 
-#include "kill/kill_engine_protocol.h"
 #include "kill/pidfd_signals.h"
+#include "kill/process_killing.h"
 #include "scan/port_records.h"
 #include "scan/process_resolver.h"
 
@@ -42,13 +42,14 @@ namespace halvo {
 // Called from whatever thread the kill runs on.
 using StartTimeSource = std::function<std::optional<ProcessStartTime>(int32_t pid)>;
 
-class KillEngine final : public KillEngineProtocol {
+class KillEngine final : public ProcessKilling {
   public:
     static constexpr std::chrono::milliseconds gracePeriod{1000};
     static constexpr std::chrono::milliseconds exitWait{2000};
 
-    explicit KillEngine(StartTimeSource currentStartTime = halvo::currentStartTime,
-                        std::shared_ptr<SignalSending> signalSender = std::make_shared<PidfdSignals>());
+    explicit KillEngine(
+        StartTimeSource currentStartTime = halvo::currentStartTime,
+        std::shared_ptr<SignalSending> signalSender = std::make_shared<PidfdSignals>());
 
     // PIDs <= 0 are stale: kill(2) would read them as process groups.
     KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,

@@ -70,7 +70,7 @@ std::string encodeRecentKills(const std::vector<HalvoRecentKill>& kills) {
     return array.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::vector<HalvoRecentKill> loadRecentKills(const DefaultsStore& store) {
+std::vector<HalvoRecentKill> loadRecentKills(const DefaultsStoring& store) {
     const std::optional<std::string> value = store.value(kRecentKillsKey);
     if (!value) {
         return {};
@@ -79,7 +79,7 @@ std::vector<HalvoRecentKill> loadRecentKills(const DefaultsStore& store) {
 }
 
 void recordRecentKill(int64_t port, int32_t pid, std::string_view executableName,
-                      DefaultsStore& store, RecentKillTime now) {
+                      DefaultsStoring& store, RecentKillTime now) {
     HalvoRecentKill kill;
     kill.port = port;
     kill.pidName = decodeUtf8Lossy(executableName);
@@ -100,7 +100,7 @@ void recordRecentKill(int64_t port, int32_t pid, std::string_view executableName
 }
 
 void recordRecentKill(int64_t port, int32_t pid, std::string_view executableName,
-                      DefaultsStore& store) {
+                      DefaultsStoring& store) {
     recordRecentKill(port, pid, executableName, store, std::chrono::system_clock::now());
 }
 

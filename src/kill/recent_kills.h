@@ -31,14 +31,14 @@ inline constexpr size_t kMaxRecentKills = 5;
 
 // The stored list as it is, in its order and length; empty when the value is
 // absent or unreadable (which leaves the value alone).
-std::vector<HalvoRecentKill> loadRecentKills(const DefaultsStore& store);
+std::vector<HalvoRecentKill> loadRecentKills(const DefaultsStoring& store);
 
 // Puts the kill first, drops older entries for the same port and process
 // name, and keeps the newest kMaxRecentKills.
 void recordRecentKill(int64_t port, int32_t pid, std::string_view executableName,
-                      DefaultsStore& store, RecentKillTime now);
+                      DefaultsStoring& store, RecentKillTime now);
 void recordRecentKill(int64_t port, int32_t pid, std::string_view executableName,
-                      DefaultsStore& store);
+                      DefaultsStoring& store);
 
 // The stored form: a JSON array of {"port", "pidName", "killedAt"} objects,
 // killedAt in seconds since 2001-01-01 00:00:00 UTC.

@@ -54,7 +54,7 @@ std::vector<KillTarget> processTreeTargets(const ProcessTree& tree,
     return targets;
 }
 
-TreeKillResult killProcessTrees(KillEngineProtocol& engine, ProcessTreeReading& reader,
+TreeKillResult killProcessTrees(ProcessKilling& engine, ProcessTreeReading& reader,
                                 const std::vector<KillTarget>& listeners, KillMode mode,
                                 std::stop_token stop, const DevelopmentCheck& isDevelopment) {
     const ProcessTree tree(reader.entries());

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "scan/process_tree.h"
 
 namespace halvo {
@@ -30,7 +30,7 @@ struct TreeKillResult {
 };
 
 // Reads the tree once, then ends every target with one killAll.
-TreeKillResult killProcessTrees(KillEngineProtocol& engine, ProcessTreeReading& reader,
+TreeKillResult killProcessTrees(ProcessKilling& engine, ProcessTreeReading& reader,
                                 const std::vector<KillTarget>& listeners, KillMode mode,
                                 std::stop_token stop = {},
                                 const DevelopmentCheck& isDevelopment = systemDevelopmentCheck());

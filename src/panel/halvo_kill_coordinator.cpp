@@ -16,7 +16,8 @@ HalvoKillCoordinator& HalvoKillCoordinator::shared() {
     return coordinator;
 }
 
-void HalvoKillCoordinator::setStore(ProcessStore* store, std::shared_ptr<DefaultsStore> defaults) {
+void HalvoKillCoordinator::setStore(ProcessStore* store,
+                                    std::shared_ptr<DefaultsStoring> defaults) {
     store_ = store;
     defaults_ = std::move(defaults);
 }

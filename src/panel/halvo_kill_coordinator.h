@@ -23,7 +23,7 @@ class HalvoKillCoordinator final {
 
     // Handed over once at start-up; showPanel does nothing before. `defaults`
     // receives the panel's recent kills.
-    void setStore(ProcessStore* store, std::shared_ptr<DefaultsStore> defaults);
+    void setStore(ProcessStore* store, std::shared_ptr<DefaultsStoring> defaults);
     ProcessStore* store() const { return store_; }
 
     // Shows the panel, or brings the open one forward as it is (size and
@@ -36,7 +36,7 @@ class HalvoKillCoordinator final {
     HalvoKillCoordinator();
 
     ProcessStore* store_ = nullptr;
-    std::shared_ptr<DefaultsStore> defaults_;
+    std::shared_ptr<DefaultsStoring> defaults_;
     ui::TAVSatelliteWindowPresenter& presenter_;
 };
 

@@ -23,7 +23,7 @@
 
 namespace halvo {
 
-HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStore& defaults,
+HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& defaults,
                                        std::function<void()> close, QWidget* parent)
     : QWidget(parent),
       store_(store),
@@ -296,7 +296,7 @@ QCoro::Task<> HalvoKillPanelView::singleKill() {
     }
     // The panel may close while the kill runs; the store and defaults outlive it.
     QPointer<HalvoKillPanelView> self(this);
-    DefaultsStore& defaults = defaults_;
+    DefaultsStoring& defaults = defaults_;
     if (!co_await store_.killSelected()) {
         co_return;
     }
@@ -309,7 +309,7 @@ QCoro::Task<> HalvoKillPanelView::singleKill() {
 
 QCoro::Task<> HalvoKillPanelView::batchKill(std::set<std::string> ids) {
     QPointer<HalvoKillPanelView> self(this);
-    DefaultsStore& defaults = defaults_;
+    DefaultsStoring& defaults = defaults_;
     const std::vector<PortProcess> killed = co_await store_.killBatch(std::move(ids));
     for (const PortProcess& row : killed) {
         recordRecentKill(row.port, row.pid, row.executableName, defaults);

@@ -48,7 +48,7 @@ class HalvoKillPanelView final : public QWidget {
     static constexpr int kRowContentHeight = 48;
     static constexpr int kMaxVisibleRows = 8;
 
-    HalvoKillPanelView(ProcessStore& store, DefaultsStore& defaults, std::function<void()> close,
+    HalvoKillPanelView(ProcessStore& store, DefaultsStoring& defaults, std::function<void()> close,
                        QWidget* parent = nullptr);
     ~HalvoKillPanelView() override;
 
@@ -83,7 +83,7 @@ class HalvoKillPanelView final : public QWidget {
     void togglePortHelp();
 
     ProcessStore& store_;
-    DefaultsStore& defaults_;
+    DefaultsStoring& defaults_;
     std::function<void()> close_;
     std::set<std::string> multiSelection_;
     bool rowsUpdatePending_ = false;

@@ -29,7 +29,8 @@ struct Found {
     std::vector<std::pair<uint64_t, int32_t>> holders;  // inode, PID
 };
 
-void addProcess(ProcessTable& table, const ListeningSockets& listening, int32_t pid, Found& found) {
+void addProcess(ProcessTableReading& table, const ListeningSockets& listening, int32_t pid,
+                Found& found) {
     std::optional<std::vector<uint64_t>> inodes = table.socketInodes(pid);
     if (!inodes) {
         return;
@@ -62,7 +63,7 @@ unsigned threadCount(size_t processes) {
 
 }  // namespace
 
-NativePortDiscovery::NativePortDiscovery(std::shared_ptr<ProcessTable> table)
+NativePortDiscovery::NativePortDiscovery(std::shared_ptr<ProcessTableReading> table)
     : table_(table ? std::move(table) : std::make_shared<ProcFsProcessTable>()) {}
 
 std::vector<LsofRow> NativePortDiscovery::rows() {

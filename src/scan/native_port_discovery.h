@@ -4,14 +4,14 @@
 #include <memory>
 
 #include "scan/port_discovering.h"
-#include "scan/process_table.h"
+#include "scan/process_table_reading.h"
 
 namespace halvo {
 
 class NativePortDiscovery final : public PortDiscovering {
   public:
     // Uses the /proc process table when none is given.
-    explicit NativePortDiscovery(std::shared_ptr<ProcessTable> table = nullptr);
+    explicit NativePortDiscovery(std::shared_ptr<ProcessTableReading> table = nullptr);
 
     // One row per listening socket with a non-zero port, in process-table
     // order and, within a process, in descriptor order. A dual-stack server
@@ -22,7 +22,7 @@ class NativePortDiscovery final : public PortDiscovering {
     Discovery discover() override;
 
   private:
-    std::shared_ptr<ProcessTable> table_;
+    std::shared_ptr<ProcessTableReading> table_;
 };
 
 }  // namespace halvo

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "base/unique_fd.h"
-#include "scan/process_table.h"
+#include "scan/process_table_reading.h"
 
 namespace halvo {
 
-class ProcFsProcessTable final : public ProcessTable {
+class ProcFsProcessTable final : public ProcessTableReading {
   public:
     // `procRoot` is where the process file system is mounted.
     explicit ProcFsProcessTable(std::string procRoot = "/proc");

@@ -9,7 +9,7 @@
 
 namespace halvo {
 
-std::unique_ptr<AppServices> AppServices::create(DefaultsStore& defaults,
+std::unique_ptr<AppServices> AppServices::create(DefaultsStoring& defaults,
                                                  ui::TAVSatelliteWindowPresenter& presenter,
                                                  const std::function<TAVSparkleConfig()>& config,
                                                  UpdateCheckTiming timing) {
@@ -26,8 +26,9 @@ std::unique_ptr<AppServices> AppServices::create(DefaultsStore& defaults,
     }
 }
 
-AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config, DefaultsStore& defaults,
-                         ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing)
+AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config,
+                         DefaultsStoring& defaults, ui::TAVSatelliteWindowPresenter& presenter,
+                         UpdateCheckTiming timing)
     : identity_(std::move(identity)),
       sparkle_(std::make_unique<TAVSparkleManager>(std::move(config), defaults, timing)),
       updates_(std::make_unique<HalvoUpdateManager>(*sparkle_)),

@@ -32,7 +32,7 @@ class AppServices final : public QObject {
     // application services unavailable; the local port tools carry on: " and
     // the reason) and gives null. `defaults` and `presenter` must outlive this.
     static std::unique_ptr<AppServices> create(
-        DefaultsStore& defaults, ui::TAVSatelliteWindowPresenter& presenter,
+        DefaultsStoring& defaults, ui::TAVSatelliteWindowPresenter& presenter,
         const std::function<TAVSparkleConfig()>& config = halvoUpdateConfig,
         UpdateCheckTiming timing = {});
     ~AppServices() override;
@@ -59,7 +59,7 @@ class AppServices final : public QObject {
     void canCheckForUpdatesChanged();
 
   private:
-    AppServices(TAVAppIdentity identity, TAVSparkleConfig config, DefaultsStore& defaults,
+    AppServices(TAVAppIdentity identity, TAVSparkleConfig config, DefaultsStoring& defaults,
                 ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing);
     void showUpdateOutcome();
     // Opens the found update's release notes and clears the reminder.

@@ -52,7 +52,7 @@ QString TAVFirstRunOnboarding::buttonLabel() const {
 }
 
 QWidget* TAVFirstRunOnboarding::presentIfNeeded(TAVFirstRunOnboarding config,
-                                                DefaultsStore& defaults,
+                                                DefaultsStoring& defaults,
                                                 TAVLaunchAtLoginToggle launchAtLogin,
                                                 ui::TAVSatelliteWindowPresenter& presenter) {
     const std::string slug = config.slug.toStdString();

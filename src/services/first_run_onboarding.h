@@ -44,7 +44,7 @@ struct TAVFirstRunOnboarding {
 
     // Shows the window through `presenter` unless the first run is completed;
     // returns the window or null.
-    static QWidget* presentIfNeeded(TAVFirstRunOnboarding config, DefaultsStore& defaults,
+    static QWidget* presentIfNeeded(TAVFirstRunOnboarding config, DefaultsStoring& defaults,
                                     TAVLaunchAtLoginToggle launchAtLogin,
                                     ui::TAVSatelliteWindowPresenter& presenter);
 };

@@ -55,7 +55,7 @@ std::string TAVSparkleManager::lastCheckKey(std::string_view slug) {
     return "tavlabs." + std::string(slug) + ".lastUpdateCheck";
 }
 
-TAVSparkleManager::TAVSparkleManager(TAVSparkleConfig config, DefaultsStore& defaults,
+TAVSparkleManager::TAVSparkleManager(TAVSparkleConfig config, DefaultsStoring& defaults,
                                      UpdateCheckTiming timing, QObject* parent)
     : QObject(parent),
       config_(std::move(config)),

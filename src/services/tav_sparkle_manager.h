@@ -34,7 +34,7 @@ class TAVSparkleManager final : public QObject {
     Q_OBJECT
   public:
     // Reads the time of the last check from `defaults`, which must outlive this.
-    TAVSparkleManager(TAVSparkleConfig config, DefaultsStore& defaults,
+    TAVSparkleManager(TAVSparkleConfig config, DefaultsStoring& defaults,
                       UpdateCheckTiming timing = {}, QObject* parent = nullptr);
     ~TAVSparkleManager() override;
 
@@ -80,7 +80,7 @@ class TAVSparkleManager final : public QObject {
     void scheduleBackgroundCheck(std::chrono::milliseconds delay);
 
     TAVSparkleConfig config_;
-    DefaultsStore& defaults_;
+    DefaultsStoring& defaults_;
     UpdateCheckTiming timing_;
     QUrl feedURL_;
     std::optional<QString> configuredFeedURL_;

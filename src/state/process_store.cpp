@@ -82,12 +82,12 @@ Feedback withTreeLeftovers(Feedback feedback, const std::vector<std::string>& ot
 }  // namespace
 
 ProcessStore::ProcessStore(std::shared_ptr<PortScanning> scanner,
-                           std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent)
+                           std::shared_ptr<ProcessKilling> killEngine, QObject* parent)
     : ProcessStore(std::move(scanner), std::move(killEngine),
                    std::make_shared<DockerContainerStopper>(), parent) {}
 
 ProcessStore::ProcessStore(std::shared_ptr<PortScanning> scanner,
-                           std::shared_ptr<KillEngineProtocol> killEngine,
+                           std::shared_ptr<ProcessKilling> killEngine,
                            std::shared_ptr<ContainerStopping> containers, QObject* parent)
     : QObject(parent),
       scanner_(std::move(scanner)),

@@ -23,7 +23,7 @@
 
 #include "kill/container_stopper.h"
 #include "kill/feedback.h"
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "kill/restart_watch.h"
 #include "kill/tree_kill.h"
 #include "scan/port_records.h"
@@ -56,11 +56,10 @@ class ProcessStore final : public QObject {
 
   public:
     // Container rows are stopped with `docker stop`.
-    ProcessStore(std::shared_ptr<PortScanning> scanner,
-                 std::shared_ptr<KillEngineProtocol> killEngine, QObject* parent = nullptr);
+    ProcessStore(std::shared_ptr<PortScanning> scanner, std::shared_ptr<ProcessKilling> killEngine,
+                 QObject* parent = nullptr);
     // Container rows (no PID) are stopped by `containers`.
-    ProcessStore(std::shared_ptr<PortScanning> scanner,
-                 std::shared_ptr<KillEngineProtocol> killEngine,
+    ProcessStore(std::shared_ptr<PortScanning> scanner, std::shared_ptr<ProcessKilling> killEngine,
                  std::shared_ptr<ContainerStopping> containers, QObject* parent = nullptr);
     // Work still in flight finishes on its own and no longer touches the store;
     // a graceful kill skips the rest of its grace wait.
@@ -167,7 +166,7 @@ class ProcessStore final : public QObject {
     void pullSelectionIntoList();
 
     std::shared_ptr<PortScanning> scanner_;
-    std::shared_ptr<KillEngineProtocol> killEngine_;
+    std::shared_ptr<ProcessKilling> killEngine_;
     std::shared_ptr<ContainerStopping> containers_;
 
     std::vector<PortProcess> processes_;

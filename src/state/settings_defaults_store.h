@@ -15,7 +15,7 @@ class QSettings;
 
 namespace halvo {
 
-class SettingsDefaultsStore final : public DefaultsStore {
+class SettingsDefaultsStore final : public DefaultsStoring {
   public:
     // The user's settings (on Linux ~/.config/tavlabs/halvo.conf).
     SettingsDefaultsStore();

@@ -26,7 +26,7 @@ class ScriptedScanner final : public PortScanning {
 };
 
 // Records each target ("PID@SECONDS.MICROS") and answers from `outcomes` (else killed).
-class ScriptedEngine final : public KillEngineProtocol {
+class ScriptedEngine final : public ProcessKilling {
   public:
     KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
                      std::stop_token) override {

@@ -21,7 +21,7 @@ using Rows = std::vector<LsofRow>;
 
 // A process table written out by hand, which also notes which processes were
 // listed and named. Scans of many processes call it from several threads.
-class FakeProcessTable final : public ProcessTable {
+class FakeProcessTable final : public ProcessTableReading {
   public:
     ListeningSockets listening;
     Pids pids;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "kill/container_stopper.h"
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "scan/port_records.h"
 #include "scan/port_scanner.h"
 
@@ -67,7 +67,7 @@ class FixedScanner final : public PortScanning {
 
 // Records each target as "PID@SECONDS.MICROS" ("!" after it for force) and
 // answers from `outcomes`, else killed.
-class RecordingEngine final : public KillEngineProtocol {
+class RecordingEngine final : public ProcessKilling {
   public:
     KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
                      std::stop_token) override {

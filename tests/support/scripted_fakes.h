@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "kill/container_stopper.h"
-#include "kill/kill_engine_protocol.h"
+#include "kill/process_killing.h"
 #include "scan/port_records.h"
 #include "scan/port_scanner.h"
 
@@ -119,7 +119,7 @@ struct KillCall {
     std::thread::id thread;
 };
 
-class ScriptedKillEngine final : public KillEngineProtocol {
+class ScriptedKillEngine final : public ProcessKilling {
   public:
     KillOutcome kill(int32_t pid, const ProcessStartTime& startTime, KillMode mode,
                      std::stop_token stop) override {
@@ -128,7 +128,7 @@ class ScriptedKillEngine final : public KillEngineProtocol {
     std::vector<KillOutcome> killAll(const std::vector<KillTarget>& targets, KillMode mode,
                                      std::stop_token stop) override {
         ++batches;
-        return KillEngineProtocol::killAll(targets, mode, stop);
+        return ProcessKilling::killAll(targets, mode, stop);
     }
 
     std::atomic<int> batches = 0;

@@ -11,7 +11,7 @@
 namespace halvo {
 
 enum class KillMode {
-    force,  // SIGKILL at once
+    force,     // SIGKILL at once
     graceful,  // SIGTERM, then SIGKILL after a grace second if the same process is still there
 };
 
@@ -37,9 +37,9 @@ struct KillTarget {
     ProcessStartTime startTime;
 };
 
-class KillEngineProtocol {
+class ProcessKilling {
   public:
-    virtual ~KillEngineProtocol() = default;
+    virtual ~ProcessKilling() = default;
     // Blocking and thread-safe. `stop` cuts the waits short: the re-check and
     // a possible SIGKILL then happen at once, and the kill returns without
     // waiting for the exit.

@@ -12,9 +12,9 @@
 
 namespace halvo {
 
-class ProcessTable {
+class ProcessTableReading {
   public:
-    virtual ~ProcessTable() = default;
+    virtual ~ProcessTableReading() = default;
 
     // Socket inode -> local port and owner of every TCP socket in the LISTEN
     // state, IPv4 and IPv6, taken once per scan. A port may read 0; the caller
