@@ -9,6 +9,7 @@
 #include "kill/feedback.h"
 #include "kill/foreign_listeners.h"
 #include "kill/kill_batch.h"
+#include "kill/kill_sequence.h"
 #include "kill/search_filter.h"
 #include "kill/tree_kill.h"
 
@@ -57,19 +58,6 @@ void sayWhatTheFilterHid(const std::vector<LsofRow>& hidden,
             }
         }
     }
-}
-
-// What a kill that did not end its target tells a terminal user.
-std::string notEndedText(const PortProcess& target, const KillOutcome& outcome) {
-    if (target.stopsContainer()) {
-        return outcome.message;  // the stopper's own "Could not stop container NAME: ..."
-    }
-    const std::string which =
-        ":" + std::to_string(target.port) + " (PID " + std::to_string(target.pid) + ")";
-    if (outcome.kind == KillOutcome::Kind::stale) {
-        return "Process on " + which + " changed since the scan \u2014 nothing sent";
-    }
-    return "Could not kill " + which + ": " + outcome.message;
 }
 
 // The rest of each process's tree, as a tree kill would end it.
@@ -135,9 +123,11 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
     return shown.empty() && foreign.empty() ? ExitStatus::nothingMatched : ExitStatus::ok;
 }
 
-ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,
-                   ContainerStopping& containers, std::ostream& out, std::ostream& err,
-                   KillHelpers helpers) {
+namespace {
+
+// The query words a kill takes, normalised; nothing after a usage error,
+// which is written to `err`.
+std::optional<std::vector<std::string>> killQueries(const KillOptions& options, std::ostream& err) {
     // A blank query matches every row; ending everything by accident is not an option.
     std::vector<std::string> queries;
     for (const std::string& word : options.query) {
@@ -145,7 +135,7 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
         // A kill never guesses: a number is a port, never part of a PID or a path.
         if (const std::optional<std::string> error = portQueryError(query)) {
             err << "halvo-cli kill: " << terminalSafe(*error) << '\n';
-            return ExitStatus::usage;
+            return std::nullopt;
         }
         if (!query.empty()) {
             queries.push_back(std::move(query));
@@ -153,13 +143,17 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
     }
     if (queries.empty() && options.pids.empty()) {
         err << "halvo-cli kill: a query is required (a port, a list, a range, a text or --pid)\n";
-        return ExitStatus::usage;
+        return std::nullopt;
     }
+    return queries;
+}
 
-    const PortScan scan = scanner.scanAll();
-    const std::vector<PortProcess>& all = scan.processes;
-    // --started pins a process; what is ended by stopping a container has no
-    // start time of its own to match.
+// The ids of the rows that any query or --pid selects.
+std::set<std::string> selectedIds(const KillOptions& options,
+                                  const std::vector<std::string>& queries,
+                                  const std::vector<PortProcess>& all) {
+    // --started and --pid pin a process; what is ended by stopping a
+    // container has no start time of its own to match.
     std::set<std::string> ids;
     for (const std::string& query : queries) {
         for (const PortProcess& p : filterProcesses(all, query)) {
@@ -174,11 +168,43 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
             ids.insert(p.id());
         }
     }
+    return ids;
+}
+
+void printDryRun(const std::vector<KillGroup>& groups, const KillOptions& options,
+                 ProcessTreeReading* tree, std::ostream& out) {
+    for (const KillGroup& group : groups) {
+        for (const PortProcess& p : group.rows) {
+            if (group.container) {
+                out << "Would stop container " << terminalSafe(*group.container->containerName)
+                    << " (:" << p.port << ")\n";
+                continue;
+            }
+            out << "Would kill :" << p.port << ' ' << terminalSafe(p.executableName) << " PID "
+                << p.pid << '\n';
+        }
+    }
+    if (options.tree && tree != nullptr) {
+        printTreeDryRun(groups, *tree, out);
+    }
+}
+
+}  // namespace
+
+ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,
+                   ContainerStopping& containers, std::ostream& out, std::ostream& err,
+                   KillHelpers helpers) {
+    const std::optional<std::vector<std::string>> queries = killQueries(options, err);
+    if (!queries) {
+        return ExitStatus::usage;
+    }
+    const PortScan scan = scanner.scanAll();
     // In list order, one group per process.
-    const std::vector<KillGroup> groups = killGroups(all, ids);
+    const std::vector<KillGroup> groups =
+        killGroups(scan.processes, selectedIds(options, *queries, scan.processes));
     if (groups.empty()) {
         // A port that is taken is never reported as free: say whose it is.
-        const std::vector<ForeignListener> held = foreignNamedByAny(scan.foreign, queries);
+        const std::vector<ForeignListener> held = foreignNamedByAny(scan.foreign, *queries);
         for (const ForeignListener& listener : held) {
             err << terminalSafe(heldByOthersText(listener)) << '\n';
         }
@@ -186,74 +212,28 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
             return ExitStatus::notAllEnded;
         }
         err << kNoMatch << '\n';
-        sayWhatTheFilterHid(scan.notDevelopment, queries, err);
+        sayWhatTheFilterHid(scan.notDevelopment, *queries, err);
         return ExitStatus::nothingMatched;
     }
     if (options.dryRun) {
-        for (const KillGroup& group : groups) {
-            for (const PortProcess& p : group.rows) {
-                if (group.container) {
-                    out << "Would stop container " << terminalSafe(*group.container->containerName)
-                        << " (:" << p.port << ")\n";
-                    continue;
-                }
-                out << "Would kill :" << p.port << ' ' << terminalSafe(p.executableName) << " PID "
-                    << p.pid << '\n';
-            }
-        }
-        if (options.tree && helpers.tree != nullptr) {
-            printTreeDryRun(groups, *helpers.tree, out);
-        }
+        printDryRun(groups, options, helpers.tree, out);
         return ExitStatus::ok;
     }
 
-    std::vector<KillTarget> targets;
-    for (const KillGroup& group : groups) {
-        if (!group.container) {
-            targets.push_back({group.pid, options.started.value_or(group.startTime)});
-        }
+    const KillReport report =
+        runKillSequence({groups, options.force ? KillMode::force : KillMode::graceful, options.tree,
+                         options.started},
+                        {engine, containers, helpers.tree, helpers.restarts});
+    for (const std::string& text : report.notEnded) {
+        err << terminalSafe(text) << '\n';
     }
-    const KillMode mode = options.force ? KillMode::force : KillMode::graceful;
-    const ProcessStartTime killBegan = processClockNow();
-    std::vector<KillOutcome> ended;
-    bool othersEnded = true;
-    if (options.tree && helpers.tree != nullptr) {
-        TreeKillResult trees = killProcessTrees(engine, *helpers.tree, targets, mode);
-        ended = std::move(trees.listeners);
-        for (const std::string& text : trees.othersNotEnded) {
-            err << terminalSafe(text) << '\n';
-        }
-        othersEnded = trees.othersNotEnded.empty();
-    } else {
-        ended = engine.killAll(targets, mode);
+    if (report.allEnded && report.feedback) {
+        out << terminalSafe(feedbackText(*report.feedback)) << '\n';
+    } else if (report.feedback &&
+               std::holds_alternative<feedback::PartialBatch>(*report.feedback)) {
+        err << terminalSafe(feedbackText(*report.feedback)) << '\n';
     }
-    // Containers are stopped by Docker, one after another in list order.
-    const std::vector<KillOutcome> outcomes =
-        withContainersStopped(groups, std::move(ended), containers);
-    BatchTally tally;
-    for (size_t i = 0; i < groups.size(); ++i) {
-        tally.record(groups[i], outcomes[i]);
-        if (outcomes[i].kind != KillOutcome::Kind::killed) {
-            err << terminalSafe(notEndedText(groups[i].rows.front(), outcomes[i])) << '\n';
-        }
-    }
-    const bool allEnded = tally.failedCount() == 0 && othersEnded;
-    if (allEnded && helpers.restarts != nullptr) {
-        if (auto restarted = watchKilledRows(*helpers.restarts, tally.killedRows(), killBegan)) {
-            out << terminalSafe(feedbackText(*restarted)) << '\n';
-            return ExitStatus::ok;
-        }
-    }
-    if (ids.size() == 1) {
-        if (allEnded) {
-            out << terminalSafe(feedbackText(
-                       singleKillFeedback(groups.front().rows.front(), outcomes.front())))
-                << '\n';
-        }
-    } else if (auto feedback = tally.feedback()) {
-        (allEnded ? out : err) << terminalSafe(feedbackText(*feedback)) << '\n';
-    }
-    return allEnded ? ExitStatus::ok : ExitStatus::notAllEnded;
+    return report.allEnded ? ExitStatus::ok : ExitStatus::notAllEnded;
 }
 
 }  // namespace halvo

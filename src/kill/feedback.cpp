@@ -30,7 +30,11 @@ std::string restartedText(const feedback::Restarted& f) {
 std::string feedbackText(const Feedback& value) {
     return std::visit(
         Overloaded{
-            [](const feedback::Success& f) { return "Killed :" + std::to_string(f.port); },
+            [](const feedback::Success& f) {
+                const std::string text = "Killed :" + std::to_string(f.port);
+                return f.processes == 1 ? text
+                                        : text + " (" + std::to_string(f.processes) + " processes)";
+            },
             [](const feedback::Batch& f) {
                 return "Killed " + std::to_string(f.count) + " port" + (f.count == 1 ? "" : "s");
             },
@@ -46,6 +50,10 @@ std::string feedbackText(const Feedback& value) {
                 return "Stopped container " + f.name + " (:" + std::to_string(f.port) + ")";
             },
             [](const feedback::Restarted& f) { return restartedText(f); },
+            [](const feedback::StillHeld& f) {
+                return "Port " + std::to_string(f.port) + " is still held by " +
+                       listenerText(f.holder) + ", which shares its socket";
+            },
             [](const feedback::Failure& f) { return f.message; },
         },
         value);

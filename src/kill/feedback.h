@@ -9,15 +9,16 @@
 namespace halvo {
 
 namespace feedback {
-struct Success {  // a single kill succeeded
+struct Success {  // the processes on one port were killed
     int64_t port = 0;
+    int64_t processes = 1;  // a master and its workers share one port
     bool operator==(const Success&) const = default;
 };
 struct Batch {  // a batch killed `count` ports and nothing failed
     int64_t count = 0;
     bool operator==(const Batch&) const = default;
 };
-struct PartialBatch {  // a batch killed some ports and failed others
+struct PartialBatch {  // a batch killed some ports and failed on others
     int64_t killed = 0;
     int64_t failed = 0;
     std::string message;
@@ -45,19 +46,27 @@ struct Restarted {            // the kill succeeded, but something listens on `p
     std::optional<Listener> parent;  // nothing when it cannot be read
     bool operator==(const Restarted&) const = default;
 };
+// The kill ended its processes, but one that shares their socket (a child
+// that inherited it) still listens: the port is not free.
+struct StillHeld {
+    int64_t port = 0;
+    Listener holder;
+    bool operator==(const StillHeld&) const = default;
+};
 struct Failure {  // shown verbatim
     std::string message;
     bool operator==(const Failure&) const = default;
 };
 }  // namespace feedback
 
-using Feedback =
-    std::variant<feedback::Success, feedback::Batch, feedback::PartialBatch, feedback::Stale,
-                 feedback::ContainerStopped, feedback::Restarted, feedback::Failure>;
+using Feedback = std::variant<feedback::Success, feedback::Batch, feedback::PartialBatch,
+                              feedback::Stale, feedback::ContainerStopped, feedback::Restarted,
+                              feedback::StillHeld, feedback::Failure>;
 
-// "Killed :3000", "Killed 3 ports", "Killed 1, failed 1: ...", "Stopped
-// container web (:8080)", "Killed :3000 — restarted by nodemon (PID 812) as
-// node (PID 815)", and so on.
+// "Killed :3000", "Killed :3000 (4 processes)", "Killed 3 ports", "Killed
+// 1, failed 1: ...", "Stopped container web (:8080)", "Killed :3000 —
+// restarted by nodemon (PID 812) as node (PID 815)", "Port 3000 is still held
+// by sleep (PID 812), which shares its socket", and so on.
 std::string feedbackText(const Feedback& feedback);
 
 }  // namespace halvo

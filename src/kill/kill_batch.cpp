@@ -47,55 +47,67 @@ std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& gro
     return outcomes;
 }
 
-Feedback singleKillFeedback(int64_t port, const KillOutcome& outcome) {
-    switch (outcome.kind) {
-        case KillOutcome::Kind::killed:
-            return feedback::Success{port};
-        case KillOutcome::Kind::stale:
-            return feedback::Stale{port};
-        case KillOutcome::Kind::failed:
-            return feedback::Failure{outcome.message};
-    }
-    return feedback::Failure{outcome.message};
-}
-
-Feedback singleKillFeedback(const PortProcess& row, const KillOutcome& outcome) {
-    if (row.stopsContainer() && outcome.kind == KillOutcome::Kind::killed) {
-        return feedback::ContainerStopped{*row.dockerContext->containerName, row.port};
-    }
-    return singleKillFeedback(row.port, outcome);
-}
-
 void BatchTally::record(const KillGroup& group, const KillOutcome& outcome) {
-    const auto rows = static_cast<int64_t>(group.rows.size());
+    const int64_t port = group.rows.front().port;
     switch (outcome.kind) {
         case KillOutcome::Kind::killed:
             killedRows_.insert(killedRows_.end(), group.rows.begin(), group.rows.end());
-            break;
+            for (const PortProcess& row : group.rows) {
+                killedPorts_.insert(row.port);
+            }
+            ++killedGroups_;
+            container_ = group.container;
+            return;
         case KillOutcome::Kind::stale:
-            failedCount_ += rows;
-            staleCount_ += rows;
+            ++staleCount_;
             lastMessage_ = kBatchStaleMessage;
+            if (!firstFailure_) {
+                firstFailure_ = feedback::Stale{port};
+            }
             break;
         case KillOutcome::Kind::failed:
-            failedCount_ += rows;
             lastMessage_ = outcome.message;
+            if (!firstFailure_) {
+                firstFailure_ = feedback::Failure{outcome.message};
+            }
             break;
+    }
+    ++failedCount_;
+    for (const PortProcess& row : group.rows) {
+        failedPorts_.insert(row.port);
     }
 }
 
 std::optional<Feedback> BatchTally::feedback() const {
-    const auto killed = static_cast<int64_t>(killedRows_.size());
-    if (killed > 0 && (failedCount_ == 0 || !lastMessage_)) {
+    std::set<int64_t> ports = killedPorts_;
+    ports.insert(failedPorts_.begin(), failedPorts_.end());
+    if (ports.empty()) {
+        return std::nullopt;
+    }
+    if (ports.size() == 1 && failedCount_ > 0) {
+        return firstFailure_;
+    }
+    if (ports.size() == 1) {
+        const int64_t port = *ports.begin();
+        if (container_) {
+            return feedback::ContainerStopped{container_->containerName.value_or("container"),
+                                              port};
+        }
+        return feedback::Success{port, killedGroups_};
+    }
+    // A port with a process left on it is not free.
+    int64_t killed = 0;
+    for (int64_t port : killedPorts_) {
+        killed += failedPorts_.contains(port) ? 0 : 1;
+    }
+    const auto failed = static_cast<int64_t>(failedPorts_.size());
+    if (failed == 0) {
         return feedback::Batch{killed};
     }
     if (killed > 0) {
-        return feedback::PartialBatch{killed, failedCount_, *lastMessage_};
+        return feedback::PartialBatch{killed, failed, lastMessage_.value_or("")};
     }
-    if (lastMessage_) {
-        return feedback::Failure{*lastMessage_};
-    }
-    return std::nullopt;
+    return feedback::Failure{lastMessage_.value_or("")};
 }
 
 }  // namespace halvo

@@ -39,29 +39,33 @@ std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& gro
                                                std::vector<KillOutcome> processOutcomes,
                                                ContainerStopping& stopper);
 
-// The feedback of one row killed on its own.
-Feedback singleKillFeedback(int64_t port, const KillOutcome& outcome);
-// The same, saying "Stopped container NAME (:PORT)" for a stopped container row.
-Feedback singleKillFeedback(const PortProcess& row, const KillOutcome& outcome);
-
-// Adds up the outcomes of a batch, group by group.
+// Adds up the outcomes of a batch, group by group, by port: a port counts as
+// killed once every process on it ended (a master and its workers are one port).
 class BatchTally final {
   public:
     void record(const KillGroup& group, const KillOutcome& outcome);
 
     // The rows of every killed group, in group order.
     const std::vector<PortProcess>& killedRows() const { return killedRows_; }
+    // Processes or containers not ended.
     int64_t failedCount() const { return failedCount_; }
     // Some process changed since the scan, so the list wants a reload.
     bool needsReload() const { return staleCount_ > 0; }
-    // The batch's feedback; nothing when nothing was killed and nothing failed.
+    // The batch's feedback: for one port what became of it ("Killed :3000
+    // (4 processes)", "Stopped container web (:5432)", stale, failed), for
+    // several a count of ports; nothing when the batch was empty.
     std::optional<Feedback> feedback() const;
 
   private:
     std::vector<PortProcess> killedRows_;
+    std::set<int64_t> killedPorts_;
+    std::set<int64_t> failedPorts_;
+    int64_t killedGroups_ = 0;
     int64_t failedCount_ = 0;
     int64_t staleCount_ = 0;
+    std::optional<Feedback> firstFailure_;  // of the first group not ended
     std::optional<std::string> lastMessage_;
+    std::optional<DockerContext> container_;  // of the last group stopped
 };
 
 // The text a batch gives for a process that changed since the scan.

@@ -5,29 +5,33 @@
 
 #include "scan/listening_ports.h"
 #include "scan/native_port_discovery.h"
+#include "scan/process_resolver.h"
 
 namespace halvo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Start times are whole clock ticks (1/100 s), rounded down: a process
-// started just after the kill may read up to one tick earlier.
-ProcessStartTime oneTickBefore(ProcessStartTime t) {
-    constexpr int32_t kTickMicroseconds = 10'000;
-    t.microseconds -= kTickMicroseconds;
-    if (t.microseconds < 0) {
-        t.microseconds += 1'000'000;
-        --t.seconds;
-    }
-    return t;
-}
-
 }  // namespace
 
+bool couldRestart(const ProcessTreeEntry& parent, const std::vector<std::string>& arguments,
+                  uint32_t uid) {
+    if (parent.pid <= 1 || parent.uid != uid) {
+        return false;
+    }
+    if (isShellName(parent.name)) {
+        // `bash` or `-bash -l` is a prompt; `sh -c "…"` or `bash watch.sh` runs something.
+        return std::any_of(arguments.begin() + std::min<size_t>(1, arguments.size()),
+                           arguments.end(),
+                           [](const std::string& a) { return !a.empty() && a[0] != '-'; });
+    }
+    // A user's service manager is named like init, but runs above PID 1.
+    return parent.name == "systemd" || !isSessionProcessName(parent.name);
+}
+
 RestartWatch::RestartWatch(RestartWatchParts parts) : parts_(std::move(parts)) {
-    if (!parts_.listeningPorts) {
-        parts_.listeningPorts = listeningPortsNow;
+    if (!parts_.listeningSockets) {
+        parts_.listeningSockets = listeningSocketsNow;
     }
     if (!parts_.discovery) {
         parts_.discovery = std::make_shared<NativePortDiscovery>();
@@ -35,39 +39,69 @@ RestartWatch::RestartWatch(RestartWatchParts parts) : parts_(std::move(parts)) {
     if (!parts_.tree) {
         parts_.tree = std::make_shared<ProcFsProcessTree>();
     }
+    if (!parts_.arguments) {
+        parts_.arguments = [](int32_t pid) { return ProcessResolver().readArguments(pid); };
+    }
 }
 
-std::optional<feedback::Restarted> RestartWatch::watch(const std::vector<int64_t>& ports,
-                                                       int64_t killedCount,
-                                                       ProcessStartTime killBegan,
-                                                       std::stop_token stop) {
+BeforeKill RestartWatch::before(const std::vector<KillTarget>& targets,
+                                const std::vector<int64_t>& ports) {
+    BeforeKill before;
+    for (const KillTarget& target : targets) {
+        const auto process = parts_.tree->entry(target.pid);
+        const auto parent = process ? parts_.tree->entry(process->parentPid) : std::nullopt;
+        if (!parent || std::any_of(before.restarters.begin(), before.restarters.end(),
+                                   [&](const KillTarget& r) { return r.pid == parent->pid; })) {
+            continue;
+        }
+        if (couldRestart(*parent, parts_.arguments(parent->pid), parts_.uid)) {
+            before.restarters.push_back({parent->pid, parent->startTime});
+        }
+    }
+    for (const auto& [inode, socket] : parts_.listeningSockets()) {
+        if (std::find(ports.begin(), ports.end(), socket.port) != ports.end()) {
+            before.sockets.insert(inode);
+        }
+    }
+    return before;
+}
+
+bool RestartWatch::alive(const KillTarget& process) const {
+    const auto entry = parts_.tree->entry(process.pid);
+    return entry && entry->startTime == process.startTime;
+}
+
+std::optional<Feedback> RestartWatch::watch(const FreedPorts& freed, std::stop_token stop) {
     std::vector<int64_t> watched;
-    for (int64_t port : ports) {
+    for (int64_t port : freed.ports) {
         if (port > 0 && std::find(watched.begin(), watched.end(), port) == watched.end()) {
             watched.push_back(port);
         }
     }
+    std::vector<KillTarget> restarters = freed.before.restarters;
     const Clock::time_point deadline = Clock::now() + parts_.bound;
     while (!watched.empty() && !stop.stop_requested()) {
-        const std::set<int64_t> listening = parts_.listeningPorts();
+        const ListeningSockets sockets = parts_.listeningSockets();
         std::vector<int64_t> sighted;
         for (int64_t port : watched) {
-            if (listening.contains(port)) {
+            if (std::any_of(sockets.begin(), sockets.end(),
+                            [&](const auto& socket) { return socket.second.port == port; })) {
                 sighted.push_back(port);
             }
         }
         if (!sighted.empty()) {
-            if (auto restarted = restartOn(sighted, killedCount, killBegan)) {
-                return restarted;
+            if (auto held = holderOn(sighted, sockets, freed)) {
+                return held;
             }
-            // Held by a process that was there before the kill (a worker of
-            // another row) or by someone else: not a restart, and it stays so.
+            // Someone else's: nothing of the user's to name, and it stays so.
             std::erase_if(watched, [&](int64_t port) {
                 return std::find(sighted.begin(), sighted.end(), port) != sighted.end();
             });
         }
+        // Nothing can bring a server back once what started it is gone.
+        std::erase_if(restarters, [&](const KillTarget& r) { return !alive(r); });
         const Clock::time_point now = Clock::now();
-        if (watched.empty() || now >= deadline) {
+        if (watched.empty() || restarters.empty() || now >= deadline) {
             break;
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(parts_.interval, deadline - now));
@@ -97,37 +131,29 @@ std::optional<feedback::Listener> RestartWatch::supervisorOf(
     return named;
 }
 
-std::optional<feedback::Restarted> RestartWatch::restartOn(const std::vector<int64_t>& sighted,
-                                                           int64_t killedCount,
-                                                           ProcessStartTime killBegan) const {
+std::optional<Feedback> RestartWatch::holderOn(const std::vector<int64_t>& sighted,
+                                               const ListeningSockets& now,
+                                               const FreedPorts& freed) const {
     const std::vector<LsofRow> rows = parts_.discovery->rows();
-    const ProcessStartTime earliest = oneTickBefore(killBegan);
     for (int64_t port : sighted) {
+        // Start times are whole clock ticks: only the socket tells a child
+        // that inherited it from a server started again a moment later.
+        const bool sameSocket = std::any_of(now.begin(), now.end(), [&](const auto& socket) {
+            return socket.second.port == port && freed.before.sockets.contains(socket.first);
+        });
         for (const LsofRow& row : rows) {
-            if (row.port != port) {
+            const auto holder = row.port == port ? parts_.tree->entry(row.pid) : std::nullopt;
+            if (!holder || holder->uid != parts_.uid) {
                 continue;
             }
-            const auto listener = parts_.tree->entry(row.pid);
-            if (!listener || listener->uid != parts_.uid || listener->startTime < earliest) {
-                continue;
+            const feedback::Listener listener{holder->name, holder->pid};
+            if (sameSocket) {
+                return feedback::StillHeld{port, listener};
             }
-            feedback::Restarted restarted{killedCount, port, {listener->name, listener->pid}, {}};
-            restarted.parent = supervisorOf(*listener);
-            return restarted;
+            return feedback::Restarted{freed.killedCount, port, listener, supervisorOf(*holder)};
         }
     }
     return std::nullopt;
-}
-
-std::optional<feedback::Restarted> watchKilledRows(RestartWatching& watch,
-                                                   const std::vector<PortProcess>& killedRows,
-                                                   ProcessStartTime killBegan,
-                                                   std::stop_token stop) {
-    std::vector<int64_t> ports;
-    for (const PortProcess& row : killedRows) {
-        ports.push_back(row.port);
-    }
-    return watch.watch(ports, static_cast<int64_t>(killedRows.size()), killBegan, std::move(stop));
 }
 
 }  // namespace halvo

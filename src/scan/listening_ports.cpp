@@ -1,16 +1,15 @@
 #include "scan/listening_ports.h"
 
-#include "scan/listening_sockets.h"
-
 namespace halvo {
 
-std::set<int64_t> listeningPortsNow() {
+ListeningSockets listeningSocketsNow() {
     std::optional<ListeningSockets> sockets = listeningSocketsFromNetlink();
-    if (!sockets) {
-        sockets = listeningSocketsFromProcNet();
-    }
+    return sockets ? std::move(*sockets) : listeningSocketsFromProcNet();
+}
+
+std::set<int64_t> listeningPortsNow() {
     std::set<int64_t> ports;
-    for (const auto& [inode, socket] : *sockets) {
+    for (const auto& [inode, socket] : listeningSocketsNow()) {
         if (socket.port > 0) {
             ports.insert(socket.port);
         }

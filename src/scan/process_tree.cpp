@@ -54,7 +54,8 @@ std::optional<ProcessTreeEntry> parseStatTreeFields(std::string_view stat) {
         return std::nullopt;
     }
     const std::vector<std::string_view> fields = splitNonEmpty(stat.substr(close + 1), ' ');
-    if (fields.size() < 4) {
+    // A zombie has ended; only its exit status waits to be collected.
+    if (fields.size() < 4 || fields[0] == "Z" || fields[0] == "X") {
         return std::nullopt;
     }
     const auto parent = parseInt32(fields[1]);
@@ -121,6 +122,64 @@ std::vector<ProcessTreeEntry> ProcFsProcessTree::entries() {
     return result;
 }
 
+namespace {
+
+// Whether an interpreter's command line runs a script file or a module that
+// is not itself a prompt: `node server.js`, `python3 -m http.server`, not
+// `python3 -i app.py`, `node --inspect`, `python3 -m IPython` or a Jupyter
+// kernel. Code given inline (-c, -e) is neither and does not count.
+bool runsScript(std::string_view interpreter, const std::vector<std::string>& arguments) {
+    static const std::unordered_set<std::string_view> promptModules = {
+        "IPython",
+        "ipykernel",
+        "ipykernel_launcher",
+        "jupyter_console",
+        "ptpython",
+        "bpython",
+        "code",
+        "pdb",
+        "asyncio",
+        "idlelib",
+        "pyrepl",
+        "_pyrepl",
+    };
+    // Options whose value is the next argument, so that value is no script.
+    static const std::unordered_set<std::string_view> takesValue = {
+        "-r",  "--require",    "--import",     "--loader", "--experimental-loader",
+        "-C",  "--conditions", "-W",           "-X",       "-I",
+        "-cp", "-classpath",   "--class-path", "-p",       "--module-path",
+    };
+    static const std::unordered_set<std::string_view> promptCommands = {"repl", "console", "c"};
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string_view a = arguments[i];
+        if (a == "-i" || a == "--interactive" || a == "-c" || a == "-e" || a == "--eval" ||
+            a == "--print") {
+            return false;
+        }
+        if (a == "-m") {
+            return i + 1 < arguments.size() &&
+                   !promptModules.contains(
+                       std::string_view(arguments[i + 1]).substr(0, arguments[i + 1].find('.')));
+        }
+        if (a == "--") {
+            return i + 1 < arguments.size();
+        }
+        if (a.starts_with('-')) {
+            // Python's combined short flags: `-iu` is as interactive as `-i`.
+            if (interpreter == "python" && !a.starts_with("--") &&
+                a.find('i') != std::string_view::npos) {
+                return false;
+            }
+            i += takesValue.contains(a) ? 1 : 0;
+            continue;
+        }
+        return !promptCommands.contains(a);  // `deno repl`, `bun repl`
+    }
+    return false;  // flags alone: a prompt
+}
+
+}  // namespace
+
 bool isServerRunner(std::string_view name, const std::vector<std::string>& arguments) {
     // Package managers, task runners and watchers start servers and restart them.
     static const std::unordered_set<std::string_view> runners = {
@@ -130,9 +189,9 @@ bool isServerRunner(std::string_view name, const std::vector<std::string>& argum
         "mvn",      "gradle",  "dotnet",   "artisan", "cargo-watch", "watchexec", "uvicorn",
         "gunicorn", "puma",    "flask",
     };
-    // Interpreters count only while they run a script: alone they are a
-    // prompt the user works at. A script started through its own #! line is
-    // named for the script (ipython3), not the interpreter.
+    // Interpreters count only while they run a script: alone, or at a
+    // prompt, they hold the user's session. A script started through its
+    // own #! line is named for the script (ipython3), not the interpreter.
     static const std::unordered_set<std::string_view> interpreters = {
         "node", "nodejs", "bun", "deno", "python", "ruby", "php", "java",
     };
@@ -140,13 +199,15 @@ bool isServerRunner(std::string_view name, const std::vector<std::string>& argum
     // theirs. Versions go ("python3.11" is python).
     std::string command = toLower(name.substr(0, name.find(' ')));
     if (runners.contains(command)) {
-        return true;
+        // `rails console` is a prompt too.
+        return !(command == "rails" && arguments.size() > 1 &&
+                 (arguments[1] == "console" || arguments[1] == "c" || arguments[1] == "dbconsole"));
     }
     while (!command.empty() &&
            ((command.back() >= '0' && command.back() <= '9') || command.back() == '.')) {
         command.pop_back();
     }
-    return interpreters.contains(command) && arguments.size() > 1;
+    return interpreters.contains(command) && runsScript(command, arguments);
 }
 
 DevelopmentCheck systemDevelopmentCheck() {

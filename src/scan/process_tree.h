@@ -49,12 +49,14 @@ class ProcFsProcessTree final : public ProcessTreeReading {
 };
 
 // The parent, session, process group and name fields of a /proc/PID/stat text (pid and uid
-// are not in it; start time is left zero); nothing when it does not parse.
+// are not in it; start time is left zero); nothing when it does not parse or
+// names a process that has exited (a zombie).
 std::optional<ProcessTreeEntry> parseStatTreeFields(std::string_view stat);
 
 // Whether a process above a development server is part of it: a package
-// manager, task runner or watcher, or an interpreter running a script (not a
-// prompt), known by its short name (/proc/PID/comm). A command line that only
+// manager, task runner or watcher, or an interpreter running a script file
+// or module (not a prompt: `python3 -i`, `node --inspect`, `rails console`, a
+// Jupyter kernel), known by its short name (/proc/PID/comm). A command line that only
 // mentions "server" or "dev" (an editor opened on server.js) never counts:
 // being wrong here ends the process the user works in.
 bool isServerRunner(std::string_view name, const std::vector<std::string>& arguments);

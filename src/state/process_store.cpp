@@ -1,85 +1,16 @@
 #include "state/process_store.h"
 
-#include <QCoro/QCoroFuture>
-#include <QFuture>
-#include <QFutureInterface>
 #include <QPointer>
-#include <QThreadPool>
 
 #include <algorithm>
-#include <functional>
 #include <optional>
-#include <type_traits>
 #include <utility>
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
 
 #include "kill/kill_batch.h"
 #include "kill/search_filter.h"
-#include "kill/tree_kill.h"
+#include "state/thread_pool_task.h"
 
 namespace halvo {
-namespace {
-
-// The distribution's Qt is not built with ThreadSanitizer, so the locks with
-// which its thread pool and futures hand work over are invisible to it. These
-// two calls tell it about each hand-over; they do nothing in other builds.
-#if defined(__SANITIZE_THREAD__)
-void handOver(const void* sync) {
-    __tsan_release(const_cast<void*>(sync));
-}
-void takeOver(const void* sync) {
-    __tsan_acquire(const_cast<void*>(sync));
-}
-#else
-void handOver(const void*) {}
-void takeOver(const void*) {}
-#endif
-
-// Only its address is used: every job takes over what its starter did before.
-const char kJobsStarted = 0;
-
-// Runs `work` on the Qt thread pool. The awaiting coroutine resumes on its own
-// thread once the work is done. The job holds what it needs itself: it may
-// outlive the store that started it.
-template <class Work>
-QCoro::Task<std::invoke_result_t<Work&>> onThreadPool(Work work) {
-    using Result = std::invoke_result_t<Work&>;
-    struct Job {
-        explicit Job(Work w) : work(std::move(w)) {}
-        Work work;
-        std::optional<Result> result;
-        QFutureInterface<void> done;
-    };
-    auto job = std::make_shared<Job>(std::move(work));
-    job->done.reportStarted();
-    // Named, not a temporary of the co_await: GCC 12 may destroy those twice.
-    QFuture<void> finished = job->done.future();
-    std::function<void()> run = [job] {
-        takeOver(&kJobsStarted);
-        job->result.emplace(job->work());
-        handOver(job.get());
-        job->done.reportFinished();
-    };
-    handOver(&kJobsStarted);
-    QThreadPool::globalInstance()->start(std::move(run));
-    co_await finished;
-    takeOver(job.get());
-    co_return std::move(*job->result);
-}
-
-// A tree kill that ended the listener but not all of the tree says so, or
-// the user would take a supervisor that is still running for gone.
-Feedback withTreeLeftovers(Feedback feedback, const std::vector<std::string>& othersNotEnded) {
-    if (othersNotEnded.empty()) {
-        return feedback;
-    }
-    return feedback::Failure{feedbackText(feedback) + " \u2014 " + othersNotEnded.front()};
-}
-
-}  // namespace
 
 ProcessStore::ProcessStore(std::shared_ptr<PortScanning> scanner,
                            std::shared_ptr<ProcessKilling> killEngine, QObject* parent)
@@ -304,36 +235,6 @@ void ProcessStore::pullSelectionIntoList() {
     setSelectedIndex(static_cast<int>(std::min<int64_t>(selectedIndex_, last)));
 }
 
-QCoro::Task<TreeKillResult> ProcessStore::killOnPool(int32_t pid, ProcessStartTime startTime) {
-    return onThreadPool([engine = killEngine_, tree = killProcessTree_ ? treeReader_ : nullptr, pid,
-                         startTime, mode = killMode_, stop = lifetime_.get_token()] {
-        if (tree) {
-            return killProcessTrees(*engine, *tree, {{pid, startTime}}, mode, stop);
-        }
-        return TreeKillResult{{engine->kill(pid, startTime, mode, stop)}, {}};
-    });
-}
-
-QCoro::Task<> ProcessStore::watchForRestart(std::vector<PortProcess> killedRows,
-                                            ProcessStartTime killBegan) {
-    if (!restartWatch_ || killedRows.empty()) {
-        co_return;
-    }
-    const int64_t generation = killGeneration_;
-    QPointer<ProcessStore> self(this);
-    auto watching = onThreadPool([watch = restartWatch_, killedRows = std::move(killedRows),
-                                  killBegan, stop = lifetime_.get_token()] {
-        return watchKilledRows(*watch, killedRows, killBegan, stop);
-    });
-    std::optional<feedback::Restarted> restarted = co_await watching;
-    // A closed panel (a reset) still wants to hear it when it opens again.
-    if (!self || !restarted || killGeneration_ != generation) {
-        co_return;
-    }
-    setFeedback(std::move(*restarted));
-    co_await reload();
-}
-
 void ProcessStore::removeProcess(int32_t pid) {
     removeRowsIf([pid](const PortProcess& p) { return p.pid == pid; });
 }
@@ -371,128 +272,61 @@ void ProcessStore::removeContainer(const DockerContext& container) {
         [&](const PortProcess& p) { return p.stopsContainer() && *p.dockerContext == container; });
 }
 
-QCoro::Task<bool> ProcessStore::stopContainerRow(PortProcess target) {
-    QPointer<ProcessStore> self(this);
-    const int64_t generation = ++killGeneration_;
-    const DockerContext container = *target.dockerContext;
-    auto stopping =
-        onThreadPool([containers = containers_, container] { return containers->stop(container); });
-    const KillOutcome outcome = co_await stopping;
-    const bool stopped = outcome.kind == KillOutcome::Kind::killed;
-    if (!self) {
-        co_return stopped;
-    }
-    if (stopped) {
-        removeContainer(container);
-    }
-    // A stop takes seconds: a kill started since has the last word.
-    if (killGeneration_ == generation) {
-        setFeedback(singleKillFeedback(target, outcome));
-    }
-    pullSelectionIntoList();
-    co_return stopped;
-}
-
 QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
-    if (target.stopsContainer()) {
-        co_return co_await stopContainerRow(std::move(target));
-    }
-    QPointer<ProcessStore> self(this);
-    ++killGeneration_;
-    const ProcessStartTime killBegan = processClockNow();
-    const bool treeKill = killProcessTree_ && treeReader_;
-    auto killing = killOnPool(target.pid, target.startTime);
-    const TreeKillResult ended = co_await killing;
-    const KillOutcome outcome = ended.listeners.at(0);
-    if (!self) {
-        co_return outcome.kind == KillOutcome::Kind::killed;
-    }
-    switch (outcome.kind) {
-        case KillOutcome::Kind::killed:
-            removeProcess(target.pid);
-            setFeedback(
-                withTreeLeftovers(singleKillFeedback(target.port, outcome), ended.othersNotEnded));
-            pullSelectionIntoList();
-            // The watch would replace what it says of the tree left alive.
-            if (ended.othersNotEnded.empty()) {
-                watchForRestart({target}, killBegan);
-            }
-            if (treeKill) {
-                // Other rows may have gone with the tree.
-                co_await reload();
-            }
-            co_return true;
-        case KillOutcome::Kind::stale:
-            // The user sees the current list together with the message.
-            co_await reload();
-            if (self) {
-                setFeedback(singleKillFeedback(target.port, outcome));
-            }
-            co_return false;
-        case KillOutcome::Kind::failed:
-            setFeedback(singleKillFeedback(target.port, outcome));
-            co_return false;
-    }
-    co_return false;
+    // Named, not temporaries of the co_await: GCC 12 mishandles those.
+    const std::set<std::string> ids{target.id()};
+    const std::vector<PortProcess> rows{std::move(target)};
+    auto killing = killNow(killGroups(rows, ids));
+    const KillReport report = co_await killing;
+    co_return report.allEnded;
 }
 
 QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::string> ids) {
-    const std::vector<KillGroup> groups = killGroups(processes_, ids);
+    auto killing = killNow(killGroups(processes_, ids));
+    const KillReport report = co_await killing;
+    co_return report.killedRows;
+}
+
+QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     if (groups.empty()) {
-        co_return std::vector<PortProcess>{};
+        co_return KillReport{};
     }
     QPointer<ProcessStore> self(this);
-    ++killGeneration_;
-    const ProcessStartTime killBegan = processClockNow();
-    const bool treeKill = killProcessTree_ && treeReader_;
-    // One call for the whole batch: the engine signals every process before it
-    // waits, so stubborn servers share one grace second, and workers that an
-    // earlier process of the batch took down count as ended, not as changed.
-    std::vector<KillTarget> targets;
-    for (const KillGroup& group : groups) {
-        if (!group.container) {
-            targets.push_back({group.pid, group.startTime});
-        }
-    }
-    auto killing = onThreadPool([engine = killEngine_, containers = containers_,
-                                 tree = treeKill ? treeReader_ : nullptr, groups, targets,
-                                 mode = killMode_, stop = lifetime_.get_token()] {
-        TreeKillResult ended = tree ? killProcessTrees(*engine, *tree, targets, mode, stop)
-                                    : TreeKillResult{engine->killAll(targets, mode, stop), {}};
-        ended.listeners = withContainersStopped(groups, std::move(ended.listeners), *containers);
-        return ended;
+    const int64_t generation = ++killGeneration_;
+    auto killing = onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,
+                                 watch = restartWatch_, groups, mode = killMode_,
+                                 treeKill = killProcessTree_ && treeReader_ != nullptr,
+                                 stop = lifetime_.get_token()] {
+        return runKillSequence({groups, mode, treeKill},
+                               {*engine, *containers, tree.get(), watch.get()}, stop);
     });
-    const TreeKillResult ended = co_await killing;
-    const std::vector<KillOutcome>& outcomes = ended.listeners;
-    BatchTally tally;
-    for (size_t i = 0; i < groups.size() && i < outcomes.size(); ++i) {
-        tally.record(groups[i], outcomes[i]);
-        if (self && outcomes[i].kind == KillOutcome::Kind::killed) {
-            if (groups[i].container) {
-                removeContainer(*groups[i].container);
-            } else {
-                removeProcess(groups[i].pid);
-            }
+    KillReport report = co_await killing;
+    if (!self) {
+        co_return report;
+    }
+    for (size_t i = 0; i < groups.size() && i < report.outcomes.size(); ++i) {
+        if (report.outcomes[i].kind != KillOutcome::Kind::killed) {
+            continue;
+        }
+        if (groups[i].container) {
+            removeContainer(*groups[i].container);
+        } else {
+            removeProcess(groups[i].pid);
         }
     }
-    if (!self) {
-        co_return tally.killedRows();
-    }
-    // Other rows may have gone with a tree.
-    if (tally.needsReload() || (treeKill && !tally.killedRows().empty())) {
+    // The user sees the current list together with the message.
+    if (report.needsReload) {
         co_await reload();
         if (!self) {
-            co_return tally.killedRows();
+            co_return report;
         }
     }
-    if (std::optional<Feedback> feedback = tally.feedback()) {
-        setFeedback(withTreeLeftovers(std::move(*feedback), ended.othersNotEnded));
+    // A container stop takes seconds: a kill started since has the last word.
+    if (report.feedback && killGeneration_ == generation) {
+        setFeedback(*report.feedback);
     }
     pullSelectionIntoList();
-    if (tally.failedCount() == 0 && ended.othersNotEnded.empty()) {
-        watchForRestart(tally.killedRows(), killBegan);
-    }
-    co_return tally.killedRows();
+    co_return report;
 }
 
 }  // namespace halvo

@@ -23,9 +23,9 @@
 
 #include "kill/container_stopper.h"
 #include "kill/feedback.h"
+#include "kill/kill_sequence.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
-#include "kill/tree_kill.h"
 #include "scan/port_records.h"
 #include "scan/port_scanner.h"
 #include "scan/process_tree.h"
@@ -91,8 +91,8 @@ class ProcessStore final : public QObject {
     // only once setKillHelpers() gave a tree reader.
     bool killProcessTree() const { return killProcessTree_; }
     void setKillProcessTree(bool on);
-    // The tree reader for killProcessTree and the watch that runs after every
-    // successful kill; either may be null (no tree kills, no watch).
+    // The tree reader for killProcessTree and the look at the freed ports
+    // after every successful kill; either may be null (no tree kills, no look).
     void setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
                         std::shared_ptr<RestartWatching> restarts);
     // Each new value asks the kill panel to focus its search field; whoever
@@ -123,7 +123,7 @@ class ProcessStore final : public QObject {
     void clampSelection();
 
     // Kills the stored row with the id of `row`; false when there is none or
-    // the kill did not succeed.
+    // its port was not freed.
     QCoro::Task<bool> kill(PortProcess row);
     // Kills selectedProcess().
     QCoro::Task<bool> killSelected();
@@ -150,18 +150,14 @@ class ProcessStore final : public QObject {
     // Re-derives filtered_ after the rows or the query changed.
     void refilter();
     QCoro::Task<> reloadUnless(std::stop_token cancelled);
+    // Ends one row the way a batch does; true when its port was freed.
     QCoro::Task<bool> killRow(PortProcess target);
-    // The engine's kill with the current mode (of the whole tree when that is
-    // chosen), on the thread pool.
-    QCoro::Task<TreeKillResult> killOnPool(int32_t pid, ProcessStartTime startTime);
+    // The shared kill sequence on the thread pool with the current mode and
+    // tree choice; then the ended rows leave the list and the feedback is set
+    // (unless a later kill has spoken since).
+    QCoro::Task<KillReport> killNow(std::vector<KillGroup> groups);
     void removeProcess(int32_t pid);
-    // Stops the container of a container row, on the thread pool.
-    QCoro::Task<bool> stopContainerRow(PortProcess target);
     void removeContainer(const DockerContext& container);
-    // After a kill that ended `killedRows`: when something listens on one of
-    // their ports again, that replaces the kill's feedback (unless a later
-    // kill has spoken since) and the list reloads to show it.
-    QCoro::Task<> watchForRestart(std::vector<PortProcess> killedRows, ProcessStartTime killBegan);
     // selectedIndex = min(selectedIndex, last filtered index), after a kill.
     void pullSelectionIntoList();
 
@@ -180,11 +176,11 @@ class ProcessStore final : public QObject {
     QString query_;
     int selectedIndex_ = 0;
     std::optional<Feedback> feedback_;
-    KillMode killMode_ = KillMode::force;
+    KillMode killMode_ = KillMode::graceful;
     bool killProcessTree_ = false;
     std::shared_ptr<ProcessTreeReading> treeReader_;
     std::shared_ptr<RestartWatching> restartWatch_;
-    int64_t killGeneration_ = 0;  // counts kills, so a late watch knows it was overtaken
+    int64_t killGeneration_ = 0;  // counts kills, so a slow one knows it was overtaken
     QUuid focusRequestID_ = QUuid::createUuid();
 
     // Stops the refresh started last; nothing when none was started or it was reset.

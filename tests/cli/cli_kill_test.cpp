@@ -60,20 +60,32 @@ TEST(CliKillTest, EndsOneServerGracefullyOrByForce) {
 }
 
 // A master and workers on one port: the workers end with the master and
-// count as ended, not as changed since the scan.
-TEST(CliKillTest, WorkersEndedByTheirMasterCountAsKilled) {
+// count as ended, not as changed since the scan, and the port counts once.
+// A server that handed its socket to a helper leaves the port taken: that
+// is never a success.
+TEST(CliKillTest, APortIsFreedOnlyWhenNothingHoldsIt) {
     TempDir root;
     const std::string token = uniqueToken("workers");
     auto master = standIn(root, token, {"--v4", "1", "--workers", "3"});
+    const std::string port = std::to_string(master->ports().at(0));
     const auto rows = nlohmann::json::parse(runCli({"list", "--json", token}).out);
     ASSERT_EQ(rows.size(), 4u);
-
     CliRun run = runCli({"kill", token});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Killed 4 ports\n");
+    EXPECT_EQ(run.out, "Killed :" + port + " (4 processes)\n");
     for (const auto& row : rows) {
         EXPECT_TRUE(processEnds(row["pid"].get<pid_t>()));
     }
+
+    const std::string handing = uniqueToken("hand-over");
+    auto server = standIn(root, handing, {"--v4", "1", "--hand-over"});
+    const std::string held = std::to_string(server->ports().at(0));
+    run = runCli({"kill", handing});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("Port " + held + " is still held by cat (PID ")) << run.err;
+    EXPECT_TRUE(run.err.ends_with("), which shares its socket; --all includes it\n")) << run.err;
+    EXPECT_TRUE(processEnds(server->pid()));
 }
 
 TEST(CliKillTest, AllPidAndStartTimeSelect) {

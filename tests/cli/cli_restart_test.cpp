@@ -110,6 +110,19 @@ TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
     EXPECT_TRUE(processEnds(server));
     EXPECT_TRUE(processEnds(runner));
     EXPECT_TRUE(shell->running());
+
+    // An interactive interpreter that started a server holds the user's
+    // session: the tree stops below it.
+    const std::string prompt = token("prompt");
+    auto python = start({"-i", "-c", "import subprocess, sys; subprocess.Popen(sys.argv[1:])",
+                         listenerCopy(root, "node"), "--v4", "1"},
+                        {"vite", prompt}, "/usr/bin/python3");
+    const int32_t started = listedPid(prompt);
+    ASSERT_GT(started, 0);
+    run = runCli({"kill", "--tree", prompt});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(processEnds(started));
+    EXPECT_TRUE(python->running());
 }
 
 TEST(CliRestartTest, WaitFreeReturnsOnceNothingListens) {

@@ -119,6 +119,16 @@ TEST(ProcessTreeTest, ServerRunnersAreKnownByName) {
         {"vi", {"vi", "server.js"}, false},
         {"code", {"code", "/home/ana/dev/server"}, false},
         {"bash", {"bash", "-c", "npm run dev"}, false},
+        {"node", {"node", "-r", "dotenv/config", "server.js"}, true},
+        {"python3", {"python3", "-m", "http.server"}, true},
+        // Prompts that started a server hold the user's session state.
+        {"python3", {"python3", "-i"}, false},
+        {"python3", {"python3", "-iu", "app.py"}, false},
+        {"node", {"node", "--inspect"}, false},
+        {"python3", {"python3", "-m", "ipykernel_launcher", "-f", "k.json"}, false},
+        {"python3", {"python3", "-c", "import subprocess"}, false},
+        {"rails", {"rails", "console"}, false},
+        {"deno", {"deno", "repl"}, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(isServerRunner(c.name, c.arguments), c.runner) << c.name;

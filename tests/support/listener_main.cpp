@@ -12,6 +12,8 @@
 //   --ignore-term ignore SIGTERM
 //   --workers N   fork N workers that share every socket; on SIGTERM the
 //                 master ends them, waits for them and exits, as gunicorn does
+//   --hand-over   start `cat` holding every socket, as a server that hands
+//                 its socket to a helper does; it ends when stdin closes
 //   --            everything after is ignored (argv words for classification)
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -185,6 +187,11 @@ int main(int argc, char** argv) {
             openUnix();
         } else if (arg == "--ignore-term") {
             signal(SIGTERM, SIG_IGN);
+        } else if (arg == "--hand-over") {
+            if (fork() == 0) {
+                execl("/bin/cat", "cat", static_cast<char*>(nullptr));
+                die("cat");
+            }
         } else if (arg == "--workers") {
             for (int n = count(); n > 0; --n) {
                 const pid_t worker = fork();

@@ -1,0 +1,258 @@
+// The kill sequence every front end shares: what it ends, what it says, and
+// the look at the freed ports afterwards, over fakes the test scripts.
+#include "kill/kill_sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "support/fixtures.h"
+
+namespace halvo::testing {
+namespace {
+
+TEST(FeedbackTest, TextsAreTheUsersOwn) {
+    const std::pair<Feedback, std::string> cases[] = {
+        {feedback::Success{3000}, "Killed :3000"},
+        {feedback::Success{3000, 4}, "Killed :3000 (4 processes)"},
+        {feedback::Batch{1}, "Killed 1 port"},
+        {feedback::Batch{3}, "Killed 3 ports"},
+        {feedback::PartialBatch{1, 1, "Operation not permitted"},
+         "Killed 1, failed 1: Operation not permitted"},
+        {feedback::Stale{3000}, "Process on :3000 changed since last scan \u2014 list refreshed"},
+        {feedback::ContainerStopped{"db", 5432}, "Stopped container db (:5432)"},
+        {feedback::Restarted{1, 3000, {"node", 815}, feedback::Listener{"nodemon", 812}},
+         "Killed :3000 \u2014 restarted by nodemon (PID 812) as node (PID 815)"},
+        {feedback::Restarted{2, 3001, {"node", 815}, std::nullopt},
+         "Killed 2 ports \u2014 :3001 restarted as node (PID 815)"},
+        {feedback::StillHeld{3000, {"cat", 9}},
+         "Port 3000 is still held by cat (PID 9), which shares its socket"},
+    };
+    for (const auto& [value, text] : cases) {
+        EXPECT_EQ(feedbackText(value), text);
+    }
+}
+
+TEST(KillSequenceTest, GroupsTargetsByPidInListOrder) {
+    std::vector<PortProcess> list{row(812, 3000), row(900, 4000), row(812, 3001), row(77, 5432)};
+    auto groups = killGroups(list, {"77-5432", "812-3001", "812-3000", "1-1"});
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[0].pid, 812);
+    EXPECT_EQ(groups[0].rows, (std::vector<PortProcess>{list[0], list[2]}));
+    EXPECT_EQ(groups[1].pid, 77);
+    EXPECT_TRUE(killGroups(list, {"1-1"}).empty());
+}
+
+// Answers the look after the kill as told, and remembers what it was asked.
+class ToldWatch final : public RestartWatching {
+  public:
+    BeforeKill before(const std::vector<KillTarget>& targets,
+                      const std::vector<int64_t>&) override {
+        return {targets.empty() ? std::vector<KillTarget>{}
+                                : std::vector<KillTarget>{{targets[0].pid + 1, {}}},
+                {}};
+    }
+    std::optional<Feedback> watch(const FreedPorts& freed, std::stop_token) override {
+        asked = freed;
+        return answer;
+    }
+    std::optional<Feedback> answer;
+    std::optional<FreedPorts> asked;
+};
+
+TEST(KillSequenceTest, OutcomesAddUpByPort) {
+    const KillOutcome refused = KillOutcome::failed("Operation not permitted");
+    const struct Case {
+        std::vector<PortProcess> rows;
+        std::map<int32_t, KillOutcome> outcomes;
+        std::optional<Feedback> afterwards;
+        std::string said;
+        std::vector<std::string> notEnded;
+        bool allEnded;
+    } cases[] = {
+        // A master and its workers hold one port.
+        {{row(1, 3000), row(2, 3000), row(3, 3000), row(4, 3000)},
+         {},
+         {},
+         "Killed :3000 (4 processes)",
+         {},
+         true},
+        {{row(1, 3000), row(1, 3001)}, {}, {}, "Killed 2 ports", {}, true},
+        {{row(1, 3000), row(2, 3001)},
+         {{2, refused}},
+         {},
+         "Killed 1, failed 1: Operation not permitted",
+         {"Could not kill :3001 (PID 2): Operation not permitted"},
+         false},
+        {{row(1, 3000)},
+         {{1, KillOutcome::stale()}},
+         {},
+         "Process on :3000 changed since last scan \u2014 list refreshed",
+         {"Process on :3000 (PID 1) changed since the scan \u2014 nothing sent"},
+         false},
+        // A worker left on the port: the port is not free.
+        {{row(1, 3000), row(2, 3000)},
+         {{2, refused}},
+         {},
+         "Operation not permitted",
+         {"Could not kill :3000 (PID 2): Operation not permitted"},
+         false},
+        {{containerRow(5432, "db")}, {}, {}, "Stopped container db (:5432)", {}, true},
+        {{containerRow(5432, "broken")},
+         {},
+         {},
+         "Could not stop container broken: gone",
+         {"Could not stop container broken: gone"},
+         false},
+        {{row(1, 3000)},
+         {},
+         feedback::StillHeld{3000, {"cat", 9}},
+         "Port 3000 is still held by cat (PID 9), which shares its socket",
+         {"Port 3000 is still held by cat (PID 9), which shares its socket; --all includes it"},
+         false},
+        {{row(1, 3000)},
+         {},
+         feedback::Restarted{1, 3000, {"node", 5}, std::nullopt},
+         "Killed :3000 \u2014 restarted as node (PID 5)",
+         {},
+         true},
+    };
+    for (const Case& c : cases) {
+        RecordingEngine engine;
+        engine.outcomes = c.outcomes;
+        RecordingStopper stopper;
+        ToldWatch watch;
+        watch.answer = c.afterwards;
+        std::set<std::string> ids;
+        for (const PortProcess& p : c.rows) {
+            ids.insert(p.id());
+        }
+        const KillReport report =
+            runKillSequence({killGroups(c.rows, ids)}, {engine, stopper, nullptr, &watch});
+        ASSERT_TRUE(report.feedback);
+        EXPECT_EQ(feedbackText(*report.feedback), c.said);
+        EXPECT_EQ(report.notEnded, c.notEnded) << c.said;
+        EXPECT_EQ(report.allEnded, c.allEnded) << c.said;
+        // Only a kill that ended everything looks at its ports, with who
+        // could restart them as they were before it.
+        EXPECT_EQ(watch.asked.has_value(), c.notEnded.empty() || c.afterwards) << c.said;
+        if (watch.asked && c.rows.front().pid > 0) {
+            EXPECT_EQ(watch.asked->before.restarters.at(0).pid, c.rows.front().pid + 1);
+        }
+    }
+}
+
+TEST(KillSequenceTest, StartedPinsEveryProcessAndGracefulIsTheDefault) {
+    RecordingEngine engine;
+    RecordingStopper stopper;
+    const std::vector<PortProcess> list{row(7, 3000), row(8, 3001)};
+    KillRequest request{killGroups(list, {"7-3000", "8-3001"})};
+    runKillSequence(request, {engine, stopper});
+    request.mode = KillMode::force;
+    request.started = ProcessStartTime{55, 1};
+    runKillSequence(request, {engine, stopper});
+    EXPECT_EQ(engine.calls, "7@1000.7 8@1000.8 7@55.1! 8@55.1! ");
+}
+
+class TableTree final : public ProcessTreeReading {
+  public:
+    std::optional<ProcessTreeEntry> entry(int32_t pid) override {
+        std::lock_guard lock(mutex);
+        const auto found = table.find(pid);
+        return found == table.end() ? std::nullopt : std::optional(found->second);
+    }
+    std::vector<ProcessTreeEntry> entries() override { return {}; }
+    std::mutex mutex;
+    std::map<int32_t, ProcessTreeEntry> table;
+};
+
+class TableDiscovery final : public PortDiscovering {
+  public:
+    std::vector<LsofRow> rows() override { return listeners; }
+    std::vector<LsofRow> listeners;
+};
+
+ProcessTreeEntry process(int32_t pid, int32_t parent, const char* name, int64_t started) {
+    return {pid, parent, 1, 1, 1000, {started, 0}, name};
+}
+
+// The look after a kill: once when nothing could restart the server, and
+// on while something that could still runs; a socket that outlived the kill
+// is shared, a new one is a restart.
+TEST(RestartWatchTest, LooksOnlyWhileARestarterLives) {
+    auto tree = std::make_shared<TableTree>();
+    auto discovery = std::make_shared<TableDiscovery>();
+    std::atomic<int> looks = 0;
+    ListeningSockets sockets{{7, {3000, 1000}}};  // the killed server's, inherited by cat
+    RestartWatch watch({[&] {
+                            ++looks;
+                            std::lock_guard lock(tree->mutex);
+                            return sockets;
+                        },
+                        discovery, tree, [](int32_t) { return std::vector<std::string>{"node"}; },
+                        1000, std::chrono::milliseconds(2000), std::chrono::milliseconds(1)});
+    tree->table = {{40, process(40, 10, "node", 80)},
+                   {50, process(50, 10, "nodemon", 90)},
+                   {60, process(60, 50, "node", 200)},
+                   {70, process(70, 40, "cat", 95)}};
+    FreedPorts freed{{3000}, 1, watch.before({{40, {80, 0}}}, {3000})};
+    EXPECT_EQ(freed.before.sockets, std::set<uint64_t>{7});
+    EXPECT_TRUE(freed.before.restarters.empty());  // 10 is not in the table
+
+    discovery->listeners = {{70, "cat", 3000}};
+    EXPECT_EQ(watch.watch(freed), Feedback(feedback::StillHeld{3000, {"cat", 70}}));
+    // Nothing could bring it back: one look.
+    sockets = {};
+    looks = 0;
+    EXPECT_EQ(watch.watch(freed), std::nullopt);
+    EXPECT_EQ(looks, 1);
+
+    // nodemon lives and starts node (60) again on a socket of its own.
+    freed.before.restarters = {{50, {90, 0}}};
+    std::thread restarter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::lock_guard lock(tree->mutex);
+        sockets = {{8, {3000, 1000}}};
+    });
+    discovery->listeners = {{60, "node", 3000}};
+    EXPECT_EQ(watch.watch(freed), Feedback(feedback::Restarted{
+                                      1, 3000, {"node", 60}, feedback::Listener{"nodemon", 50}}));
+    restarter.join();
+
+    // A restarter that has ended (or is another process now) ends the look.
+    sockets = {};
+    looks = 0;
+    freed.before.restarters = {{50, {91, 0}}};
+    EXPECT_EQ(watch.watch(freed), std::nullopt);
+    EXPECT_EQ(looks, 1);
+}
+
+TEST(RestartWatchTest, RestartersAreWhatStartsServersNotWhereTheUserWorks) {
+    using Args = std::vector<std::string>;
+    const struct {
+        ProcessTreeEntry parent;
+        Args arguments;
+        bool restarts;
+    } cases[] = {
+        {process(50, 1, "nodemon", 1), {"node", "/usr/bin/nodemon", "server.js"}, true},
+        {process(50, 1, "systemd", 1), {"/lib/systemd/systemd", "--user"}, true},
+        {process(50, 1, "sh", 1), {"sh", "-c", "while :; do node s.js; done"}, true},
+        {process(50, 1, "bash", 1), {"bash", "watch.sh"}, true},
+        {process(50, 1, "bash", 1), {"-bash"}, false},
+        {process(50, 1, "zsh", 1), {"zsh", "-l", "-i"}, false},
+        {process(50, 1, "tmux: server", 1), {"tmux"}, false},
+        {process(50, 1, "code", 1), {"code"}, false},
+        {process(1, 0, "systemd", 1), {"/sbin/init"}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(couldRestart(c.parent, c.arguments, 1000), c.restarts) << c.arguments[0];
+    }
+    ProcessTreeEntry others = process(50, 1, "nodemon", 1);
+    others.uid = 0;
+    EXPECT_FALSE(couldRestart(others, {"nodemon"}, 1000));
+}
+
+}  // namespace
+}  // namespace halvo::testing
