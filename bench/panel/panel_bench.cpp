@@ -19,6 +19,7 @@
 
 #include "panel/halvo_kill_coordinator.h"
 #include "state/process_store.h"
+#include "support/fixtures.h"
 #include "ui/style.h"
 #include "ui/window_presenter.h"
 
@@ -26,40 +27,9 @@ namespace {
 
 using halvo::PortProcess;
 
-std::vector<PortProcess> makeRows(int count) {
-    static const char* const kNames[] = {"node", "vite", "python3", "ruby", "java", "postgres"};
-    std::vector<PortProcess> rows;
-    for (int i = 0; i < count; ++i) {
-        PortProcess p;
-        p.port = 1024 + i;
-        p.pid = 20'000 + i;
-        p.executableName = kNames[i % 6];
-        p.executablePath = "/usr/local/bin/" + p.executableName;
-        p.arguments = {p.executableName, "server", "--port", std::to_string(p.port)};
-        p.workingDirectory = "/home/dev/projects/app-" + std::to_string(i);
-        rows.push_back(std::move(p));
-    }
-    return rows;
-}
-
-class FixedScanner final : public halvo::PortScanning {
-  public:
-    explicit FixedScanner(std::vector<PortProcess> rows) : rows_(std::move(rows)) {}
-    std::vector<PortProcess> scan() override { return rows_; }
-    std::vector<halvo::LsofRow> discoverRows() override { return {}; }
-    std::vector<PortProcess> processes(const std::vector<halvo::LsofRow>&) override { return {}; }
-
-  private:
-    const std::vector<PortProcess> rows_;
-};
-
-class NoKills final : public halvo::ProcessKilling {
-  public:
-    halvo::KillOutcome kill(int32_t, const halvo::ProcessStartTime&, halvo::KillMode,
-                            std::stop_token) override {
-        return halvo::KillOutcome::failed("benchmark");
-    }
-};
+using halvo::testing::busyRows;
+using halvo::testing::FixedScanner;
+using halvo::testing::RecordingEngine;
 
 // Counts paints of the table's viewport that happen while it has rows.
 class PaintWatch final : public QObject {
@@ -176,13 +146,13 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     halvo::ui::applyStyle(app);
     {
-        halvo::ProcessStore store(std::make_shared<FixedScanner>(makeRows(20)),
-                                  std::make_shared<NoKills>());
+        halvo::ProcessStore store(std::make_shared<FixedScanner>(busyRows(20)),
+                                  std::make_shared<RecordingEngine>());
         report("showPanel -> first paint with 20 rows", openPanel(store, 30));
     }
     {
-        halvo::ProcessStore store(std::make_shared<FixedScanner>(makeRows(10'000)),
-                                  std::make_shared<NoKills>());
+        halvo::ProcessStore store(std::make_shared<FixedScanner>(busyRows(10'000)),
+                                  std::make_shared<RecordingEngine>());
         report("keystroke -> repaint, 10,000 rows", keystrokes(store));
         report("store.setQuery alone, 10,000 rows", queryOnly(store));
     }

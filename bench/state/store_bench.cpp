@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "state/process_store.h"
+#include "support/fixtures.h"
 
 namespace {
 
@@ -22,28 +23,7 @@ using halvo::PortProcess;
 constexpr int kRows = 10'000;
 
 std::vector<PortProcess> makeRows(int64_t startSeconds) {
-    static const char* const kNames[] = {"node", "vite", "python3", "ruby", "java", "postgres"};
-    std::vector<PortProcess> rows;
-    rows.reserve(kRows);
-    for (int i = 0; i < kRows; ++i) {
-        const std::string name = kNames[i % 6];
-        const std::string project = "/home/dev/projects/app-" + std::to_string(i / 2);
-        PortProcess p;
-        p.port = 1024 + i;
-        p.pid = 20'000 + i / 2;  // two ports per process
-        p.startTime = {startSeconds + i / 2, 125'000};
-        p.executableName = name;
-        p.executablePath = "/usr/local/bin/" + name;
-        p.arguments = {name, project + "/node_modules/.bin/server", "--port",
-                       std::to_string(p.port)};
-        p.workingDirectory = project;
-        p.projectHint = "app-" + std::to_string(i / 2);
-        if (name == "vite") {
-            p.frameworkBadge = halvo::FrameworkBadge::vite;
-        }
-        rows.push_back(std::move(p));
-    }
-    return rows;
+    return halvo::testing::busyRows(kRows, startSeconds);
 }
 
 // Hands out prepared scans in turn, so every reload publishes a new list.
@@ -60,17 +40,10 @@ class PreparedScanner final : public halvo::PortScanning {
     std::atomic<size_t> next_ = 0;
 };
 
-class NoKills final : public halvo::ProcessKilling {
-  public:
-    halvo::KillOutcome kill(int32_t, const halvo::ProcessStartTime&, halvo::KillMode,
-                            std::stop_token) override {
-        return halvo::KillOutcome::failed("benchmark");
-    }
-};
-
 std::unique_ptr<halvo::ProcessStore> loadedStore(std::vector<std::vector<PortProcess>> scans) {
-    auto store = std::make_unique<halvo::ProcessStore>(
-        std::make_shared<PreparedScanner>(std::move(scans)), std::make_shared<NoKills>());
+    auto store =
+        std::make_unique<halvo::ProcessStore>(std::make_shared<PreparedScanner>(std::move(scans)),
+                                              std::make_shared<halvo::testing::RecordingEngine>());
     QCoro::waitFor(store->reload());
     return store;
 }
