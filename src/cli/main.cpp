@@ -62,8 +62,9 @@ int main(int argc, char** argv) {
     halvo::ListOptions list;
     bool all = false;
     auto* listCommand = app.add_subcommand("list", "List the development servers you run.");
-    listCommand->add_option("QUERY", list.query,
-                            "Ports (3000, 3000,5173, 5432-5434, 3000..3010) or text to match");
+    listCommand->add_option(
+        "QUERY", list.query,
+        "Ports (3000, :3000, 3000,5173, 5432-5434, 3000..3010) or text to match");
     listCommand->add_flag("--json", list.json,
                           "Print one JSON array (with --all, an object; see README)");
     listCommand->add_flag("--all", all,

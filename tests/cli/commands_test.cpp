@@ -294,13 +294,13 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          {ExitStatus::ok, "Would stop container db (:5432)\nWould stop container broken (:5433)\n",
           ""}},
         {{.pids = {0}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
-        {{.query = {"0"}},
+        {{.query = {"+0"}},
          {},
          "",
          {ExitStatus::usage, "",
           "halvo-cli kill: 0 is not a port (1\xE2\x80\x93"
           "65535)\n"}},
-        {{.query = {"node", "3000,70000"}},
+        {{.query = {"node", ":3000,localhost:70000"}},
          {},
          "",
          {ExitStatus::usage, "",
@@ -312,6 +312,12 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          {ExitStatus::usage, "",
           "halvo-cli kill: 80- is not a port, a list or a range of ports (1\xE2\x80\x93"
           "65535)\n"}},
+        // As would "." or "-" as text.
+        {{.query = {"node", "."}},
+         {},
+         "",
+         {ExitStatus::usage, "",
+          "halvo-cli kill: . is no port and has no letter or digit to search for\n"}},
         // A blank query would match every row.
         {{.query = {" ", "\xE3\x80\x80\n"}},
          {},
