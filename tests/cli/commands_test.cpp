@@ -144,9 +144,16 @@ TEST(ListCommandTest, TableEmptyResultsAndCutCommands) {
         {{}, {}, {ExitStatus::nothingMatched, "", "Nothing listening right now.\n"}},
         {kRows, {{"4000"}, false, {}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         {kRows, {{"4000"}, true, {}}, {ExitStatus::nothingMatched, "[]\n", ""}},
+        // Nothing of ours listens, but the port is taken.
+        {{},
+         {{"5439"}, false, {}},
+         {ExitStatus::nothingMatched, "",
+          "No matching ports.\nPort 5439 is held by user mysql; Halvo can only end your own "
+          "processes\n"}},
     };
     for (const Case& c : cases) {
         ScriptedScanner scanner(c.rows);
+        scanner.foreign = kForeign;
         std::ostringstream out, err;
         EXPECT_EQ(runList(c.options, scanner, out, err), c.expected.status);
         EXPECT_EQ(out.str(), c.expected.out);
@@ -182,7 +189,10 @@ TEST(ListCommandTest, AllShowsTheListenersOfOthers) {
           "{\"processes\":[],\"heldByOthers\":[{\"owner\":{\"uid\":105,\"user\":\"mysql\"},"
           "\"port\":5439}]}\n",
           ""}},
-        {{.query = {"5439"}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"5439"}},
+         {ExitStatus::nothingMatched, "",
+          "No matching ports.\nPort 5439 is held by user mysql; Halvo can only end your own "
+          "processes\n"}},
         {{.query = {"5439"}, .json = true}, {ExitStatus::nothingMatched, "[]\n", ""}},
         {{.query = {"3999-4000"}},
          {ExitStatus::nothingMatched, "",
