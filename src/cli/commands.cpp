@@ -100,18 +100,25 @@ std::optional<ProcessStartTime> parseStartTime(std::string_view text) {
 ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
                    std::ostream& err) {
     const std::string query = joined(options.query);
-    PortScan scan = scanner.scanAll();
-    if (!options.all) {
-        scan.foreign.clear();
-    }
+    const PortScan scan = scanner.scanAll();
     const std::vector<PortProcess> shown = filterProcesses(scan.processes, query);
-    const std::vector<ForeignListener> foreign = foreignListenersMatching(scan.foreign, query);
+    // Without --all the listeners of others are no rows, yet a port they hold is named.
+    const std::vector<ForeignListener> held = foreignListenersMatching(scan.foreign, query);
+    const std::vector<ForeignListener> foreign =
+        options.all ? held : std::vector<ForeignListener>{};
     if (options.json) {
         out << (options.all ? portScanJson(shown, foreign) : portProcessesJson(shown)) << '\n';
     } else if (shown.empty() && foreign.empty()) {
-        err << (scan.processes.empty() && scan.foreign.empty() ? kNothingListening : kNoMatch)
-            << '\n';
-        sayWhatTheFilterHid(scan.notDevelopment, {query}, err);
+        if (normalizeQuery(query).empty()) {
+            err << kNothingListening << '\n';
+        } else {
+            // A port that is taken is never reported as free: say whose it is.
+            err << kNoMatch << '\n';
+            sayWhatTheFilterHid(scan.notDevelopment, {query}, err);
+            for (const ForeignListener& listener : held) {
+                err << terminalSafe(heldByOthersText(listener)) << '\n';
+            }
+        }
     } else {
         if (!shown.empty()) {
             out << portTable(shown, options.width);

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string_view>
 
+#include "base/text.h"
 #include "cli/commands.h"
 #include "cli/wait_free.h"
 #include "kill/container_stopper.h"
@@ -48,6 +50,16 @@ std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     return std::nullopt;
 }
 
+// A PID as ps prints it. CLI11 would read 031675 as octal and 0x33bd as hex,
+// and so name another process.
+std::optional<int32_t> parsePid(std::string_view text) {
+    const std::optional<uint64_t> n = halvo::parseUint64(text);
+    if (!n || text.front() == '0' || *n > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(*n);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,8 +74,9 @@ int main(int argc, char** argv) {
     halvo::ListOptions list;
     bool all = false;
     auto* listCommand = app.add_subcommand("list", "List the development servers you run.");
-    listCommand->add_option("QUERY", list.query,
-                            "Ports (3000, 3000,5173, 5432-5434, 3000..3010) or text to match");
+    listCommand->add_option(
+        "QUERY", list.query,
+        "Ports (3000, :3000, 3000,5173, 5432-5434, 3000..3010) or text to match");
     listCommand->add_flag("--json", list.json,
                           "Print one JSON array (with --all, an object; see README)");
     listCommand->add_flag("--all", all,
@@ -72,11 +85,11 @@ int main(int argc, char** argv) {
 
     halvo::KillOptions kill;
     std::string started;
+    std::vector<std::string> pids;
     auto* killCommand = app.add_subcommand("kill", "End the processes that match a QUERY.");
     killCommand->add_option("QUERY", kill.query,
                             "Ports or text, as for list; each selects on its own");
-    killCommand->add_option("--pid", kill.pids, "End the process with this PID")
-        ->check(CLI::Range(1, INT32_MAX))
+    killCommand->add_option("--pid", pids, "End the process with this PID (decimal)")
         ->allow_extra_args(false);  // "--pid 4242 3000": 3000 is a port, not a PID
     killCommand->add_option("--started", started,
                             "Refuse a process that did not start at SECONDS.MICROSECONDS "
@@ -97,7 +110,12 @@ int main(int argc, char** argv) {
     waitFreeCommand
         ->add_option("--timeout", timeoutSeconds,
                      "Give up after S seconds (default 30; 0 checks once); exit status 5")
-        ->check(CLI::Range(0.0, 86400.0));
+        ->check(CLI::Range(0.0, 86400.0))
+        ->check([](const std::string& text) {  // NaN passes any range
+            return std::isnan(std::strtod(text.c_str(), nullptr))
+                       ? text + " is not a number of seconds"
+                       : std::string();
+        });
 
     try {
         if (const auto error = flagGivenAValue(argc, argv)) {
@@ -106,6 +124,15 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
         if (!started.empty() && !(kill.started = halvo::parseStartTime(started))) {
             throw CLI::ValidationError("--started", started + " is not SECONDS.MICROSECONDS");
+        }
+        for (const std::string& word : pids) {
+            const std::optional<int32_t> pid = parsePid(word);
+            if (!pid) {
+                throw CLI::ValidationError("--pid", word +
+                                                        " is not a PID (1 to 2147483647, "
+                                                        "decimal without a leading zero)");
+            }
+            kill.pids.push_back(*pid);
         }
         if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed()) {
             throw CLI::RequiredError("A command (list, kill or wait-free)");

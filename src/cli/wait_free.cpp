@@ -34,8 +34,8 @@ ExitStatus runWaitFree(const WaitFreeOptions& options, const ListeningPortsSourc
         const std::string query = normalizeQuery(word);
         const std::optional<PortSet> ports = parsePortQuery(query);
         if (!ports) {
-            const std::string why =
-                portQueryError(query).value_or(word + " is not a port, a list or a range of ports");
+            const std::string why = portExpressionError(query).value_or(
+                word + " is not a port, a list or a range of ports");
             err << "halvo-cli wait-free: " << terminalSafe(why) << '\n';
             return ExitStatus::usage;
         }

@@ -44,8 +44,51 @@ std::vector<std::string_view> splitAll(std::string_view text, std::string_view s
     }
 }
 
+// The local addresses Halvo, lsof and ss print before a port.
+constexpr std::string_view kAddresses[] = {"localhost", "127.0.0.1", "[::1]",
+                                           "[::]",      "0.0.0.0",   "*"};
+
+// "3000" for ":3000" and "localhost:3000": the notation Halvo prints names the
+// port, never text to look for in a command line.
+std::string_view withoutAddress(std::string_view text) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) {
+        return text;
+    }
+    const std::string_view address = text.substr(0, colon);
+    const bool local =
+        address.empty() || std::ranges::find(kAddresses, address) != std::end(kAddresses);
+    return local ? text.substr(colon + 1) : text;
+}
+
+// The query with every address before a port cut off, so that "localhost:0"
+// reads as port notation rather than text.
+std::string withoutAddresses(std::string_view query) {
+    std::string text(query);
+    for (std::string_view address : kAddresses) {
+        const std::string prefix = std::string(address) + ':';
+        for (size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at)) {
+            text.erase(at, address.size());
+        }
+    }
+    return text;
+}
+
+bool hasLetterOrDigit(std::string_view text) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        if (u_isalnum(c)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<int64_t> parsePort(std::string_view text) {
-    const std::optional<int64_t> n = parseInt64(text);
+    const std::optional<int64_t> n = parseInt64(withoutAddress(text));
     if (!n || *n < kFirstPort || *n > kLastPort) {
         return std::nullopt;
     }
@@ -170,9 +213,13 @@ std::optional<PortSet> parsePortQuery(std::string_view query) {
     return ports;
 }
 
-std::optional<std::string> portQueryError(std::string_view query) {
-    if (query.find_first_not_of("0123456789,;-. \t") != std::string_view::npos ||
-        query.find_first_of("0123456789") == std::string_view::npos || parsePortQuery(query)) {
+std::optional<std::string> portExpressionError(std::string_view query) {
+    if (parsePortQuery(query)) {
+        return std::nullopt;
+    }
+    const std::string notation = withoutAddresses(query);
+    if (notation.find_first_not_of("0123456789,;-.+: \t") != std::string::npos ||
+        notation.find_first_of("0123456789") == std::string::npos) {
         return std::nullopt;
     }
     for (std::string_view term : portTerms(query)) {
@@ -180,12 +227,23 @@ std::optional<std::string> portQueryError(std::string_view query) {
         if (addPortTerm(term, ignored)) {
             continue;
         }
-        if (const std::optional<int64_t> n = parseInt64(term)) {
+        if (const std::optional<int64_t> n = parseInt64(withoutAddress(term))) {
             return std::to_string(*n) + " is not a port (1\u201365535)";
         }
         return std::string(term) + " is not a port, a list or a range of ports (1\u201365535)";
     }
     return "not a port expression";
+}
+
+std::optional<std::string> portQueryError(std::string_view query) {
+    if (std::optional<std::string> error = portExpressionError(query)) {
+        return error;
+    }
+    // "." or "-" would match nearly every row.
+    if (query.empty() || hasLetterOrDigit(query)) {
+        return std::nullopt;
+    }
+    return std::string(query) + " is no port and has no letter or digit to search for";
 }
 
 std::vector<std::string> canonicalSearchTexts(const std::vector<PortProcess>& processes) {

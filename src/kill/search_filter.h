@@ -1,5 +1,7 @@
 // Which rows a search query shows: a port expression selects by port alone,
-// anything else is free text matched against each row's search text.
+// anything else is free text matched against each row's search text. A port
+// may be written as Halvo prints it, ":3000", or after a local address
+// ("localhost:3000"; 127.0.0.1, [::1], [::], 0.0.0.0 and * alike).
 #pragma once
 
 #include <bitset>
@@ -39,12 +41,19 @@ std::vector<size_t> matchingRows(const std::vector<PortProcess>& processes,
                                  const std::vector<std::string>& texts, std::string_view query);
 
 // The ports of a normalised query made only of ports, lists and ranges
-// ("3000", "3000,5173", "5432-5434", "3000..3010"); nothing otherwise.
+// ("3000", "3000,5173", "5432-5434", "3000..3010", ":3000,localhost:5173");
+// nothing otherwise.
 std::optional<PortSet> parsePortQuery(std::string_view query);
 
-// Why a normalised query made only of digits and port separators is no port
-// expression ("0 is not a port (1–65535)"); nothing for a valid expression and
-// for text, which holds some other character.
+// Why a normalised query made only of digits, signs, port separators and
+// addresses is no port expression ("0 is not a port (1–65535)" for "+0" or
+// ":0"); nothing for a valid expression and for text, which holds some other
+// character.
+std::optional<std::string> portExpressionError(std::string_view query);
+
+// Why `kill` refuses a normalised query word: portExpressionError(), or a word
+// with no letter or digit (".", "-", "::"), which would match nearly every
+// row as text. Nothing for a blank word, which a kill skips.
 std::optional<std::string> portQueryError(std::string_view query);
 
 }  // namespace halvo

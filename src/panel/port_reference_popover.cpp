@@ -71,6 +71,12 @@ PortReferencePopover::PortReferencePopover(const std::vector<PortReferenceRow>& 
         ui::plainLabel(QStringLiteral("3000,5173"), mono, ui::palette::textPrimary, this));
     examples->addWidget(
         ui::plainLabel(QStringLiteral("5432-5434"), mono, ui::palette::textPrimary, this));
+    examples->addWidget(ui::plainLabel(QStringLiteral(":3000, localhost:3000"), mono,
+                                       ui::palette::textPrimary, this));
+    examples->addWidget(ui::plainLabel(
+        QStringLiteral(":3000 and HOST:3000 (localhost, 127.0.0.1, [::1], [::], 0.0.0.0, *) "
+                       "mean port 3000, never text in a command line."),
+        small, ui::palette::textSecondary, this, true));
     layout->addLayout(examples);
 }
 

@@ -177,6 +177,9 @@ TEST(CliKillTest, AnotherUsersListenerIsNamedNeverEnded) {
     EXPECT_EQ(kill.status, 3);
     EXPECT_EQ(kill.err, "Port " + port + " is held by user " + user.name() +
                             "; Halvo can only end your own processes\n");
+    const CliRun listed = runCli({"list", ":" + port});
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_EQ(listed.err, "No matching ports.\n" + kill.err);
     EXPECT_TRUE(server->running());
 }
 

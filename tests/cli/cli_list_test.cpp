@@ -162,7 +162,14 @@ TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
 TEST(CliListTest, UsageHelpVersionAndWriteErrors) {
     EXPECT_EQ(runCli({}).status, 2);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"lis"}, {"--bogus"}, {"list", "--bogus"}, {"list", "--json=no"}}) {
+             {"lis"},
+             {"--bogus"},
+             {"list", "--bogus"},
+             {"list", "--json=no"},
+             {"kill", "--dry-run", "--pid", "0x1f"},  // decimal only
+             {"kill", "--dry-run", "--pid", "010"},
+             {"wait-free", "1", "--timeout", "nan"},
+             {"wait-free", "1", "--timeout", "-nan"}}) {
         CliRun run = runCli(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_NE(run.err.find(args.back().substr(0, args.back().find('='))), std::string::npos)

@@ -85,9 +85,16 @@ TEST(ListCommandTest, TableEmptyResultsAndCutCommands) {
         {{}, {}, {ExitStatus::nothingMatched, "", "Nothing listening right now.\n"}},
         {kRows, {{"4000"}, false, {}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
         {kRows, {{"4000"}, true, {}}, {ExitStatus::nothingMatched, "[]\n", ""}},
+        // Nothing of ours listens, but the port is taken.
+        {{},
+         {{"5439"}, false, {}},
+         {ExitStatus::nothingMatched, "",
+          "No matching ports.\nPort 5439 is held by user mysql; Halvo can only end your own "
+          "processes\n"}},
     };
     for (const Case& c : cases) {
         FixedScanner scanner(c.rows);
+        scanner.foreign = kForeign;
         std::ostringstream out, err;
         EXPECT_EQ(runList(c.options, scanner, out, err), c.expected.status);
         EXPECT_EQ(out.str(), c.expected.out);
@@ -123,7 +130,10 @@ TEST(ListCommandTest, AllShowsTheListenersOfOthers) {
           "{\"processes\":[],\"heldByOthers\":[{\"owner\":{\"uid\":105,\"user\":\"mysql\"},"
           "\"port\":5439}]}\n",
           ""}},
-        {{.query = {"5439"}}, {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
+        {{.query = {"5439"}},
+         {ExitStatus::nothingMatched, "",
+          "No matching ports.\nPort 5439 is held by user mysql; Halvo can only end your own "
+          "processes\n"}},
         {{.query = {"5439"}, .json = true}, {ExitStatus::nothingMatched, "[]\n", ""}},
         {{.query = {"3999-4000"}},
          {ExitStatus::nothingMatched, "",
@@ -221,13 +231,13 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          {ExitStatus::ok, "Would stop container db (:5432)\nWould stop container broken (:5433)\n",
           ""}},
         {{.pids = {0}}, {}, "", {ExitStatus::nothingMatched, "", "No matching ports.\n"}},
-        {{.query = {"0"}},
+        {{.query = {"+0"}},
          {},
          "",
          {ExitStatus::usage, "",
           "halvo-cli kill: 0 is not a port (1\xE2\x80\x93"
           "65535)\n"}},
-        {{.query = {"node", "3000,70000"}},
+        {{.query = {"node", ":3000,localhost:70000"}},
          {},
          "",
          {ExitStatus::usage, "",
@@ -239,6 +249,12 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
          {ExitStatus::usage, "",
           "halvo-cli kill: 80- is not a port, a list or a range of ports (1\xE2\x80\x93"
           "65535)\n"}},
+        // As would "." or "-" as text.
+        {{.query = {"node", "."}},
+         {},
+         "",
+         {ExitStatus::usage, "",
+          "halvo-cli kill: . is no port and has no letter or digit to search for\n"}},
         // A blank query would match every row.
         {{.query = {" ", "\xE3\x80\x80\n"}},
          {},
