@@ -15,7 +15,7 @@
 //   --hand-over   start `cat` holding every socket, as a server that hands
 //                 its socket to a helper does; it ends when stdin closes
 //   --            everything after is ignored (argv words for classification)
-#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -43,49 +43,38 @@ int boundPort(int fd) {
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         die("getsockname");
     }
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-    }
-    return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    // sin_port and sin6_port share their place.
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
-int tcpSocket(int family, const char* host, int port, bool listening) {
-    int fd = socket(family, SOCK_STREAM, 0);
-    if (fd < 0) {
+// A socket bound to `host` and `port`, or -1 when the port is taken.
+int bound(int family, int type, const char* host, int port) {
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = type;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const int fd = socket(family, type, 0);
+    if (fd < 0 || getaddrinfo(host, std::to_string(port).c_str(), &hints, &found) != 0) {
         die("socket");
     }
+    const int one = 1;
     if (family == AF_INET6) {
-        int one = 1;
         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof(one));
     }
-    int rc = 0;
-    if (family == AF_INET) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, host, &address.sin_addr);
-        rc = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    } else {
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET6, host, &address.sin6_addr);
-        rc = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    }
+    const int rc = bind(fd, found->ai_addr, found->ai_addrlen);
+    freeaddrinfo(found);
     if (rc != 0) {
         close(fd);
         return -1;
     }
-    if (listening && listen(fd, 16) != 0) {
-        die("listen");
-    }
     return fd;
 }
 
-int listenerOrDie(int family, const char* host, int port) {
-    int fd = tcpSocket(family, host, port, true);
-    if (fd < 0) {
-        die("bind");
+int listening(int family, const char* host, int port = 0) {
+    const int fd = bound(family, SOCK_STREAM, host, port);
+    if (fd < 0 || listen(fd, 16) != 0) {
+        die("listen");
     }
     return fd;
 }
@@ -93,9 +82,10 @@ int listenerOrDie(int family, const char* host, int port) {
 // An IPv4 and an IPv6-only listener on one ephemeral port.
 int dualStackPort() {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        int v4 = listenerOrDie(AF_INET, "127.0.0.1", 0);
-        int port = boundPort(v4);
-        if (tcpSocket(AF_INET6, "::1", port, true) >= 0) {
+        const int v4 = listening(AF_INET, "127.0.0.1");
+        const int port = boundPort(v4);
+        const int v6 = bound(AF_INET6, SOCK_STREAM, "::1", port);
+        if (v6 >= 0 && listen(v6, 16) == 0) {
             return port;
         }
         close(v4);
@@ -104,39 +94,26 @@ int dualStackPort() {
 }
 
 void openEstablished() {
-    int server = listenerOrDie(AF_INET, "127.0.0.1", 0);
-    int client = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(boundPort(server)));
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    const int server = listening(AF_INET, "127.0.0.1");
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage address{};
+    socklen_t length = sizeof(address);
+    getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        accept(server, nullptr, nullptr) < 0) {
         die("connect");
-    }
-    if (accept(server, nullptr, nullptr) < 0) {
-        die("accept");
     }
     close(server);  // only the two established ends stay
 }
 
-void openUdp() {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        die("udp");
-    }
-}
-
 void openUnix() {
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     // Abstract name: nothing left on disk.
-    std::string name = "halvo-test-" + std::to_string(getpid());
+    const std::string name = "halvo-test-" + std::to_string(getpid());
     std::memcpy(address.sun_path + 1, name.data(), name.size());
-    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         listen(fd, 4) != 0) {
         die("unix");
@@ -161,28 +138,24 @@ int main(int argc, char** argv) {
     std::vector<int> ports;
     bool isWorker = false;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+        const std::string arg = argv[i];
         auto count = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : 1; };
         if (arg == "--") {
             break;
-        } else if (arg == "--v4") {
+        } else if (arg == "--v4" || arg == "--v6only" || arg == "--dual") {
             for (int n = count(); n > 0; --n) {
-                ports.push_back(boundPort(listenerOrDie(AF_INET, "127.0.0.1", 0)));
+                ports.push_back(arg == "--dual" ? dualStackPort()
+                                : arg == "--v4" ? boundPort(listening(AF_INET, "127.0.0.1"))
+                                                : boundPort(listening(AF_INET6, "::1")));
             }
         } else if (arg == "--port") {
-            ports.push_back(boundPort(listenerOrDie(AF_INET, "127.0.0.1", count())));
-        } else if (arg == "--v6only") {
-            for (int n = count(); n > 0; --n) {
-                ports.push_back(boundPort(listenerOrDie(AF_INET6, "::1", 0)));
-            }
-        } else if (arg == "--dual") {
-            for (int n = count(); n > 0; --n) {
-                ports.push_back(dualStackPort());
-            }
+            ports.push_back(boundPort(listening(AF_INET, "127.0.0.1", count())));
         } else if (arg == "--established") {
             openEstablished();
         } else if (arg == "--udp") {
-            openUdp();
+            if (bound(AF_INET, SOCK_DGRAM, "127.0.0.1", 0) < 0) {
+                die("udp");
+            }
         } else if (arg == "--unix") {
             openUnix();
         } else if (arg == "--ignore-term") {
@@ -193,16 +166,16 @@ int main(int argc, char** argv) {
                 die("cat");
             }
         } else if (arg == "--workers") {
-            for (int n = count(); n > 0; --n) {
+            for (int n = count(); n > 0 && !isWorker; --n) {
                 const pid_t worker = fork();
-                if (worker == 0) {
-                    isWorker = true;
-                    workers.clear();
-                    break;
+                isWorker = worker == 0;
+                if (!isWorker) {
+                    workers.push_back(worker);
                 }
-                workers.push_back(worker);
             }
-            if (!workers.empty()) {
+            if (isWorker) {
+                workers.clear();
+            } else if (!workers.empty()) {
                 signal(SIGTERM, endWorkers);
             }
         }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -200,12 +201,12 @@ void ListenerProcess::closeInput() {
     }
 }
 
-bool ListenerProcess::stop(std::chrono::milliseconds patience) {
+bool ListenerProcess::stop() {
     closeInput();
     if (pid_ <= 0) {
         return true;
     }
-    const auto deadline = std::chrono::steady_clock::now() + patience;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         pid_t rc = waitpid(pid_, &status, WNOHANG);

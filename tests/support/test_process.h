@@ -4,7 +4,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -53,8 +52,9 @@ class ListenerProcess {
     const std::vector<int64_t>& ports() const { return ports_; }
     // Closes its standard input, on which it exits by itself; does not reap it.
     void closeInput();
-    // Ends the process and reaps it; true when it is gone.
-    bool stop(std::chrono::milliseconds patience = std::chrono::seconds(5));
+    // Ends the process (SIGKILL after five seconds) and reaps it; true when
+    // it ended by itself.
+    bool stop();
     // Whether the process is still running (not reaped, not a zombie).
     bool running() const;
 
@@ -77,7 +77,6 @@ bool processEnds(pid_t pid);
 // the test started it; so is the answer false when no PID was written.
 bool recordedProcessEnds(const std::string& pidFile);
 
-// The path of the test listener binary.
 // Changes to this process's environment, undone when the value goes: for
 // tests that put a stand-in tool first on PATH.
 class ScopedEnvironment {
@@ -96,6 +95,7 @@ class ScopedEnvironment {
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// The path of the test listener binary.
 std::string listenerPath();
 // A symlink named `name` to the test listener inside `dir`, so that the
 // started process's short name is `name`.
