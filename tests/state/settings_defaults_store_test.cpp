@@ -1,6 +1,5 @@
 // The settings-backed defaults store, always over temporary files: the user's
 // real settings are never read or written.
-#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -66,18 +65,6 @@ class SettingsDefaultsStoreTest : public QObject {
         QSettings raw(file, QSettings::IniFormat);
         QCOMPARE(raw.allKeys().size(), 2);
         QCOMPARE(raw.value("tavlabs.halvo.killMode").toString(), QString("force"));
-    }
-
-    void theApplicationsSettingsAreTavlabsHalvo() {
-        {
-            SettingsDefaultsStore store;
-            store.setValue("tavlabs.halvo.killMode", "safe");
-            store.sync();
-        }
-        const QString expected = QDir(home_.path()).filePath("tavlabs/halvo.conf");
-        QSettings raw(expected, QSettings::IniFormat);
-        QCOMPARE(raw.value("tavlabs.halvo.killMode").toString(), QString("safe"));
-        QCOMPARE(SettingsDefaultsStore().value("tavlabs.halvo.killMode"), std::string("safe"));
     }
 };
 

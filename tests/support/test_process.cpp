@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,8 +16,6 @@
 #include <thread>
 
 #include "base/pidfd.h"
-
-extern char** environ;
 
 namespace halvo::testing {
 
@@ -133,30 +130,18 @@ std::unique_ptr<ListenerProcess> ListenerProcess::start(const ListenerOptions& o
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    if (options.workingDirectory) {
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
+    const pid_t pid = fork();
+    if (pid == 0) {  // only async-signal-safe calls until the exec
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        if ((!options.workingDirectory || chdir(options.workingDirectory->c_str()) == 0) &&
+            (!options.newSession || setsid() >= 0)) {
+            execv(executable.c_str(), argv.data());
+        }
+        _exit(127);
     }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    if (options.newSession) {
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    }
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
-    if (rc != 0) {
-        close(in[1]);
-        close(out[0]);
-        throw std::runtime_error("cannot start " + executable);
-    }
-
     std::unique_ptr<ListenerProcess> process(new ListenerProcess());
     process->pid_ = pid;
     process->stdinFd_ = in[1];
