@@ -17,20 +17,9 @@ std::string token(const char* what) {
     return std::string("halvo-e2e-") + what + "-" + std::to_string(getpid());
 }
 
-std::unique_ptr<ListenerProcess> start(std::vector<std::string> args,
-                                       std::vector<std::string> extra = {},
-                                       std::string executable = {}, bool newSession = false) {
-    ListenerOptions options;
-    options.listenerArgs = std::move(args);
-    options.extraArgs = std::move(extra);
-    options.executable = std::move(executable);
-    options.newSession = newSession;
-    return ListenerProcess::start(options);
-}
-
 // A port the system handed out and took back: free, and nobody else's.
 int64_t freedPort() {
-    auto probe = start({"--v4", "1"});
+    auto probe = ListenerProcess::start({.listenerArgs = {"--v4", "1"}});
     const int64_t port = probe->ports().at(0);
     probe->stop();
     return port;
@@ -56,7 +45,10 @@ TEST(CliRestartTest, KillNamesTheSupervisorThatStartedTheServerAgain) {
                                                "    sh -c '\"$@\"; exit $?' sh \"$@\" >/dev/null\n"
                                                "done\n",
                                                0755);
-    auto supervisor = start({listenerCopy(root, "node"), "--port", port}, {"vite", word}, nodemon);
+    auto supervisor =
+        ListenerProcess::start({.listenerArgs = {listenerCopy(root, "node"), "--port", port},
+                                .extraArgs = {"vite", word},
+                                .executable = nodemon});
     const std::string said = "Killed :" + port + " \u2014 restarted by nodemon (PID " +
                              std::to_string(supervisor->pid()) + ") as node (PID ";
 
@@ -87,9 +79,11 @@ TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
         "bin/npm", "#!/bin/sh\n# Runs the server, and stays after it.\n\"$@\"\nread -r rest\n",
         0755);
     // A terminal's shell, the leader of its own session, runs npm, which runs node.
-    auto shell =
-        start({"-c", "\"$0\" \"$@\"; read -r rest", npm, listenerCopy(root, "node"), "--v4", "1"},
-              {"vite", word}, "/bin/sh", true);
+    auto shell = ListenerProcess::start({.listenerArgs = {"-c", "\"$0\" \"$@\"; read -r rest", npm,
+                                                          listenerCopy(root, "node"), "--v4", "1"},
+                                         .extraArgs = {"vite", word},
+                                         .executable = "/bin/sh",
+                                         .newSession = true});
     const int32_t server = listedPid(word);
     ASSERT_GT(server, 0);
     const auto entry = ProcFsProcessTree().entry(server);
@@ -114,9 +108,11 @@ TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
     // An interactive interpreter that started a server holds the user's
     // session: the tree stops below it.
     const std::string prompt = token("prompt");
-    auto python = start({"-i", "-c", "import subprocess, sys; subprocess.Popen(sys.argv[1:])",
-                         listenerCopy(root, "node"), "--v4", "1"},
-                        {"vite", prompt}, "/usr/bin/python3");
+    auto python = ListenerProcess::start(
+        {.listenerArgs = {"-i", "-c", "import subprocess, sys; subprocess.Popen(sys.argv[1:])",
+                          listenerCopy(root, "node"), "--v4", "1"},
+         .extraArgs = {"vite", prompt},
+         .executable = "/usr/bin/python3"});
     const int32_t started = listedPid(prompt);
     ASSERT_GT(started, 0);
     run = runCli({"kill", "--tree", prompt});
@@ -126,7 +122,7 @@ TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
 }
 
 TEST(CliRestartTest, WaitFreeReturnsOnceNothingListens) {
-    auto server = start({"--v4", "1"});
+    auto server = ListenerProcess::start({.listenerArgs = {"--v4", "1"}});
     const std::string port = std::to_string(server->ports().at(0));
 
     CliRun taken = runCli({"wait-free", "1-2," + port, "--timeout", "0.2"});

@@ -32,12 +32,12 @@ class TempDir {
 };
 
 struct ListenerOptions {
-    std::vector<std::string> listenerArgs;  // --v4 1, --dual 1, --udp, ...
-    std::vector<std::string> extraArgs;     // after "--": words for classification
+    std::vector<std::string> listenerArgs{};  // --v4 1, --dual 1, --udp, ...
+    std::vector<std::string> extraArgs{};     // after "--": words for classification
     // The executable to run, e.g. a symlink named "node" to the listener.
-    std::string executable;
-    std::optional<std::string> argv0;
-    std::optional<std::string> workingDirectory;
+    std::string executable{};
+    std::optional<std::string> argv0{};
+    std::optional<std::string> workingDirectory{};
     bool newSession = false;  // its own session, as a terminal's shell has
 };
 
