@@ -202,7 +202,7 @@ class ProcessStoreTest : public QObject {
     }
 
     // The listeners the rows leave out come with each scan, before its rows,
-    // and signal only a change.
+    // signal only a change, and go when a scan no longer finds them.
     void unlistedListenersArePublishedWithTheScan() {
         using Foreign = std::vector<halvo::ForeignListener>;
         const Foreign postgres{{5432, 105, "postgres"}};
@@ -220,6 +220,9 @@ class ProcessStoreTest : public QObject {
         h.load({row(1, 3000)});
         QCOMPARE(h.store->hiddenListeners(), redis);
         QCOMPARE(log.names, QStringList({"foreignListeners"}));
+        h.scanner->setUnlisted({});
+        h.load({row(1, 3000)});
+        QVERIFY(h.store->foreignListeners().empty() && h.store->hiddenListeners().empty());
     }
 
     void destroyedStoreIsLeftAlone() {
