@@ -29,9 +29,6 @@ struct TAVAppKitError {
 };
 
 struct TAVAppBranding {
-    std::optional<std::string> accentName;
-    std::optional<std::string> iconName;
-    std::string legalName = "TAV Labs";
     std::string companyDisplayName = "TAV Labs";
     bool operator==(const TAVAppBranding&) const = default;
 };

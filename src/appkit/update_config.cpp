@@ -36,8 +36,6 @@ std::string TAVSparkleError::description() const {
             return "The update product display name is invalid.";
         case Kind::invalidAppcastURL:
             return "The update feed URL is invalid.";
-        case Kind::sparkleUnavailable:
-            return "The update system is unavailable.";
         case Kind::cancelled:
             return "The update was cancelled.";
     }
@@ -96,8 +94,7 @@ TAVSparkleConfig TAVSparkleConfig::tavLabs(std::string_view productSlug,
                                            std::string downloadsBaseURL, std::string channel,
                                            bool automaticallyChecksForUpdates,
                                            bool automaticallyDownloadsUpdates, double checkInterval,
-                                           bool sendsSystemProfile, bool allowsPrereleaseUpdates,
-                                           std::shared_ptr<TAVSparkleLogger> logger) {
+                                           bool allowsPrereleaseUpdates) {
     TAVSparkleProductIdentity product(productSlug, productDisplayName);
     const TAVSparkleAppcast appcast(std::move(downloadsBaseURL), product.slug, std::move(channel));
     return TAVSparkleConfig{
@@ -106,9 +103,7 @@ TAVSparkleConfig TAVSparkleConfig::tavLabs(std::string_view productSlug,
         .automaticallyChecksForUpdates = automaticallyChecksForUpdates,
         .automaticallyDownloadsUpdates = automaticallyDownloadsUpdates,
         .checkInterval = checkInterval,
-        .sendsSystemProfile = sendsSystemProfile,
         .allowsPrereleaseUpdates = allowsPrereleaseUpdates,
-        .logger = std::move(logger),
     };
 }
 
@@ -121,7 +116,7 @@ std::set<std::string> TAVSparkleConfig::allowedChannels() const {
 
 TAVSparkleConfig halvoUpdateConfig() {
     return TAVSparkleConfig::tavLabs("halvo", "Halvo", "https://tavlabs.com/downloads", "stable",
-                                     true, false, 86400, false, false, nullptr);
+                                     true, false, 86400, false);
 }
 
 TAVAppUpdateState TAVAppUpdateState::mirroring(const TAVSparkleState& state) {

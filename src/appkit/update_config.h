@@ -3,7 +3,6 @@
 // TAVSparkleError for a value they refuse.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,7 +19,6 @@ struct TAVSparkleError {
         invalidProductSlug,
         invalidProductDisplayName,
         invalidAppcastURL,
-        sparkleUnavailable,
         cancelled,
     };
     Kind kind;
@@ -54,29 +52,20 @@ struct TAVSparkleAppcast {
     std::string appcastURL() const;
 };
 
-class TAVSparkleLogger {
-  public:
-    virtual ~TAVSparkleLogger() = default;
-    virtual void log(std::string_view line) = 0;
-};
-
 struct TAVSparkleConfig {
     TAVSparkleProductIdentity product;
     std::string appcastURL;
     bool automaticallyChecksForUpdates = true;
     bool automaticallyDownloadsUpdates = false;
     double checkInterval = 86400;  // seconds
-    bool sendsSystemProfile = false;
     bool allowsPrereleaseUpdates = false;
-    std::shared_ptr<TAVSparkleLogger> logger;
 
     static TAVSparkleConfig tavLabs(std::string_view productSlug,
                                     std::string_view productDisplayName,
                                     std::string downloadsBaseURL, std::string channel,
                                     bool automaticallyChecksForUpdates,
                                     bool automaticallyDownloadsUpdates, double checkInterval,
-                                    bool sendsSystemProfile, bool allowsPrereleaseUpdates,
-                                    std::shared_ptr<TAVSparkleLogger> logger);
+                                    bool allowsPrereleaseUpdates);
 
     // Feed channels besides the default one: "stable", "beta" and "prerelease"
     // with prereleases on, none otherwise.
@@ -120,15 +109,6 @@ struct TAVAppUpdateState {
     std::string statusLine() const;
     // "Update available", "Up to date", "Updates", ...
     std::string badgeText() const;
-};
-
-struct TAVSparkleDiagnostics {
-    std::optional<std::string> bundleVersion;
-    std::optional<std::string> buildNumber;
-    std::optional<std::string> configuredFeedURL;  // a feed set from outside, if any
-    std::string expectedFeedURL;
-    bool hasFeedURL = false;
-    bool hasPublicKey = false;  // feeds are not signed here
 };
 
 }  // namespace halvo

@@ -31,7 +31,6 @@ AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config,
                          UpdateCheckTiming timing)
     : identity_(std::move(identity)),
       sparkle_(std::make_unique<TAVSparkleManager>(std::move(config), defaults, timing)),
-      updates_(std::make_unique<HalvoUpdateManager>(*sparkle_)),
       presenter_(presenter) {
     connect(sparkle_.get(), &TAVSparkleManager::changed, this, [this] {
         const std::optional<QString> version = pendingUpdateVersion();
@@ -75,13 +74,14 @@ void AppServices::installPendingUpdate() {
 }
 
 void AppServices::checkForUpdates() {
-    updates_->checkForUpdates();
+    sparkle_->checkForUpdates();
 }
 
 void AppServices::showUpdateOutcome() {
     const std::optional<AppcastItem>& update = sparkle_->foundUpdate();
     openUpdateOutcome(presenter_,
-                      {updates_->state(), QString::fromStdString(identity_.productDisplayName()),
+                      {TAVAppUpdateState::mirroring(sparkle_->state()),
+                       QString::fromStdString(identity_.productDisplayName()),
                        QString::fromStdString(buildVersion().value_or("")),
                        update ? update->releaseNotesLink : QUrl()},
                       [this] { openUpdate(); });

@@ -15,7 +15,6 @@
 #include "appkit/app_identity.h"
 #include "appkit/update_config.h"
 #include "base/defaults_store.h"
-#include "services/halvo_update_manager.h"
 #include "services/tav_sparkle_manager.h"
 
 namespace halvo {
@@ -27,8 +26,8 @@ class AppServices final : public QObject {
     Q_OBJECT
   public:
     // The identity, the update configuration (`config`, Halvo's unless a test
-    // gives another), the update manager and its mirror, in that order; then
-    // starts the manager. A refused configuration logs one line ("Halvo:
+    // gives another) and the update manager, in that order; then starts the
+    // manager. A refused configuration logs one line ("Halvo:
     // application services unavailable; the local port tools carry on: " and
     // the reason) and gives null. `defaults` and `presenter` must outlive this.
     static std::unique_ptr<AppServices> create(
@@ -36,10 +35,6 @@ class AppServices final : public QObject {
         const std::function<TAVSparkleConfig()>& config = halvoUpdateConfig,
         UpdateCheckTiming timing = {});
     ~AppServices() override;
-
-    const TAVAppIdentity& identity() const { return identity_; }
-    TAVSparkleManager& sparkle() { return *sparkle_; }
-    HalvoUpdateManager& updates() { return *updates_; }
 
     // The menu's first row and the tray badge show while this is present.
     std::optional<QString> pendingUpdateVersion() const;
@@ -67,7 +62,6 @@ class AppServices final : public QObject {
 
     TAVAppIdentity identity_;
     std::unique_ptr<TAVSparkleManager> sparkle_;
-    std::unique_ptr<HalvoUpdateManager> updates_;
     ui::TAVSatelliteWindowPresenter& presenter_;
     std::optional<QString> shownPendingVersion_;
     bool shownCanCheck_ = true;

@@ -64,9 +64,6 @@ TAVSparkleManager::TAVSparkleManager(TAVSparkleConfig config, DefaultsStoring& d
       feedURL_(effectiveFeedURL(QString::fromStdString(config_.appcastURL),
                                 qgetenv("HALVO_UPDATE_FEED_URL"))),
       checker_(runningVersion(), config_.allowedChannels(), timing_.fetch) {
-    if (feedURL_ != QUrl(QString::fromStdString(config_.appcastURL))) {
-        configuredFeedURL_ = feedURL_.toString();
-    }
     if (std::optional<std::string> stored = defaults_.value(lastCheckKey(config_.product.slug))) {
         const QDateTime date =
             QDateTime::fromString(QString::fromStdString(*stored), Qt::ISODateWithMs);
@@ -149,10 +146,9 @@ void TAVSparkleManager::checkEnded(AppcastUpdateChecker::Result result) {
     } else {
         const QString& message = std::get<AppcastUpdateChecker::Failed>(result).message;
         if (isUserInitiated_) {
-            lastError_ =
-                TAVSparkleError{TAVSparkleError::Kind::updateCheckFailed, message.toStdString()};
             state_ = stateOf(Kind::failed);
-            state_.error = lastError_;
+            state_.error =
+                TAVSparkleError{TAVSparkleError::Kind::updateCheckFailed, message.toStdString()};
         } else {
             qCInfo(updates, "halvo: background update check failed: %s", qUtf8Printable(message));
         }
@@ -165,32 +161,11 @@ void TAVSparkleManager::checkEnded(AppcastUpdateChecker::Result result) {
     }
 }
 
-void TAVSparkleManager::resetError() {
-    lastError_.reset();
-    if (state_.kind == TAVSparkleState::Kind::failed) {
-        state_ = {};
-    }
-    canCheckForUpdates_ = true;
-    emit changed();
-}
-
 void TAVSparkleManager::userAttendedToUpdate() {
     if (pendingUpdateVersion_) {
         pendingUpdateVersion_.reset();
         emit changed();
     }
-}
-
-TAVSparkleDiagnostics TAVSparkleManager::diagnostics() const {
-    return TAVSparkleDiagnostics{
-        .bundleVersion = buildVersion(),
-        .buildNumber = buildNumber(),
-        .configuredFeedURL =
-            configuredFeedURL_ ? std::optional(configuredFeedURL_->toStdString()) : std::nullopt,
-        .expectedFeedURL = config_.appcastURL,
-        .hasFeedURL = configuredFeedURL_.has_value(),
-        .hasPublicKey = false,
-    };
 }
 
 void TAVSparkleManager::scheduleBackgroundCheck(milliseconds delay) {

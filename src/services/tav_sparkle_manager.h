@@ -41,12 +41,10 @@ class TAVSparkleManager final : public QObject {
     const TAVSparkleState& state() const { return state_; }
     bool canCheckForUpdates() const { return canCheckForUpdates_; }
     const std::optional<QDateTime>& lastCheckDate() const { return lastCheckDate_; }
-    const std::optional<TAVSparkleError>& lastError() const { return lastError_; }
     const std::optional<QString>& pendingUpdateVersion() const { return pendingUpdateVersion_; }
     // The newest update the last completed check found.
     const std::optional<AppcastItem>& foundUpdate() const { return foundUpdate_; }
     const TAVSparkleConfig& config() const { return config_; }
-    const QUrl& feedURL() const { return feedURL_; }
     // When the next background check runs; none unless started with automatic checks.
     std::optional<QDateTime> nextBackgroundCheck() const;
 
@@ -60,11 +58,8 @@ class TAVSparkleManager final : public QObject {
     void checkForUpdates();
     // Leaves the state alone; a found update sets `pendingUpdateVersion`.
     void checkForUpdatesInBackground();
-    void resetError();
     // The user opened the found update: the reminder is cleared.
     void userAttendedToUpdate();
-
-    TAVSparkleDiagnostics diagnostics() const;
 
     // "tavlabs." + slug + ".lastUpdateCheck": ISO 8601 time of the last check.
     static std::string lastCheckKey(std::string_view slug);
@@ -83,14 +78,12 @@ class TAVSparkleManager final : public QObject {
     DefaultsStoring& defaults_;
     UpdateCheckTiming timing_;
     QUrl feedURL_;
-    std::optional<QString> configuredFeedURL_;
     AppcastUpdateChecker checker_;
     QTimer schedule_;
 
     TAVSparkleState state_;
     bool canCheckForUpdates_ = true;
     std::optional<QDateTime> lastCheckDate_;
-    std::optional<TAVSparkleError> lastError_;
     std::optional<QString> pendingUpdateVersion_;
     std::optional<AppcastItem> foundUpdate_;
     bool didStart_ = false;

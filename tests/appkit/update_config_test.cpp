@@ -10,8 +10,7 @@ using Kind = TAVSparkleError::Kind;
 std::optional<Kind> errorOf(std::string_view slug, std::string_view name,
                             std::string base = "https://dl.example") {
     try {
-        TAVSparkleConfig::tavLabs(slug, name, std::move(base), "stable", true, false, 60, false,
-                                  false, nullptr);
+        TAVSparkleConfig::tavLabs(slug, name, std::move(base), "stable", true, false, 60, false);
     } catch (const TAVSparkleError& error) {
         return error.kind;
     }

@@ -204,8 +204,7 @@ class UpdateCheckTest final : public QObject {
                              "on: The update feed URL is invalid.");
         QVERIFY(AppServices::create(defaults, presenter, [] {
                     return TAVSparkleConfig::tavLabs("halvo", "Halvo", "http://tavlabs.com",
-                                                     "stable", true, false, 86400, false, false,
-                                                     nullptr);
+                                                     "stable", true, false, 86400, false);
                 }) == nullptr);
     }
 };
