@@ -23,8 +23,8 @@ QLabel* textLabel(const QString& text, const QFont& font, QRgb colour, QWidget* 
 class UpdateOutcomeView final : public QWidget {
   public:
     UpdateOutcomeView(const UpdateOutcome& outcome, std::function<void()> install) {
-        using Kind = TAVAppUpdateState::Kind;
-        const TAVAppUpdateState& state = outcome.state;
+        using Kind = TAVUpdateState::Kind;
+        const TAVUpdateState& state = outcome.state;
         const QString version = QString::fromStdString(state.version.value_or(""));
         QString heading;
         QString body;

@@ -5,13 +5,13 @@
 namespace halvo {
 namespace {
 
-using Kind = TAVSparkleError::Kind;
+using Kind = TAVUpdateError::Kind;
 
 std::optional<Kind> errorOf(std::string_view slug, std::string_view name,
                             std::string base = "https://dl.example") {
     try {
-        TAVSparkleConfig::tavLabs(slug, name, std::move(base), "stable", true, false, 60, false);
-    } catch (const TAVSparkleError& error) {
+        TAVUpdateConfig::tavLabs(slug, name, std::move(base), "stable", true, false, 60, false);
+    } catch (const TAVUpdateError& error) {
         return error.kind;
     }
     return std::nullopt;
@@ -46,21 +46,21 @@ TEST(UpdateConfigTest, AppcastURLAppendsSlugAndFile) {
         {"https://dl.example/d?k=v", "https://dl.example/d/halvo/appcast.xml?k=v"},
     };
     for (const auto& [base, expected] : cases) {
-        EXPECT_EQ(TAVSparkleAppcast(base, " HALVO ", "stable").appcastURL(), expected);
+        EXPECT_EQ(TAVAppcast(base, " HALVO ", "stable").appcastURL(), expected);
     }
-    const TAVSparkleConfig halvo = halvoUpdateConfig();
+    const TAVUpdateConfig halvo = halvoUpdateConfig();
     EXPECT_EQ(halvo.appcastURL, "https://tavlabs.com/downloads/halvo/appcast.xml");
     EXPECT_EQ(halvo.allowedChannels(), std::set<std::string>{});
 }
 
-TEST(UpdateConfigTest, FailedMirrorsAsItsDescription) {
-    using State = TAVSparkleState::Kind;
-    TAVSparkleState failed{
-        State::failed, {}, {}, TAVSparkleError{Kind::updateCheckFailed, "timeout"}};
-    EXPECT_EQ(TAVAppUpdateState::mirroring(failed).statusLine(), "Update check failed: timeout");
+TEST(UpdateConfigTest, FailedShowsItsDescription) {
+    using State = TAVUpdateState::Kind;
+    TAVUpdateState failed{
+        State::failed, {}, {}, TAVUpdateError{Kind::updateCheckFailed, "timeout"}};
+    EXPECT_EQ(failed.statusLine(), "Update check failed: timeout");
     failed.error.reset();
-    EXPECT_EQ(TAVAppUpdateState::mirroring(failed).message, "Update failed.");
-    EXPECT_EQ(TAVAppUpdateState::mirroring({State::updateAvailable, "1.4.0", {}, {}}).statusLine(),
+    EXPECT_EQ(failed.statusLine(), "Update failed.");
+    EXPECT_EQ(TAVUpdateState({State::updateAvailable, "1.4.0", {}, {}}).statusLine(),
               "Update available (1.4.0)");
 }
 

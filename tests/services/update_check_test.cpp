@@ -6,7 +6,7 @@
 #include "appkit/diagnostics.h"
 #include "feed_server.h"
 #include "services/app_services.h"
-#include "services/tav_sparkle_manager.h"
+#include "services/update_scheduler.h"
 #include "test_doubles.h"
 #include "ui/window_presenter.h"
 
@@ -39,8 +39,8 @@ QByteArray feed(const QByteArray& items) {
            items + "</channel></rss>";
 }
 
-TAVSparkleConfig testConfig() {
-    TAVSparkleConfig config = halvoUpdateConfig();
+TAVUpdateConfig testConfig() {
+    TAVUpdateConfig config = halvoUpdateConfig();
     config.automaticallyChecksForUpdates = false;
     return config;
 }
@@ -102,19 +102,18 @@ class UpdateCheckTest final : public QObject {
         }
         qputenv("HALVO_UPDATE_FEED_URL", server.url(QStringLiteral("/appcast.xml")).toEncoded());
         InMemoryDefaultsStore defaults;
-        TAVSparkleManager manager(testConfig(), defaults, quickTiming());
-        QSignalSpy finished(&manager, &TAVSparkleManager::userCheckFinished);
+        TAVUpdateScheduler scheduler(testConfig(), defaults, quickTiming());
+        QSignalSpy finished(&scheduler, &TAVUpdateScheduler::userCheckFinished);
 
-        manager.checkForUpdates();
-        QCOMPARE(manager.state().kind, TAVSparkleState::Kind::checking);
-        QVERIFY(!manager.canCheckForUpdates());
+        scheduler.checkForUpdates();
+        QCOMPARE(scheduler.state().kind, TAVUpdateState::Kind::checking);
+        QVERIFY(!scheduler.canCheckForUpdates());
         QVERIFY(finished.wait(5000));
 
-        QVERIFY(manager.canCheckForUpdates());
-        const QString line =
-            QString::fromStdString(TAVAppUpdateState::mirroring(manager.state()).statusLine());
+        QVERIFY(scheduler.canCheckForUpdates());
+        const QString line = QString::fromStdString(scheduler.state().statusLine());
         QVERIFY2(line.startsWith(expected), qPrintable(line));
-        QCOMPARE(manager.pendingUpdateVersion().has_value(),
+        QCOMPARE(scheduler.pendingUpdateVersion().has_value(),
                  expected.startsWith("Update available"));
         QVERIFY(defaults.values.contains("tavlabs.halvo.lastUpdateCheck"));
     }
@@ -152,18 +151,18 @@ class UpdateCheckTest final : public QObject {
             InMemoryDefaultsStore defaults;
             defaults.values["tavlabs.halvo.lastUpdateCheck"] =
                 now.addSecs(-hoursAgo * 3600).toString(Qt::ISODateWithMs).toStdString();
-            TAVSparkleManager manager(halvoUpdateConfig(), defaults, quickTiming());
-            manager.start();
+            TAVUpdateScheduler scheduler(halvoUpdateConfig(), defaults, quickTiming());
+            scheduler.start();
             if (hoursAgo == 1) {
                 // Due when the day since the last check is over.
-                QVERIFY(qAbs(manager.nextBackgroundCheck()->secsTo(now.addSecs(23 * 3600))) < 60);
+                QVERIFY(qAbs(scheduler.nextBackgroundCheck()->secsTo(now.addSecs(23 * 3600))) < 60);
                 continue;
             }
-            QTRY_COMPARE_WITH_TIMEOUT(manager.pendingUpdateVersion(),
+            QTRY_COMPARE_WITH_TIMEOUT(scheduler.pendingUpdateVersion(),
                                       std::optional(QStringLiteral("9.9.9")), 5000);
             // Gently: the state stays as it was, and the next check is a day away.
-            QCOMPARE(manager.state().kind, TAVSparkleState::Kind::idle);
-            QVERIFY(qAbs(manager.nextBackgroundCheck()->secsTo(now.addSecs(24 * 3600))) < 60);
+            QCOMPARE(scheduler.state().kind, TAVUpdateState::Kind::idle);
+            QVERIFY(qAbs(scheduler.nextBackgroundCheck()->secsTo(now.addSecs(24 * 3600))) < 60);
         }
     }
 
@@ -203,8 +202,8 @@ class UpdateCheckTest final : public QObject {
                              "Halvo: application services unavailable; the local port tools carry "
                              "on: The update feed URL is invalid.");
         QVERIFY(AppServices::create(defaults, presenter, [] {
-                    return TAVSparkleConfig::tavLabs("halvo", "Halvo", "http://tavlabs.com",
-                                                     "stable", true, false, 86400, false);
+                    return TAVUpdateConfig::tavLabs("halvo", "Halvo", "http://tavlabs.com",
+                                                    "stable", true, false, 86400, false);
                 }) == nullptr);
     }
 };

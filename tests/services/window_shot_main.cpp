@@ -27,8 +27,8 @@ int main(int argc, char* argv[]) {
     } else if (which == u"support") {
         window = halvo::openSupport(presenter, identity, diagnostics);
     } else if (which == u"update") {
-        halvo::TAVAppUpdateState state;
-        state.kind = halvo::TAVAppUpdateState::Kind::updateAvailable;
+        halvo::TAVUpdateState state;
+        state.kind = halvo::TAVUpdateState::Kind::updateAvailable;
         state.version = "1.4.0";
         window = halvo::openUpdateOutcome(
             presenter,
