@@ -1,5 +1,6 @@
 #include "appkit/app_identity.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,7 +43,7 @@ std::optional<std::string_view> urlScheme(std::string_view url) {
 }
 
 bool isSlugCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
 }
 
 TAVAppKitError slugError(std::string reason) {
@@ -89,28 +90,17 @@ std::string TAVAppIdentityValidator::validateSlug(std::string_view slug) {
         throw TAVAppKitError{TAVAppKitError::Kind::emptyProductSlug, {}, {}};
     }
     std::string lower = toLower(trimmed);
-    if (characterCount(lower) > 80) {
+    if (lower.size() > 80) {
         throw slugError("exceeds 80 characters");
     }
-    static constexpr std::pair<std::string_view, std::string_view> kForbidden[] = {
-        {"/", "contains slash"},      {"\\", "contains backslash"},   {"..", "contains dot-dot"},
-        {" ", "contains whitespace"}, {"?", "contains query string"}, {"#", "contains fragment"},
-    };
-    for (const auto& [part, reason] : kForbidden) {
-        if (contains(lower, part)) {
-            throw slugError(std::string(reason));
-        }
+    if (!std::all_of(lower.begin(), lower.end(), isSlugCharacter)) {
+        throw slugError("contains unsafe character");
     }
     if (lower.front() == '-') {
         throw slugError("leading hyphen");
     }
     if (lower.back() == '-') {
         throw slugError("trailing hyphen");
-    }
-    for (char c : lower) {
-        if (!isSlugCharacter(c)) {
-            throw slugError("contains unsafe character");
-        }
     }
     return lower;
 }

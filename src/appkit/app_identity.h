@@ -94,9 +94,12 @@ class TAVAppIdentityValidator final {
 
     enum class Field { productDisplayName, bundleIdentifier };
 
-    // The trimmed, lower-cased slug when it is non-empty, at most 80 characters
-    // and made of a-z, 0-9, "-", "." and "_" only, with no "..", and no hyphen
-    // at either end. The first broken rule is thrown, in a fixed order.
+    // The trimmed, lower-cased slug when it is 1 to 80 characters of a-z, 0-9
+    // and "-", with no hyphen at either end: it names settings keys
+    // ("tavlabs." + slug + ".…") and a folder of the update feed, so a dot,
+    // a slash or anything else is refused. The first broken rule is thrown:
+    // emptyProductSlug, then invalidProductSlug with "exceeds 80 characters",
+    // "contains unsafe character", "leading hyphen" or "trailing hyphen".
     static std::string validateSlug(std::string_view slug);
     // The trimmed text, or throws the empty case of `field`.
     static std::string validateNonEmpty(std::string_view text, Field field);

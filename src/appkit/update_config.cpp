@@ -6,16 +6,12 @@
 namespace halvo {
 namespace {
 
-bool isLowerAlnum(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
 std::string normalisedSlug(std::string_view slug) {
-    std::string normalised = toLower(trimWhiteSpace(slug));
-    if (!isValidUpdateSlug(normalised)) {
+    try {
+        return TAVAppIdentityValidator::validateSlug(slug);
+    } catch (const TAVAppKitError&) {
         throw TAVUpdateError{TAVUpdateError::Kind::invalidProductSlug, {}};
     }
-    return normalised;
 }
 
 }  // namespace
@@ -40,21 +36,6 @@ std::string TAVUpdateError::description() const {
             return "The update was cancelled.";
     }
     return "Update failed.";
-}
-
-bool isValidUpdateSlug(std::string_view slug) {
-    if (slug.empty() || slug.size() > 80) {
-        return false;
-    }
-    if (!isLowerAlnum(slug.front()) || !isLowerAlnum(slug.back())) {
-        return false;
-    }
-    for (char c : slug) {
-        if (!isLowerAlnum(c) && c != '-') {
-            return false;
-        }
-    }
-    return true;
 }
 
 TAVUpdateProduct::TAVUpdateProduct(std::string_view slug, std::string_view displayName)

@@ -29,12 +29,9 @@ struct TAVUpdateError {
     bool operator==(const TAVUpdateError&) const = default;
 };
 
-// A-z lower case, digits and inner hyphens, 1 to 80 characters.
-bool isValidUpdateSlug(std::string_view slug);
-
 struct TAVUpdateProduct {
-    // Trims and lower-cases the slug; throws invalidProductSlug or
-    // invalidProductDisplayName.
+    // Trims and lower-cases the slug; throws invalidProductSlug (the rule of
+    // TAVAppIdentityValidator::validateSlug) or invalidProductDisplayName.
     TAVUpdateProduct(std::string_view slug, std::string_view displayName);
     std::string slug;
     std::string displayName;
