@@ -76,8 +76,8 @@ std::string TAVAppKitError::description() const {
             return "empty product slug";
         case Kind::emptyProductDisplayName:
             return "empty product display name";
-        case Kind::emptyBundleIdentifier:
-            return "empty bundle identifier";
+        case Kind::emptyDesktopFileId:
+            return "empty desktop file id";
         case Kind::invalidContactEmail:
             return "invalid contact email";
     }
@@ -110,7 +110,7 @@ std::string TAVAppIdentityValidator::validateNonEmpty(std::string_view text, Fie
     if (trimmed.empty()) {
         throw TAVAppKitError{field == Field::productDisplayName
                                  ? TAVAppKitError::Kind::emptyProductDisplayName
-                                 : TAVAppKitError::Kind::emptyBundleIdentifier,
+                                 : TAVAppKitError::Kind::emptyDesktopFileId,
                              {},
                              {}};
     }
@@ -183,13 +183,13 @@ std::optional<std::string> TAVAppLinks::contactMailURL() const {
 }
 
 TAVAppIdentity::TAVAppIdentity(std::string_view productSlug, std::string_view productDisplayName,
-                               std::string_view bundleIdentifier, TAVAppLinks links,
+                               std::string_view desktopFileId, TAVAppLinks links,
                                TAVAppBranding branding)
     : productSlug_(TAVAppIdentityValidator::validateSlug(productSlug)),
       productDisplayName_(TAVAppIdentityValidator::validateNonEmpty(
           productDisplayName, TAVAppIdentityValidator::Field::productDisplayName)),
-      bundleIdentifier_(TAVAppIdentityValidator::validateNonEmpty(
-          bundleIdentifier, TAVAppIdentityValidator::Field::bundleIdentifier)),
+      desktopFileId_(TAVAppIdentityValidator::validateNonEmpty(
+          desktopFileId, TAVAppIdentityValidator::Field::desktopFileId)),
       links_(std::move(links)),
       branding_(std::move(branding)) {}
 

@@ -16,7 +16,7 @@ struct TAVAppKitError {
         invalidURL,          // `field` names the link, `reason` what is wrong with it
         emptyProductSlug,
         emptyProductDisplayName,
-        emptyBundleIdentifier,
+        emptyDesktopFileId,
         invalidContactEmail,
     };
     Kind kind;
@@ -69,12 +69,13 @@ class TAVAppIdentity {
   public:
     // The slug is normalised (trimmed, lower-cased), the names trimmed.
     TAVAppIdentity(std::string_view productSlug, std::string_view productDisplayName,
-                   std::string_view bundleIdentifier, TAVAppLinks links,
-                   TAVAppBranding branding = {});
+                   std::string_view desktopFileId, TAVAppLinks links, TAVAppBranding branding = {});
 
     const std::string& productSlug() const { return productSlug_; }
     const std::string& productDisplayName() const { return productDisplayName_; }
-    const std::string& bundleIdentifier() const { return bundleIdentifier_; }
+    // The desktop entry's name without ".desktop" ("com.tavlabs.halvo"), which
+    // is also the application's id on the session bus and to the compositor.
+    const std::string& desktopFileId() const { return desktopFileId_; }
     const TAVAppLinks& links() const { return links_; }
     const TAVAppBranding& branding() const { return branding_; }
 
@@ -83,7 +84,7 @@ class TAVAppIdentity {
   private:
     std::string productSlug_;
     std::string productDisplayName_;
-    std::string bundleIdentifier_;
+    std::string desktopFileId_;
     TAVAppLinks links_;
     TAVAppBranding branding_;
 };
@@ -92,7 +93,7 @@ class TAVAppIdentityValidator final {
   public:
     TAVAppIdentityValidator() = delete;
 
-    enum class Field { productDisplayName, bundleIdentifier };
+    enum class Field { productDisplayName, desktopFileId };
 
     // The trimmed, lower-cased slug when it is 1 to 80 characters of a-z, 0-9
     // and "-", with no hyphen at either end: it names settings keys

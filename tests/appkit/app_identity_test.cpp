@@ -106,10 +106,10 @@ TEST(AppIdentityTest, IdentityChecksSlugThenNames) {
     EXPECT_EQ(errorOf([&] { TAVAppIdentity("ab", " ", " ", links); })->kind,
               Kind::emptyProductDisplayName);
     EXPECT_EQ(errorOf([&] { TAVAppIdentity("ab", "A", "\n", links); })->kind,
-              Kind::emptyBundleIdentifier);
+              Kind::emptyDesktopFileId);
     const TAVAppIdentity identity(" Halvo ", " Halvo ", " com.tavlabs.halvo ", links);
     EXPECT_EQ(identity.productSlug(), "halvo");
-    EXPECT_EQ(identity.bundleIdentifier(), "com.tavlabs.halvo");
+    EXPECT_EQ(identity.desktopFileId(), "com.tavlabs.halvo");
     EXPECT_EQ(identity.branding(), TAVAppBranding{});
 }
 

@@ -9,16 +9,17 @@ TEST(DiagnosticsTest, ReportLinesAndOmissions) {
     TAVAppDiagnostics d{"halvo",  "Halvo", "com.tavlabs.halvo", std::nullopt, std::nullopt, "6.1.0",
                         "x86_64", "",      std::nullopt};
     EXPECT_EQ(TAVDiagnosticInfoBuilder::build(d),
-              "App: Halvo\nProduct Slug: halvo\nBundle ID: com.tavlabs.halvo\n"
+              "App: Halvo\nProduct Slug: halvo\nDesktop File ID: com.tavlabs.halvo\n"
               "Linux: 6.1.0\nArchitecture: x86_64");
     d.appVersion = "1.2.0";
     d.buildNumber = "42";
     d.updateSummary = "Up to date";
     d.appcastURL = "https://tavlabs.com/downloads/halvo/appcast.xml";
-    EXPECT_EQ(TAVDiagnosticInfoBuilder::build(d),
-              "App: Halvo\nProduct Slug: halvo\nBundle ID: com.tavlabs.halvo\nVersion: 1.2.0\n"
-              "Build: 42\nLinux: 6.1.0\nArchitecture: x86_64\nUpdates: Up to date\n"
-              "Appcast: https://tavlabs.com/downloads/halvo/appcast.xml");
+    EXPECT_EQ(
+        TAVDiagnosticInfoBuilder::build(d),
+        "App: Halvo\nProduct Slug: halvo\nDesktop File ID: com.tavlabs.halvo\nVersion: 1.2.0\n"
+        "Build: 42\nLinux: 6.1.0\nArchitecture: x86_64\nUpdates: Up to date\n"
+        "Appcast: https://tavlabs.com/downloads/halvo/appcast.xml");
 }
 
 TEST(DiagnosticsTest, KernelReleaseAsThreeNumbers) {
