@@ -207,7 +207,7 @@ void AppDelegate::presentOnboardingIfNeeded() {
         TAVFirstRunOnboarding{
             .slug = QStringLiteral("halvo"),
             .displayName = QStringLiteral("Halvo"),
-            .kind = TAVFirstRunOnboarding::Kind::menubar,
+            .kind = TAVFirstRunOnboarding::Kind::tray,
             .primaryActionLabel = QStringLiteral("Open kill panel"),
             .highlights = halvoHighlights(),
             .onPrimaryAction = [this] { showPanel(); },

@@ -84,7 +84,7 @@ std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights() {
                         "go.")},
         {QStringLiteral("input-keyboard"), QStringLiteral("One hotkey away"),
          QStringLiteral("Trigger the kill panel with your global hotkey any time — no need to find "
-                        "the menu bar icon first.")},
+                        "the tray icon first.")},
     };
 }
 
@@ -98,21 +98,21 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
       onDismiss_(std::move(onDismiss)),
       loginError_(nullptr) {
     const QString name = config_.displayName;
-    const bool menubar = config_.kind == TAVFirstRunOnboarding::Kind::menubar;
+    const bool tray = config_.kind == TAVFirstRunOnboarding::Kind::tray;
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 32, 32, 24);
     layout->setSpacing(12);
 
-    layout->addWidget(ui::plainLabel(menubar ? name + QStringLiteral(" lives in your menu bar.")
-                                             : QStringLiteral("Welcome to %1.").arg(name),
+    layout->addWidget(ui::plainLabel(tray ? name + QStringLiteral(" lives in your system tray.")
+                                          : QStringLiteral("Welcome to %1.").arg(name),
                                      ui::textFont(22, QFont::DemiBold), ui::palette::textPrimary,
                                      this, true));
     layout->addWidget(ui::plainLabel(
-        menubar ? QStringLiteral("Click the icon at the top of your screen any time. %1 stays out "
-                                 "of your Dock and waits quietly until you need it.")
-                      .arg(name)
-                : QStringLiteral("Take a moment to get oriented. You can return here any time "
-                                 "from the Help menu."),
+        tray ? QStringLiteral("Click its icon in the system tray any time. %1 stays out of "
+                              "your taskbar and waits quietly until you need it.")
+                   .arg(name)
+             : QStringLiteral("Take a moment to get oriented. You can return here any time "
+                              "from the Help menu."),
         ui::textFont(14), ui::palette::textSecondary, this, true));
     layout->addSpacing(8);
     for (const TAVFirstRunOnboarding::Highlight& highlight : config_.highlights) {
@@ -135,7 +135,7 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
                                   QColor(ui::palette::accent).name()));
     layout->addWidget(login);
     auto* caption = ui::plainLabel(
-        QStringLiteral("Recommended — keeps the menu bar icon ready after every restart."),
+        QStringLiteral("Recommended — keeps the tray icon ready after every restart."),
         ui::textFont(12), ui::palette::textTertiary, this, true);
     caption->setContentsMargins(24, 0, 0, 0);
     layout->addWidget(caption);

@@ -23,7 +23,7 @@ class TAVSatelliteWindowPresenter;
 }
 
 struct TAVFirstRunOnboarding {
-    enum class Kind { menubar, windowed };
+    enum class Kind { tray, windowed };
     struct Highlight {
         QString icon;  // a freedesktop icon name
         QString title;
@@ -32,14 +32,14 @@ struct TAVFirstRunOnboarding {
 
     QString slug;
     QString displayName;  // the brand's name in the texts
-    Kind kind = Kind::menubar;
+    Kind kind = Kind::tray;
     std::optional<QString> primaryActionLabel;
     std::vector<Highlight> highlights;
     std::function<void()> onPrimaryAction;
 
-    // 480 x 560 (menubar) or 540 x 520 (windowed) with highlights; 440 and 460 high without.
+    // 480 x 560 (tray) or 540 x 520 (windowed) with highlights; 440 and 460 high without.
     QSize windowSize() const;
-    // The given label, else "Try it now" (menubar) or "Get started" (windowed).
+    // The given label, else "Try it now" (tray) or "Get started" (windowed).
     QString buttonLabel() const;
 
     // Shows the window through `presenter` unless the first run is completed;

@@ -89,7 +89,7 @@ TEST(LaunchAtLoginTest, SwitchesOnAndOffCreatingTheFolder) {
     }
     EXPECT_EQ(entriesIn(dir.path() + "/cfg/autostart"), 1U);  // no temporary file left
     EXPECT_EQ(TAVLaunchAtLoginToggle("", "/usr/bin/halvo").setEnabled(true)->kind,
-              LaunchAtLoginError::Kind::unavailableOnThisOSVersion);
+              LaunchAtLoginError::Kind::noAutostartFolder);
 }
 
 TEST(LaunchAtLoginTest, ReadOnlyFolderReportsTheFailureAndKeepsTheEntry) {
