@@ -27,7 +27,7 @@ void HalvoKillCoordinator::showPanel() {
         return;
     }
     store_->setFocusRequestID(QUuid::createUuid());
-    presenter_.present(kPanelID, QStringLiteral("Halvo"), QSize(720, 500), true, [this] {
+    presenter_.present(kPanelId, QStringLiteral("Halvo"), QSize(720, 500), true, [this] {
         return std::make_unique<HalvoKillPanelView>(*store_, *defaults_, [this] { closePanel(); });
     });
 }
@@ -36,7 +36,7 @@ void HalvoKillCoordinator::closePanel() {
     if (store_ != nullptr) {
         store_->reset();
     }
-    if (QWidget* window = presenter_.window(kPanelID)) {
+    if (QWidget* window = presenter_.window(kPanelId)) {
         window->close();
     }
 }

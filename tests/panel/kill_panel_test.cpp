@@ -380,7 +380,7 @@ class KillPanelTest : public QObject {
         coordinator.setStore(&store, std::make_shared<InMemoryDefaultsStore>());
         coordinator.showPanel();
         auto& presenter = ui::TAVSatelliteWindowPresenter::shared();
-        QWidget* window = presenter.window(HalvoKillCoordinator::kPanelID);
+        QWidget* window = presenter.window(HalvoKillCoordinator::kPanelId);
         QVERIFY(window != nullptr);
         QCOMPARE(window->windowTitle(), QStringLiteral("Halvo"));
         QCOMPARE(window->minimumSize(), QSize(720, 500));
@@ -388,13 +388,13 @@ class KillPanelTest : public QObject {
         window->setGeometry(40, 50, 800, 560);
         const QUuid request = store.focusRequestID();
         coordinator.showPanel();
-        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelID), window);
+        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelId), window);
         QCOMPARE(window->geometry(), QRect(40, 50, 800, 560));
         QVERIFY(store.focusRequestID() != request);
 
         QApplication::setActiveWindow(window);
         QTest::keyClick(window->findChild<QLineEdit*>("search"), Qt::Key_Escape);
-        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelID), nullptr);
+        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelId), nullptr);
         QVERIFY(store.processes().empty());
         coordinator.setStore(nullptr, nullptr);
     }
