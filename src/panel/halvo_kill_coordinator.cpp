@@ -26,7 +26,7 @@ void HalvoKillCoordinator::showPanel() {
     if (store_ == nullptr || !defaults_) {
         return;
     }
-    store_->setFocusRequestID(QUuid::createUuid());
+    store_->setFocusRequestId(QUuid::createUuid());
     presenter_.present(kPanelId, QStringLiteral("Halvo"), QSize(720, 500), true, [this] {
         return std::make_unique<HalvoKillPanelView>(*store_, *defaults_, [this] { closePanel(); });
     });
