@@ -88,7 +88,7 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
         owner_->deleteLater();
     }
     owner_ = new QWidget;
-    StatusMenuServices* services = state.services;
+    AppServicesOffering* services = state.services;
 
     if (services != nullptr) {
         if (std::optional<QString> version = services->pendingUpdateVersion()) {

@@ -21,11 +21,12 @@
 
 namespace halvo {
 
-// What the application services add to the menu: the update row at the top,
-// and "Check for Updates…", "Support" and "About Halvo" above "Quit Halvo".
-class StatusMenuServices {
+// The role of whatever offers the application services to the menu: the
+// update row at the top, and "Check for Updates…", "Support" and "About Halvo"
+// above "Quit Halvo".
+class AppServicesOffering {
   public:
-    virtual ~StatusMenuServices() = default;
+    virtual ~AppServicesOffering() = default;
     virtual std::optional<QString> pendingUpdateVersion() const = 0;
     virtual bool canCheckForUpdates() const = 0;
     virtual void installPendingUpdate() = 0;
@@ -40,7 +41,7 @@ struct StatusMenuState {
     KillMode killMode = KillMode::graceful;  // as stored in the settings
     bool killProcessTree = false;            // kills end the whole process tree
     std::vector<HalvoRecentKill> recentKills;
-    StatusMenuServices* services = nullptr;  // null while there are none
+    AppServicesOffering* services = nullptr;  // null while there are none
 };
 
 // What the rows do.
