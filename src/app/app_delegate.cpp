@@ -115,6 +115,8 @@ void AppDelegate::start() {
                 }
             });
     statusItem_->show();
+    // Shown, the menu may be exported to the desktop, which reads its texts otherwise.
+    updateMenu();
 
     store_->refresh();
     QTimer::singleShot(0, this, &AppDelegate::presentOnboardingIfNeeded);

@@ -18,6 +18,7 @@
 #include "kill/process_killing.h"
 #include "kill/recent_kills.h"
 #include "scan/port_records.h"
+#include "ui/inert_text.h"
 
 namespace halvo {
 
@@ -59,8 +60,11 @@ inline constexpr size_t kMenuPortLimit = 5;
 
 // The five lowest ports; records of one port keep their scan order.
 std::vector<PortProcess> menuPorts(std::vector<PortProcess> processes);
-// "%-6d", two spaces, the executable name: "3000    node".
-QString portItemTitle(const PortProcess& record);
+// "%-6d", two spaces, the executable name: "3000    node". Names are marked
+// up for whoever draws the menu, so that each shows as it is.
+QString portItemTitle(const PortProcess& record, ui::MenuDrawnBy drawnBy = ui::MenuDrawnBy::qt);
+// The port, two spaces, the name: "3000  node".
+QString recentKillTitle(const HalvoRecentKill& kill, ui::MenuDrawnBy drawnBy);
 
 class StatusMenu final {
   public:
@@ -75,9 +79,9 @@ class StatusMenu final {
     void rebuild(const StatusMenuState& state);
 
   private:
-    void addListeningPorts(const std::vector<PortProcess>& processes);
+    void addListeningPorts(const std::vector<PortProcess>& processes, ui::MenuDrawnBy drawnBy);
     void addKillMode(KillMode mode, bool processTree);
-    void addRecent(const std::vector<HalvoRecentKill>& recentKills);
+    void addRecent(const std::vector<HalvoRecentKill>& recentKills, ui::MenuDrawnBy drawnBy);
     QMenu* addSubmenu(QMenu& parent, const QString& title, const QString& iconName);
 
     // What the rows show, with the services' answers of the time.
@@ -85,6 +89,7 @@ class StatusMenu final {
         StatusMenuState state;
         std::optional<QString> pendingUpdateVersion;
         bool canCheckForUpdates = false;
+        ui::MenuDrawnBy drawnBy = ui::MenuDrawnBy::qt;
         bool operator==(const Shown&) const;
     };
 
