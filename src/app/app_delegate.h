@@ -45,6 +45,11 @@ class AppDelegate final : public QObject {
     HotkeyRegistrationStatus hotkeyStatus() const { return hotkeyStatus_; }
 
   private:
+    // The parts of start(), in its order.
+    void startServices();
+    void startStore();
+    void startHotkey();
+    void startStatusItem();
     // Rebuilds the menu once the current event is handled; several changes in
     // a row rebuild it once.
     void updateMenu();

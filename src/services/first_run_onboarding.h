@@ -16,6 +16,7 @@
 #include "base/defaults_store.h"
 
 class QLabel;
+class QVBoxLayout;
 
 namespace halvo {
 namespace ui {
@@ -63,6 +64,12 @@ class TAVFirstRunOnboardingView final : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    // The title, the text below it and the highlights.
+    void addIntroduction(QVBoxLayout& layout);
+    // The launch-at-login switch, its caption and the line that says a change failed.
+    void addLoginSwitch(QVBoxLayout& layout);
+    // "Done" and the primary action, both of which dismiss the window.
+    void addButtons(QVBoxLayout& layout);
     void setLaunchAtLogin(bool enabled);
 
     TAVFirstRunOnboarding config_;
