@@ -43,8 +43,6 @@ class TAVLaunchAtLoginToggle final {
     // leaves the previous entry exactly as it was.
     std::optional<LaunchAtLoginError> setEnabled(bool enabled);
 
-    const std::string& entryPath() const { return entryPath_; }
-
   private:
     std::string entryPath_;
     std::string executablePath_;

@@ -40,7 +40,6 @@ class TAVUpdateScheduler final : public QObject {
 
     const TAVUpdateState& state() const { return state_; }
     bool canCheckForUpdates() const { return canCheckForUpdates_; }
-    const std::optional<QDateTime>& lastCheckDate() const { return lastCheckDate_; }
     const std::optional<QString>& pendingUpdateVersion() const { return pendingUpdateVersion_; }
     // The newest update the last completed check found.
     const std::optional<AppcastItem>& foundUpdate() const { return foundUpdate_; }
