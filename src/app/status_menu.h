@@ -22,9 +22,8 @@
 
 namespace halvo {
 
-// The role of whatever offers the application services to the menu: the
-// update row at the top, and "Check for Updates…", "Support" and "About Halvo"
-// above "Quit Halvo".
+// What offers the application services to the menu: the update row at the
+// top, and "Check for Updates…", "Support" and "About Halvo" above "Quit Halvo".
 class AppServicesOffering {
   public:
     virtual ~AppServicesOffering() = default;
