@@ -143,7 +143,7 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
             &HalvoKillPanelView::updateSelection);
     connect(&store_, &ProcessStore::feedbackChanged, this,
             [this] { feedback_->setText(ui::inertText(store_.feedbackText())); });
-    connect(&store_, &ProcessStore::focusRequestIDChanged, this,
+    connect(&store_, &ProcessStore::focusRequestIdChanged, this,
             [this] { search_->setFocus(Qt::OtherFocusReason); });
 
     search_->setText(store_.query());

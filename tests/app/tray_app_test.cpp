@@ -21,8 +21,8 @@
 #include <nlohmann/json.hpp>
 
 #include "desktop_session.h"
-#include "services/feed_server.h"
 #include "support/cli_process.h"
+#include "support/feed_server.h"
 #include "support/test_process.h"
 
 namespace halvo {

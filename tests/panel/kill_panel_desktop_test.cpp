@@ -57,7 +57,7 @@ class KillPanelDesktopTest : public QObject {
         coordinator.setStore(&store, defaults);
         coordinator.showPanel();
         QWidget* window =
-            ui::TAVSatelliteWindowPresenter::shared().window(HalvoKillCoordinator::kPanelID);
+            ui::TAVSatelliteWindowPresenter::shared().window(HalvoKillCoordinator::kPanelId);
         QVERIFY(window != nullptr);
         QVERIFY(QTest::qWaitForWindowActive(window, 10000));
         QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QLineEdit*>("search")->hasFocus(), 5000);
@@ -72,7 +72,7 @@ class KillPanelDesktopTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!target->running(), 10000);
         QVERIFY(bystander->running());
         QTRY_COMPARE_WITH_TIMEOUT(
-            ui::TAVSatelliteWindowPresenter::shared().window(HalvoKillCoordinator::kPanelID),
+            ui::TAVSatelliteWindowPresenter::shared().window(HalvoKillCoordinator::kPanelId),
             nullptr, 10000);
         QVERIFY(store.processes().empty());
 

@@ -15,8 +15,8 @@
 #include "panel/kill_panel_model.h"
 #include "panel/kill_panel_view.h"
 #include "panel/port_reference_popover.h"
-#include "support/scripted_fakes.h"
 #include "state/process_store.h"
+#include "support/scripted_fakes.h"
 #include "ui/controls.h"
 #include "ui/window_presenter.h"
 
@@ -380,21 +380,21 @@ class KillPanelTest : public QObject {
         coordinator.setStore(&store, std::make_shared<InMemoryDefaultsStore>());
         coordinator.showPanel();
         auto& presenter = ui::TAVSatelliteWindowPresenter::shared();
-        QWidget* window = presenter.window(HalvoKillCoordinator::kPanelID);
+        QWidget* window = presenter.window(HalvoKillCoordinator::kPanelId);
         QVERIFY(window != nullptr);
         QCOMPARE(window->windowTitle(), QStringLiteral("Halvo"));
         QCOMPARE(window->minimumSize(), QSize(720, 500));
         QTRY_COMPARE(store.processes().size(), size_t(2));
         window->setGeometry(40, 50, 800, 560);
-        const QUuid request = store.focusRequestID();
+        const QUuid request = store.focusRequestId();
         coordinator.showPanel();
-        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelID), window);
+        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelId), window);
         QCOMPARE(window->geometry(), QRect(40, 50, 800, 560));
-        QVERIFY(store.focusRequestID() != request);
+        QVERIFY(store.focusRequestId() != request);
 
         QApplication::setActiveWindow(window);
         QTest::keyClick(window->findChild<QLineEdit*>("search"), Qt::Key_Escape);
-        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelID), nullptr);
+        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelId), nullptr);
         QVERIFY(store.processes().empty());
         coordinator.setStore(nullptr, nullptr);
     }
