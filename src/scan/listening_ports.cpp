@@ -10,7 +10,7 @@ std::set<int64_t> listeningPortsNow() {
         sockets = listeningSocketsFromProcNet();
     }
     std::set<int64_t> ports;
-    for (const auto& [inode, socket] : *sockets) {
+    for (const auto& [inode, socket] : sockets.value_or(ListeningSockets{})) {
         if (socket.port > 0) {
             ports.insert(socket.port);
         }

@@ -173,16 +173,14 @@ std::vector<LsofRow> PortScanner::discoverRows() {
 }
 
 Discovery PortScanner::discover() {
-    Discovery found = nativeDiscovery_->discover();
-    if (found.rows.empty()) {
-        // The native walk missed the user's own processes, so its unmatched
-        // sockets cannot be told from theirs: the fallback's rows stand alone.
-        std::vector<LsofRow> rows = fallbackDiscovery_->rows();
-        if (!rows.empty()) {
-            return {std::move(rows), {}};
-        }
+    if (std::optional<Discovery> found = nativeDiscovery_->discover()) {
+        // Looked and found nothing of the user's is an answer too: lsof, run
+        // as the user, would read the same /proc.
+        return std::move(*found);
     }
-    return found;
+    // The fallback's rows come with no sockets: with the process table out
+    // of sight, no listener can be called another user's.
+    return {fallbackDiscovery_->rows(), {}};
 }
 
 std::vector<ForeignListener> PortScanner::foreignListeners(const std::vector<SeenListener>& seen,
