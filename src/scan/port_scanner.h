@@ -80,6 +80,9 @@ class PortScanner final : public PortScanning {
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows, Identities& identities,
                                        DockerListing& docker,
                                        std::vector<LsofRow>* notDevelopment = nullptr);
+    // The identity of `pid` when it is a readable process of the user's,
+    // read into `identities` once a scan.
+    const std::optional<ProcessIdentitySnapshot>& ownIdentity(int32_t pid, Identities& identities);
     // The native discovery; the fallback's rows, with no sockets, when the
     // native one could not look.
     Discovery discover();
