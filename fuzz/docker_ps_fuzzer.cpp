@@ -70,6 +70,7 @@ void checkName(const std::optional<std::string>& name) {
 }
 
 void check(const std::vector<halvo::DockerContainer>& containers, const std::set<int64_t>& ports) {
+    size_t published = 0;
     for (const halvo::DockerContainer& container : containers) {
         checkName(container.context.containerName);
         if (container.context.containerName) {
@@ -88,17 +89,22 @@ void check(const std::vector<halvo::DockerContainer>& containers, const std::set
             FUZZ_CHECK(range.first >= 1 && (after == 0 || range.first > after + 1));
             FUZZ_CHECK(range.first <= range.last && range.last <= 65535);
             after = range.last;
+            published += static_cast<size_t>(range.last - range.first + 1);
         }
-    }
-    // One entry per port, each with the name of the container to stop.
-    const std::vector<halvo::PublishedPort> published = halvo::publishedPortsOf(containers);
-    for (size_t i = 0; i < published.size(); ++i) {
-        FUZZ_CHECK(published[i].context.containerName);
-        FUZZ_CHECK(i == 0 || published[i - 1].port < published[i].port);
     }
     for (const auto& [port, context] : halvo::contextsOfPorts(containers, ports)) {
         FUZZ_CHECK(ports.contains(port));
         checkName(context.containerName);
+    }
+    // One entry per port, each with the name of the container to stop; only
+    // for a few ports, so that wide ranges do not slow the search down.
+    if (published > 4096) {
+        return;
+    }
+    const std::vector<halvo::PublishedPort> rows = halvo::publishedPortsOf(containers);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        FUZZ_CHECK(rows[i].context.containerName);
+        FUZZ_CHECK(i == 0 || rows[i - 1].port < rows[i].port);
     }
 }
 
