@@ -20,17 +20,42 @@ using testing::TempDir;
 
 const std::string kShell = "/bin/sh";
 
-TEST(CommandRunnerTest, ExitStatusAndOutputPassThrough) {
-    // Arguments reach the child as they are, with no shell in between.
-    CommandResult result = runCommand(
-        kShell,
-        {"-c", "printf '%s|' \"$@\"; printf oops >&2; exit 3", "sh", "$HOME", "a;b", "", "*"}, 10s);
-    EXPECT_EQ(result.status, 3);
-    EXPECT_EQ(result.output, "$HOME|a;b||*|");
-
-    result = runCommand(kShell, {"-c", "printf partial; kill -TERM $$"}, 10s);
-    EXPECT_EQ(result.status, 128 + SIGTERM);
-    EXPECT_EQ(result.output, "partial");
+// Arguments reach the child as they are, with no shell in between; our
+// standard input is never its own; what cannot start is not started.
+TEST(CommandRunnerTest, StatusAndOutputPassThroughAndWhatCannotStartIsNotStarted) {
+    TempDir dir;
+    const std::string notExecutable = dir.writeFile("tool", "#!/bin/sh\necho hi\n", 0644);
+    const struct {
+        std::string executable;
+        std::vector<std::string> arguments;
+        int32_t status;
+        std::optional<std::string> output;
+    } cases[] = {
+        {kShell,
+         {"-c", "printf '%s|' \"$@\"; printf oops >&2; exit 3", "sh", "$HOME", "a;b", "", "*"},
+         3,
+         "$HOME|a;b||*|"},
+        {kShell, {"-c", "printf partial; kill -TERM $$"}, 128 + SIGTERM, "partial"},
+        {kShell, {"-c", "cat"}, 0, ""},
+        {"/nonexistent/tool", {}, 0, std::nullopt},
+        {notExecutable, {}, 0, std::nullopt},
+        {dir.path(), {}, 0, std::nullopt},
+    };
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "x\n", 2), 2);
+    close(fds[1]);
+    const int saved = dup(STDIN_FILENO);
+    dup2(fds[0], STDIN_FILENO);
+    close(fds[0]);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.executable + (c.arguments.empty() ? "" : " -c " + c.arguments[1]));
+        const CommandResult result = runCommand(c.executable, c.arguments, 10s);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.output, c.output);
+    }
+    dup2(saved, STDIN_FILENO);
+    close(saved);
 }
 
 TEST(CommandRunnerTest, StatusLostToIgnoredSigchldIsNotSuccess) {
@@ -44,17 +69,6 @@ TEST(CommandRunnerTest, StatusLostToIgnoredSigchldIsNotSuccess) {
     sigaction(SIGCHLD, &previous, nullptr);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, std::nullopt);
-}
-
-TEST(CommandRunnerTest, ExecutableThatCannotStartIsNotStarted) {
-    TempDir dir;
-    const std::string notExecutable = dir.writeFile("tool", "#!/bin/sh\necho hi\n", 0644);
-    for (const std::string& path : {std::string("/nonexistent/tool"), notExecutable, dir.path()}) {
-        SCOPED_TRACE(path);
-        CommandResult result = runCommand(path, {}, 10s);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.output, std::nullopt);
-    }
 }
 
 // Each script records in "$1" the PID of a process the run must not leave behind.
@@ -99,38 +113,24 @@ TEST(CommandRunnerTest, LargeOutputOnBothStreamsIsCapturedWhole) {
     }
 }
 
-TEST(CommandRunnerTest, StandardInputIsNeverOurs) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(write(fds[1], "x\n", 2), 2);
-    close(fds[1]);
-    const int saved = dup(STDIN_FILENO);
-    dup2(fds[0], STDIN_FILENO);
-    close(fds[0]);
-    CommandResult result = runCommand(kShell, {"-c", "cat"}, 10s);
-    dup2(saved, STDIN_FILENO);
-    close(saved);
-    EXPECT_EQ(result.output, "");
-}
-
+// A child holds none of the pipes of the runs around it (one that did would
+// keep their ends open past their tool's exit), and concurrent runs keep their
+// statuses and outputs apart.
 TEST(CommandRunnerTest, ConcurrentCallsStayApart) {
-    // A long-lived child started while the others run: had it inherited any of
-    // their pipe ends, their runs would wait for it past their bound.
-    std::thread holder([] {
-        CommandResult result = runCommand("/bin/sleep", {"3"}, 20s);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.output, "");  // started, said nothing: present and empty
-    });
+    const auto descriptors = [] { return runCommand("/bin/ls", {"/proc/self/fd"}, 10s).output; };
+    const std::optional<std::string> alone = descriptors();
+    std::thread holder([] { EXPECT_EQ(runCommand("/bin/sleep", {"2"}, 20s).output, ""); });
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(descriptors(), alone) << "a child inherited the pipes of a run in flight";
     std::vector<std::thread> workers;
     for (int t = 0; t < 4; ++t) {
         workers.emplace_back([t] {
-            for (int i = 0; i < 20; ++i) {
+            for (int i = 0; i < 10; ++i) {
                 const std::string tag = "run-" + std::to_string(t) + "-" + std::to_string(i);
-                const int status = (t * 20 + i) % 7;
-                CommandResult result = runCommand(
-                    kShell,
-                    {"-c", "printf %s \"$1\"; exit \"$2\"", "sh", tag, std::to_string(status)}, 2s);
-                EXPECT_EQ(result.status, status) << tag;
+                const CommandResult result = runCommand(
+                    kShell, {"-c", "printf %s \"$1\"; exit \"$2\"", "sh", tag, std::to_string(i)},
+                    2s);
+                EXPECT_EQ(result.status, i) << tag;
                 EXPECT_EQ(result.output, tag);
             }
         });

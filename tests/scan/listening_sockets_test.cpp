@@ -16,84 +16,77 @@
 #include <algorithm>
 
 #include "base/unique_fd.h"
+#include "scan/lsof_port_discovery.h"
+#include "scan/native_port_discovery.h"
 #include "scan/proc_process_table.h"
 #include "support/test_process.h"
 
 namespace halvo {
 namespace {
 
-const std::string kHeader =
-    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout "
-    "inode\n";
-
+// One line as the kernel prints it; the rest cut down to the fields read.
+// A malformed line costs only itself.
 TEST(ListeningSocketsTest, ProcNetTextKeepsListenersOfBothFamilies) {
-    // One line as the kernel prints it; the rest cut down to the fields read.
-    const std::string tcp = kHeader +
-                            "   0: 0100007F:0BB8 00000000:0000 0A 00000000:00000000 00:00000000 "
-                            "00000000  1000        0 4242 1 0000000000000000 100 0 0 10 0\n"
-                            " 1: 0100007F:1F90 0100007F:C350 01 0:0 00:0 0 0 0 4243\n"
-                            " 2: 00000000:0000 00000000:0000 0A 0:0 00:0 0 0 0 4244";
-    const std::string tcp6 = kHeader +
-                             " 0: 00000000000000000000000001000000:FFFF "
-                             "00000000000000000000000000000000:0000 0a 0:0 00:0 0 0 0 9001\n";
-    // 4243 is established; a port-0 listener stays in, for the caller to drop.
-    // A missing tcp6 (IPv6 disabled) adds nothing.
-    testing::TempDir root;
-    root.writeFile("net/tcp", tcp);
-    ListeningSockets expected{{4242, {3000, 1000}}, {4244, {0, 0}}};
-    EXPECT_EQ(listeningSocketsFromProcNet(root.path()), expected);
-    root.writeFile("net/tcp6", tcp6);
-    expected[9001] = {65535, 0};
-    EXPECT_EQ(listeningSocketsFromProcNet(root.path()), expected);
-    EXPECT_EQ(listeningSocketsFromProcNet(root.path() + "/none"), ListeningSockets{});
-}
-
-TEST(ListeningSocketsTest, AMalformedLineCostsOnlyItself) {
     const std::string good = " 0: 0100007F:0050 00000000:0000 0A 0:0 00:0 0 7 0 ";
-    const std::vector<std::string> bad = {
-        good + "",                                                 // no inode
-        good + "12x",                                              // inode not decimal
-        " 0: 0100007F:0050 00000000:0000 0Z 0:0 00:0 0 0 0 777",   // state not hex
-        " 0: 0100007F:0050 00000000:0000 A 0:0 00:0 0 0 0 777",    // state too short
-        " 0: 0100007F0050 00000000:0000 0A 0:0 00:0 0 0 0 777",    // no port separator
-        " 0: 0100007F:G050 00000000:0000 0A 0:0 00:0 0 0 0 777",   // port not hex
-        " 0: 0100007F:00500 00000000:0000 0A 0:0 00:0 0 0 0 777",  // port too long
-        " 0: 100007F:0050 00000000:0000 0A 0:0 00:0 0 0 0 777",    // address of neither family
-        " 0: 0100007F:0050 00000000:0000 0A 0:0 00:0 0 -1 0 777",  // uid not decimal
-        " 0: 0100007F:0050 00000000:0000 0A 0:0 00:0 0 4294967296 0 777",  // uid too large
-        "\x01\xFF garbage",
-        "",
+    const std::vector<std::pair<std::string, ListeningSockets>> cases = {
+        {"  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+         "timeout inode\n"
+         "   0: 0100007F:0BB8 00000000:0000 0A 00000000:00000000 00:00000000 "
+         "00000000  1000        0 4242 1 0000000000000000 100 0 0 10 0\n"
+         " 1: 0100007F:1F90 0100007F:C350 01 0:0 00:0 0 0 0 4243\n"  // established
+         " 2: 00000000:0000 00000000:0000 0A 0:0 00:0 0 0 0 4244\n"  // port 0: the caller drops it
+         " 0: 00000000000000000000000001000000:FFFF 00000000000000000000000000000000:0000 0a 0:0 "
+         "00:0 0 0 0 9001",
+         {{4242, {3000, 1000}}, {4244, {0, 0}}, {9001, {65535, 0}}}},
+        {good + "1\n" + good + "\n" + good + "12x",  // no inode, one not decimal
+         {{1, {80, 7}}}},
     };
-    // Good lines with inodes 1, 2, ... between the bad ones.
-    std::string text;
-    ListeningSockets expected;
-    for (const std::string& line : bad) {
-        const uint64_t inode = expected.size() + 1;
-        text += good + std::to_string(inode) + "\n" + line + "\n";
-        expected[inode] = {80, 7};
+    for (const auto& [text, expected] : cases) {
+        ListeningSockets sockets;
+        addListeningFromProcNetText(text, sockets);
+        EXPECT_EQ(sockets, expected) << text;
     }
-    ListeningSockets sockets;
-    addListeningFromProcNetText(text, sockets);
-    EXPECT_EQ(sockets, expected);
+    for (const std::string bad :
+         {" 0: 0100007F:0050 00000000:0000 0Z 0:0 00:0 0 0 0 777",   // state not hex
+          " 0: 0100007F0050 00000000:0000 0A 0:0 00:0 0 0 0 777",    // no port separator
+          " 0: 0100007F:00500 00000000:0000 0A 0:0 00:0 0 0 0 777",  // port too long
+          " 0: 100007F:0050 00000000:0000 0A 0:0 00:0 0 0 0 777",    // address of neither family
+          " 0: 0100007F:0050 00000000:0000 0A 0:0 00:0 0 4294967296 0 777",  // uid too large
+          "\x01\xFF garbage"}) {
+        ListeningSockets sockets;
+        addListeningFromProcNetText(good + "1\n" + bad + "\n" + good + "2", sockets);
+        EXPECT_EQ(sockets, (ListeningSockets{{1, {80, 7}}, {2, {80, 7}}})) << bad;
+    }
+
+    // A missing tcp6 (IPv6 disabled) adds nothing; with neither file there is
+    // no table at all.
+    testing::TempDir root;
+    root.writeFile("net/tcp", good + "1\n");
+    EXPECT_EQ(listeningSocketsFromProcNet(root.path()), (ListeningSockets{{1, {80, 7}}}));
+    EXPECT_EQ(listeningSocketsFromProcNet(root.path() + "/none"), std::nullopt);
 }
 
-TEST(ListeningSocketsTest, NetlinkAndProcNetAgreeOnARealListener) {
+// One real listener as each back-end sees it: every TCP listening socket, the
+// dual-stack port twice, owned by this test's user; no UDP, unix or
+// connected socket.
+TEST(ListeningSocketsTest, EveryBackEndSeesARealListenerAlike) {
+    testing::TempDir dir;
     testing::ListenerOptions options;
-    options.listenerArgs = {"--v4", "1", "--v6only", "1", "--dual", "1", "--established"};
+    options.executable = testing::listenerNamed(dir, "node");
+    options.listenerArgs = {"--v4",          "1",     "--v6only", "1", "--dual", "1",
+                            "--established", "--udp", "--unix"};
     auto listener = testing::ListenerProcess::start(options);
+    std::vector<int64_t> expected = listener->ports();
+    ASSERT_EQ(expected.size(), 3u);
+    expected.push_back(expected[2]);
+    std::sort(expected.begin(), expected.end());
+
     const auto inodes = ProcFsProcessTable().socketInodes(listener->pid());
     ASSERT_TRUE(inodes.has_value());
-    ASSERT_EQ(inodes->size(), 6u);  // four listeners and both ends of the connection
-
-    std::vector<int64_t> expected = listener->ports();
-    expected.push_back(listener->ports()[2]);  // the dual-stack port, twice
-    std::sort(expected.begin(), expected.end());
-    // The sorted ports the table gives the listener's sockets, each of them
-    // owned by this test's user.
-    const auto portsOf = [&](const ListeningSockets& sockets) {
+    const auto portsOf = [&](const std::optional<ListeningSockets>& sockets) {
         std::vector<int64_t> ports;
         for (uint64_t inode : *inodes) {
-            if (auto found = sockets.find(inode); found != sockets.end()) {
+            if (auto found = sockets.value().find(inode); found != sockets->end()) {
                 ports.push_back(found->second.port);
                 EXPECT_EQ(found->second.uid, getuid()) << "port " << found->second.port;
             }
@@ -101,14 +94,26 @@ TEST(ListeningSocketsTest, NetlinkAndProcNetAgreeOnARealListener) {
         std::sort(ports.begin(), ports.end());
         return ports;
     };
-
+    const auto portsOfRows = [&](std::vector<LsofRow> rows) {
+        std::vector<int64_t> ports;
+        for (const LsofRow& row : rows) {
+            if (row.pid == listener->pid()) {
+                EXPECT_EQ(row.name, "node");
+                ports.push_back(row.port);
+            }
+        }
+        std::sort(ports.begin(), ports.end());
+        return ports;
+    };
     EXPECT_EQ(portsOf(listeningSocketsFromProcNet()), expected);
     EXPECT_EQ(portsOf(ProcFsProcessTable().listeningTcpSockets()), expected);
-    const auto netlink = listeningSocketsFromNetlink();
-    if (!netlink) {
-        GTEST_SKIP() << "netlink sock_diag is refused here; only /proc/net was checked";
+    EXPECT_EQ(portsOfRows(NativePortDiscovery().rows()), expected);
+    if (findExecutable(kLsofPaths)) {
+        EXPECT_EQ(portsOfRows(LsofPortDiscovery().rows()), expected);
     }
-    EXPECT_EQ(portsOf(*netlink), expected);
+    if (const auto netlink = listeningSocketsFromNetlink()) {
+        EXPECT_EQ(portsOf(netlink), expected);
+    }
 }
 
 TEST(ListeningSocketsTest, NetlinkRepliesFromOtherProcessesAreIgnored) {
@@ -170,7 +175,7 @@ TEST(ListeningSocketsTest, NetlinkRepliesFromOtherProcessesAreIgnored) {
     const auto ours = sockets->find(status.st_ino);
     ASSERT_NE(ours, sockets->end());
     EXPECT_EQ(ours->second, (ListeningSocket{ntohs(address.sin_port), owner}));
-    EXPECT_EQ(listeningSocketsFromProcNet()[status.st_ino], ours->second);
+    EXPECT_EQ(listeningSocketsFromProcNet().value()[status.st_ino], ours->second);
 }
 
 }  // namespace

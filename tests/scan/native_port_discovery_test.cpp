@@ -23,15 +23,15 @@ using Rows = std::vector<LsofRow>;
 // listed and named. Scans of many processes call it from several threads.
 class FakeProcessTable final : public ProcessTableReading {
   public:
-    ListeningSockets listening;
-    Pids pids;
-    std::map<int32_t, std::vector<uint64_t>> inodes;  // absent: cannot be listed
-    std::map<int32_t, std::string> names;             // absent: cannot be read
+    std::optional<ListeningSockets> listening = ListeningSockets{};  // none: no socket table
+    std::optional<Pids> pids = Pids{};                               // none: no process list
+    std::map<int32_t, std::vector<uint64_t>> inodes;                 // absent: cannot be listed
+    std::map<int32_t, std::string> names;                            // absent: cannot be read
     Pids inodesListed;
     Pids namesRead;
 
-    ListeningSockets listeningTcpSockets() override { return listening; }
-    Pids processIds() override { return pids; }
+    std::optional<ListeningSockets> listeningTcpSockets() override { return listening; }
+    std::optional<Pids> processIds() override { return pids; }
     std::optional<std::vector<uint64_t>> socketInodes(int32_t pid) override {
         return lookup(inodes, inodesListed, pid);
     }
@@ -82,7 +82,7 @@ TEST(NativePortDiscoveryTest, FiltersOrdersAndNamesRows) {
     EXPECT_THAT(table->namesRead, UnorderedElementsAreArray({70, 40, 4711, 4712, 9}));
 
     // Every socket with a port, held or not, with its owner and holders.
-    EXPECT_THAT(NativePortDiscovery(table).discover().listeners,
+    EXPECT_THAT(NativePortDiscovery(table).discover().value().listeners,
                 UnorderedElementsAreArray<SeenListener>({{5173, 1000, {70}},
                                                          {3000, 1000, {70}},
                                                          {3000, 1000, {70}},
@@ -92,11 +92,17 @@ TEST(NativePortDiscoveryTest, FiltersOrdersAndNamesRows) {
                                                          {4002, 0, {9}},
                                                          {5432, 105, {}}}));
 
-    // No listeners: no walk over the processes.
-    table->listening.clear();
+    // No listeners: an answer, and no walk over the processes. No socket
+    // table or no process list: no answer at all.
+    table->listening->clear();
     table->inodesListed.clear();
-    EXPECT_EQ(NativePortDiscovery(table).rows(), Rows{});
+    EXPECT_THAT(NativePortDiscovery(table).discover(), ::testing::Optional(Discovery{}));
     EXPECT_EQ(table->inodesListed, Pids{});
+    table->listening = std::nullopt;
+    EXPECT_EQ(NativePortDiscovery(table).discover(), std::nullopt);
+    table->listening = {{{101, {5173, 1000}}}};
+    table->pids = std::nullopt;
+    EXPECT_EQ(NativePortDiscovery(table).discover(), std::nullopt);
 }
 
 // Enough processes that the walk is shared among threads: the rows still come
@@ -107,7 +113,7 @@ TEST(NativePortDiscoveryTest, ManyProcessesKeepTableOrder) {
     Pids listenerPids;
     for (int32_t pid = 5000; pid > 0; pid -= 3) {  // descending: table order is not PID order
         const std::string name = "p" + std::to_string(pid);
-        table->pids.push_back(pid);
+        table->pids->push_back(pid);
         table->names[pid] = name;
         if (pid % 7 == 0) {
             continue;  // cannot be listed
@@ -115,8 +121,8 @@ TEST(NativePortDiscoveryTest, ManyProcessesKeepTableOrder) {
         const uint64_t inode = static_cast<uint64_t>(pid) * 10;
         table->inodes[pid] = {inode + 1, inode, inode + 2};
         if (pid % 5 == 0) {
-            table->listening[inode] = {pid};
-            table->listening[inode + 2] = {pid + 1};
+            (*table->listening)[inode] = {pid};
+            (*table->listening)[inode + 2] = {pid + 1};
             expected.insert(expected.end(), {{pid, name, pid}, {pid, name, pid + 1}});
             listenerPids.push_back(pid);
         }
@@ -153,12 +159,10 @@ TEST(ProcFsProcessTableTest, ReadsNumericEntriesSocketLinksAndNames) {
         inodes.push_back(i + 1);
     }
     addProcess(proc, "9", links, "busy\n");
-    for (const char* other : {"self", "sys", "12abc", "2147483648", "99999999999"}) {
-        proc.makeDir(other);
-    }
+    proc.makeDir("self");
 
     ProcFsProcessTable table(proc.path());
-    Pids pids = table.processIds();
+    Pids pids = table.processIds().value_or(Pids{});
     std::sort(pids.begin(), pids.end());
     EXPECT_THAT(pids, ElementsAre(7, 9, 42));
     // An ordinary folder lists in no particular order; /proc lists fds ascending.
@@ -171,9 +175,12 @@ TEST(ProcFsProcessTableTest, ReadsNumericEntriesSocketLinksAndNames) {
     EXPECT_EQ(table.processName(42), "node");
     EXPECT_EQ(table.processName(7), std::nullopt);
 
-    ProcFsProcessTable missing("/nonexistent-halvo-proc");
-    EXPECT_THAT(missing.processIds(), ::testing::IsEmpty());
-    EXPECT_EQ(missing.socketInodes(1), std::nullopt);
+    // No process table there: nothing to look at, which is not "no processes".
+    testing::TempDir empty;
+    for (const std::string& root : {std::string("/nonexistent-halvo-proc"), empty.path()}) {
+        EXPECT_EQ(ProcFsProcessTable(root).processIds(), std::nullopt) << root;
+        EXPECT_EQ(ProcFsProcessTable(root).socketInodes(1), std::nullopt) << root;
+    }
 }
 
 }  // namespace

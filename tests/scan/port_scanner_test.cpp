@@ -12,6 +12,7 @@
 namespace halvo {
 namespace {
 
+// Rows and sockets as given; with `looked` false, a back-end that could not look.
 class FakeDiscovery final : public PortDiscovering {
   public:
     explicit FakeDiscovery(std::vector<LsofRow> rows) : rows_(std::move(rows)) {}
@@ -19,35 +20,40 @@ class FakeDiscovery final : public PortDiscovering {
         ++calls;
         return rows_;
     }
-    Discovery discover() override { return {rows(), listeners}; }
+    std::optional<Discovery> discover() override {
+        std::vector<LsofRow> found = rows();
+        return looked ? std::optional<Discovery>(Discovery{std::move(found), listeners})
+                      : std::nullopt;
+    }
     int calls = 0;
+    bool looked = true;
     std::vector<SeenListener> listeners;
 
   private:
     std::vector<LsofRow> rows_;
 };
 
+// Processes owned as `owners` says, with the metadata of `metadataByPid`.
 class FakeResolver final : public ProcessResolving {
   public:
     std::unordered_map<int32_t, ProcessMetadata> metadata(
         const std::vector<int32_t>& pids) override {
-        metadataAsked.insert(metadataAsked.end(), pids.begin(), pids.end());
         std::unordered_map<int32_t, ProcessMetadata> result;
         for (int32_t pid : pids) {
-            if (auto it = metadataByPid.find(pid); it != metadataByPid.end()) {
-                result[pid] = it->second;
+            metadataAsked.push_back(pid);
+            if (metadataByPid.contains(pid)) {
+                result[pid] = metadataByPid.at(pid);
             }
         }
         return result;
     }
     std::optional<ProcessIdentitySnapshot> identitySnapshot(int32_t pid) override {
         ++identityCalls[pid];
-        if (auto it = owners.find(pid); it != owners.end()) {
-            return ProcessIdentitySnapshot{it->second, {1700000000 + pid, pid}};
+        if (!owners.contains(pid)) {
+            return std::nullopt;
         }
-        return std::nullopt;
+        return ProcessIdentitySnapshot{owners.at(pid), {1700000000 + pid, pid}};
     }
-
     // A process of ours with the given metadata.
     void add(int32_t pid, ProcessMetadata metadata = {"/usr/bin/node", {"node"}, std::nullopt}) {
         owners[pid] = getuid();
@@ -109,106 +115,87 @@ struct Harness {
     }
 };
 
-TEST(PortScannerTest, FallbackIsAskedOnlyWhenNativeFindsNothing) {
-    Harness found({{10, "node", 3000}}, {{11, "node", 4000}});
-    found.resolver->add(10);
-    EXPECT_EQ(ids(found.scanner().scan()), Ids{"10-3000"});
-    EXPECT_EQ(found.fallback->calls, 0);
-
-    // The fallback's rows come with no sockets: nothing can be called foreign.
-    Harness fallbackOnly({}, {{11, "node", 4000}});
-    fallbackOnly.resolver->add(11);
-    fallbackOnly.native->listeners = {{5432, getuid() + 1, {}}};
-    const PortScan scan = fallbackOnly.scanner().scanAll();
-    EXPECT_EQ(ids(scan.processes), Ids{"11-4000"});
-    EXPECT_EQ(scan.foreign, std::vector<ForeignListener>{});
-    EXPECT_EQ(fallbackOnly.fallback->calls, 1);
+// lsof reads the /proc native discovery has just read: an empty answer is an
+// answer, and lsof runs only when native discovery could not look.
+TEST(PortScannerTest, TheFallbackRunsOnlyWhenNativeDiscoveryCouldNotLook) {
+    const struct {
+        std::vector<LsofRow> native;
+        bool looked;
+        Ids expected;
+        int fallbackCalls;
+        size_t foreign;
+    } cases[] = {
+        {{{10, "node", 3000}}, true, {"10-3000"}, 0, 1},
+        {{}, true, {}, 0, 1},
+        // The fallback's rows come with no sockets: nothing can be called foreign.
+        {{}, false, {"11-4000"}, 1, 0},
+    };
+    for (const auto& c : cases) {
+        Harness h(c.native, {{11, "node", 4000}});
+        h.resolver->add(10);
+        h.resolver->add(11);
+        h.native->looked = c.looked;
+        h.native->listeners = {{5432, getuid() + 1, {}}};
+        const PortScan scan = h.scanner().scanAll();
+        EXPECT_EQ(ids(scan.processes), c.expected);
+        EXPECT_EQ(h.fallback->calls, c.fallbackCalls);
+        EXPECT_EQ(scan.foreign.size(), c.foreign);
+    }
 }
 
-// Merged by PID and port, sorted by port then PID, each identity read once.
-TEST(PortScannerTest, MergesSortsAndReadsEachIdentityOnce) {
-    Harness h(
-        {{900, "node", 5173}, {1200, "node", 3000}, {800, "node", 3000}, {800, "node", 3000}});
-    for (int32_t pid : {900, 1200, 800}) {
-        h.resolver->add(pid);
-    }
-    const std::vector<PortProcess> rows = h.scanner().scan();
-    EXPECT_EQ(ids(rows), (Ids{"800-3000", "1200-3000", "900-5173"}));
-    for (const auto& p : rows) {
-        EXPECT_EQ(p.startTime, (ProcessStartTime{1700000000 + p.pid, p.pid}));
-    }
-    EXPECT_EQ(h.resolver->identityCalls[800], 1);
-}
-
-TEST(PortScannerTest, DevelopmentFilterByNameMarkersAndExclusions) {
-    Harness h({{1, "Python", 8000},
+// Merged by PID and port, sorted by port then PID; the development filter
+// goes by name, then markers in the command, and exclusions win.
+TEST(PortScannerTest, MergedSortedAndFilteredForDevelopment) {
+    Harness h({{6, "node", 8005},
+               {1, "Python", 8000},
                {2, "kdeconnectd", 8001},
                {3, "myapp", 8002},
                {4, "Spotify", 8003},
-               {5, "Xwayland", 8004}});
+               {5, "Xwayland", 8004},
+               {7, "mystery", 8006},
+               {6, "node", 8005},
+               {3, "myapp", 8005}});
     h.resolver->add(1, meta("/usr/bin/Python", {"Python", "app.py"}));
     h.resolver->add(2, meta("/usr/lib/kdeconnectd", {"kdeconnectd", "--server"}));
     h.resolver->add(3, meta("/Users/ana/dev/myapp/myapp", {"./myapp"}));
     h.resolver->add(4, meta("/Applications/Spotify.app/Spotify", {"Spotify"}));
     h.resolver->add(5, meta("/usr/bin/Xwayland", {"Xwayland", "-listen", "dev", "server"}));
-    const PortScan scan = h.scanner().scanAll();
-    EXPECT_EQ(ids(scan.processes), (Ids{"1-8000", "3-8002"}));
-    // What the filter hid still holds its port.
-    EXPECT_EQ(scan.notDevelopment,
-              (std::vector<LsofRow>{
-                  {2, "kdeconnectd", 8001}, {4, "Spotify", 8003}, {5, "Xwayland", 8004}}));
-    EXPECT_EQ(ids(h.scanner({.developmentOnly = false}).scan()),
-              (Ids{"1-8000", "2-8001", "3-8002", "4-8003", "5-8004"}));
-}
-
-TEST(PortScannerTest, UnreadableMetadataFallsBackToTheDiscoveredName) {
-    Harness h({{7, "node", 3000}, {8, "mystery", 3001}});
+    // Unreadable metadata: the discovered name stands in, and decides.
+    h.resolver->owners[6] = getuid();
     h.resolver->owners[7] = getuid();
-    h.resolver->owners[8] = getuid();
-    auto result = h.scanner().scan();
-    ASSERT_EQ(result.size(), 1u);  // "mystery" has no name match and no readable command text
-    EXPECT_EQ(result[0].executablePath, "node");
-    EXPECT_EQ(result[0].executableName, "node");
-    EXPECT_EQ(result[0].arguments, (std::vector<std::string>{"node"}));
-    EXPECT_EQ(result[0].workingDirectory, std::nullopt);
+    const PortScan scan = h.scanner().scanAll();
+    EXPECT_EQ(ids(scan.processes), (Ids{"1-8000", "3-8002", "3-8005", "6-8005"}));
+    EXPECT_EQ(scan.processes[3].executablePath, "node");
+    EXPECT_EQ(scan.processes[3].arguments, (std::vector<std::string>{"node"}));
+    EXPECT_EQ(scan.processes[3].startTime, (ProcessStartTime{1700000006, 6}));
+    EXPECT_EQ(h.resolver->identityCalls[6], 1);
+    // What the filter hid still holds its port.
+    EXPECT_EQ(scan.notDevelopment, (std::vector<LsofRow>{{2, "kdeconnectd", 8001},
+                                                         {4, "Spotify", 8003},
+                                                         {5, "Xwayland", 8004},
+                                                         {7, "mystery", 8006}}));
+    EXPECT_EQ(h.scanner({.developmentOnly = false}).scan().size(), 8u);
 }
 
-TEST(PortScannerTest, DockerContextsAreLookedUpByPortAndWinTheBadge) {
-    Harness h({{20, "com.docker.backend", 5432}, {21, "node", 3000}});
-    h.resolver->add(20, meta("/usr/bin/com.docker.backend", {}));
-    h.resolver->add(21, meta("/usr/bin/node", {"node", "/home/a/Documents/shop/vite.js"},
-                             "/home/a/Documents/shop"));
-    h.docker->contexts[5432] = DockerContext{"db", "postgres"};
-    auto result = h.scanner().scan();
-    ASSERT_EQ(result.size(), 2u);
-    EXPECT_EQ(result[0].port, 3000);
-    EXPECT_EQ(result[0].frameworkBadge, FrameworkBadge::vite);
-    EXPECT_EQ(result[0].projectHint, "shop");
-    EXPECT_EQ(result[0].dockerContext, std::nullopt);
-    EXPECT_EQ(result[1].frameworkBadge, FrameworkBadge::docker);
-    EXPECT_EQ(result[1].dockerContext, (DockerContext{"db", "postgres"}));
-    EXPECT_EQ(result[1].projectLabel(), "postgres");
-    // The docker resolver sees the raw metadata, not the fallbacks.
-    ASSERT_EQ(h.docker->calls.size(), 1u);
-    EXPECT_TRUE(h.docker->calls[0][0].first.arguments.empty());
-}
-
-TEST(PortScannerTest, TheManifestNamesTheBadgeOnlyWhenTheRulesAndDockerDoNot) {
+// A container behind the port wins the badge, then the rules, then the
+// project's manifest; the Docker resolver sees the raw metadata.
+TEST(PortScannerTest, DockerThenRulesThenTheManifestNameTheBadge) {
     testing::TempDir tmp;
     tmp.writeFile("shop/package.json", R"({"dependencies": {"express": "4"}})");
     const std::string shop = tmp.makeDir("shop/src");
-    Harness h({{1, "node", 3000}, {2, "node", 3001}, {3, "node", 3002}});
+    Harness h({{1, "node", 3000}, {2, "node", 3001}, {3, "com.docker.backend", 3002}});
     h.resolver->add(1, meta("/usr/bin/node", {"node", "server.js"}, shop));
     h.resolver->add(2, meta("/usr/bin/node", {"node", "vite.js"}, shop));
-    h.resolver->add(3, meta("/usr/bin/node", {"node", "server.js"}, shop));
-    h.docker->contexts[3002] = DockerContext{"web", std::nullopt};
-    std::vector<std::optional<FrameworkBadge>> badges;
-    for (const PortProcess& p : h.scanner({.home = tmp.path()}).scan()) {
-        EXPECT_EQ(p.projectRoot, tmp.path() + "/shop");
-        badges.push_back(p.frameworkBadge);
-    }
-    EXPECT_EQ(badges, (std::vector<std::optional<FrameworkBadge>>{
-                          FrameworkBadge::express, FrameworkBadge::vite, FrameworkBadge::docker}));
+    h.resolver->add(3, meta("/usr/bin/com.docker.backend", {}, shop));
+    h.docker->contexts[3002] = DockerContext{"db", "postgres"};
+    const std::vector<PortProcess> rows = h.scanner({.home = tmp.path()}).scan();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].projectRoot, tmp.path() + "/shop");
+    EXPECT_EQ(rows[0].frameworkBadge, FrameworkBadge::express);
+    EXPECT_EQ(rows[1].frameworkBadge, FrameworkBadge::vite);
+    EXPECT_EQ(rows[2].frameworkBadge, FrameworkBadge::docker);
+    EXPECT_EQ(rows[2].dockerContext, (DockerContext{"db", "postgres"}));
+    EXPECT_TRUE(h.docker->calls.at(0)[2].first.arguments.empty());
 }
 
 // Published ports get a row unless an own process (rootlesskit, for the
@@ -231,7 +218,6 @@ TEST(PortScannerTest, ContainerRowsOnlyForPortsNoOwnRowHolds) {
     EXPECT_EQ(db.commandLine(), "docker-entrypoint.sh postgres");
     EXPECT_EQ(db.frameworkBadge, FrameworkBadge::docker);
     EXPECT_EQ(db.dockerContext, (DockerContext{"db", "postgres"}));
-    EXPECT_EQ(db.startTime, ProcessStartTime{});
     EXPECT_EQ(rows[4].commandLine(), "docker") << "no command: the executable name";
     EXPECT_FALSE(rows[3].isContainer()) << "rootless: shown once, as the own process";
     // Both questions of the scan share one listing, so docker runs once.
@@ -272,7 +258,6 @@ TEST(PortScannerTest, OwnRowsAndForeignListeners) {
                                                           {7000, other, "3999999999"},
                                                           {8080, me, myName}}));
     ASSERT_EQ(ids(scan.processes), (Ids{"3-3000", "0-6379"}));
-    EXPECT_TRUE(scan.processes[1].isContainer());
     // Another user's command line is never read.
     EXPECT_THAT(h.resolver->metadataAsked, ::testing::IsSubsetOf({1, 3, 5}));
     // Rows and sockets share one identity read per process.

@@ -61,51 +61,24 @@ class WithoutReadOverride final {
     bool restore_ = false;
 };
 
-TEST(WorkingDirectoryListingTest, MapsEachProcessBlockToItsName) {
-    EXPECT_EQ(parseWorkingDirectoryListing("p77\nfcwd\nn/Users/a/app\np812\nfcwd\nn/tmp\n"),
-              (Directories{{77, "/Users/a/app"}, {812, "/tmp"}}));
-    // A second name replaces the first; names may hold spaces.
-    EXPECT_EQ(parseWorkingDirectoryListing("p5\nn/a\nn/b c\n"), (Directories{{5, "/b c"}}));
-    // A bad or missing PID drops its block only; names before any PID are ignored.
-    EXPECT_EQ(parseWorkingDirectoryListing("n/orphan\npabc\nn/x\np\nn/y\np+9\nn/z\n"),
-              (Directories{{9, "/z"}}));
-    EXPECT_THAT(workingDirectoryListingArguments({812, 77, 812}),
-                ElementsAre("-a", "-p", "77,812", "-d", "cwd", "-F", "pn"));
-}
-
-TEST(ProcFileTest, StartTicksUidAndStartTime) {
-    const std::string tail =
-        " S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 987654 1000 200 ...\n";
-    EXPECT_EQ(parseStatStartTicks("42 (a) b (c))" + tail), 987654u);
+// lsof's answer for the working directories /proc refuses, and the start
+// time after a name that may hold anything.
+TEST(ProcFileTest, WorkingDirectoryListingAndStartTicks) {
+    // A second name replaces the first; names may hold spaces. A bad or
+    // missing PID drops its block only; names before any PID are ignored.
+    EXPECT_EQ(parseWorkingDirectoryListing("n/orphan\np77\nfcwd\nn/a\nn/b c\npabc\nn/x\np\n"
+                                           "n/y\np+9\nn/z\n"),
+              (Directories{{77, "/b c"}, {9, "/z"}}));
+    EXPECT_EQ(parseStatStartTicks("42 (a) b (c)) S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 "
+                                  "987654 1000 200 ...\n"),
+              987654u);
     EXPECT_EQ(parseStatStartTicks("42 (node) S 1 2 3\n"), std::nullopt);
-    // The last field of a stat cut short: the newline is not part of it.
-    EXPECT_EQ(parseStatStartTicks("1 (n) S 1 2 3 0 -1 4 1 0 0 0 5 6 0 0 20 0 1 0 77\n"), 77u);
-
-    // The effective uid is the second field.
-    EXPECT_EQ(parseStatusEffectiveUid("Uid:\t0\t4294967294\t0\t0\n"), 4294967294u);
-    EXPECT_EQ(parseStatusEffectiveUid("Uid:\t1000\n"), std::nullopt);
-
-    EXPECT_EQ(startTimeFromTicks(1'700'000'000, 12'345, 100),
-              (ProcessStartTime{1'700'000'123, 450'000}));
-    EXPECT_EQ(startTimeFromTicks(10, 1'999, 1'000), (ProcessStartTime{11, 999'000}));
 }
 
 // A stand-in for /proc, for contents a real process cannot easily be made to show.
-class FakeProcTest : public ::testing::Test {
-  protected:
-    void writeProc(int32_t pid, const std::string& name, std::string_view bytes) {
-        dir_.writeFile(std::to_string(pid) + "/" + name, std::string(bytes));
-    }
-    void linkProc(int32_t pid, const std::string& name, const std::string& target) {
-        const std::string folder = dir_.makeDir(std::to_string(pid));
-        std::filesystem::create_symlink(target, folder + "/" + name);
-    }
-
-    testing::TempDir dir_;
-    ProcessResolver resolver_{dir_.path()};
-};
-
-TEST_F(FakeProcTest, CommandLineSplitsAtNulsAndKeepsAnUnterminatedTail) {
+TEST(FakeProcTest, ArgumentsLinksAndOwnerAsProcHasThem) {
+    testing::TempDir proc;
+    ProcessResolver resolver(proc.path());
     const std::vector<std::pair<std::string_view, Strings>> cases = {
         // A rewritten title may lack its final NUL, or be padded with them.
         {"redis-server *:6379"sv, {"redis-server *:6379"}},
@@ -114,37 +87,28 @@ TEST_F(FakeProcTest, CommandLineSplitsAtNulsAndKeepsAnUnterminatedTail) {
         {"", {}},                                            // kernel threads
     };
     for (const auto& [cmdline, expected] : cases) {
-        SCOPED_TRACE(std::string(cmdline));
-        writeProc(7, "cmdline", cmdline);
-        EXPECT_EQ(resolver_.readArguments(7), expected);
+        proc.writeFile("7/cmdline", std::string(cmdline));
+        EXPECT_EQ(resolver.readArguments(7), expected) << cmdline;
     }
-    EXPECT_THAT(resolver_.readArguments(8), IsEmpty());  // unreadable
-}
+    EXPECT_THAT(resolver.readArguments(8), IsEmpty());  // unreadable
 
-TEST_F(FakeProcTest, LinksAreReadWithoutLsof) {
-    linkProc(7, "exe", "/opt/app/server (deleted)");
-    linkProc(8, "exe", "/opt/caf\xE9/server");
-    EXPECT_EQ(resolver_.readExecutablePath(7), "/opt/app/server");
-    EXPECT_EQ(resolver_.readExecutablePath(8), "/opt/caf\xEF\xBF\xBD/server");
-    EXPECT_EQ(resolver_.readExecutablePath(9), "");
+    // A removed executable or working directory loses its mark.
+    std::filesystem::create_symlink("/opt/caf\xE9/server (deleted)", proc.path() + "/7/exe");
+    std::filesystem::create_symlink("/home/ana/old (deleted)", proc.path() + "/7/cwd");
+    EXPECT_EQ(resolver.readExecutablePath(7), "/opt/caf\xEF\xBF\xBD/server");
+    EXPECT_EQ(resolver.readExecutablePath(8), "");
+    EXPECT_EQ(resolver.readWorkingDirectories({7, 7}), (Directories{{7, "/home/ana/old"}}));
 
-    // A removed working directory loses the mark as well.
-    linkProc(7, "cwd", "/home/ana/shop");
-    linkProc(8, "cwd", "/home/ana/old (deleted)");
-    EXPECT_EQ(resolver_.readWorkingDirectories({8, 7, 7}),
-              (Directories{{7, "/home/ana/shop"}, {8, "/home/ana/old"}}));
-}
-
-TEST_F(FakeProcTest, SnapshotTakesTheEffectiveUidAndNeedsIt) {
+    // The owner is the effective uid; with no Uid line there is none to trust.
     std::ifstream self("/proc/self/stat");
     const std::string stat((std::istreambuf_iterator<char>(self)), {});
-    writeProc(7, "status", "Name:\tnode\nUid:\t1000\t1001\t1000\t1000\n");
-    writeProc(7, "stat", stat);
-    writeProc(8, "status", "Name:\tnode\n");  // no Uid line: no owner to trust
-    writeProc(8, "stat", stat);
-    EXPECT_EQ(resolver_.identitySnapshot(7),
+    proc.writeFile("7/status", "Name:\tnode\nUid:\t1000\t1001\t1000\t1000\n");
+    proc.writeFile("7/stat", stat);
+    proc.writeFile("8/status", "Name:\tnode\n");
+    proc.writeFile("8/stat", stat);
+    EXPECT_EQ(resolver.identitySnapshot(7),
               (ProcessIdentitySnapshot{1001, currentStartTime(getpid()).value()}));
-    EXPECT_EQ(resolver_.identitySnapshot(8), std::nullopt);
+    EXPECT_EQ(resolver.identitySnapshot(8), std::nullopt);
 }
 
 // The test listener, started in a folder of its own with hostile arguments.

@@ -15,7 +15,6 @@ using enum FrameworkBadge;
 
 // Stand-ins for entries that are no plain file.
 const std::string kFifo = "<fifo>";
-const std::string kFolder = "<folder>";
 const std::string kLinkOut = "<link to a package.json outside>";
 
 std::string packageJson(const std::string& dependencies, const std::string& before = "") {
@@ -45,7 +44,6 @@ TEST(ProjectRootTest, FolderTrees) {
          "home/repo",
          std::nullopt},
         {"the walk stops at home", {{"package.json", packageJson("")}}, "home/code/app", {}, {}},
-        {"home itself counts", {{"home/.git", kFolder}}, "home/code/app", "home", {}},
         {"outside home it walks on up", {{"go.mod", "module x"}}, "srv/app/bin", "", {}},
         {"a link out of the user's files marks the root but is never read",
          {{"home/l/package.json", kLinkOut}},
@@ -79,8 +77,6 @@ TEST(ProjectRootTest, FolderTrees) {
             std::filesystem::create_directories(std::filesystem::path(at(path)).parent_path());
             if (text == kFifo) {
                 ASSERT_EQ(mkfifo(at(path).c_str(), 0644), 0);
-            } else if (text == kFolder) {
-                tmp.makeDir(path);
             } else if (text == kLinkOut) {
                 std::filesystem::create_symlink(outside.path() + "/package.json", at(path));
             } else {
@@ -123,20 +119,6 @@ TEST(ProjectRootTest, DeclaredBadges) {
         EXPECT_EQ(resolver.projectRoot(tmp.makeDir("src")), tmp.path());
         EXPECT_EQ(resolver.declaredBadge(tmp.path()), c.badge);
     }
-}
-
-TEST(ProjectRootTest, EachFolderIsLookedAtOncePerResolver) {
-    testing::TempDir tmp;
-    const std::string manifest = tmp.writeFile("app/package.json", packageJson(R"("vite": "5")"));
-    ProjectRootResolver resolver(tmp.path());
-    ASSERT_EQ(resolver.projectRoot(tmp.makeDir("app/a")), tmp.path() + "/app");
-    ASSERT_EQ(resolver.declaredBadge(tmp.path() + "/app"), vite);
-    std::filesystem::remove(manifest);
-    EXPECT_EQ(resolver.projectRoot(tmp.makeDir("app/b")), tmp.path() + "/app")
-        << "a sibling's walk ends at the folder already looked at";
-    EXPECT_EQ(resolver.declaredBadge(tmp.path() + "/app"), vite);
-    EXPECT_EQ(ProjectRootResolver(tmp.path()).projectRoot(tmp.path() + "/app/b"), std::nullopt)
-        << "a new scan looks again";
 }
 
 }  // namespace
