@@ -33,18 +33,17 @@ using testing::ListenerProcess;
 
 constexpr int kBoundMs = 10'000;
 
-QDBusMessage callHost(const QString& method, const QVariantList& arguments = {}) {
+// The host's answer to `method`; null when it could not give one.
+QVariant callHost(const QString& method, const QVariantList& arguments = {}) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
         QStringLiteral("com.tavlabs.halvo.test.Host"), method);
     call.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(call, QDBus::Block, kBoundMs);
-}
-QString hostAnswer(const QString& method) {
-    return callHost(method).arguments().value(0).toString();
+    const QDBusMessage answer = QDBusConnection::sessionBus().call(call, QDBus::Block, kBoundMs);
+    return answer.type() == QDBusMessage::ReplyMessage ? answer.arguments().value(0) : QVariant();
 }
 QStringList itemProcesses() {
-    return callHost(QStringLiteral("ItemProcesses")).arguments().value(0).toStringList();
+    return callHost(QStringLiteral("ItemProcesses")).toStringList();
 }
 
 // The menu as the host reads it; items are found by their labels.
@@ -59,7 +58,8 @@ Item child(const Item& item, const QString& label) {
 }
 // The whole menu, or the item at the path of labels.
 Item menuItem(const QStringList& path = {}) {
-    Item item = QJsonDocument::fromJson(hostAnswer(QStringLiteral("Layout")).toUtf8()).object();
+    Item item =
+        QJsonDocument::fromJson(callHost(QStringLiteral("Layout")).toString().toUtf8()).object();
     for (const QString& label : path) {
         item = child(item, label);
     }
@@ -231,9 +231,10 @@ TEST_F(TrayApp, AKillFromTheMenuIsRecordedAndAStaleOneIsNot) {
 
 TEST_F(TrayApp, AFoundUpdateLeadsTheMenuAndBadgesTheIcon) {
     // The icon without an update, from a Halvo whose feed offers nothing newer.
-    stop(startRegistered());
-    const QString plainIcon = hostAnswer(QStringLiteral("Icon"));
+    QProcess& current = startRegistered();
+    const QString plainIcon = callHost(QStringLiteral("Icon")).toString();
     ASSERT_FALSE(plainIcon.isEmpty()) << "the item shows no IconPixmap";
+    stop(current);
 
     feed_.serve(QStringLiteral("/newer"), feedOffering("999.1.2"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -244,7 +245,7 @@ TEST_F(TrayApp, AFoundUpdateLeadsTheMenuAndBadgesTheIcon) {
     const QStringList top{"Update available — Install (v999.1.2)", "---", "Open kill panel"};
     ASSERT_TRUE(QTest::qWaitFor([&] { return labels(menuItem()).mid(0, 3) == top; }, kBoundMs))
         << labels(menuItem()).join('|').toStdString();
-    EXPECT_NE(hostAnswer(QStringLiteral("Icon")), plainIcon);
+    EXPECT_NE(callHost(QStringLiteral("Icon")).toString(), plainIcon);
     EXPECT_TRUE(clickUntil({"About Halvo"}, [] { return windows("About Halvo").size() == 1; }));
 }
 
