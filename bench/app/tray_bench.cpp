@@ -93,6 +93,11 @@ class Registrations : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Its keys would land on the desktop of whoever runs it.
+    if (!qEnvironmentVariableIsSet("HALVO_DESKTOP_SESSION")) {
+        std::fprintf(stderr, "tray_bench: run it through scripts/desktop-session --tray-host\n");
+        return 2;
+    }
     halvo::testing::TempDir home;
     const QString config = QString::fromStdString(home.makeDir("config/tavlabs"));
     QFile settings(config + "/halvo.conf");

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-# A stand-in StatusNotifierWatcher with a registered host, on a test's private
-# bus: applications register their tray items here. The test reads an item's
-# menu (com.canonical.dbusmenu) and clicks it through com.tavlabs.halvo.test.Host.
+# A stand-in StatusNotifierWatcher with a registered host, on the private bus
+# of scripts/desktop-session --tray-host: applications register their tray
+# items here. A test reads the newest item's menu (com.canonical.dbusmenu) and
+# clicks it through com.tavlabs.halvo.test.Host.
 import hashlib
 import json
 
