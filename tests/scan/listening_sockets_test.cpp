@@ -1,7 +1,6 @@
 #include "scan/listening_sockets.h"
 
 #include <arpa/inet.h>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
@@ -13,12 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "base/unique_fd.h"
-#include "scan/lsof_port_discovery.h"
-#include "scan/native_port_discovery.h"
-#include "scan/proc_process_table.h"
 #include "support/test_process.h"
 
 namespace halvo {
@@ -64,56 +58,6 @@ TEST(ListeningSocketsTest, ProcNetTextKeepsListenersOfBothFamilies) {
     root.writeFile("net/tcp", good + "1\n");
     EXPECT_EQ(listeningSocketsFromProcNet(root.path()), (ListeningSockets{{1, {80, 7}}}));
     EXPECT_EQ(listeningSocketsFromProcNet(root.path() + "/none"), std::nullopt);
-}
-
-// One real listener as each back-end sees it: every TCP listening socket, the
-// dual-stack port twice, owned by this test's user; no UDP, unix or
-// connected socket.
-TEST(ListeningSocketsTest, EveryBackEndSeesARealListenerAlike) {
-    testing::TempDir dir;
-    testing::ListenerOptions options;
-    options.executable = testing::listenerNamed(dir, "node");
-    options.listenerArgs = {"--v4",          "1",     "--v6only", "1", "--dual", "1",
-                            "--established", "--udp", "--unix"};
-    auto listener = testing::ListenerProcess::start(options);
-    std::vector<int64_t> expected = listener->ports();
-    ASSERT_EQ(expected.size(), 3u);
-    expected.push_back(expected[2]);
-    std::sort(expected.begin(), expected.end());
-
-    const auto inodes = ProcFsProcessTable().socketInodes(listener->pid());
-    ASSERT_TRUE(inodes.has_value());
-    const auto portsOf = [&](const std::optional<ListeningSockets>& sockets) {
-        std::vector<int64_t> ports;
-        for (uint64_t inode : *inodes) {
-            if (auto found = sockets.value().find(inode); found != sockets->end()) {
-                ports.push_back(found->second.port);
-                EXPECT_EQ(found->second.uid, getuid()) << "port " << found->second.port;
-            }
-        }
-        std::sort(ports.begin(), ports.end());
-        return ports;
-    };
-    const auto portsOfRows = [&](std::vector<LsofRow> rows) {
-        std::vector<int64_t> ports;
-        for (const LsofRow& row : rows) {
-            if (row.pid == listener->pid()) {
-                EXPECT_EQ(row.name, "node");
-                ports.push_back(row.port);
-            }
-        }
-        std::sort(ports.begin(), ports.end());
-        return ports;
-    };
-    EXPECT_EQ(portsOf(listeningSocketsFromProcNet()), expected);
-    EXPECT_EQ(portsOf(ProcFsProcessTable().listeningTcpSockets()), expected);
-    EXPECT_EQ(portsOfRows(NativePortDiscovery().rows()), expected);
-    if (findExecutable(kLsofPaths)) {
-        EXPECT_EQ(portsOfRows(LsofPortDiscovery().rows()), expected);
-    }
-    if (const auto netlink = listeningSocketsFromNetlink()) {
-        EXPECT_EQ(portsOf(netlink), expected);
-    }
 }
 
 TEST(ListeningSocketsTest, NetlinkRepliesFromOtherProcessesAreIgnored) {
