@@ -80,74 +80,56 @@ std::string packageJson(const std::string& dependencies, const std::string& befo
     return R"({"name": "app", )" + before + R"("dependencies": {)" + dependencies + "}}";
 }
 
-// One tree in a temporary folder whose "home" stands for the home folder.
-TEST(ProjectRootTest, TheNearestManifestOfTheUsersBelowHomeIsTheRoot) {
+// Folders in a temporary folder whose "home" stands for the home folder, each
+// the root of what runs in its "src" and declaring a badge, or not.
+TEST(ProjectRootTest, TheNearestManifestOfTheUsersBelowHomeRootsAndBadges) {
     testing::TempDir tmp;
-    testing::TempDir outside;
-    const auto at = [&](const std::string& relative) {
-        return relative.empty() ? tmp.path() : tmp.path() + "/" + relative;
-    };
     const std::string express = packageJson(R"("express": "4")");
-    tmp.writeFile("package.json", packageJson(""));
-    tmp.writeFile("home/shop/package.json", express);
-    tmp.writeFile("home/shop/web/package.json", packageJson(R"("vite": "5")"));
-    tmp.writeFile("home/repo/.git", "gitdir: /elsewhere");  // a worktree's .git is a file
-    tmp.writeFile(
-        "home/huge/package.json",
-        packageJson(R"("express": "4")",
-                    R"("description": ")" + std::string(kManifestReadLimit, 'x') + R"(", )"));
-    std::filesystem::create_symlink(outside.writeFile("package.json", express),
+    const std::string huge = R"("description": ")" + std::string(kManifestReadLimit, 'x') + "\", ";
+    // A link out of the user's files or a FIFO marks the root but is never read.
+    std::filesystem::create_symlink(tmp.writeFile("out/package.json", express),
                                     tmp.makeDir("home/link") + "/package.json");
     ASSERT_EQ(mkfifo((tmp.makeDir("home/fifo") + "/package.json").c_str(), 0644), 0);
     const struct {
-        std::string start;
-        std::optional<std::string> root;
-        std::optional<FrameworkBadge> badge;
-    } cases[] = {
-        {"home/shop/web/src/pages", "home/shop/web", vite},
-        {"home/repo/cmd", "home/repo", std::nullopt},
-        {"home/code/app", std::nullopt, std::nullopt},  // the walk stops at home
-        {"srv/app/bin", "", std::nullopt},              // outside home it walks on up
-        // A link out of the user's files or a FIFO marks the root but is never
-        // read; a huge manifest is read only in part.
-        {"home/link", "home/link", std::nullopt},
-        {"home/fifo", "home/fifo", std::nullopt},
-        {"home/huge", "home/huge", std::nullopt},
-    };
-    ProjectRootResolver resolver(at("home"), getuid());
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.start);
-        tmp.makeDir(c.start);
-        const std::optional<std::string> root = resolver.projectRoot(at(c.start));
-        EXPECT_EQ(root, c.root ? std::optional(at(*c.root)) : std::nullopt);
-        EXPECT_EQ(root ? resolver.declaredBadge(*root) : std::nullopt, c.badge);
-    }
-    // Another user's manifests neither root nor badge.
-    EXPECT_EQ(ProjectRootResolver(at("home"), getuid() + 1).projectRoot(at("home/shop")),
-              std::nullopt);
-}
-
-TEST(ProjectRootTest, ManifestsDeclareOnlyWhatTheyDependOn) {
-    const struct {
-        const char* file;
+        std::string root;
+        const char* manifest;  // written unless none
         std::string text;
         std::optional<FrameworkBadge> badge;
     } cases[] = {
-        {"package.json",
+        {"home/shop", "package.json",
+         packageJson(R"("express": "4")", R"("devDependencies": {"next": "14"}, )"), next},
+        // The nearest wins; names outside the dependencies are no badge.
+        {"home/shop/web", "package.json",
          packageJson(
              R"("lodash": "4", "nested": {"next": "1"})",
              R"("description": "an \"express\": app on vite", "scripts": {"vite": "vite"}, )"),
          std::nullopt},
-        {"package.json", packageJson(R"("express": "4")", R"("devDependencies": {"next": "14"}, )"),
-         next},
-        {"Gemfile", "source 'x'\ngem 'rails-html-sanitizer'\n# gem 'rails'\n", std::nullopt},
-        {"Gemfile", "source 'x'\n  gem \"rails\", \"~> 7\"\n", rails},
-        {"pom.xml", "<parent>\n  <artifactId>\n spring-boot-starter-parent</artifactId>", boot},
-        {"build.gradle.kts", "plugins { id(\"org.springframework.boot\") }", boot},
+        {"home/repo", ".git", "gitdir: /elsewhere", std::nullopt},  // a worktree's
+        {"home/gem", "Gemfile", "gem 'rails-html-sanitizer'\n# gem 'rails'\n", std::nullopt},
+        {"home/rails", "Gemfile", "source 'x'\n  gem \"rails\", \"~> 7\"\n", rails},
+        {"home/pom", "pom.xml", "<artifactId>\n spring-boot-starter-parent</artifactId>", boot},
+        {"home/gradle", "build.gradle.kts", "id(\"org.springframework.boot\")", boot},
+        {"home/huge", "package.json", packageJson(R"("express": "4")", huge), std::nullopt},
+        {"home/link", nullptr, "", std::nullopt},
+        {"home/fifo", nullptr, "", std::nullopt},
     };
+    ProjectRootResolver resolver(tmp.path() + "/home", getuid());
     for (const auto& c : cases) {
-        EXPECT_EQ(manifestBadge(c.file, c.text), c.badge) << c.text;
+        SCOPED_TRACE(c.root);
+        if (c.manifest) {
+            tmp.writeFile(c.root + "/" + c.manifest, c.text);
+        }
+        EXPECT_EQ(resolver.projectRoot(tmp.makeDir(c.root + "/src")), tmp.path() + "/" + c.root);
+        EXPECT_EQ(resolver.declaredBadge(tmp.path() + "/" + c.root), c.badge);
     }
+    // The walk stops at home; outside home it walks on up.
+    tmp.writeFile("package.json", "{}");
+    EXPECT_EQ(resolver.projectRoot(tmp.makeDir("home/code/app")), std::nullopt);
+    EXPECT_EQ(resolver.projectRoot(tmp.makeDir("srv/app/bin")), tmp.path());
+    // Another user's manifests neither root nor badge.
+    EXPECT_EQ(ProjectRootResolver(tmp.path() + "/home", getuid() + 1)
+                  .projectRoot(tmp.path() + "/home/rails/src"),
+              std::nullopt);
 }
 
 }  // namespace

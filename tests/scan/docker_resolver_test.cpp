@@ -52,7 +52,7 @@ const std::string kListJson =
     kCache + R"(", "Names": ["/cache"], "Command": "redis-server", "Labels": {},
          "Ports": [{"PrivatePort": 6379, "Type": "tcp"}]}])";
 
-TEST(DockerListingTest, PsLinesReadWhatTheEngineLists) {
+TEST(DockerListingTest, BothListingsReadWhatTheEngineListsAndNothingElse) {
     const Containers three = {
         {{"db", "postgres", kDb}, "docker-entrypoint.sh postgres", {{5432, 5432}}},
         {{"web-1", "web", kWeb}, "nginx -g \"a;\" | tee", {{8080, 8080}}},
@@ -92,33 +92,26 @@ TEST(DockerListingTest, PsLinesReadWhatTheEngineLists) {
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(parseDockerPs(text), expected) << text;
     }
-    EXPECT_EQ(containerCommand(std::string(3 * kContainerCommandLimit, 'x')).size(),
-              kContainerCommandLimit);
     EXPECT_EQ(containerCommand(std::string(kContainerCommandLimit - 4, 'x') + "\u00e9\u00e9\u00e9"),
               std::string(kContainerCommandLimit - 4, 'x') + "\u2026")
         << "cut at a character boundary";
-}
 
-TEST(DockerListingTest, TheEngineListKeepsOnlyWhatItShouldAndRefusesWhatIsNoList) {
-    const std::pair<std::string, std::optional<Containers>> cases[] = {
-        // UDP, ports of the wrong type or without a host address,
-        // a short ID, names that are no container names, a service of the
-        // wrong type.
-        {R"([{"Id": "db", "Names": ["/", "/-x", "/a b", "ok"], "Command": "sh",
+    // The engine's list keeps only TCP ports with a host address given as
+    // numbers, full IDs, container names and services given as text; what is
+    // no list is none.
+    EXPECT_EQ(
+        parseContainerList(R"([{"Id": "db", "Names": ["/", "/-x", "/a b", "ok"], "Command": "sh",
               "Labels": {"com.docker.compose.service": 7},
               "Ports": [{"IP": "::", "PublicPort": 53, "Type": "udp"},
                         {"IP": "::", "PublicPort": "81", "Type": "tcp"},
                         {"IP": "", "PublicPort": 83, "Type": "tcp"},
                         {"IP": "::", "PublicPort": 9001, "Type": "tcp"},
                         {"IP": "0.0.0.0", "PublicPort": 9000, "Type": "tcp"}]},
-             {"Names": "/x", "Labels": [], "Ports": {}, "Command": 1}, 5])",
-         Containers{{{"ok", std::nullopt}, "sh", {{9000, 9001}}}, {}}},
-        {"", std::nullopt},
-        {"{\"message\": \"client version 1.24 is too old\"}", std::nullopt},
-        {"[{\"Names\": [\"/cut", std::nullopt},
-    };
-    for (const auto& [json, expected] : cases) {
-        EXPECT_EQ(parseContainerList(json), expected) << json;
+             {"Names": "/x", "Labels": [], "Ports": {}, "Command": 1}, 5])"),
+        (Containers{{{"ok", std::nullopt}, "sh", {{9000, 9001}}}, {}}));
+    for (const char* json :
+         {"", "{\"message\": \"client version 1.24 is too old\"}", "[{\"Names\": [\"/cut"}) {
+        EXPECT_EQ(parseContainerList(json), std::nullopt) << json;
     }
 }
 
@@ -225,12 +218,6 @@ TEST_F(DockerToolTest, TheSocketIsAskedAndTheToolWhenItGivesNoList) {
 TEST_F(DockerToolTest, OnlyALocalEngineIsAskedAndNeverPastTheBound) {
     installDocker("printf '|db|\"postgres\"|0.0.0.0:3000->3000/tcp|\"\"\\n'");
     DockerResolver resolver;
-    if (!std::filesystem::exists("/var/run/docker.sock")) {
-        environment_.set("DOCKER_HOST", std::nullopt);
-        DockerListing listing;
-        EXPECT_THAT(resolver.publishedPorts(listing), IsEmpty());
-        EXPECT_FALSE(listing.asked) << "no engine: a scan must not pay for asking";
-    }
     // Without DOCKER_HOST the client follows its docker context; another one
     // than the default names its own endpoint, perhaps another machine's.
     environment_.set("DOCKER_HOST", std::nullopt);
@@ -253,10 +240,8 @@ TEST_F(DockerToolTest, OnlyALocalEngineIsAskedAndNeverPastTheBound) {
                                                    {"tcp://build-box:2376", false}}) {
         environment_.set("DOCKER_HOST", host);
         DockerListing listing;
-        EXPECT_EQ(resolver.publishedPorts(listing).size(), local ? 1u : 0u) << host;
-        EXPECT_EQ(ran(), local) << host;
         EXPECT_EQ(resolver.dockerContexts(kScanned, listing).size(), 2u);
-        EXPECT_EQ(ran(), !local) << "a Docker process here has the engine asked";
+        EXPECT_TRUE(ran()) << "a Docker process here has the engine asked";
         EXPECT_EQ(resolver.publishedPorts(listing).size(), local ? 1u : 0u) << host;
     }
 
@@ -284,7 +269,9 @@ TEST_F(DockerToolTest, OnlyALocalEngineIsAskedAndNeverPastTheBound) {
     EXPECT_FALSE(ran());
 
     environment_.set("PATH", dir_.makeDir("empty"));
-    EXPECT_FALSE(dockerEnginePlausible()) << "no docker on PATH";
+    DockerListing none;
+    EXPECT_THAT(resolver.publishedPorts(none), IsEmpty());
+    EXPECT_FALSE(none.asked) << "no docker on PATH: a scan must not pay for asking";
 }
 
 }  // namespace

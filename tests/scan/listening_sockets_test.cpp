@@ -96,18 +96,12 @@ TEST(ListeningSocketsTest, NetlinkRepliesFromOtherProcessesAreIgnored) {
         nlmsghdr done;
         int error;
     } forged{};
-    forged.header.nlmsg_len = NLMSG_LENGTH(sizeof(inet_diag_msg));
-    forged.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    forged.header.nlmsg_flags = NLM_F_MULTI;
-    forged.header.nlmsg_seq = 1;
+    forged.header = {NLMSG_LENGTH(sizeof(inet_diag_msg)), SOCK_DIAG_BY_FAMILY, NLM_F_MULTI, 1, 0};
     forged.body.idiag_family = AF_INET;
     forged.body.idiag_state = TCP_LISTEN;
     forged.body.id.idiag_sport = htons(1);
     forged.body.idiag_inode = 0xF0F0F0F0;
-    forged.done.nlmsg_len = NLMSG_LENGTH(sizeof(int));
-    forged.done.nlmsg_type = NLMSG_DONE;
-    forged.done.nlmsg_flags = NLM_F_MULTI;
-    forged.done.nlmsg_seq = 1;
+    forged.done = {NLMSG_LENGTH(sizeof(int)), NLMSG_DONE, NLM_F_MULTI, 1, 0};
     UniqueFd forger(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     ASSERT_EQ(sendto(forger.get(), &forged, sizeof(forged), 0, reinterpret_cast<sockaddr*>(&self),
                      sizeof(self)),

@@ -132,16 +132,25 @@ TEST(PortScannerTest, TheFallbackRunsOnlyWhenNativeDiscoveryCouldNotLook) {
     }
 }
 
-// Merged by PID and port, sorted by port then PID; the development filter
-// goes by name, then markers in the command, and exclusions win.
-TEST(PortScannerTest, MergedSortedAndFilteredForDevelopment) {
+// Rows merged by PID and port, sorted by port then PID; the development
+// filter goes by name, then markers in the command, and exclusions win. A
+// container behind the port wins the badge, then the rules, then the
+// project's manifest. Published ports get a row unless an own process
+// (rootlesskit, for the rootless engine) holds them.
+TEST(PortScannerTest, MergedFilteredBadgedAndContainerRowsForPortsNoOwnRowHolds) {
+    testing::TempDir tmp;
+    tmp.writeFile("shop/package.json", R"({"dependencies": {"express": "4"}})");
+    const std::string shop = tmp.makeDir("shop/src");
     Harness h({{6, "node", 8005},
                {1, "Python", 8000},
                {3, "myapp", 8002},
                {5, "Xwayland", 8004},
                {7, "mystery", 8006},
                {6, "node", 8005},
-               {3, "myapp", 8005}});
+               {3, "myapp", 8005},
+               {11, "node", 3000},
+               {12, "node", 3001},
+               {30, "rootlesskit", 8080}});
     h.resolver->add(1, {"/usr/bin/Python", {"Python", "app.py"}, std::nullopt});
     h.resolver->add(3, {"/Users/ana/dev/myapp/myapp", {"./myapp"}, std::nullopt});
     h.resolver->add(5,
@@ -149,53 +158,43 @@ TEST(PortScannerTest, MergedSortedAndFilteredForDevelopment) {
     // Unreadable metadata: the discovered name stands in, and decides.
     h.resolver->owners[6] = getuid();
     h.resolver->owners[7] = getuid();
-    const PortScan scan = h.scanner().scanAll();
-    EXPECT_EQ(ids(scan.processes), (Ids{"1-8000", "3-8002", "3-8005", "6-8005"}));
-    EXPECT_EQ(scan.processes[3].executablePath, "node");
-    EXPECT_EQ(scan.processes[3].arguments, (std::vector<std::string>{"node"}));
-    // What the filter hid still holds its port.
-    EXPECT_EQ(scan.notDevelopment,
-              (std::vector<LsofRow>{{5, "Xwayland", 8004}, {7, "mystery", 8006}}));
-    EXPECT_EQ(h.scanner({.developmentOnly = false}).scan().size(), 6u);
-}
-
-// A container behind the port wins the badge, then the rules, then the
-// project's manifest; the Docker resolver sees the raw metadata. Published
-// ports get a row unless an own process (rootlesskit, for the rootless
-// engine) holds them; the development filter leaves them alone.
-TEST(PortScannerTest, BadgesAndContainerRowsForPortsNoOwnRowHolds) {
-    testing::TempDir tmp;
-    tmp.writeFile("shop/package.json", R"({"dependencies": {"express": "4"}})");
-    const std::string shop = tmp.makeDir("shop/src");
-    Harness h({{1, "node", 3000}, {2, "node", 3001}, {30, "rootlesskit", 8080}});
-    h.resolver->add(1, {"/usr/bin/node", {"node", "server.js"}, shop});
-    h.resolver->add(2, {"/usr/bin/node", {"node", "vite.js"}, shop});
-    h.resolver->add(30, {"/usr/bin/rootlesskit", {}, "/home/ana/docker"});
+    h.resolver->add(11, {"/usr/bin/node", {"node", "server.js"}, shop});
+    h.resolver->add(12, {"/usr/bin/node", {"node", "vite.js"}, shop});
+    h.resolver->add(30, {"/usr/bin/rootlesskit", {"rootlesskit"}, "/home/ana/docker"});
     h.docker->contexts[8080] = DockerContext{"web-1", "web"};
     h.docker->published = {{1, {"db", "postgres"}, "docker-entrypoint.sh postgres"},
                            {5432, {"db", "postgres"}, "docker-entrypoint.sh postgres"},
                            {8080, {"web-1", "web"}, "nginx -g daemon off;"},
                            {9000, {"quiet", std::nullopt}, ""}};
 
-    const std::vector<PortProcess> rows = h.scanner({.home = tmp.path()}).scan();
-    ASSERT_EQ(ids(rows), (Ids{"0-1", "1-3000", "2-3001", "0-5432", "30-8080", "0-9000"}));
+    const PortScan scan = h.scanner({.home = tmp.path()}).scanAll();
+    const std::vector<PortProcess>& rows = scan.processes;
+    ASSERT_EQ(ids(rows), (Ids{"0-1", "11-3000", "12-3001", "0-5432", "1-8000", "3-8002", "3-8005",
+                              "6-8005", "30-8080", "0-9000"}));
+    EXPECT_EQ(rows[7].commandLine(), "node");
+    EXPECT_EQ(rows[7].executablePath, "node");
+    // What the filter hid still holds its port.
+    EXPECT_EQ(scan.notDevelopment,
+              (std::vector<LsofRow>{{5, "Xwayland", 8004}, {7, "mystery", 8006}}));
+
     EXPECT_EQ(rows[1].projectRoot, tmp.path() + "/shop");
     EXPECT_EQ(rows[1].frameworkBadge, FrameworkBadge::express);
     EXPECT_EQ(rows[2].frameworkBadge, FrameworkBadge::vite);
     const PortProcess& db = rows[3];
-    EXPECT_TRUE(db.isContainer());
     EXPECT_EQ(db.executableName, "docker");
     EXPECT_EQ(db.commandLine(), "docker-entrypoint.sh postgres");
     EXPECT_EQ(db.frameworkBadge, FrameworkBadge::docker);
     EXPECT_EQ(db.dockerContext, (DockerContext{"db", "postgres"}));
-    EXPECT_FALSE(rows[4].isContainer()) << "rootless: shown once, as the own process";
-    EXPECT_EQ(rows[4].frameworkBadge, FrameworkBadge::docker);
-    EXPECT_EQ(rows[4].dockerContext, (DockerContext{"web-1", "web"}));
-    EXPECT_EQ(rows[5].commandLine(), "docker") << "no command: the executable name";
-    EXPECT_TRUE(h.docker->calls.at(0)[2].first.arguments.empty());
-    // Both questions of the scan share one listing, so docker runs once.
+    EXPECT_FALSE(rows[8].isContainer()) << "rootless: shown once, as the own process";
+    EXPECT_EQ(rows[8].frameworkBadge, FrameworkBadge::docker);
+    EXPECT_EQ(rows[8].dockerContext, (DockerContext{"web-1", "web"}));
+    EXPECT_EQ(rows[9].commandLine(), "docker") << "no command: the executable name";
+    // The Docker resolver sees the metadata as read; both questions of the
+    // scan share one listing, so docker runs once.
+    EXPECT_TRUE(h.docker->calls.at(0)[0].first.arguments.empty());
     ASSERT_EQ(h.docker->listings.size(), 2u);
     EXPECT_EQ(h.docker->listings[0], h.docker->listings[1]);
+    EXPECT_EQ(h.scanner({.developmentOnly = false}).scan().size(), 12u);
 }
 
 // Rows and sockets alike count only readable processes of the user that were
