@@ -9,7 +9,6 @@
 #include "scan/docker_container_list.h"
 #include "scan/docker_engine_location.h"
 #include "scan/docker_ps_listing.h"
-#include "scan/unix_http.h"
 #include "support/stand_in_engine.h"
 #include "support/test_process.h"
 
@@ -39,11 +38,10 @@ const std::string kPsOutput = kDb +
 
 // The engine's own list of the same three containers.
 const std::string kListJson =
-    R"([{"Id": ")" + kDb +
-    R"(", "Names": ["/db"], "Command": "docker-entrypoint.sh postgres",
+    R"([{"Id": ")" + kDb + R"(", "Names": ["/db"], "Command": "docker-entrypoint.sh postgres",
          "Labels": {"com.docker.compose.service": "postgres"},
-         "Ports": [{"IP": "0.0.0.0", "PrivatePort": 5432, "PublicPort": 5432, "Type": "tcp"},
-                   {"IP": "::", "PrivatePort": 5432, "PublicPort": 5432, "Type": "tcp"}]},
+         "Ports": [{"IP": "0.0.0.0", "PublicPort": 5432, "Type": "tcp"},
+                   {"IP": "::", "PublicPort": 5432, "Type": "tcp"}]},
         {"Id": ")" +
     kWeb + R"(", "Names": ["/proxy/web", "/web-1"], "Command": "nginx -g \"a;\" | tee",
          "Labels": {"com.docker.compose.service": "web"},
@@ -139,23 +137,6 @@ TEST(DockerListingTest, RepeatedRangesStayOneRangeAndEachPortOneRow) {
     EXPECT_EQ(published[10], (PublishedPort{11, {"b", std::nullopt}, "y"}));
 }
 
-// The engine's answer is HTTP, read whole up to a cap; anything else is none.
-TEST(UnixHttpTest, ReadsStatusAndBodyAndRefusesTheRest) {
-    EXPECT_EQ(parseHttpAnswer("HTTP/1.0 200 OK\r\nContent-Type: text/json\r\n\r\n[]\r\n")->body,
-              "[]\r\n");
-    EXPECT_EQ(parseHttpAnswer("HTTP/1.1 404\r\n\r\n")->status, 404);
-    for (const char* raw :
-         {"SSH-2.0-OpenSSH_9.2\r\n\r\n", "HTTP/1.1 2000 OK\r\n\r\n", "HTTP/1.1 200 OK\r\n"}) {
-        EXPECT_FALSE(parseHttpAnswer(raw)) << raw;
-    }
-    testing::TempDir dir;
-    const std::string socket = dir.path() + "/engine.sock";
-    testing::StandInEngine engine(socket, testing::engineAnswer(std::string(100'000, 'x')));
-    EXPECT_EQ(httpGetOverUnixSocket(socket, "/_ping", 5s).value().body.size(), 100'000u);
-    EXPECT_FALSE(httpGetOverUnixSocket(socket, "/_ping", 5s, 50'000)) << "over the cap";
-    EXPECT_FALSE(httpGetOverUnixSocket(dir.path() + "/none.sock", "/_ping", 5s));
-}
-
 // Postgres published by the container runtime, a plain node server, and a
 // non-Docker server that merely runs in a folder named for Docker.
 const std::vector<PortMetadata> kScanned = {
@@ -192,23 +173,34 @@ class DockerToolTest : public ::testing::Test {
 
 // An engine behind a socket is asked through it; one that refuses us, or
 // answers with no list, is left to the client, which agrees on a version with
-// it. Once asked, the scan's answer stands.
+// it. An answer that is no HTTP, or longer than the cap, is none. Once asked,
+// the scan's answer stands.
 TEST_F(DockerToolTest, TheSocketIsAskedAndTheToolWhenItGivesNoList) {
     installDocker("cat <<'EOF'\n" + kPsOutput + kCache +
                   "|n\xFFo|\"\"|0.0.0.0:5432->5432/tcp|\"pg\"\nEOF");
     const std::string socket = dir_.path() + "/engine.sock";
     environment_.set("DOCKER_HOST", "unix://" + socket);
-    for (const std::string& answer :
-         {testing::engineAnswer(kListJson), std::string("HTTP/1.1 400 Bad Request\r\n\r\n{}"),
-          testing::engineAnswer("{}")}) {
-        testing::StandInEngine engine(socket, answer);
-        const bool listed = answer.ends_with("]");
+    const struct {
+        std::string answer;
+        std::optional<std::string> name;
+        bool toolRan;
+    } cases[] = {
+        {testing::engineAnswer(kListJson), "db", false},
+        {"HTTP/1.1 400 Bad Request\r\n\r\n{}", "n\uFFFDo", true},
+        {testing::engineAnswer("{}"), "n\uFFFDo", true},
+        {"SSH-2.0-OpenSSH_9.2\r\n\r\n", std::nullopt, false},
+        {"HTTP/1.1 200 OK\r\n", std::nullopt, false},
+        {testing::engineAnswer("[" + std::string(kOutputCap, ' ') + "]"), std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.substr(0, 20));
+        testing::StandInEngine engine(socket, c.answer);
         DockerListing listing;
         EXPECT_EQ(DockerResolver().dockerContexts(kScanned, listing).at(5432).containerName,
-                  listed ? "db" : "n\uFFFDo");
-        EXPECT_EQ(DockerResolver().publishedPorts(listing).size(), 2u);
+                  c.name);
+        EXPECT_EQ(DockerResolver().publishedPorts(listing).size(), c.name ? 2u : 0u);
         EXPECT_EQ(engine.requests(), std::vector<std::string>{"GET /containers/json HTTP/1.0"});
-        EXPECT_EQ(ran(), !listed);
+        EXPECT_EQ(ran(), c.toolRan);
         std::filesystem::remove(socket);
     }
 }
