@@ -19,9 +19,9 @@ ProcessTreeEntry process(int32_t pid, int32_t parent, const char* name, int32_t 
 
 // A terminal's shell (the session leader) runs `npm run dev`, whose script
 // shell runs the server with two workers; beside it, the other ways a walk
-// must stop.
-const std::vector<ProcessTreeEntry>& table() {
-    static const std::vector<ProcessTreeEntry> entries = {
+// up must stop, each at a listener whose parent does not qualify.
+TEST(ProcessTreeTest, WalksUpAndDownStopWhereTheServerEnds) {
+    const ProcessTree tree({
         process(1, 0, "systemd", 1, 0),
         process(50, 1, "gnome-terminal-", 50),
         process(100, 50, "bash"),
@@ -51,33 +51,12 @@ const std::vector<ProcessTreeEntry>& table() {
         process(901, 900, "node", 100, kMe, 901),  // a job of its own
         process(950, 100, "vim"),                  // `:!npm run dev` from an editor
         process(951, 950, "npm"),
-    };
-    return entries;
-}
-
-bool notMake(const ProcessTreeEntry& entry) {
-    return entry.name != "make";
-}
-
-TEST(ProcessTreeTest, WalksUpAndDownStopWhereTheServerEnds) {
-    const ProcessTree tree(table());
-    const struct {
-        int32_t listener;
-        int32_t top;
-        const char* why;
-    } cases[] = {
-        {202, 200, "crosses npm's script shell, stops below the terminal's shell"},
-        {301, 301, "the session leader is never taken"},
-        {401, 401, "another user's parent"},
-        {501, 501, "a parent that is no development process"},
-        {601, 601, "a shell whose own parent does not qualify"},
-        {801, 801, "the parent sits in another session"},
-        {901, 901, "the parent belongs to another job"},
-        {951, 951, "an editor or a multiplexer, whatever its command line says"},
-        {999, 999, "an unknown process stands alone"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(tree.topDevelopmentAncestor(c.listener, notMake), c.top) << c.why;
+    });
+    const auto notMake = [](const ProcessTreeEntry& entry) { return entry.name != "make"; };
+    EXPECT_EQ(tree.topDevelopmentAncestor(202, notMake), 200)
+        << "crosses npm's script shell, stops below the terminal's shell";
+    for (int32_t listener : {301, 401, 501, 601, 801, 901, 951, 999}) {
+        EXPECT_EQ(tree.topDevelopmentAncestor(listener, notMake), listener);
     }
     // Deepest first.
     std::vector<int32_t> pids;
