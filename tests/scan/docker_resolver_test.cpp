@@ -169,20 +169,20 @@ TEST_F(DockerToolTest, TheSocketIsAskedAndTheToolWhenItGivesNoList) {
                   "|n\xFFo|\"\"|0.0.0.0:5432->5432/tcp|\"pg\"\nEOF");
     const std::string socket = dir_.path() + "/engine.sock";
     environment_.set("DOCKER_HOST", "unix://" + socket);
+    const std::string list = R"([{"Id": ")" + kDb + R"(", "Names": ["/db"], "Ports": [
+        {"IP": "::", "PublicPort": 5432, "Type": "tcp"},
+        {"IP": "::", "PublicPort": 8080, "Type": "tcp"}]}])";
     const struct {
         std::string answer;
         std::optional<std::string> name;
         bool toolRan;
     } cases[] = {
-        {testing::engineAnswer(R"([{"Id": ")" + kDb + R"(", "Names": ["/db"], "Ports": [
-             {"IP": "::", "PublicPort": 5432, "Type": "tcp"},
-             {"IP": "::", "PublicPort": 8080, "Type": "tcp"}]}])"),
-         "db", false},
+        {testing::engineAnswer(list), "db", false},
         {"HTTP/1.1 400 Bad Request\r\n\r\n{}", "n\uFFFDo", true},
         {testing::engineAnswer("{}"), "n\uFFFDo", true},
-        {"SSH-2.0-OpenSSH_9.2\r\n\r\n", std::nullopt, false},
-        {"HTTP/1.1 200 OK\r\n", std::nullopt, false},
-        {testing::engineAnswer("[" + std::string(kOutputCap, ' ') + "]"), std::nullopt, false},
+        {"ICY 200 OK\r\n\r\n" + list, std::nullopt, false},
+        {"HTTP/1.1 200 OK\r\n" + list, std::nullopt, false},
+        {testing::engineAnswer(list + std::string(kOutputCap, ' ')), std::nullopt, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer.substr(0, 20));

@@ -83,7 +83,6 @@ TEST(HandMadeProcTest, ReadersTakeWhatProcHoldsAndRepairIt) {
     std::vector<int32_t> pids = table.processIds().value_or(std::vector<int32_t>{});
     std::sort(pids.begin(), pids.end());
     EXPECT_THAT(pids, ElementsAre(7, 9, 42));
-    // An ordinary folder lists in no particular order; /proc lists fds ascending.
     EXPECT_EQ(table.socketInodes(7), (std::vector<uint64_t>{18446744073709551615ULL}));
     EXPECT_THAT(table.socketInodes(9).value(), UnorderedElementsAreArray(inodes));
     EXPECT_EQ(table.socketInodes(43), std::nullopt);
