@@ -1,20 +1,22 @@
+// Which process holds which listening port: the native walk over a process
+// table written out by hand, and lsof.
 #include "scan/native_port_discovery.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <map>
 #include <mutex>
 
-#include "scan/proc_process_table.h"
+#include "scan/lsof_port_discovery.h"
 #include "support/test_process.h"
 
 namespace halvo {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::TempDir;
 using ::testing::UnorderedElementsAreArray;
 using Pids = std::vector<int32_t>;
 using Rows = std::vector<LsofRow>;
@@ -106,81 +108,68 @@ TEST(NativePortDiscoveryTest, FiltersOrdersAndNamesRows) {
 }
 
 // Enough processes that the walk is shared among threads: the rows still come
-// in table order, and every listener's name is read exactly once.
+// in table order, and every listener's name is read once.
 TEST(NativePortDiscoveryTest, ManyProcessesKeepTableOrder) {
     auto table = std::make_shared<FakeProcessTable>();
     Rows expected;
-    Pids listenerPids;
-    for (int32_t pid = 5000; pid > 0; pid -= 3) {  // descending: table order is not PID order
-        const std::string name = "p" + std::to_string(pid);
+    for (int32_t pid = 2000; pid > 0; --pid) {  // descending: table order is not PID order
+        const uint64_t inode = static_cast<uint64_t>(pid) * 2;
         table->pids->push_back(pid);
-        table->names[pid] = name;
-        if (pid % 7 == 0) {
-            continue;  // cannot be listed
-        }
-        const uint64_t inode = static_cast<uint64_t>(pid) * 10;
-        table->inodes[pid] = {inode + 1, inode, inode + 2};
-        if (pid % 5 == 0) {
-            (*table->listening)[inode] = {pid};
-            (*table->listening)[inode + 2] = {pid + 1};
-            expected.insert(expected.end(), {{pid, name, pid}, {pid, name, pid + 1}});
-            listenerPids.push_back(pid);
-        }
+        table->names[pid] = "p";
+        table->inodes[pid] = {inode, inode + 1};
+        table->listening->insert({{inode, {pid * 2}}, {inode + 1, {pid * 2 + 1}}});
+        expected.insert(expected.end(), {{pid, "p", pid * 2}, {pid, "p", pid * 2 + 1}});
     }
     EXPECT_EQ(NativePortDiscovery(table).rows(), expected);
-    EXPECT_THAT(table->namesRead, UnorderedElementsAreArray(listenerPids));
+    EXPECT_EQ(table->namesRead.size(), 2000u);
 }
 
-// A hand-made /proc: the table reads links, not what they point to, so
-// ordinary symlinks stand in for descriptors.
-void addProcess(const testing::TempDir& proc, const std::string& pid,
-                const std::vector<std::string>& links, std::optional<std::string> comm) {
-    const std::string fd = proc.makeDir(pid + "/fd");
-    for (size_t i = 0; i < links.size(); ++i) {
-        std::filesystem::create_symlink(links[i], fd + "/" + std::to_string(i));
-    }
-    if (comm) {
-        proc.writeFile(pid + "/comm", *comm);
+TEST(LsofParseTest, OneRowPerNameLineAndMalformedLinesCostOnlyThemselves) {
+    const std::vector<std::pair<std::string, Rows>> cases = {
+        // The port is the number after the last colon.
+        {"p777\ncpython3\nf6\nn[fe80::1%eth0]:8001\nn127.0.0.1:8002 (LISTEN)\n",
+         {{777, "python3", 8001}, {777, "python3", 8002}}},
+        // A block without its own "c" line reuses the previous command name.
+        {"p1\ncmy server\nn*:3000\np2\nn*:4000\np3\nc\nn*:5000\n",
+         {{1, "my server", 3000}, {2, "my server", 4000}, {3, "", 5000}}},
+        // An unparsable "p" line skips the name lines up to the next valid one.
+        {"p1\ncnode\nn*:1\np12a\nn*:2\np\nn*:3\np-\nn*:4\n"
+         "p 5\nn*:5\np2147483648\nn*:6\np5 \nn*:7\np8\nn*:8\n",
+         {{1, "node", 1}, {8, "node", 8}}},
+        // Name lines before any process or any command name.
+        {"n*:1\np5\nn*:2\ncnode\nn*:3\n", {{5, "node", 3}}},
+        // Names without a port, and tags the parser does not use.
+        {"p5\ncnode\nnlocalhost\nn*:\nn*:http\nn*:80x\nn*:99999999999999999999\nnhost:80:\n"
+         "n(LISTEN) *:80\nf7\nPTCP\ni123\nk1\nn*:9\n",
+         {{5, "node", 9}}},
+        {"p5\ncnode\nn*:80\r\nn*:81\n\x01garbage\nn*:82", {{5, "node", 81}, {5, "node", 82}}},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(parseRows(text), expected);
     }
 }
 
-TEST(ProcFsProcessTableTest, ReadsNumericEntriesSocketLinksAndNames) {
-    testing::TempDir proc;
-    addProcess(proc, "42", {"/dev/null", "socket:[777]", "pipe:[5]", "socket:[12]"}, "node\n");
-    addProcess(proc, "7",
-               {"socket:[]", "socket:[9x]", "socket:[+5]", "socket:[18446744073709551616]",
-                "socket:[18446744073709551615]"},
-               {});
-    // More descriptors than one directory read returns.
-    std::vector<std::string> links(3000, "/dev/null");
-    std::vector<uint64_t> inodes;
-    for (size_t i = 0; i < links.size(); i += 100) {
-        links[i] = "socket:[" + std::to_string(i + 1) + "]";
-        inodes.push_back(i + 1);
-    }
-    addProcess(proc, "9", links, "busy\n");
-    proc.makeDir("self");
-
-    ProcFsProcessTable table(proc.path());
-    Pids pids = table.processIds().value_or(Pids{});
-    std::sort(pids.begin(), pids.end());
-    EXPECT_THAT(pids, ElementsAre(7, 9, 42));
-    // An ordinary folder lists in no particular order; /proc lists fds ascending.
-    EXPECT_THAT(table.socketInodes(42).value_or(std::vector<uint64_t>{}),
-                ::testing::UnorderedElementsAre(777, 12));
-    EXPECT_EQ(table.socketInodes(7), (std::vector<uint64_t>{18446744073709551615ULL}));
-    EXPECT_THAT(table.socketInodes(9).value_or(std::vector<uint64_t>{}),
-                UnorderedElementsAreArray(inodes));
-    EXPECT_EQ(table.socketInodes(43), std::nullopt);
-    EXPECT_EQ(table.processName(42), "node");
-    EXPECT_EQ(table.processName(7), std::nullopt);
-
-    // No process table there: nothing to look at, which is not "no processes".
-    testing::TempDir empty;
-    for (const std::string& root : {std::string("/nonexistent-halvo-proc"), empty.path()}) {
-        EXPECT_EQ(ProcFsProcessTable(root).processIds(), std::nullopt) << root;
-        EXPECT_EQ(ProcFsProcessTable(root).socketInodes(1), std::nullopt) << root;
-    }
+TEST(LsofPortDiscoveryTest, RowsNeedOutputAndStatusZero) {
+    TempDir dir;
+    // A stand-in lsof that answers only the expected invocation.
+    const auto fakeLsof = [&](const std::string& output, int status) {
+        return dir.writeFile("lsof",
+                             "#!/bin/sh\n[ \"$*\" = '-nP -iTCP -sTCP:LISTEN -F cnPi' ] || exit 9\n"
+                             "printf '" +
+                                 output + "'\nexit " + std::to_string(status) + "\n",
+                             0755);
+    };
+    // The first candidate that is an executable file is the one that runs.
+    const std::string folder = dir.makeDir("folder");
+    const std::string plain = dir.writeFile("plain", "", 0644);
+    EXPECT_THAT(LsofPortDiscovery({dir.path() + "/missing", folder, plain, "lsof",
+                                   fakeLsof("p42\\ncn\\377ode\\nn*:3000\\n", 0)})
+                    .rows(),
+                ElementsAre(LsofRow{42, "n\xEF\xBF\xBDode", 3000}));
+    // Output with a failure status is not trusted; status 1 is also "nothing matched".
+    EXPECT_THAT(LsofPortDiscovery({fakeLsof("p42\\ncnode\\nn*:3000\\n", 1)}).rows(), IsEmpty());
+    EXPECT_THAT(LsofPortDiscovery(std::vector<std::string>{}).rows(), IsEmpty());
 }
 
 }  // namespace
