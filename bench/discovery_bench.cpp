@@ -54,7 +54,7 @@ BENCHMARK(BM_ListeningSocketsNetlink)->Unit(benchmark::kMicrosecond)->UseRealTim
 void BM_ListeningSocketsProcNet(benchmark::State& state) {
     size_t sockets = 0;
     for (auto _ : state) {
-        sockets = halvo::listeningSocketsFromProcNet().size();
+        sockets = halvo::listeningSocketsFromProcNet().value_or(halvo::ListeningSockets{}).size();
     }
     state.counters["sockets"] = static_cast<double>(sockets);
 }
@@ -66,7 +66,7 @@ void BM_ProcessTableWalk(benchmark::State& state) {
     size_t processes = 0;
     size_t sockets = 0;
     for (auto _ : state) {
-        std::vector<int32_t> pids = table.processIds();
+        const std::vector<int32_t> pids = table.processIds().value_or(std::vector<int32_t>{});
         processes = pids.size();
         sockets = 0;
         for (int32_t pid : pids) {
@@ -83,7 +83,7 @@ BENCHMARK(BM_ProcessTableWalk)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // adds. One resolver per iteration, as one per scan.
 void BM_ProjectRoots(benchmark::State& state) {
     std::vector<std::string> folders;
-    for (int32_t pid : halvo::ProcFsProcessTable().processIds()) {
+    for (int32_t pid : halvo::ProcFsProcessTable().processIds().value_or(std::vector<int32_t>{})) {
         std::error_code error;
         auto cwd = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error);
         if (!error) {

@@ -4,7 +4,8 @@
 //   rebuilds the menu and rescans);
 //   hotkey -> panel window mapped, and -> its rows painted (in-process, the
 //   real objects, the key sent by xdotool).
-// Needs Xvfb, openbox, dbus-daemon, xdotool and python3-dbus (scripts/setup).
+// Run on a desktop of its own with a stand-in tray host:
+//   scripts/desktop-session --tray-host build/bench/app/tray_bench
 // Before any Qt header: Qt's `signals` macro would rewrite a parameter name in it.
 #include "kill/kill_engine.h"
 
@@ -28,7 +29,6 @@
 #include "scan/system_scanner.h"
 #include "state/process_store.h"
 #include "support/test_process.h"
-#include "tests/app/desktop_session.h"
 
 namespace {
 
@@ -93,35 +93,20 @@ class Registrations : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Its keys would land on the desktop of whoever runs it.
+    if (!qEnvironmentVariableIsSet("HALVO_DESKTOP_SESSION")) {
+        std::fprintf(stderr, "tray_bench: run it through scripts/desktop-session --tray-host\n");
+        return 2;
+    }
     halvo::testing::TempDir home;
     const QString config = QString::fromStdString(home.makeDir("config/tavlabs"));
     QFile settings(config + "/halvo.conf");
     settings.open(QIODevice::WriteOnly);
     settings.write("[General]\ntavlabs.halvo.firstRunCompleted=true\n");
     settings.close();
-    const QString runtime = QString::fromStdString(home.makeDir("runtime"));
-    QFile::setPermissions(runtime,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    halvo::testing::PrivateBus bus;
-    halvo::testing::X11Desktop desktop;
-    if (!bus.start() || !desktop.start()) {
-        std::fprintf(stderr, "tray_bench: cannot start Xvfb, openbox or dbus-daemon\n");
-        return 1;
-    }
-    qputenv("DISPLAY", desktop.display());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
-    qputenv("HOME", QFile::encodeName(QString::fromStdString(home.path())));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(QString::fromStdString(home.path()) + "/config"));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-    qputenv("XDG_SESSION_TYPE", "x11");
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("QT_LOGGING_RULES", "tav.ui.FontRegistration.info=false");
-    qunsetenv("WAYLAND_DISPLAY");
     QApplication app(argc, argv);
-    QProcess host;
-    host.start(QStringLiteral(HALVO_STAND_IN_TRAY_HOST), {});
-    host.waitForReadyRead(kBoundMs);
 
     // Five stand-in servers, so that the panel has rows to paint.
     halvo::testing::ListenerOptions options;
@@ -244,7 +229,6 @@ int main(int argc, char** argv) {
     printSpread("xdotool key alone (included below)", xdotool);
     printSpread("hotkey -> panel window mapped", mapped);
     printSpread("hotkey -> panel rows painted", painted);
-    halvo::testing::stop(host);
     return 0;
 }
 

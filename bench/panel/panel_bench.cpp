@@ -67,7 +67,7 @@ void report(const char* what, std::vector<double> ms) {
 
 QTableView* panelTable() {
     QWidget* window = halvo::ui::TAVSatelliteWindowPresenter::shared().window(
-        halvo::HalvoKillCoordinator::kPanelID);
+        halvo::HalvoKillCoordinator::kPanelId);
     return window->findChild<QTableView*>(QStringLiteral("table"));
 }
 

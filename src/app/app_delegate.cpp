@@ -46,6 +46,15 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::start() {
     defaults_ = std::make_shared<SettingsDefaultsStore>();
+    startServices();
+    startStore();
+    startHotkey();
+    startStatusItem();
+    store_->refresh();
+    QTimer::singleShot(0, this, &AppDelegate::presentOnboardingIfNeeded);
+}
+
+void AppDelegate::startServices() {
     // Null when refused; it has logged why.
     appServices_ = AppServices::create(*defaults_, presenter_);
     if (appServices_) {
@@ -57,6 +66,9 @@ void AppDelegate::start() {
         connect(appServices_.get(), &AppServices::canCheckForUpdatesChanged, this,
                 &AppDelegate::updateMenu);
     }
+}
+
+void AppDelegate::startStore() {
     store_ = std::make_unique<ProcessStore>(scanner_, killEngine_);
     store_->setKillMode(loadKillMode(*defaults_));
     store_->setKillHelpers(std::make_shared<ProcFsProcessTree>(), std::make_shared<RestartWatch>());
@@ -69,7 +81,9 @@ void AppDelegate::start() {
         storeKillProcessTree(store_->killProcessTree(), *defaults_);
         updateMenu();
     });
+}
 
+void AppDelegate::startHotkey() {
     QPointer<AppDelegate> self(this);
     hotkeyManager_ = std::make_unique<HotkeyManager>(
         [self] {
@@ -83,7 +97,9 @@ void AppDelegate::start() {
             }
         });
     hotkeyManager_->registerHotkey();
+}
 
+void AppDelegate::startStatusItem() {
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     updateStatusIcon();
     statusItem_->setToolTip(QStringLiteral("Halvo"));
@@ -115,9 +131,8 @@ void AppDelegate::start() {
                 }
             });
     statusItem_->show();
-
-    store_->refresh();
-    QTimer::singleShot(0, this, &AppDelegate::presentOnboardingIfNeeded);
+    // Shown, the menu may be exported to the desktop, which reads its texts otherwise.
+    updateMenu();
 }
 
 void AppDelegate::showPanel(const QString& activationToken) {
@@ -207,7 +222,7 @@ void AppDelegate::presentOnboardingIfNeeded() {
         TAVFirstRunOnboarding{
             .slug = QStringLiteral("halvo"),
             .displayName = QStringLiteral("Halvo"),
-            .kind = TAVFirstRunOnboarding::Kind::menubar,
+            .kind = TAVFirstRunOnboarding::Kind::tray,
             .primaryActionLabel = QStringLiteral("Open kill panel"),
             .highlights = halvoHighlights(),
             .onPrimaryAction = [this] { showPanel(); },

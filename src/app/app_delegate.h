@@ -45,6 +45,11 @@ class AppDelegate final : public QObject {
     HotkeyRegistrationStatus hotkeyStatus() const { return hotkeyStatus_; }
 
   private:
+    // The parts of start(), in its order.
+    void startServices();
+    void startStore();
+    void startHotkey();
+    void startStatusItem();
     // Rebuilds the menu once the current event is handled; several changes in
     // a row rebuild it once.
     void updateMenu();
@@ -64,7 +69,7 @@ class AppDelegate final : public QObject {
     ui::TAVSatelliteWindowPresenter presenter_;
     // After what they reference, so that they go first.
     std::unique_ptr<AppServices> appServices_;
-    std::unique_ptr<StatusMenuServices> services_;  // null without them: their rows stay out
+    std::unique_ptr<AppServicesOffering> services_;  // null without them: their rows stay out
     std::unique_ptr<ProcessStore> store_;
     std::unique_ptr<HotkeyManager> hotkeyManager_;
     HotkeyRegistrationStatus hotkeyStatus_ = HotkeyRegistrationStatus::failed;

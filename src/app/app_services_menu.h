@@ -7,7 +7,7 @@
 
 namespace halvo {
 
-class AppServicesMenu final : public StatusMenuServices {
+class AppServicesMenu final : public AppServicesOffering {
   public:
     // `services` must outlive this.
     explicit AppServicesMenu(AppServices& services) : services_(services) {}

@@ -22,7 +22,7 @@ constexpr double kRingWidth = 1.5;
 // The installed symbolic icon comes first, so that a package or an icon theme
 // in the user's data folders can restyle it; the built-in glyph otherwise.
 QString glyphSource(const char* resource) {
-    if (std::strcmp(resource, kMenubarGlyph) == 0) {
+    if (std::strcmp(resource, kTrayGlyph) == 0) {
         const QString installed = QStandardPaths::locate(
             QStandardPaths::GenericDataLocation,
             QStringLiteral("icons/hicolor/scalable/apps/com.tavlabs.halvo-symbolic.svg"));

@@ -1,4 +1,4 @@
-// The tray icon: the "MenubarGlyph" from the resources, drawn in one colour
+// The tray icon: the tray glyph from the resources, drawn in one colour
 // (a tray has no template tinting, so the caller passes the palette's text
 // colour), with the update badge cut into its top right corner.
 #pragma once
@@ -12,11 +12,11 @@ class QPainter;
 
 namespace halvo {
 
-inline constexpr char kMenubarGlyph[] = ":/halvo/MenubarGlyph.svg";
+inline constexpr char kTrayGlyph[] = ":/halvo/tray-glyph.svg";
 
 // The glyph in `colour` at `pixels` square; a null image when the glyph is missing.
-// For the menu-bar glyph, an installed com.tavlabs.halvo-symbolic icon wins.
-QImage glyphImage(const QColor& colour, int pixels, const char* resource = kMenubarGlyph);
+// For the tray glyph, an installed com.tavlabs.halvo-symbolic icon wins.
+QImage glyphImage(const QColor& colour, int pixels, const char* resource = kTrayGlyph);
 
 // On a glyph filling `bounds`: clears a ring 1.5/18 of the side wide around the
 // badge's square (7/18 of the side, in the top right corner), then fills the
@@ -24,6 +24,6 @@ QImage glyphImage(const QColor& colour, int pixels, const char* resource = kMenu
 void drawUpdateBadge(QPainter& painter, const QRectF& bounds, const QColor& colour);
 
 // The icon at the sizes trays ask for; null when the glyph is missing.
-QIcon statusImage(bool updateAvailable, const QColor& colour, const char* resource = kMenubarGlyph);
+QIcon statusImage(bool updateAvailable, const QColor& colour, const char* resource = kTrayGlyph);
 
 }  // namespace halvo

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 
-#include "ui/inert_text.h"
 #include "ui/palette.h"
 #include "ui/style.h"
 
@@ -52,9 +51,13 @@ std::vector<PortProcess> menuPorts(std::vector<PortProcess> processes) {
     return processes;
 }
 
-QString portItemTitle(const PortProcess& record) {
+QString portItemTitle(const PortProcess& record, ui::MenuDrawnBy drawnBy) {
     return QString::asprintf("%-6lld", static_cast<long long>(record.port)) + QStringLiteral("  ") +
-           ui::inertText(record.executableName);
+           ui::inertMenuText(record.executableName, drawnBy);
+}
+
+QString recentKillTitle(const HalvoRecentKill& kill, ui::MenuDrawnBy drawnBy) {
+    return QStringLiteral("%1  %2").arg(kill.port).arg(ui::inertMenuText(kill.pidName, drawnBy));
 }
 
 StatusMenu::StatusMenu(StatusMenuActions actions) : actions_(std::move(actions)) {
@@ -70,11 +73,13 @@ bool StatusMenu::Shown::operator==(const Shown& other) const {
            state.killProcessTree == other.state.killProcessTree &&
            state.recentKills == other.state.recentKills && state.services == other.state.services &&
            pendingUpdateVersion == other.pendingUpdateVersion &&
-           canCheckForUpdates == other.canCheckForUpdates;
+           canCheckForUpdates == other.canCheckForUpdates && drawnBy == other.drawnBy;
 }
 
 void StatusMenu::rebuild(const StatusMenuState& state) {
-    Shown next{state, std::nullopt, false};
+    // Qt gives the menu a platform menu once it exports it to the desktop.
+    Shown next{state, std::nullopt, false,
+               menu_.platformMenu() != nullptr ? ui::MenuDrawnBy::desktop : ui::MenuDrawnBy::qt};
     if (state.services != nullptr) {
         next.pendingUpdateVersion = state.services->pendingUpdateVersion();
         next.canCheckForUpdates = state.services->canCheckForUpdates();
@@ -88,7 +93,7 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
         owner_->deleteLater();
     }
     owner_ = new QWidget;
-    StatusMenuServices* services = state.services;
+    AppServicesOffering* services = state.services;
 
     if (services != nullptr) {
         if (std::optional<QString> version = services->pendingUpdateVersion()) {
@@ -101,13 +106,13 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
     addRow(menu_, owner_, QStringLiteral("Open kill panel"), QStringLiteral("edit-cut"),
            actions_.openKillPanel)
         ->setShortcut(QKeySequence(Qt::SHIFT | Qt::META | Qt::Key_K));
-    addListeningPorts(state.processes);
+    addListeningPorts(state.processes, shown_->drawnBy);
     addRow(menu_, owner_, QStringLiteral("Refresh"), QStringLiteral("view-refresh"),
            actions_.refresh)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     menu_.addSeparator();
     addKillMode(state.killMode, state.killProcessTree);
-    addRecent(state.recentKills);
+    addRecent(state.recentKills, shown_->drawnBy);
     if (services != nullptr) {
         menu_.addSeparator();
         addRow(menu_, owner_, QStringLiteral("Check for Updates…"),
@@ -132,12 +137,13 @@ QMenu* StatusMenu::addSubmenu(QMenu& parent, const QString& title, const QString
     return submenu;
 }
 
-void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes) {
+void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes,
+                                   ui::MenuDrawnBy drawnBy) {
     QMenu* ports = addSubmenu(menu_, QStringLiteral("Listening ports"),
                               QStringLiteral("network-transmit-receive"));
     const std::vector<PortProcess> shown = menuPorts(processes);
     for (const PortProcess& record : shown) {
-        QMenu* port = addSubmenu(*ports, portItemTitle(record), QString());
+        QMenu* port = addSubmenu(*ports, portItemTitle(record, drawnBy), QString());
         port->menuAction()->setFont(ui::monoFont(12));
         auto kill = [record, run = actions_.killListeningPort] { run(record); };
         addRow(*port, owner_,
@@ -179,14 +185,14 @@ void StatusMenu::addKillMode(KillMode mode, bool processTree) {
         QStringLiteral("Also end the processes that started the server and its children"));
 }
 
-void StatusMenu::addRecent(const std::vector<HalvoRecentKill>& recentKills) {
+void StatusMenu::addRecent(const std::vector<HalvoRecentKill>& recentKills,
+                           ui::MenuDrawnBy drawnBy) {
     QMenu* recent =
         addSubmenu(menu_, QStringLiteral("Recent"), QStringLiteral("document-open-recent"));
     const size_t count = std::min(recentKills.size(), kMaxRecentKills);
     for (size_t i = 0; i < count; ++i) {
         const HalvoRecentKill& kill = recentKills[i];
-        addRow(*recent, owner_,
-               QStringLiteral("%1  %2").arg(kill.port).arg(ui::inertText(kill.pidName)), QString(),
+        addRow(*recent, owner_, recentKillTitle(kill, drawnBy), QString(),
                [run = actions_.openRecentKill, port = kill.port] { run(port); });
     }
     if (count == 0) {

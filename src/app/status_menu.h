@@ -18,14 +18,15 @@
 #include "kill/process_killing.h"
 #include "kill/recent_kills.h"
 #include "scan/port_records.h"
+#include "ui/inert_text.h"
 
 namespace halvo {
 
-// What the application services add to the menu: the update row at the top,
-// and "Check for Updates…", "Support" and "About Halvo" above "Quit Halvo".
-class StatusMenuServices {
+// What offers the application services to the menu: the update row at the
+// top, and "Check for Updates…", "Support" and "About Halvo" above "Quit Halvo".
+class AppServicesOffering {
   public:
-    virtual ~StatusMenuServices() = default;
+    virtual ~AppServicesOffering() = default;
     virtual std::optional<QString> pendingUpdateVersion() const = 0;
     virtual bool canCheckForUpdates() const = 0;
     virtual void installPendingUpdate() = 0;
@@ -40,7 +41,7 @@ struct StatusMenuState {
     KillMode killMode = KillMode::graceful;  // as stored in the settings
     bool killProcessTree = false;            // kills end the whole process tree
     std::vector<HalvoRecentKill> recentKills;
-    StatusMenuServices* services = nullptr;  // null while there are none
+    AppServicesOffering* services = nullptr;  // null while there are none
 };
 
 // What the rows do.
@@ -58,8 +59,11 @@ inline constexpr size_t kMenuPortLimit = 5;
 
 // The five lowest ports; records of one port keep their scan order.
 std::vector<PortProcess> menuPorts(std::vector<PortProcess> processes);
-// "%-6d", two spaces, the executable name: "3000    node".
-QString portItemTitle(const PortProcess& record);
+// "%-6d", two spaces, the executable name: "3000    node". Names are marked
+// up for whoever draws the menu, so that each shows as it is.
+QString portItemTitle(const PortProcess& record, ui::MenuDrawnBy drawnBy = ui::MenuDrawnBy::qt);
+// The port, two spaces, the name: "3000  node".
+QString recentKillTitle(const HalvoRecentKill& kill, ui::MenuDrawnBy drawnBy);
 
 class StatusMenu final {
   public:
@@ -74,9 +78,9 @@ class StatusMenu final {
     void rebuild(const StatusMenuState& state);
 
   private:
-    void addListeningPorts(const std::vector<PortProcess>& processes);
+    void addListeningPorts(const std::vector<PortProcess>& processes, ui::MenuDrawnBy drawnBy);
     void addKillMode(KillMode mode, bool processTree);
-    void addRecent(const std::vector<HalvoRecentKill>& recentKills);
+    void addRecent(const std::vector<HalvoRecentKill>& recentKills, ui::MenuDrawnBy drawnBy);
     QMenu* addSubmenu(QMenu& parent, const QString& title, const QString& iconName);
 
     // What the rows show, with the services' answers of the time.
@@ -84,6 +88,7 @@ class StatusMenu final {
         StatusMenuState state;
         std::optional<QString> pendingUpdateVersion;
         bool canCheckForUpdates = false;
+        ui::MenuDrawnBy drawnBy = ui::MenuDrawnBy::qt;
         bool operator==(const Shown&) const;
     };
 

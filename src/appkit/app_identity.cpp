@@ -1,5 +1,6 @@
 #include "appkit/app_identity.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,7 +43,7 @@ std::optional<std::string_view> urlScheme(std::string_view url) {
 }
 
 bool isSlugCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
 }
 
 TAVAppKitError slugError(std::string reason) {
@@ -75,8 +76,8 @@ std::string TAVAppKitError::description() const {
             return "empty product slug";
         case Kind::emptyProductDisplayName:
             return "empty product display name";
-        case Kind::emptyBundleIdentifier:
-            return "empty bundle identifier";
+        case Kind::emptyDesktopFileId:
+            return "empty desktop file id";
         case Kind::invalidContactEmail:
             return "invalid contact email";
     }
@@ -89,28 +90,17 @@ std::string TAVAppIdentityValidator::validateSlug(std::string_view slug) {
         throw TAVAppKitError{TAVAppKitError::Kind::emptyProductSlug, {}, {}};
     }
     std::string lower = toLower(trimmed);
-    if (characterCount(lower) > 80) {
+    if (lower.size() > 80) {
         throw slugError("exceeds 80 characters");
     }
-    static constexpr std::pair<std::string_view, std::string_view> kForbidden[] = {
-        {"/", "contains slash"},      {"\\", "contains backslash"},   {"..", "contains dot-dot"},
-        {" ", "contains whitespace"}, {"?", "contains query string"}, {"#", "contains fragment"},
-    };
-    for (const auto& [part, reason] : kForbidden) {
-        if (contains(lower, part)) {
-            throw slugError(std::string(reason));
-        }
+    if (!std::all_of(lower.begin(), lower.end(), isSlugCharacter)) {
+        throw slugError("contains unsafe character");
     }
     if (lower.front() == '-') {
         throw slugError("leading hyphen");
     }
     if (lower.back() == '-') {
         throw slugError("trailing hyphen");
-    }
-    for (char c : lower) {
-        if (!isSlugCharacter(c)) {
-            throw slugError("contains unsafe character");
-        }
     }
     return lower;
 }
@@ -120,7 +110,7 @@ std::string TAVAppIdentityValidator::validateNonEmpty(std::string_view text, Fie
     if (trimmed.empty()) {
         throw TAVAppKitError{field == Field::productDisplayName
                                  ? TAVAppKitError::Kind::emptyProductDisplayName
-                                 : TAVAppKitError::Kind::emptyBundleIdentifier,
+                                 : TAVAppKitError::Kind::emptyDesktopFileId,
                              {},
                              {}};
     }
@@ -193,13 +183,13 @@ std::optional<std::string> TAVAppLinks::contactMailURL() const {
 }
 
 TAVAppIdentity::TAVAppIdentity(std::string_view productSlug, std::string_view productDisplayName,
-                               std::string_view bundleIdentifier, TAVAppLinks links,
+                               std::string_view desktopFileId, TAVAppLinks links,
                                TAVAppBranding branding)
     : productSlug_(TAVAppIdentityValidator::validateSlug(productSlug)),
       productDisplayName_(TAVAppIdentityValidator::validateNonEmpty(
           productDisplayName, TAVAppIdentityValidator::Field::productDisplayName)),
-      bundleIdentifier_(TAVAppIdentityValidator::validateNonEmpty(
-          bundleIdentifier, TAVAppIdentityValidator::Field::bundleIdentifier)),
+      desktopFileId_(TAVAppIdentityValidator::validateNonEmpty(
+          desktopFileId, TAVAppIdentityValidator::Field::desktopFileId)),
       links_(std::move(links)),
       branding_(std::move(branding)) {}
 

@@ -16,7 +16,7 @@ struct TAVAppKitError {
         invalidURL,          // `field` names the link, `reason` what is wrong with it
         emptyProductSlug,
         emptyProductDisplayName,
-        emptyBundleIdentifier,
+        emptyDesktopFileId,
         invalidContactEmail,
     };
     Kind kind;
@@ -29,9 +29,6 @@ struct TAVAppKitError {
 };
 
 struct TAVAppBranding {
-    std::optional<std::string> accentName;
-    std::optional<std::string> iconName;
-    std::string legalName = "TAV Labs";
     std::string companyDisplayName = "TAV Labs";
     bool operator==(const TAVAppBranding&) const = default;
 };
@@ -72,12 +69,13 @@ class TAVAppIdentity {
   public:
     // The slug is normalised (trimmed, lower-cased), the names trimmed.
     TAVAppIdentity(std::string_view productSlug, std::string_view productDisplayName,
-                   std::string_view bundleIdentifier, TAVAppLinks links,
-                   TAVAppBranding branding = {});
+                   std::string_view desktopFileId, TAVAppLinks links, TAVAppBranding branding = {});
 
     const std::string& productSlug() const { return productSlug_; }
     const std::string& productDisplayName() const { return productDisplayName_; }
-    const std::string& bundleIdentifier() const { return bundleIdentifier_; }
+    // The desktop entry's name without ".desktop" ("com.tavlabs.halvo"), which
+    // is also the application's id on the session bus and to the compositor.
+    const std::string& desktopFileId() const { return desktopFileId_; }
     const TAVAppLinks& links() const { return links_; }
     const TAVAppBranding& branding() const { return branding_; }
 
@@ -86,7 +84,7 @@ class TAVAppIdentity {
   private:
     std::string productSlug_;
     std::string productDisplayName_;
-    std::string bundleIdentifier_;
+    std::string desktopFileId_;
     TAVAppLinks links_;
     TAVAppBranding branding_;
 };
@@ -95,11 +93,14 @@ class TAVAppIdentityValidator final {
   public:
     TAVAppIdentityValidator() = delete;
 
-    enum class Field { productDisplayName, bundleIdentifier };
+    enum class Field { productDisplayName, desktopFileId };
 
-    // The trimmed, lower-cased slug when it is non-empty, at most 80 characters
-    // and made of a-z, 0-9, "-", "." and "_" only, with no "..", and no hyphen
-    // at either end. The first broken rule is thrown, in a fixed order.
+    // The trimmed, lower-cased slug when it is 1 to 80 characters of a-z, 0-9
+    // and "-", with no hyphen at either end: it names settings keys
+    // ("tavlabs." + slug + ".…") and a folder of the update feed, so a dot,
+    // a slash or anything else is refused. The first broken rule is thrown:
+    // emptyProductSlug, then invalidProductSlug with "exceeds 80 characters",
+    // "contains unsafe character", "leading hyphen" or "trailing hyphen".
     static std::string validateSlug(std::string_view slug);
     // The trimmed text, or throws the empty case of `field`.
     static std::string validateNonEmpty(std::string_view text, Field field);

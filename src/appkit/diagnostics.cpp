@@ -62,7 +62,7 @@ TAVAppDiagnostics TAVAppDiagnostics::current(const TAVAppIdentity& identity,
     return TAVAppDiagnostics{
         .productSlug = identity.productSlug(),
         .productDisplayName = identity.productDisplayName(),
-        .bundleIdentifier = identity.bundleIdentifier(),
+        .desktopFileId = identity.desktopFileId(),
         .appVersion = buildVersion(),
         .buildNumber = halvo::buildNumber(),
         .linuxVersion = kernelVersion(named ? system.release : ""),
@@ -78,7 +78,7 @@ std::string TAVDiagnosticInfoBuilder::build(const TAVAppDiagnostics& d) {
         report.append("\n").append(label).append(value);
     };
     line("Product Slug: ", d.productSlug);
-    line("Bundle ID: ", d.bundleIdentifier);
+    line("Desktop File ID: ", d.desktopFileId);
     if (d.appVersion) {
         line("Version: ", *d.appVersion);
     }

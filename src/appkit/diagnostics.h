@@ -26,7 +26,7 @@ std::string kernelVersion(std::string_view release);
 struct TAVAppDiagnostics {
     std::string productSlug;
     std::string productDisplayName;
-    std::string bundleIdentifier;
+    std::string desktopFileId;
     std::optional<std::string> appVersion;
     std::optional<std::string> buildNumber;
     std::string linuxVersion;  // the running kernel, major.minor.patch
@@ -43,7 +43,7 @@ struct TAVAppDiagnostics {
 class TAVDiagnosticInfoBuilder final {
   public:
     TAVDiagnosticInfoBuilder() = delete;
-    // "App: ", "Product Slug: ", "Bundle ID: ", "Version: ", "Build: ", "Linux: ",
+    // "App: ", "Product Slug: ", "Desktop File ID: ", "Version: ", "Build: ", "Linux: ",
     // "Architecture: ", "Updates: ", "Appcast: " lines, one per line feed, none
     // at the end; a line whose value is absent (or an empty summary) is left out.
     static std::string build(const TAVAppDiagnostics& diagnostics);

@@ -19,8 +19,4 @@ void TAVFirstRunGuard::markCompleted(std::string_view slug, DefaultsStoring& def
     defaults.setValue(storageKey(slug), "true");
 }
 
-void TAVFirstRunGuard::reset(std::string_view slug, DefaultsStoring& defaults) {
-    defaults.removeValue(storageKey(slug));
-}
-
 }  // namespace halvo

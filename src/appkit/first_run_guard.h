@@ -21,8 +21,6 @@ class TAVFirstRunGuard final {
     // True unless the completion key holds true ("true", or "1" written by hand).
     static bool shouldShow(std::string_view slug, const DefaultsStoring& defaults);
     static void markCompleted(std::string_view slug, DefaultsStoring& defaults);
-    // Back to not completed: the key is removed.
-    static void reset(std::string_view slug, DefaultsStoring& defaults);
 };
 
 }  // namespace halvo

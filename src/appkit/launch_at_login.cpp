@@ -183,7 +183,7 @@ bool TAVLaunchAtLoginToggle::isEnabled() const {
 
 std::optional<LaunchAtLoginError> TAVLaunchAtLoginToggle::setEnabled(bool enabled) {
     if (entryPath_.empty()) {
-        return LaunchAtLoginError{LaunchAtLoginError::Kind::unavailableOnThisOSVersion,
+        return LaunchAtLoginError{LaunchAtLoginError::Kind::noAutostartFolder,
                                   "neither XDG_CONFIG_HOME nor HOME is set"};
     }
     if (enabled && executablePath_.empty()) {

@@ -10,12 +10,12 @@ namespace halvo {
 
 // What the welcome window shows under the switch when a change fails.
 inline constexpr std::string_view kLaunchAtLoginFailureMessage =
-    "Couldn't change login setting — open System Settings to adjust manually.";
+    "Couldn't change login setting — adjust it in your desktop's autostart settings.";
 
 struct LaunchAtLoginError {
     enum class Kind {
-        underlying,                  // the entry could not be written
-        unavailableOnThisOSVersion,  // there is no folder for autostart entries
+        underlying,         // the entry could not be written
+        noAutostartFolder,  // neither XDG_CONFIG_HOME nor HOME says where entries go
     };
     Kind kind;
     std::string detail;  // the system's words, for the log
@@ -42,8 +42,6 @@ class TAVLaunchAtLoginToggle final {
     // Writes the entry through a temporary file and a rename, so a failed change
     // leaves the previous entry exactly as it was.
     std::optional<LaunchAtLoginError> setEnabled(bool enabled);
-
-    const std::string& entryPath() const { return entryPath_; }
 
   private:
     std::string entryPath_;

@@ -6,21 +6,17 @@
 namespace halvo {
 namespace {
 
-bool isLowerAlnum(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
 std::string normalisedSlug(std::string_view slug) {
-    std::string normalised = toLower(trimWhiteSpace(slug));
-    if (!isValidUpdateSlug(normalised)) {
-        throw TAVSparkleError{TAVSparkleError::Kind::invalidProductSlug, {}};
+    try {
+        return TAVAppIdentityValidator::validateSlug(slug);
+    } catch (const TAVAppKitError&) {
+        throw TAVUpdateError{TAVUpdateError::Kind::invalidProductSlug, {}};
     }
-    return normalised;
 }
 
 }  // namespace
 
-std::string TAVSparkleError::description() const {
+std::string TAVUpdateError::description() const {
     switch (kind) {
         case Kind::updateCheckFailed:
             return "Update check failed: " + message;
@@ -36,39 +32,20 @@ std::string TAVSparkleError::description() const {
             return "The update product display name is invalid.";
         case Kind::invalidAppcastURL:
             return "The update feed URL is invalid.";
-        case Kind::sparkleUnavailable:
-            return "The update system is unavailable.";
         case Kind::cancelled:
             return "The update was cancelled.";
     }
     return "Update failed.";
 }
 
-bool isValidUpdateSlug(std::string_view slug) {
-    if (slug.empty() || slug.size() > 80) {
-        return false;
-    }
-    if (!isLowerAlnum(slug.front()) || !isLowerAlnum(slug.back())) {
-        return false;
-    }
-    for (char c : slug) {
-        if (!isLowerAlnum(c) && c != '-') {
-            return false;
-        }
-    }
-    return true;
-}
-
-TAVSparkleProductIdentity::TAVSparkleProductIdentity(std::string_view slug,
-                                                     std::string_view displayName)
+TAVUpdateProduct::TAVUpdateProduct(std::string_view slug, std::string_view displayName)
     : slug(normalisedSlug(slug)), displayName(trimWhiteSpace(displayName)) {
     if (this->displayName.empty()) {
-        throw TAVSparkleError{TAVSparkleError::Kind::invalidProductDisplayName, {}};
+        throw TAVUpdateError{TAVUpdateError::Kind::invalidProductDisplayName, {}};
     }
 }
 
-TAVSparkleAppcast::TAVSparkleAppcast(std::string baseURL, std::string_view productSlug,
-                                     std::string channel)
+TAVAppcast::TAVAppcast(std::string baseURL, std::string_view productSlug, std::string channel)
     : baseURL(std::move(baseURL)),
       productSlug(normalisedSlug(productSlug)),
       channel(std::move(channel)) {
@@ -77,11 +54,11 @@ TAVSparkleAppcast::TAVSparkleAppcast(std::string baseURL, std::string_view produ
     constexpr std::string_view kPrefix = "https://";
     if (toLower(url.substr(0, kPrefix.size())) != kPrefix || url.size() == kPrefix.size() ||
         url[kPrefix.size()] == '/') {
-        throw TAVSparkleError{TAVSparkleError::Kind::invalidAppcastURL, {}};
+        throw TAVUpdateError{TAVUpdateError::Kind::invalidAppcastURL, {}};
     }
 }
 
-std::string TAVSparkleAppcast::appcastURL() const {
+std::string TAVAppcast::appcastURL() const {
     const size_t pathEnd = baseURL.find_first_of("?#", std::string_view("https://").size());
     std::string path = baseURL.substr(0, pathEnd);
     if (path.back() != '/') {
@@ -91,53 +68,42 @@ std::string TAVSparkleAppcast::appcastURL() const {
     return pathEnd == std::string::npos ? path : path + baseURL.substr(pathEnd);
 }
 
-TAVSparkleConfig TAVSparkleConfig::tavLabs(std::string_view productSlug,
-                                           std::string_view productDisplayName,
-                                           std::string downloadsBaseURL, std::string channel,
-                                           bool automaticallyChecksForUpdates,
-                                           bool automaticallyDownloadsUpdates, double checkInterval,
-                                           bool sendsSystemProfile, bool allowsPrereleaseUpdates,
-                                           std::shared_ptr<TAVSparkleLogger> logger) {
-    TAVSparkleProductIdentity product(productSlug, productDisplayName);
-    const TAVSparkleAppcast appcast(std::move(downloadsBaseURL), product.slug, std::move(channel));
-    return TAVSparkleConfig{
+TAVUpdateConfig TAVUpdateConfig::tavLabs(std::string_view productSlug,
+                                         std::string_view productDisplayName,
+                                         std::string downloadsBaseURL, std::string channel,
+                                         bool automaticallyChecksForUpdates,
+                                         bool automaticallyDownloadsUpdates, double checkInterval,
+                                         bool allowsPrereleaseUpdates) {
+    TAVUpdateProduct product(productSlug, productDisplayName);
+    const TAVAppcast appcast(std::move(downloadsBaseURL), product.slug, std::move(channel));
+    return TAVUpdateConfig{
         .product = std::move(product),
         .appcastURL = appcast.appcastURL(),
         .automaticallyChecksForUpdates = automaticallyChecksForUpdates,
         .automaticallyDownloadsUpdates = automaticallyDownloadsUpdates,
         .checkInterval = checkInterval,
-        .sendsSystemProfile = sendsSystemProfile,
         .allowsPrereleaseUpdates = allowsPrereleaseUpdates,
-        .logger = std::move(logger),
     };
 }
 
-std::set<std::string> TAVSparkleConfig::allowedChannels() const {
+std::set<std::string> TAVUpdateConfig::allowedChannels() const {
     if (allowsPrereleaseUpdates) {
         return {"stable", "beta", "prerelease"};
     }
     return {};
 }
 
-TAVSparkleConfig halvoUpdateConfig() {
-    return TAVSparkleConfig::tavLabs("halvo", "Halvo", "https://tavlabs.com/downloads", "stable",
-                                     true, false, 86400, false, false, nullptr);
+TAVUpdateConfig halvoUpdateConfig() {
+    return TAVUpdateConfig::tavLabs("halvo", "Halvo", "https://tavlabs.com/downloads", "stable",
+                                    true, false, 86400, false);
 }
 
-TAVAppUpdateState TAVAppUpdateState::mirroring(const TAVSparkleState& state) {
-    TAVAppUpdateState mirror{state.kind, state.version, state.progress, std::nullopt};
-    if (state.kind == Kind::failed) {
-        mirror.message = state.error ? state.error->description() : "Update failed.";
-    }
-    return mirror;
-}
-
-std::string TAVAppUpdateState::statusLine() const {
+std::string TAVUpdateState::statusLine() const {
     switch (kind) {
         case Kind::updateAvailable:
             return version ? "Update available (" + *version + ")" : "Update available";
         case Kind::failed:
-            return message && !message->empty() ? *message : "Update failed";
+            return error ? error->description() : "Update failed.";
         case Kind::idle:
             return "Idle";
         default:
@@ -145,7 +111,7 @@ std::string TAVAppUpdateState::statusLine() const {
     }
 }
 
-std::string TAVAppUpdateState::badgeText() const {
+std::string TAVUpdateState::badgeText() const {
     switch (kind) {
         case Kind::updateAvailable:
             return "Update available";

@@ -1,9 +1,8 @@
 // The update configuration (which product, which feed, how often), the update
 // states the menu and windows show, and their texts. Constructions throw
-// TAVSparkleError for a value they refuse.
+// TAVUpdateError for a value they refuse.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -11,7 +10,7 @@
 
 namespace halvo {
 
-struct TAVSparkleError {
+struct TAVUpdateError {
     enum class Kind {
         updateCheckFailed,
         updateDownloadFailed,
@@ -20,7 +19,6 @@ struct TAVSparkleError {
         invalidProductSlug,
         invalidProductDisplayName,
         invalidAppcastURL,
-        sparkleUnavailable,
         cancelled,
     };
     Kind kind;
@@ -28,24 +26,21 @@ struct TAVSparkleError {
 
     // "Update check failed: " + message, "The update feed URL is invalid.", ...
     std::string description() const;
-    bool operator==(const TAVSparkleError&) const = default;
+    bool operator==(const TAVUpdateError&) const = default;
 };
 
-// A-z lower case, digits and inner hyphens, 1 to 80 characters.
-bool isValidUpdateSlug(std::string_view slug);
-
-struct TAVSparkleProductIdentity {
-    // Trims and lower-cases the slug; throws invalidProductSlug or
-    // invalidProductDisplayName.
-    TAVSparkleProductIdentity(std::string_view slug, std::string_view displayName);
+struct TAVUpdateProduct {
+    // Trims and lower-cases the slug; throws invalidProductSlug (the rule of
+    // TAVAppIdentityValidator::validateSlug) or invalidProductDisplayName.
+    TAVUpdateProduct(std::string_view slug, std::string_view displayName);
     std::string slug;
     std::string displayName;
 };
 
-struct TAVSparkleAppcast {
+struct TAVAppcast {
     // Throws invalidProductSlug; invalidAppcastURL unless `baseURL` is https
     // with a host.
-    TAVSparkleAppcast(std::string baseURL, std::string_view productSlug, std::string channel);
+    TAVAppcast(std::string baseURL, std::string_view productSlug, std::string channel);
     std::string baseURL;
     std::string productSlug;
     std::string channel;  // as given
@@ -54,29 +49,20 @@ struct TAVSparkleAppcast {
     std::string appcastURL() const;
 };
 
-class TAVSparkleLogger {
-  public:
-    virtual ~TAVSparkleLogger() = default;
-    virtual void log(std::string_view line) = 0;
-};
-
-struct TAVSparkleConfig {
-    TAVSparkleProductIdentity product;
+struct TAVUpdateConfig {
+    TAVUpdateProduct product;
     std::string appcastURL;
     bool automaticallyChecksForUpdates = true;
     bool automaticallyDownloadsUpdates = false;
     double checkInterval = 86400;  // seconds
-    bool sendsSystemProfile = false;
     bool allowsPrereleaseUpdates = false;
-    std::shared_ptr<TAVSparkleLogger> logger;
 
-    static TAVSparkleConfig tavLabs(std::string_view productSlug,
-                                    std::string_view productDisplayName,
-                                    std::string downloadsBaseURL, std::string channel,
-                                    bool automaticallyChecksForUpdates,
-                                    bool automaticallyDownloadsUpdates, double checkInterval,
-                                    bool sendsSystemProfile, bool allowsPrereleaseUpdates,
-                                    std::shared_ptr<TAVSparkleLogger> logger);
+    static TAVUpdateConfig tavLabs(std::string_view productSlug,
+                                   std::string_view productDisplayName,
+                                   std::string downloadsBaseURL, std::string channel,
+                                   bool automaticallyChecksForUpdates,
+                                   bool automaticallyDownloadsUpdates, double checkInterval,
+                                   bool allowsPrereleaseUpdates);
 
     // Feed channels besides the default one: "stable", "beta" and "prerelease"
     // with prereleases on, none otherwise.
@@ -85,10 +71,10 @@ struct TAVSparkleConfig {
 
 // Halvo's configuration: daily automatic checks of the "stable" feed at the
 // maker's downloads endpoint, prereleases off.
-TAVSparkleConfig halvoUpdateConfig();
+TAVUpdateConfig halvoUpdateConfig();
 
-// Both state enumerations: one kind and the payload that kind carries.
-struct TAVSparkleState {
+// Where updating stands: one kind and the payload that kind carries.
+struct TAVUpdateState {
     enum class Kind {
         updateAvailable,
         downloading,
@@ -100,35 +86,16 @@ struct TAVSparkleState {
         installing,
     };
     Kind kind = Kind::idle;
-    std::optional<std::string> version;    // updateAvailable, readyToInstall
-    std::optional<double> progress;        // downloading
-    std::optional<TAVSparkleError> error;  // failed
-    bool operator==(const TAVSparkleState&) const = default;
-};
+    std::optional<std::string> version;   // updateAvailable, readyToInstall
+    std::optional<double> progress;       // downloading
+    std::optional<TAVUpdateError> error;  // failed
+    bool operator==(const TAVUpdateState&) const = default;
 
-// The application-wide mirror: `failed` carries the error's text.
-struct TAVAppUpdateState {
-    using Kind = TAVSparkleState::Kind;
-    Kind kind = Kind::idle;
-    std::optional<std::string> version;
-    std::optional<double> progress;
-    std::optional<std::string> message;  // failed
-    bool operator==(const TAVAppUpdateState&) const = default;
-
-    static TAVAppUpdateState mirroring(const TAVSparkleState& state);
-    // "Update available (1.2.0)", "Up to date", "Idle", ...
+    // "Update available (1.2.0)", "Up to date", "Idle", the error's
+    // description, ...
     std::string statusLine() const;
     // "Update available", "Up to date", "Updates", ...
     std::string badgeText() const;
-};
-
-struct TAVSparkleDiagnostics {
-    std::optional<std::string> bundleVersion;
-    std::optional<std::string> buildNumber;
-    std::optional<std::string> configuredFeedURL;  // a feed set from outside, if any
-    std::string expectedFeedURL;
-    bool hasFeedURL = false;
-    bool hasPublicKey = false;  // feeds are not signed here
 };
 
 }  // namespace halvo

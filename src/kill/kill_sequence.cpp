@@ -29,34 +29,55 @@ std::vector<int64_t> portsOf(const std::vector<PortProcess>& rows) {
     return ports;
 }
 
+// Every process of the request at once: the engine signals them all before
+// it waits, so stubborn servers share one grace second, and workers that an
+// earlier target took down count as ended, not as changed.
+TreeKillResult endProcesses(const KillRequest& request, const KillParts& parts,
+                            const std::vector<KillTarget>& targets, std::stop_token stop) {
+    if (targets.empty()) {
+        return {};
+    }
+    if (request.tree && parts.tree != nullptr) {
+        return killProcessTrees(parts.engine, *parts.tree, targets, request.mode, std::move(stop));
+    }
+    return {parts.engine.killAll(targets, request.mode, std::move(stop)), {}};
+}
+
+// What the look at the freed ports found replaces the kill's own feedback.
+void takeTheLookAfter(KillReport& report, RestartWatching& watch, BeforeKill before,
+                      std::stop_token stop) {
+    const std::vector<int64_t> ports = portsOf(report.killedRows);
+    std::optional<Feedback> after = watch.watch(
+        {ports, static_cast<int64_t>(ports.size()), std::move(before)}, std::move(stop));
+    if (!after) {
+        return;
+    }
+    report.needsReload = true;
+    if (std::holds_alternative<feedback::StillHeld>(*after)) {
+        // A port that is still taken is never reported free.
+        report.allEnded = false;
+        report.notEnded.push_back(feedbackText(*after) + "; --all includes it");
+    }
+    report.feedback = std::move(after);
+}
+
 }  // namespace
 
 KillReport runKillSequence(const KillRequest& request, const KillParts& parts,
                            std::stop_token stop) {
     std::vector<KillTarget> targets;
+    std::vector<PortProcess> selected;
     for (const KillGroup& group : request.groups) {
         if (!group.container) {
             targets.push_back({group.pid, request.started.value_or(group.startTime)});
         }
-    }
-    const bool treeKill = request.tree && parts.tree != nullptr;
-    std::vector<PortProcess> selected;
-    for (const KillGroup& group : request.groups) {
         selected.insert(selected.end(), group.rows.begin(), group.rows.end());
     }
     // Who could start a server again is known only while it runs.
     BeforeKill before =
         parts.watch != nullptr ? parts.watch->before(targets, portsOf(selected)) : BeforeKill{};
+    TreeKillResult ended = endProcesses(request, parts, targets, stop);
 
-    // One call for every process: the engine signals them all before it
-    // waits, so stubborn servers share one grace second, and workers that an
-    // earlier target took down count as ended, not as changed.
-    TreeKillResult ended;
-    if (treeKill && !targets.empty()) {
-        ended = killProcessTrees(parts.engine, *parts.tree, targets, request.mode, stop);
-    } else if (!targets.empty()) {
-        ended.listeners = parts.engine.killAll(targets, request.mode, stop);
-    }
     KillReport report;
     // Containers are stopped by Docker, one after another in list order.
     report.outcomes =
@@ -74,29 +95,16 @@ KillReport runKillSequence(const KillRequest& request, const KillParts& parts,
     report.feedback = tally.feedback();
     report.allEnded = tally.failedCount() == 0 && ended.othersNotEnded.empty();
     // Other rows may have gone with a tree.
+    const bool treeKill = request.tree && parts.tree != nullptr;
     report.needsReload = tally.needsReload() || (treeKill && !report.killedRows.empty());
     if (!ended.othersNotEnded.empty() && report.feedback) {
         // The user would take a supervisor that still runs for gone.
         report.feedback = feedback::Failure{feedbackText(*report.feedback) + " \u2014 " +
                                             ended.othersNotEnded[0]};
     }
-    if (!report.allEnded || parts.watch == nullptr || report.killedRows.empty()) {
-        return report;
+    if (report.allEnded && parts.watch != nullptr && !report.killedRows.empty()) {
+        takeTheLookAfter(report, *parts.watch, std::move(before), std::move(stop));
     }
-
-    const std::vector<int64_t> ports = portsOf(report.killedRows);
-    std::optional<Feedback> after = parts.watch->watch(
-        {ports, static_cast<int64_t>(ports.size()), std::move(before)}, std::move(stop));
-    if (!after) {
-        return report;
-    }
-    report.needsReload = true;
-    if (std::holds_alternative<feedback::StillHeld>(*after)) {
-        // A port that is still taken is never reported free.
-        report.allEnded = false;
-        report.notEnded.push_back(feedbackText(*after) + "; --all includes it");
-    }
-    report.feedback = std::move(after);
     return report;
 }
 

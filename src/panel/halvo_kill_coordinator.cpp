@@ -26,8 +26,8 @@ void HalvoKillCoordinator::showPanel() {
     if (store_ == nullptr || !defaults_) {
         return;
     }
-    store_->setFocusRequestID(QUuid::createUuid());
-    presenter_.present(kPanelID, QStringLiteral("Halvo"), QSize(720, 500), true, [this] {
+    store_->setFocusRequestId(QUuid::createUuid());
+    presenter_.present(kPanelId, QStringLiteral("Halvo"), QSize(720, 500), true, [this] {
         return std::make_unique<HalvoKillPanelView>(*store_, *defaults_, [this] { closePanel(); });
     });
 }
@@ -36,7 +36,7 @@ void HalvoKillCoordinator::closePanel() {
     if (store_ != nullptr) {
         store_->reset();
     }
-    if (QWidget* window = presenter_.window(kPanelID)) {
+    if (QWidget* window = presenter_.window(kPanelId)) {
         window->close();
     }
 }

@@ -17,7 +17,7 @@ class TAVSatelliteWindowPresenter;
 
 class HalvoKillCoordinator final {
   public:
-    static inline const QString kPanelID = QStringLiteral("halvo.kill-panel");
+    static inline const QString kPanelId = QStringLiteral("halvo.kill-panel");
 
     static HalvoKillCoordinator& shared();
 

@@ -39,6 +39,18 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
       processTree_(new TickBox(QStringLiteral("Include process tree"), this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
+    describeControls();
+    layOut();
+    connectControls();
+    followStore();
+    search_->setText(store_.query());
+    feedback_->setText(ui::inertText(store_.feedbackText()));
+    setFocusProxy(search_);
+    updateRows();
+}
+
+// Names, texts and accessibility descriptions; the panel's own look.
+void HalvoKillPanelView::describeControls() {
     // Named for tests and for finding them in an accessibility tree.
     const std::pair<QWidget*, const char*> names[] = {
         {search_, "search"}, {help_, "help"},        {listSection_, "list"},
@@ -74,7 +86,10 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
     processTree_->setToolTip(
         QStringLiteral("Also end the processes that started the server and its children"));
     processTree_->setChecked(store_.killProcessTree());
+}
 
+// The search row, the list, and the footer with the outcome and the buttons.
+void HalvoKillPanelView::layOut() {
     auto* searchRow = new QHBoxLayout;
     searchRow->setSpacing(8);
     searchRow->addWidget(search_, 1);
@@ -101,7 +116,10 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
     layout->addWidget(listSection_);
     layout->addStretch(1);
     layout->addLayout(footer);
+}
 
+// What the user does: typing, keys, clicks on the rows and the buttons.
+void HalvoKillPanelView::connectControls() {
     connect(search_, &QLineEdit::textEdited, &store_, &ProcessStore::setQuery);
     connect(search_, &QLineEdit::returnPressed, this, [this] { killAction(); });
     connect(help_, &QToolButton::clicked, this, &HalvoKillPanelView::togglePortHelp);
@@ -128,7 +146,10 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, this, [this] { close_(); });
+}
 
+// What the store publishes: rows, query, selection, feedback, focus requests.
+void HalvoKillPanelView::followStore() {
     connect(&store_, &ProcessStore::processesChanged, this,
             &HalvoKillPanelView::scheduleRowsUpdate);
     connect(&store_, &ProcessStore::foreignListenersChanged, this,
@@ -143,13 +164,8 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
             &HalvoKillPanelView::updateSelection);
     connect(&store_, &ProcessStore::feedbackChanged, this,
             [this] { feedback_->setText(ui::inertText(store_.feedbackText())); });
-    connect(&store_, &ProcessStore::focusRequestIDChanged, this,
+    connect(&store_, &ProcessStore::focusRequestIdChanged, this,
             [this] { search_->setFocus(Qt::OtherFocusReason); });
-
-    search_->setText(store_.query());
-    feedback_->setText(ui::inertText(store_.feedbackText()));
-    setFocusProxy(search_);
-    updateRows();
 }
 
 HalvoKillPanelView::~HalvoKillPanelView() = default;

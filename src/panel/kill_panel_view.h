@@ -71,6 +71,10 @@ class HalvoKillPanelView final : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void describeControls();
+    void layOut();
+    void connectControls();
+    void followStore();
     QCoro::Task<> singleKill();
     QCoro::Task<> batchKill(std::set<std::string> ids);
     // The index of `id` in the rows as the store has them now; -1 when gone.

@@ -196,15 +196,23 @@ bool drain(int fd, std::string* sink) {
     }
 }
 
-}  // namespace
+// A started child: its PID, what tells of its exit, the read ends of its
+// pipes and what came through them.
+struct Child {
+    pid_t pid = -1;
+    UniqueFd exitNotifier;
+    UniqueFd out;
+    UniqueFd err;
+    std::string output;
+    std::string errors;
+};
 
-CommandResult runCommand(const std::string& executable, const std::vector<std::string>& arguments,
-                         std::chrono::milliseconds bound) {
-    const auto deadline = Clock::now() + bound;
+std::optional<Child> start(const std::string& executable,
+                           const std::vector<std::string>& arguments) {
     Pipe out;
     Pipe err;
     if (!openPipe(out) || !openPipe(err)) {
-        return {};
+        return std::nullopt;
     }
     std::optional<pid_t> started;
     {
@@ -213,79 +221,92 @@ CommandResult runCommand(const std::string& executable, const std::vector<std::s
     }
     // Only the child keeps the write ends, so its exit (and its descendants')
     // shows up here as end of file.
-    out.write.reset();
-    err.write.reset();
     if (!started) {
+        return std::nullopt;
+    }
+    Child child;
+    child.pid = *started;
+    child.exitNotifier = openExitNotifier(child.pid);
+    child.out = std::move(out.read);
+    child.err = std::move(err.read);
+    return child;
+}
+
+// Waits until `until` at most for output or, unless it `exited` already, the
+// child's exit, and reads what came. Whether the child has exited.
+bool waitAndRead(Child& child, bool exited, Clock::time_point until) {
+    std::array<pollfd, 3> fds{};
+    nfds_t count = 0;
+    auto watch = [&](const UniqueFd& fd) {
+        if (fd.valid()) {
+            fds[count++] = pollfd{fd.get(), POLLIN, 0};
+        }
+    };
+    watch(child.out);
+    watch(child.err);
+    if (!exited) {
+        watch(child.exitNotifier);
+    }
+    const bool checkExitByClock = !exited && !child.exitNotifier.valid();
+    int ready = poll(fds.data(), count, pollTimeout(until, checkExitByClock));
+    if (ready < 0 && errno != EINTR) {
+        // Should not happen with valid descriptors; the bound still applies.
+        std::this_thread::sleep_for(kExitCheckInterval);
+        return exited;
+    }
+    for (nfds_t i = 0; i < count && ready > 0; ++i) {
+        if (fds[i].revents == 0) {
+            continue;
+        }
+        if (fds[i].fd == child.out.get()) {
+            if (!drain(child.out.get(), &child.output)) {
+                child.out.reset();
+            }
+        } else if (fds[i].fd == child.err.get()) {
+            if (!drain(child.err.get(),
+                       child.errors.size() < kErrorCap ? &child.errors : nullptr)) {
+                child.err.reset();
+            }
+        } else {
+            exited = true;
+        }
+    }
+    return checkExitByClock ? hasExited(child.pid) : exited;
+}
+
+}  // namespace
+
+CommandResult runCommand(const std::string& executable, const std::vector<std::string>& arguments,
+                         std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    std::optional<Child> child = start(executable, arguments);
+    if (!child) {
         return {};
     }
-    const pid_t pid = *started;
-    UniqueFd exitNotifier = openExitNotifier(pid);
-
-    std::string output;
-    std::string errors;
     bool exited = false;
-    bool afterExit = false;
     auto readUntil = deadline;
-    while (out.read.valid() || err.read.valid() || !exited) {
-        if (output.size() > kOutputCap || (!exited && Clock::now() >= deadline)) {
-            killChild(pid, exitNotifier);
-            reapKilledChild(pid, exitNotifier);
+    while (child->out.valid() || child->err.valid() || !exited) {
+        if (child->output.size() > kOutputCap || (!exited && Clock::now() >= deadline)) {
+            killChild(child->pid, child->exitNotifier);
+            reapKilledChild(child->pid, child->exitNotifier);
             return {};
         }
         if (exited && Clock::now() >= readUntil) {
             // What the tool wrote is all there; a descendant keeps the pipes.
-            ::kill(-pid, SIGKILL);
+            ::kill(-child->pid, SIGKILL);
             break;
         }
-        std::array<pollfd, 3> fds{};
-        nfds_t count = 0;
-        auto watch = [&](const UniqueFd& fd) {
-            if (fd.valid()) {
-                fds[count++] = pollfd{fd.get(), POLLIN, 0};
-            }
-        };
-        watch(out.read);
-        watch(err.read);
-        if (!exited) {
-            watch(exitNotifier);
-        }
-        const bool checkExitByClock = !exited && !exitNotifier.valid();
-        int ready = poll(fds.data(), count, pollTimeout(readUntil, checkExitByClock));
-        if (ready < 0 && errno != EINTR) {
-            // Should not happen with valid descriptors; the bound still applies.
-            std::this_thread::sleep_for(kExitCheckInterval);
-            continue;
-        }
-        for (nfds_t i = 0; i < count && ready > 0; ++i) {
-            if (fds[i].revents == 0) {
-                continue;
-            }
-            if (fds[i].fd == out.read.get()) {
-                if (!drain(out.read.get(), &output)) {
-                    out.read.reset();
-                }
-            } else if (fds[i].fd == err.read.get()) {
-                if (!drain(err.read.get(), errors.size() < kErrorCap ? &errors : nullptr)) {
-                    err.read.reset();
-                }
-            } else {
-                exited = true;
-            }
-        }
-        if (checkExitByClock) {
-            exited = hasExited(pid);
-        }
-        if (exited && !afterExit) {
-            afterExit = true;
+        if (waitAndRead(*child, exited, readUntil) && !exited) {
+            exited = true;
             readUntil = std::min(deadline, Clock::now() + kAfterExitGrace);
         }
     }
-    std::optional<int32_t> status = collectExitStatus(pid);
+    std::optional<int32_t> status = collectExitStatus(child->pid);
     if (!status) {
         return {};
     }
-    errors.resize(std::min(errors.size(), kErrorCap));
-    return CommandResult{*status, std::move(output), std::move(errors)};
+    child->errors.resize(std::min(child->errors.size(), kErrorCap));
+    return CommandResult{*status, std::move(child->output), std::move(child->errors)};
 }
 
 }  // namespace halvo

@@ -1,33 +1,26 @@
 // What Docker says about ports: the container and compose service behind a
-// port, and the TCP ports running containers publish on the host.
+// port, and the TCP ports running containers publish on the host. The engine
+// is asked at most once per scan, through its socket (docker_container_list.h)
+// or, failing that, `docker ps` (docker_ps_listing.h), and only where one may
+// run (docker_engine_location.h).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "scan/command_runner.h"
+#include "scan/docker_container.h"
 #include "scan/port_records.h"
 #include "scan/process_resolver.h"
 
 namespace halvo {
 
 using PortMetadata = std::pair<ProcessMetadata, int64_t>;
-
-// One running container as the engine lists it.
-struct DockerContainer {
-    DockerContext context;
-    std::string command;            // the container's command, unquoted
-    std::vector<int64_t> tcpPorts;  // host ports published over TCP, ascending, unique
-
-    bool operator==(const DockerContainer&) const = default;
-};
 
 // A TCP port published on the host and the container behind it.
 struct PublishedPort {
@@ -61,16 +54,9 @@ class DockerResolving {
     virtual std::vector<PublishedPort> publishedPorts(DockerListing& listing) = 0;
 };
 
-// The format string given to `docker ps --no-trunc --format`. IDs, names and
-// ports cannot hold "|" or a line break; a label can, so it comes as a Go
-// string literal, read up to its closing quote. The command, also a literal,
-// goes last: it may hold "|" too.
-inline constexpr std::string_view kDockerPsFormat =
-    "{{.ID}}|{{.Names}}|{{printf \"%q\" (.Label \"com.docker.compose.service\")}}|{{.Ports}}|"
-    "{{.Command}}";
-
 class DockerResolver final : public DockerResolving {
   public:
+    // `bound` holds for the socket and the client together.
     explicit DockerResolver(std::chrono::milliseconds bound = kDockerBound);
     std::unordered_map<int64_t, DockerContext> dockerContexts(
         const std::vector<PortMetadata>& elements, DockerListing& listing) override;
@@ -82,38 +68,14 @@ class DockerResolver final : public DockerResolving {
     std::chrono::milliseconds bound_;
 };
 
-// Whether asking Docker can find containers that publish ports here: `docker`
-// is on PATH (it stops them) and a local engine is plausible (DOCKER_HOST
-// names a unix socket or a loopback address, or, with no DOCKER_HOST and the
-// default docker context, /var/run/docker.sock exists). A few stat calls, so
-// that a machine without an engine never pays for asking.
-bool dockerEnginePlausible();
-
-// The unix socket to ask the engine through: DOCKER_HOST's unix:// path, or,
-// with no DOCKER_HOST and the default docker context, /var/run/docker.sock.
-// None for a TCP host or another docker context: `docker ps` is asked then.
-std::optional<std::string> dockerEngineSocket();
-
-// What the engine's socket is asked for: the running containers, in the
-// engine's own API version (engines refuse versions they consider too old).
-inline constexpr std::string_view kContainerListTarget = "/containers/json";
-
-// Containers from the engine's JSON list of them, read as parseDockerPs reads
-// lines: an ID that is not a full one, a name that is no container name and an
-// empty service are absent; of the names, the container's own is kept; a port
-// is published when it has a host address. None when `json` is no JSON array.
-std::optional<std::vector<DockerContainer>> parseContainerList(std::string_view json);
-
-// Containers from `docker ps` output lines (id|names|"service"|ports|command,
-// service and command as Go string literals). A line with fewer fields, or
-// whose service is no closed literal, is dropped; an empty name or service, or an ID that
-// is not a full one, is absent; of the names, the container's own (not a link
-// alias "a/b") is kept.
-std::vector<DockerContainer> parseDockerPs(std::string_view text);
-
 // The context of each of `ports` that a container publishes; a later
 // container wins.
 std::unordered_map<int64_t, DockerContext> contextsOfPorts(
     const std::vector<DockerContainer>& containers, const std::set<int64_t>& ports);
+
+// Every port a named container publishes with the container behind it, by
+// port; a later container wins. One entry per port, however many containers
+// publish it: never more than the ports there are.
+std::vector<PublishedPort> publishedPortsOf(const std::vector<DockerContainer>& containers);
 
 }  // namespace halvo

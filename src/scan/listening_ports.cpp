@@ -4,7 +4,10 @@ namespace halvo {
 
 ListeningSockets listeningSocketsNow() {
     std::optional<ListeningSockets> sockets = listeningSocketsFromNetlink();
-    return sockets ? std::move(*sockets) : listeningSocketsFromProcNet();
+    if (!sockets) {
+        sockets = listeningSocketsFromProcNet();
+    }
+    return sockets.value_or(ListeningSockets{});
 }
 
 std::set<int64_t> listeningPortsNow() {

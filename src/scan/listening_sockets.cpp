@@ -249,12 +249,18 @@ void addListeningFromProcNetText(std::string_view text, ListeningSockets& socket
     }
 }
 
-ListeningSockets listeningSocketsFromProcNet(const std::string& procRoot) {
+std::optional<ListeningSockets> listeningSocketsFromProcNet(const std::string& procRoot) {
     ListeningSockets sockets;
+    bool read = false;
     for (const char* table : {"/net/tcp", "/net/tcp6"}) {
         const std::string path = procRoot + table;
-        const auto text = readAll(UniqueFd(open(path.c_str(), O_RDONLY | O_CLOEXEC)));
-        addListeningFromProcNetText(text.value_or(""), sockets);
+        if (const auto text = readAll(UniqueFd(open(path.c_str(), O_RDONLY | O_CLOEXEC)))) {
+            addListeningFromProcNetText(*text, sockets);
+            read = true;
+        }
+    }
+    if (!read) {
+        return std::nullopt;
     }
     return sockets;
 }

@@ -32,8 +32,9 @@ std::optional<ListeningSockets> listeningSocketsFromNetlink();
 std::optional<ListeningSockets> listeningSocketsFromNetlink(int socketFd);
 
 // The table from /proc/net/tcp and /proc/net/tcp6 under `procRoot`. Slower:
-// the kernel prints every socket in every state. A missing file adds nothing.
-ListeningSockets listeningSocketsFromProcNet(const std::string& procRoot = "/proc");
+// the kernel prints every socket in every state. A missing file adds nothing
+// (tcp6 is missing where IPv6 is off); none when neither can be read.
+std::optional<ListeningSockets> listeningSocketsFromProcNet(const std::string& procRoot = "/proc");
 
 // Adds the LISTEN (state 0A) entries of one /proc/net/tcp or tcp6 text.
 // A line that does not parse is skipped and costs only itself.

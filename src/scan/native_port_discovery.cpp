@@ -61,25 +61,11 @@ unsigned threadCount(size_t processes) {
     return static_cast<unsigned>(std::min<size_t>({cores, kMaxThreads, chunks}));
 }
 
-}  // namespace
-
-NativePortDiscovery::NativePortDiscovery(std::shared_ptr<ProcessTableReading> table)
-    : table_(table ? std::move(table) : std::make_shared<ProcFsProcessTable>()) {}
-
-std::vector<LsofRow> NativePortDiscovery::rows() {
-    return discover().rows;
-}
-
-Discovery NativePortDiscovery::discover() {
-    const ListeningSockets listening = table_->listeningTcpSockets();
-    if (listening.empty()) {
-        return {};  // no descriptor can match: spare the walk over every process
-    }
-    std::vector<int32_t> pids = table_->processIds();
-    std::erase_if(pids, [](int32_t pid) { return pid <= 0; });
-
-    // Chunks of consecutive processes, each filled by whichever thread takes
-    // it and joined in chunk order, so the rows keep the table's order.
+// Walks the descriptors of `pids` in chunks of consecutive processes, each
+// filled by whichever thread takes it; in chunk order, so that joined they
+// keep the table's order.
+std::vector<Found> walk(ProcessTableReading& table, const ListeningSockets& listening,
+                        const std::vector<int32_t>& pids) {
     const size_t chunkCount = (pids.size() + kProcessesPerChunk - 1) / kProcessesPerChunk;
     std::vector<Found> chunks(chunkCount);
     std::atomic<size_t> nextChunk{0};
@@ -87,22 +73,25 @@ Discovery NativePortDiscovery::discover() {
         for (size_t chunk = nextChunk++; chunk < chunkCount; chunk = nextChunk++) {
             const size_t end = std::min(pids.size(), (chunk + 1) * kProcessesPerChunk);
             for (size_t i = chunk * kProcessesPerChunk; i < end; ++i) {
-                addProcess(*table_, listening, pids[i], chunks[chunk]);
+                addProcess(table, listening, pids[i], chunks[chunk]);
             }
         }
     };
-    {
-        std::vector<std::jthread> helpers;
-        for (unsigned n = 1; n < threadCount(pids.size()); ++n) {
-            try {
-                helpers.emplace_back(work);
-            } catch (const std::system_error&) {
-                break;  // no more threads to be had: the ones running finish the walk
-            }
+    std::vector<std::jthread> helpers;
+    for (unsigned n = 1; n < threadCount(pids.size()); ++n) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // no more threads to be had: the ones running finish the walk
         }
-        work();
-    }  // helpers joined
+    }
+    work();
+    helpers.clear();  // joined before the chunks are handed over
+    return chunks;
+}
 
+// The chunks' rows in order, and every listener with a port with its holders.
+Discovery joined(std::vector<Found>& chunks, const ListeningSockets& listening) {
     Discovery found;
     std::unordered_map<uint64_t, std::vector<int32_t>> holders;
     for (Found& chunk : chunks) {
@@ -122,6 +111,33 @@ Discovery NativePortDiscovery::discover() {
         }
     }
     return found;
+}
+
+}  // namespace
+
+NativePortDiscovery::NativePortDiscovery(std::shared_ptr<ProcessTableReading> table)
+    : table_(table ? std::move(table) : std::make_shared<ProcFsProcessTable>()) {}
+
+std::vector<LsofRow> NativePortDiscovery::rows() {
+    std::optional<Discovery> found = discover();
+    return found ? std::move(found->rows) : std::vector<LsofRow>{};
+}
+
+std::optional<Discovery> NativePortDiscovery::discover() {
+    const std::optional<ListeningSockets> listening = table_->listeningTcpSockets();
+    if (!listening) {
+        return std::nullopt;
+    }
+    if (listening->empty()) {
+        return Discovery{};  // no descriptor can match: spare the walk over every process
+    }
+    std::optional<std::vector<int32_t>> pids = table_->processIds();
+    if (!pids) {
+        return std::nullopt;
+    }
+    std::erase_if(*pids, [](int32_t pid) { return pid <= 0; });
+    std::vector<Found> chunks = walk(*table_, *listening, *pids);
+    return joined(chunks, *listening);
 }
 
 }  // namespace halvo

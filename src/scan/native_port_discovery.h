@@ -18,8 +18,9 @@ class NativePortDiscovery final : public PortDiscovering {
     // gives two equal rows.
     std::vector<LsofRow> rows() override;
     // The rows, and every listening socket with a non-zero port with the
-    // processes holding it, in no particular order.
-    Discovery discover() override;
+    // processes holding it, in no particular order. None when the table has
+    // no socket table or no process list to give.
+    std::optional<Discovery> discover() override;
 
   private:
     std::shared_ptr<ProcessTableReading> table_;

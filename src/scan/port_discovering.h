@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "scan/port_records.h"
@@ -19,9 +20,12 @@ struct SeenListener {
 };
 
 // The rows, and every listening socket the back-end saw while finding them.
+// Empty when the back-end looked and found nothing: that is an answer.
 struct Discovery {
     std::vector<LsofRow> rows;
     std::vector<SeenListener> listeners;  // empty from a back-end that cannot tell
+
+    bool operator==(const Discovery&) const = default;
 };
 
 class PortDiscovering {
@@ -31,8 +35,9 @@ class PortDiscovering {
     // no rows, so an empty list means nothing was found or nothing was readable.
     virtual std::vector<LsofRow> rows() = 0;
     // rows() and the sockets seen meanwhile; a back-end that sees only what it
-    // matched (lsof) reports no sockets.
-    virtual Discovery discover() { return {rows(), {}}; }
+    // matched (lsof) reports no sockets. None when the back-end could not look
+    // at all (no process table, no socket table), which another may still do.
+    virtual std::optional<Discovery> discover() { return Discovery{rows(), {}}; }
 };
 
 }  // namespace halvo

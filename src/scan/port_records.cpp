@@ -8,13 +8,6 @@
 namespace halvo {
 namespace {
 
-constexpr std::array<FrameworkBadge, 10> kAllBadges = {
-    FrameworkBadge::next,   FrameworkBadge::vite,     FrameworkBadge::rails,
-    FrameworkBadge::go,     FrameworkBadge::express,  FrameworkBadge::boot,
-    FrameworkBadge::docker, FrameworkBadge::postgres, FrameworkBadge::redis,
-    FrameworkBadge::python,
-};
-
 void appendNumber(std::string& out, int64_t n) {
     char digits[24];
     const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, n);
@@ -63,19 +56,6 @@ std::string_view rawValue(FrameworkBadge badge) {
             return "PYTHON";
     }
     return "";
-}
-
-std::optional<FrameworkBadge> frameworkBadgeFromRaw(std::string_view raw) {
-    for (FrameworkBadge badge : kAllBadges) {
-        if (rawValue(badge) == raw) {
-            return badge;
-        }
-    }
-    return std::nullopt;
-}
-
-const std::array<FrameworkBadge, 10>& allFrameworkBadges() {
-    return kAllBadges;
 }
 
 std::string PortProcess::id() const {

@@ -2,7 +2,6 @@
 // whole system. All plain values: copied freely, compared by value.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -49,10 +48,6 @@ enum class FrameworkBadge { next, vite, rails, go, express, boot, docker, postgr
 
 // The badge text, which is also the raw value ("SPRING" for boot).
 std::string_view rawValue(FrameworkBadge badge);
-// Exact, case-sensitive match on the raw values; anything else is no badge.
-std::optional<FrameworkBadge> frameworkBadgeFromRaw(std::string_view raw);
-// Every badge in declaration order.
-const std::array<FrameworkBadge, 10>& allFrameworkBadges();
 
 // One listening port with its owning process: the central record.
 struct PortProcess {

@@ -67,6 +67,50 @@ struct Candidate {
     std::vector<std::string> arguments;
 };
 
+// The metadata read for `c`'s process, and what the discovered name stands
+// for where the process table would not tell.
+void describe(Candidate& c, const std::unordered_map<int32_t, ProcessMetadata>& metadata) {
+    if (auto it = metadata.find(c.row->pid); it != metadata.end()) {
+        c.metadata = it->second;
+    }
+    c.executablePath = c.metadata.executablePath.empty() ? c.row->name : c.metadata.executablePath;
+    c.executableName = lastPathComponent(c.executablePath);
+    if (c.executableName.empty()) {
+        c.executableName = c.row->name;
+    }
+    c.arguments =
+        c.metadata.arguments.empty() ? std::vector<std::string>{c.row->name} : c.metadata.arguments;
+}
+
+// The row of a kept candidate: its project, and its badge, which a container
+// behind its port decides.
+PortProcess portProcess(Candidate c, std::optional<DockerContext> container,
+                        ProjectRootResolver& projects) {
+    PortProcess p;
+    p.port = c.row->port;
+    p.pid = c.row->pid;
+    p.startTime = c.startTime;
+    p.workingDirectory = c.metadata.workingDirectory;
+    p.projectHint = projectHint(c.arguments, p.workingDirectory, c.executablePath);
+    if (p.workingDirectory) {
+        p.projectRoot = projects.projectRoot(*p.workingDirectory);
+    }
+    if (container) {
+        p.dockerContext = std::move(container);
+        p.frameworkBadge = FrameworkBadge::docker;
+    } else {
+        p.frameworkBadge = frameworkBadge(c.executableName, c.executablePath, c.arguments);
+        // `node server.js` says nothing of Express; its package.json does.
+        if (!p.frameworkBadge && p.projectRoot) {
+            p.frameworkBadge = projects.declaredBadge(*p.projectRoot);
+        }
+    }
+    p.executableName = std::move(c.executableName);
+    p.executablePath = std::move(c.executablePath);
+    p.arguments = std::move(c.arguments);
+    return p;
+}
+
 }  // namespace
 
 std::vector<LsofRow> uniqueRows(const std::vector<LsofRow>& rows) {
@@ -173,35 +217,37 @@ std::vector<LsofRow> PortScanner::discoverRows() {
 }
 
 Discovery PortScanner::discover() {
-    Discovery found = nativeDiscovery_->discover();
-    if (found.rows.empty()) {
-        // The native walk missed the user's own processes, so its unmatched
-        // sockets cannot be told from theirs: the fallback's rows stand alone.
-        std::vector<LsofRow> rows = fallbackDiscovery_->rows();
-        if (!rows.empty()) {
-            return {std::move(rows), {}};
+    if (std::optional<Discovery> found = nativeDiscovery_->discover()) {
+        // Looked and found nothing of the user's is an answer too: lsof, run
+        // as the user, would read the same /proc.
+        return std::move(*found);
+    }
+    // The fallback's rows come with no sockets: with the process table out
+    // of sight, no listener can be called another user's.
+    return {fallbackDiscovery_->rows(), {}};
+}
+
+const std::optional<ProcessIdentitySnapshot>& PortScanner::ownIdentity(int32_t pid,
+                                                                       Identities& identities) {
+    auto [it, inserted] = identities.try_emplace(pid);
+    if (inserted) {
+        auto snapshot = processResolver_->identitySnapshot(pid);
+        if (snapshot && snapshot->uid == getuid()) {
+            it->second = snapshot;
         }
     }
-    return found;
+    return it->second;
 }
 
 std::vector<ForeignListener> PortScanner::foreignListeners(const std::vector<SeenListener>& seen,
                                                            Identities& identities,
                                                            ProcessStartTime began) {
-    const uid_t me = getuid();
     const auto isOwn = [&](int32_t pid) {
         // Every holder gave a row, so its identity is known unless the two
-        // back-ends disagree.
-        auto [it, inserted] = identities.try_emplace(pid);
-        if (inserted) {
-            auto snapshot = processResolver_->identitySnapshot(pid);
-            if (snapshot && snapshot->uid == me) {
-                it->second = snapshot;
-            }
-        }
-        // A process that started after the scan began holds the PID of
-        // whatever held the socket before it.
-        return it->second && !(began < it->second->startTime);
+        // back-ends disagree. A process that started after the scan began
+        // holds the PID of whatever held the socket before it.
+        const auto& identity = ownIdentity(pid, identities);
+        return identity && !(began < identity->startTime);
     };
     std::set<std::pair<int64_t, uint32_t>> held;  // port, owner
     for (const SeenListener& listener : seen) {
@@ -232,51 +278,29 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
                                                 Identities& identities, DockerListing& docker,
                                                 std::vector<LsofRow>* notDevelopment) {
     const std::vector<LsofRow> rows = uniqueRows(discovered);
-
     // Only the user's own processes whose identity can be read.
-    const uid_t me = getuid();
-    std::vector<const LsofRow*> kept;
-    for (const LsofRow& row : rows) {
-        auto [it, inserted] = identities.try_emplace(row.pid);
-        if (inserted) {
-            auto snapshot = processResolver_->identitySnapshot(row.pid);
-            if (snapshot && snapshot->uid == me) {
-                it->second = snapshot;
-            }
-        }
-        if (it->second) {
-            kept.push_back(&row);
-        }
-    }
-
+    std::vector<Candidate> candidates;
     std::vector<int32_t> pids;
-    pids.reserve(kept.size());
-    for (const LsofRow* row : kept) {
-        pids.push_back(row->pid);
+    for (const LsofRow& row : rows) {
+        if (const auto& identity = ownIdentity(row.pid, identities)) {
+            candidates.push_back({&row, identity->startTime, {}, {}, {}, {}});
+            pids.push_back(row.pid);
+        }
     }
     const auto metadata = processResolver_->metadata(pids);
-
-    std::vector<Candidate> candidates;
-    for (const LsofRow* row : kept) {
-        Candidate c{row, identities.at(row->pid)->startTime, {}, {}, {}, {}};
-        if (auto it = metadata.find(row->pid); it != metadata.end()) {
-            c.metadata = it->second;
-        }
-        c.executablePath =
-            c.metadata.executablePath.empty() ? row->name : c.metadata.executablePath;
-        c.executableName = lastPathComponent(c.executablePath);
-        if (c.executableName.empty()) {
-            c.executableName = row->name;
-        }
-        c.arguments = c.metadata.arguments.empty() ? std::vector<std::string>{row->name}
-                                                   : c.metadata.arguments;
-        if (!options_.developmentOnly ||
-            isDevelopmentProcess(c.executableName, row->name, c.metadata)) {
-            candidates.push_back(std::move(c));
-        } else if (notDevelopment != nullptr) {
-            notDevelopment->push_back({row->pid, c.executableName, row->port});
-        }
+    for (Candidate& c : candidates) {
+        describe(c, metadata);
     }
+    std::erase_if(candidates, [&](const Candidate& c) {
+        if (!options_.developmentOnly ||
+            isDevelopmentProcess(c.executableName, c.row->name, c.metadata)) {
+            return false;
+        }
+        if (notDevelopment != nullptr) {
+            notDevelopment->push_back({c.row->pid, c.executableName, c.row->port});
+        }
+        return true;
+    });
 
     std::vector<PortMetadata> dockerQuery;
     dockerQuery.reserve(candidates.size());
@@ -284,34 +308,16 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
         dockerQuery.emplace_back(c.metadata, c.row->port);
     }
     const auto contexts = dockerResolver_->dockerContexts(dockerQuery, docker);
-
     ProjectRootResolver projects(options_.home);
     std::vector<PortProcess> result;
     result.reserve(candidates.size());
     for (Candidate& c : candidates) {
-        PortProcess p;
-        p.port = c.row->port;
-        p.pid = c.row->pid;
-        p.startTime = c.startTime;
-        p.workingDirectory = c.metadata.workingDirectory;
-        p.projectHint = projectHint(c.arguments, p.workingDirectory, c.executablePath);
-        if (p.workingDirectory) {
-            p.projectRoot = projects.projectRoot(*p.workingDirectory);
-        }
-        if (auto it = contexts.find(p.port); it != contexts.end()) {
-            p.dockerContext = it->second;
-            p.frameworkBadge = FrameworkBadge::docker;
-        } else {
-            p.frameworkBadge = frameworkBadge(c.executableName, c.executablePath, c.arguments);
-            // `node server.js` says nothing of Express; its package.json does.
-            if (!p.frameworkBadge && p.projectRoot) {
-                p.frameworkBadge = projects.declaredBadge(*p.projectRoot);
-            }
-        }
-        p.executableName = std::move(c.executableName);
-        p.executablePath = std::move(c.executablePath);
-        p.arguments = std::move(c.arguments);
-        result.push_back(std::move(p));
+        const auto context = contexts.find(c.row->port);
+        result.push_back(portProcess(std::move(c),
+                                     context == contexts.end()
+                                         ? std::nullopt
+                                         : std::optional<DockerContext>(context->second),
+                                     projects));
     }
     std::stable_sort(result.begin(), result.end(), [](const PortProcess& a, const PortProcess& b) {
         return a.port != b.port ? a.port < b.port : a.pid < b.pid;

@@ -32,9 +32,9 @@ class PortScanning {
     // discoverRows(), then processes(from:) of its rows. Blocking, never fails.
     virtual std::vector<PortProcess> scan() = 0;
     // scan() and, from the same discovery, the listeners that are not the user's
-    // (none when only the fallback found anything).
+    // (none when the fallback had to look).
     virtual PortScan scanAll() { return {scan(), {}, {}}; }
-    // The native rows; the fallback rows only when the native list is empty.
+    // The native rows; the fallback rows only when native discovery could not look.
     virtual std::vector<LsofRow> discoverRows() = 0;
     virtual std::vector<PortProcess> processes(const std::vector<LsofRow>& rows) = 0;
 };
@@ -80,8 +80,11 @@ class PortScanner final : public PortScanning {
     std::vector<PortProcess> processes(const std::vector<LsofRow>& rows, Identities& identities,
                                        DockerListing& docker,
                                        std::vector<LsofRow>* notDevelopment = nullptr);
+    // The identity of `pid` when it is a readable process of the user's,
+    // read into `identities` once a scan.
+    const std::optional<ProcessIdentitySnapshot>& ownIdentity(int32_t pid, Identities& identities);
     // The native discovery; the fallback's rows, with no sockets, when the
-    // native one finds no rows and the fallback does.
+    // native one could not look.
     Discovery discover();
     // The sockets of `seen` that no process of the user held when the scan
     // began, one per port and owner, by port then owner.

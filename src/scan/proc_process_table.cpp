@@ -81,24 +81,24 @@ ProcFsProcessTable::ProcFsProcessTable(std::string procRoot)
     : procRoot_(std::move(procRoot)),
       procFd_(open(procRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 
-ListeningSockets ProcFsProcessTable::listeningTcpSockets() {
+std::optional<ListeningSockets> ProcFsProcessTable::listeningTcpSockets() {
     if (std::optional<ListeningSockets> sockets = listeningSocketsFromNetlink()) {
-        return std::move(*sockets);
+        return sockets;
     }
     return listeningSocketsFromProcNet(procRoot_);
 }
 
-std::vector<int32_t> ProcFsProcessTable::processIds() {
-    std::vector<int32_t> pids;
+std::optional<std::vector<int32_t>> ProcFsProcessTable::processIds() {
     if (!procFd_.valid()) {
-        return pids;
+        return std::nullopt;
     }
     // A descriptor of its own: the directory offset of a shared one would be
     // moved by concurrent scans.
     UniqueFd dir(openat(procFd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) {
-        return pids;
+        return std::nullopt;
     }
+    std::vector<int32_t> pids;
     forEachEntry(dir.get(), [&](std::string_view name) {
         if (name.front() >= '0' && name.front() <= '9') {
             if (std::optional<int32_t> pid = pidFromName(name)) {
@@ -106,6 +106,10 @@ std::vector<int32_t> ProcFsProcessTable::processIds() {
             }
         }
     });
+    // A mounted process table lists this very process at least.
+    if (pids.empty()) {
+        return std::nullopt;
+    }
     return pids;
 }
 

@@ -19,9 +19,10 @@ class ProcFsProcessTable final : public ProcessTableReading {
     explicit ProcFsProcessTable(std::string procRoot = "/proc");
 
     // From netlink, else from /proc/net (see listening_sockets.h).
-    ListeningSockets listeningTcpSockets() override;
-    // The numeric entries of /proc, in directory order.
-    std::vector<int32_t> processIds() override;
+    std::optional<ListeningSockets> listeningTcpSockets() override;
+    // The numeric entries of /proc, in directory order; none when it cannot be
+    // listed or lists no process, as when no proc file system is mounted there.
+    std::optional<std::vector<int32_t>> processIds() override;
     // The "socket:[INODE]" links of /proc/PID/fd, in descriptor order.
     std::optional<std::vector<uint64_t>> socketInodes(int32_t pid) override;
     // /proc/PID/comm without its trailing newline.

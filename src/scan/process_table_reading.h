@@ -18,11 +18,12 @@ class ProcessTableReading {
 
     // Socket inode -> local port and owner of every TCP socket in the LISTEN
     // state, IPv4 and IPv6, taken once per scan. A port may read 0; the caller
-    // drops those.
-    virtual ListeningSockets listeningTcpSockets() = 0;
+    // drops those. None when no socket table answers.
+    virtual std::optional<ListeningSockets> listeningTcpSockets() = 0;
 
-    // Every process id, in table order. May hold values a real table never gives.
-    virtual std::vector<int32_t> processIds() = 0;
+    // Every process id, in table order. May hold values a real table never
+    // gives. None when there is no process table to read.
+    virtual std::optional<std::vector<int32_t>> processIds() = 0;
 
     // Inodes of the socket descriptors of one process, in descriptor order;
     // nothing when its descriptors cannot be listed.

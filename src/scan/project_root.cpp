@@ -66,6 +66,31 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+// Reads the JSON string whose opening quote is before `i` and moves `i` past
+// it, and past its colon when it is a key. The string when it is a key; none
+// for a value, or for a string cut off (then `i` is at the end).
+std::optional<std::string_view> readKey(std::string_view text, size_t& i) {
+    const size_t start = i;
+    while (i < text.size() && text[i] != '"') {
+        i += text[i] == '\\' ? 2 : 1;
+    }
+    if (i >= text.size()) {
+        i = text.size();
+        return std::nullopt;
+    }
+    const std::string_view string = text.substr(start, i - start);
+    size_t after = i + 1;
+    while (after < text.size() && isSpace(text[after])) {
+        ++after;
+    }
+    if (after >= text.size() || text[after] != ':') {
+        i += 1;
+        return std::nullopt;
+    }
+    i = after + 1;
+    return string;
+}
+
 // The keys of the top-level "dependencies" and "devDependencies" objects,
 // found by skipping strings whole, so that a name in a description or a
 // script is no dependency. Text cut off anywhere yields the keys before it.
@@ -76,33 +101,16 @@ std::optional<FrameworkBadge> packageJsonBadge(std::string_view text) {
     int depth = 0;
     std::string_view topLevelKey;
     bool inDependencies = false;
-    size_t i = 0;
-    while (i < text.size()) {
+    for (size_t i = 0; i < text.size();) {
         const char c = text[i++];
         if (c == '"') {
-            const size_t start = i;
-            while (i < text.size() && text[i] != '"') {
-                i += text[i] == '\\' ? 2 : 1;
-            }
-            if (i >= text.size()) {
-                break;
-            }
-            const std::string_view string = text.substr(start, i - start);
-            size_t after = i + 1;
-            while (after < text.size() && isSpace(text[after])) {
-                ++after;
-            }
-            if (after >= text.size() || text[after] != ':') {
-                i += 1;  // a value
-                continue;
-            }
-            i = after + 1;
-            if (depth == 1) {
-                topLevelKey = string;
-            } else if (depth == 2 && inDependencies) {
-                next = next || string == "next";
-                vite = vite || string == "vite";
-                express = express || string == "express";
+            const std::optional<std::string_view> key = readKey(text, i);
+            if (key && depth == 1) {
+                topLevelKey = *key;
+            } else if (key && depth == 2 && inDependencies) {
+                next = next || *key == "next";
+                vite = vite || *key == "vite";
+                express = express || *key == "express";
             }
         } else if (c == '{' || c == '[') {
             ++depth;

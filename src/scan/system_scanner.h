@@ -1,5 +1,5 @@
-// The scanner over the real system: /proc first, lsof when /proc finds
-// nothing, the resolvers reading /proc and asking docker.
+// The scanner over the real system: /proc first, lsof only when /proc or the
+// socket table cannot be read, the resolvers reading /proc and asking docker.
 #pragma once
 
 #include <memory>

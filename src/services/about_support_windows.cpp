@@ -68,14 +68,7 @@ QWidget* linkRow(const TAVAppLinks& links, QWidget* parent) {
         if (!url) {
             continue;
         }
-        auto* link = new QPushButton(QString::fromUtf8(title), row);
-        link->setFlat(true);
-        link->setCursor(Qt::PointingHandCursor);
-        link->setFont(ui::textFont(13, QFont::Medium));
-        link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 2px 0;"
-                                           " background: transparent; }"
-                                           "QPushButton:hover { text-decoration: underline; }")
-                                .arg(QColor(ui::palette::accent).name()));
+        QPushButton* link = ui::linkButton(QString::fromUtf8(title), row);
         QObject::connect(link, &QPushButton::clicked, link, [target = *url] { openLink(target); });
         layout->addWidget(link);
     }

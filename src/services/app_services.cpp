@@ -11,29 +11,27 @@ namespace halvo {
 
 std::unique_ptr<AppServices> AppServices::create(DefaultsStoring& defaults,
                                                  ui::TAVSatelliteWindowPresenter& presenter,
-                                                 const std::function<TAVSparkleConfig()>& config,
+                                                 const std::function<TAVUpdateConfig()>& config,
                                                  UpdateCheckTiming timing) {
     const TAVAppIdentity& identity = appIdentity();
     try {
         std::unique_ptr<AppServices> services(
             new AppServices(identity, config(), defaults, presenter, timing));
-        services->sparkle_->start();
+        services->scheduler_->start();
         return services;
-    } catch (const TAVSparkleError& error) {
+    } catch (const TAVUpdateError& error) {
         qWarning("Halvo: application services unavailable; the local port tools carry on: %s",
                  error.description().c_str());
         return nullptr;
     }
 }
 
-AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config,
-                         DefaultsStoring& defaults, ui::TAVSatelliteWindowPresenter& presenter,
-                         UpdateCheckTiming timing)
+AppServices::AppServices(TAVAppIdentity identity, TAVUpdateConfig config, DefaultsStoring& defaults,
+                         ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing)
     : identity_(std::move(identity)),
-      sparkle_(std::make_unique<TAVSparkleManager>(std::move(config), defaults, timing)),
-      updates_(std::make_unique<HalvoUpdateManager>(*sparkle_)),
+      scheduler_(std::make_unique<TAVUpdateScheduler>(std::move(config), defaults, timing)),
       presenter_(presenter) {
-    connect(sparkle_.get(), &TAVSparkleManager::changed, this, [this] {
+    connect(scheduler_.get(), &TAVUpdateScheduler::changed, this, [this] {
         const std::optional<QString> version = pendingUpdateVersion();
         const bool canCheck = canCheckForUpdates();
         if (version != shownPendingVersion_) {
@@ -45,50 +43,50 @@ AppServices::AppServices(TAVAppIdentity identity, TAVSparkleConfig config,
             emit canCheckForUpdatesChanged();
         }
     });
-    connect(sparkle_.get(), &TAVSparkleManager::userCheckFinished, this,
+    connect(scheduler_.get(), &TAVUpdateScheduler::userCheckFinished, this,
             &AppServices::showUpdateOutcome);
 }
 
 AppServices::~AppServices() = default;
 
 std::optional<QString> AppServices::pendingUpdateVersion() const {
-    return sparkle_->pendingUpdateVersion();
+    return scheduler_->pendingUpdateVersion();
 }
 
 bool AppServices::canCheckForUpdates() const {
-    return sparkle_->canCheckForUpdates();
+    return scheduler_->canCheckForUpdates();
 }
 
 void AppServices::installPendingUpdate() {
-    if (!sparkle_->pendingUpdateVersion() || !sparkle_->foundUpdate()) {
+    if (!scheduler_->pendingUpdateVersion() || !scheduler_->foundUpdate()) {
         checkForUpdates();
         return;
     }
-    const QString version = *sparkle_->pendingUpdateVersion();
+    const QString version = *scheduler_->pendingUpdateVersion();
     openUpdateOutcome(
         presenter_,
-        {TAVAppUpdateState{TAVAppUpdateState::Kind::updateAvailable, version.toStdString(), {}, {}},
+        {TAVUpdateState{TAVUpdateState::Kind::updateAvailable, version.toStdString(), {}, {}},
          QString::fromStdString(identity_.productDisplayName()),
          QString::fromStdString(buildVersion().value_or("")),
-         sparkle_->foundUpdate()->releaseNotesLink},
+         scheduler_->foundUpdate()->releaseNotesLink},
         [this] { openUpdate(); });
 }
 
 void AppServices::checkForUpdates() {
-    updates_->checkForUpdates();
+    scheduler_->checkForUpdates();
 }
 
 void AppServices::showUpdateOutcome() {
-    const std::optional<AppcastItem>& update = sparkle_->foundUpdate();
+    const std::optional<AppcastItem>& update = scheduler_->foundUpdate();
     openUpdateOutcome(presenter_,
-                      {updates_->state(), QString::fromStdString(identity_.productDisplayName()),
+                      {scheduler_->state(), QString::fromStdString(identity_.productDisplayName()),
                        QString::fromStdString(buildVersion().value_or("")),
                        update ? update->releaseNotesLink : QUrl()},
                       [this] { openUpdate(); });
 }
 
 void AppServices::openUpdate() {
-    const std::optional<AppcastItem>& update = sparkle_->foundUpdate();
+    const std::optional<AppcastItem>& update = scheduler_->foundUpdate();
     QUrl page = update ? update->releaseNotesLink : QUrl();
     if (page.isEmpty() && identity_.links().releaseNotesURL()) {
         page = QUrl(QString::fromStdString(*identity_.links().releaseNotesURL()));
@@ -96,17 +94,18 @@ void AppServices::openUpdate() {
     if (page.isValid()) {
         QDesktopServices::openUrl(page);
     }
-    sparkle_->userAttendedToUpdate();
+    scheduler_->userAttendedToUpdate();
 }
 
 void AppServices::showSupport() {
-    openSupport(presenter_, identity_,
-                TAVAppDiagnostics::current(identity_, std::nullopt, sparkle_->config().appcastURL));
+    openSupport(
+        presenter_, identity_,
+        TAVAppDiagnostics::current(identity_, std::nullopt, scheduler_->config().appcastURL));
 }
 
 void AppServices::showAbout() {
     openAbout(presenter_, identity_,
-              TAVAppDiagnostics::current(identity_, std::nullopt, sparkle_->config().appcastURL));
+              TAVAppDiagnostics::current(identity_, std::nullopt, scheduler_->config().appcastURL));
 }
 
 }  // namespace halvo

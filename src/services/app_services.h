@@ -1,5 +1,5 @@
 // What the application has beyond its port tools: the validated identity, the
-// update managers, and the about, support and update windows. Built once at
+// update checks, and the about, support and update windows. Built once at
 // start-up; when it cannot be built the application runs on without it. The
 // tray menu reads the two published values and calls the four actions. Main
 // thread only.
@@ -15,8 +15,7 @@
 #include "appkit/app_identity.h"
 #include "appkit/update_config.h"
 #include "base/defaults_store.h"
-#include "services/halvo_update_manager.h"
-#include "services/tav_sparkle_manager.h"
+#include "services/update_scheduler.h"
 
 namespace halvo {
 namespace ui {
@@ -27,19 +26,15 @@ class AppServices final : public QObject {
     Q_OBJECT
   public:
     // The identity, the update configuration (`config`, Halvo's unless a test
-    // gives another), the update manager and its mirror, in that order; then
-    // starts the manager. A refused configuration logs one line ("Halvo:
+    // gives another) and the update scheduler, in that order; then starts the
+    // scheduler. A refused configuration logs one line ("Halvo:
     // application services unavailable; the local port tools carry on: " and
     // the reason) and gives null. `defaults` and `presenter` must outlive this.
     static std::unique_ptr<AppServices> create(
         DefaultsStoring& defaults, ui::TAVSatelliteWindowPresenter& presenter,
-        const std::function<TAVSparkleConfig()>& config = halvoUpdateConfig,
+        const std::function<TAVUpdateConfig()>& config = halvoUpdateConfig,
         UpdateCheckTiming timing = {});
     ~AppServices() override;
-
-    const TAVAppIdentity& identity() const { return identity_; }
-    TAVSparkleManager& sparkle() { return *sparkle_; }
-    HalvoUpdateManager& updates() { return *updates_; }
 
     // The menu's first row and the tray badge show while this is present.
     std::optional<QString> pendingUpdateVersion() const;
@@ -59,15 +54,14 @@ class AppServices final : public QObject {
     void canCheckForUpdatesChanged();
 
   private:
-    AppServices(TAVAppIdentity identity, TAVSparkleConfig config, DefaultsStoring& defaults,
+    AppServices(TAVAppIdentity identity, TAVUpdateConfig config, DefaultsStoring& defaults,
                 ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing);
     void showUpdateOutcome();
     // Opens the found update's release notes and clears the reminder.
     void openUpdate();
 
     TAVAppIdentity identity_;
-    std::unique_ptr<TAVSparkleManager> sparkle_;
-    std::unique_ptr<HalvoUpdateManager> updates_;
+    std::unique_ptr<TAVUpdateScheduler> scheduler_;
     ui::TAVSatelliteWindowPresenter& presenter_;
     std::optional<QString> shownPendingVersion_;
     bool shownCanCheck_ = true;

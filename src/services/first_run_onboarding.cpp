@@ -84,7 +84,7 @@ std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights() {
                         "go.")},
         {QStringLiteral("input-keyboard"), QStringLiteral("One hotkey away"),
          QStringLiteral("Trigger the kill panel with your global hotkey any time — no need to find "
-                        "the menu bar icon first.")},
+                        "the tray icon first.")},
     };
 }
 
@@ -97,31 +97,39 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
       launchAtLogin_(std::move(launchAtLogin)),
       onDismiss_(std::move(onDismiss)),
       loginError_(nullptr) {
-    const QString name = config_.displayName;
-    const bool menubar = config_.kind == TAVFirstRunOnboarding::Kind::menubar;
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 32, 32, 24);
     layout->setSpacing(12);
-
-    layout->addWidget(ui::plainLabel(menubar ? name + QStringLiteral(" lives in your menu bar.")
-                                             : QStringLiteral("Welcome to %1.").arg(name),
-                                     ui::textFont(22, QFont::DemiBold), ui::palette::textPrimary,
-                                     this, true));
-    layout->addWidget(ui::plainLabel(
-        menubar ? QStringLiteral("Click the icon at the top of your screen any time. %1 stays out "
-                                 "of your Dock and waits quietly until you need it.")
-                      .arg(name)
-                : QStringLiteral("Take a moment to get oriented. You can return here any time "
-                                 "from the Help menu."),
-        ui::textFont(14), ui::palette::textSecondary, this, true));
-    layout->addSpacing(8);
-    for (const TAVFirstRunOnboarding::Highlight& highlight : config_.highlights) {
-        layout->addWidget(highlightRow(highlight, this));
-        layout->addSpacing(4);
-    }
+    addIntroduction(*layout);
     layout->addSpacing(12);
+    addLoginSwitch(*layout);
+    layout->addStretch();
+    addButtons(*layout);
+}
 
-    auto* login = new QCheckBox(QStringLiteral("Open %1 at login").arg(name), this);
+void TAVFirstRunOnboardingView::addIntroduction(QVBoxLayout& layout) {
+    const QString name = config_.displayName;
+    const bool tray = config_.kind == TAVFirstRunOnboarding::Kind::tray;
+    layout.addWidget(ui::plainLabel(tray ? name + QStringLiteral(" lives in your system tray.")
+                                         : QStringLiteral("Welcome to %1.").arg(name),
+                                    ui::textFont(22, QFont::DemiBold), ui::palette::textPrimary,
+                                    this, true));
+    layout.addWidget(ui::plainLabel(
+        tray ? QStringLiteral("Click its icon in the system tray any time. %1 stays out of "
+                              "your taskbar and waits quietly until you need it.")
+                   .arg(name)
+             : QStringLiteral("Take a moment to get oriented. You can return here any time "
+                              "from the Help menu."),
+        ui::textFont(14), ui::palette::textSecondary, this, true));
+    layout.addSpacing(8);
+    for (const TAVFirstRunOnboarding::Highlight& highlight : config_.highlights) {
+        layout.addWidget(highlightRow(highlight, this));
+        layout.addSpacing(4);
+    }
+}
+
+void TAVFirstRunOnboardingView::addLoginSwitch(QVBoxLayout& layout) {
+    auto* login = new QCheckBox(QStringLiteral("Open %1 at login").arg(config_.displayName), this);
     login->setChecked(launchAtLogin_.isEnabled());
     // Fusion's box is nearly invisible on the dark panel.
     login->setStyleSheet(QStringLiteral("QCheckBox { spacing: 10px; }"
@@ -133,19 +141,20 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
                              .arg(QColor(ui::palette::textSecondary).name(),
                                   QColor(ui::palette::panel2).name(),
                                   QColor(ui::palette::accent).name()));
-    layout->addWidget(login);
+    layout.addWidget(login);
     auto* caption = ui::plainLabel(
-        QStringLiteral("Recommended — keeps the menu bar icon ready after every restart."),
+        QStringLiteral("Recommended — keeps the tray icon ready after every restart."),
         ui::textFont(12), ui::palette::textTertiary, this, true);
     caption->setContentsMargins(24, 0, 0, 0);
-    layout->addWidget(caption);
+    layout.addWidget(caption);
     loginError_ = ui::plainLabel(QString(), ui::textFont(12), ui::palette::danger, this, true);
     loginError_->setContentsMargins(24, 0, 0, 0);
     loginError_->hide();
-    layout->addWidget(loginError_);
+    layout.addWidget(loginError_);
     connect(login, &QCheckBox::toggled, this, &TAVFirstRunOnboardingView::setLaunchAtLogin);
+}
 
-    layout->addStretch();
+void TAVFirstRunOnboardingView::addButtons(QVBoxLayout& layout) {
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     auto* done = new ui::TAVButton(QStringLiteral("Done"), ui::TAVButton::Variant::secondary, this);
@@ -153,7 +162,7 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
     primary->setDefault(true);
     buttons->addWidget(done);
     buttons->addWidget(primary);
-    layout->addLayout(buttons);
+    layout.addLayout(buttons);
 
     connect(done, &QPushButton::clicked, this, [this] { std::exchange(onDismiss_, nullptr)(); });
     connect(primary, &QPushButton::clicked, this, [this] {

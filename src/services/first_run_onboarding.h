@@ -16,6 +16,7 @@
 #include "base/defaults_store.h"
 
 class QLabel;
+class QVBoxLayout;
 
 namespace halvo {
 namespace ui {
@@ -23,7 +24,7 @@ class TAVSatelliteWindowPresenter;
 }
 
 struct TAVFirstRunOnboarding {
-    enum class Kind { menubar, windowed };
+    enum class Kind { tray, windowed };
     struct Highlight {
         QString icon;  // a freedesktop icon name
         QString title;
@@ -32,14 +33,14 @@ struct TAVFirstRunOnboarding {
 
     QString slug;
     QString displayName;  // the brand's name in the texts
-    Kind kind = Kind::menubar;
+    Kind kind = Kind::tray;
     std::optional<QString> primaryActionLabel;
     std::vector<Highlight> highlights;
     std::function<void()> onPrimaryAction;
 
-    // 480 x 560 (menubar) or 540 x 520 (windowed) with highlights; 440 and 460 high without.
+    // 480 x 560 (tray) or 540 x 520 (windowed) with highlights; 440 and 460 high without.
     QSize windowSize() const;
-    // The given label, else "Try it now" (menubar) or "Get started" (windowed).
+    // The given label, else "Try it now" (tray) or "Get started" (windowed).
     QString buttonLabel() const;
 
     // Shows the window through `presenter` unless the first run is completed;
@@ -63,6 +64,12 @@ class TAVFirstRunOnboardingView final : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    // The title, the text below it and the highlights.
+    void addIntroduction(QVBoxLayout& layout);
+    // The launch-at-login switch, its caption and the line that says a change failed.
+    void addLoginSwitch(QVBoxLayout& layout);
+    // "Done" and the primary action, both of which dismiss the window.
+    void addButtons(QVBoxLayout& layout);
     void setLaunchAtLogin(bool enabled);
 
     TAVFirstRunOnboarding config_;

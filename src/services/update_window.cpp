@@ -20,79 +20,82 @@ QLabel* textLabel(const QString& text, const QFont& font, QRgb colour, QWidget* 
     return label;
 }
 
+struct Texts {
+    QString heading;
+    QString body;
+};
+
+Texts textsOf(const UpdateOutcome& outcome) {
+    using Kind = TAVUpdateState::Kind;
+    const QString version = QString::fromStdString(outcome.state.version.value_or(""));
+    switch (outcome.state.kind) {
+        case Kind::updateAvailable:
+            return {QStringLiteral("%1 %2 is available").arg(outcome.productName, version),
+                    QStringLiteral("You have %1. Install it with your package manager; the "
+                                   "release notes say what changed.")
+                        .arg(outcome.runningVersion)};
+        case Kind::noUpdateAvailable:
+            return {QStringLiteral("You're up to date"),
+                    QStringLiteral("%1 %2 is the newest version.")
+                        .arg(outcome.productName, outcome.runningVersion)};
+        default:
+            return {QStringLiteral("Couldn't check for updates"),
+                    QString::fromStdString(outcome.state.statusLine())};
+    }
+}
+
 class UpdateOutcomeView final : public QWidget {
   public:
     UpdateOutcomeView(const UpdateOutcome& outcome, std::function<void()> install) {
-        using Kind = TAVAppUpdateState::Kind;
-        const TAVAppUpdateState& state = outcome.state;
-        const QString version = QString::fromStdString(state.version.value_or(""));
-        QString heading;
-        QString body;
-        switch (state.kind) {
-            case Kind::updateAvailable:
-                heading = QStringLiteral("%1 %2 is available").arg(outcome.productName, version);
-                body = QStringLiteral(
-                           "You have %1. Install it with your package manager; the "
-                           "release notes say what changed.")
-                           .arg(outcome.runningVersion);
-                break;
-            case Kind::noUpdateAvailable:
-                heading = QStringLiteral("You're up to date");
-                body = QStringLiteral("%1 %2 is the newest version.")
-                           .arg(outcome.productName, outcome.runningVersion);
-                break;
-            default:
-                heading = QStringLiteral("Couldn't check for updates");
-                body = QString::fromStdString(state.statusLine());
-                break;
-        }
+        const Texts texts = textsOf(outcome);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(28, 24, 28, 20);
         layout->setSpacing(8);
+        layout->addWidget(textLabel(texts.heading, ui::textFont(18, QFont::DemiBold),
+                                    ui::palette::textPrimary, this));
         layout->addWidget(
-            textLabel(heading, ui::textFont(18, QFont::DemiBold), ui::palette::textPrimary, this));
-        layout->addWidget(textLabel(body, ui::textFont(13), ui::palette::textSecondary, this));
+            textLabel(texts.body, ui::textFont(13), ui::palette::textSecondary, this));
         layout->addStretch();
+        layout->addLayout(buttons(outcome, std::move(install)));
+    }
 
-        auto* buttons = new QHBoxLayout;
-        buttons->setSpacing(10);
-        if (state.kind == Kind::updateAvailable && outcome.releaseNotes.isValid()) {
-            auto* notes = new QPushButton(QStringLiteral("Release notes"), this);
-            notes->setFlat(true);
-            notes->setCursor(Qt::PointingHandCursor);
+  private:
+    // "Release notes" on the left; "Later" and "Install" for an update, else "OK".
+    QHBoxLayout* buttons(const UpdateOutcome& outcome, std::function<void()> install) {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(10);
+        const bool available = outcome.state.kind == TAVUpdateState::Kind::updateAvailable;
+        if (available && outcome.releaseNotes.isValid()) {
+            QPushButton* notes = ui::linkButton(QStringLiteral("Release notes"), this);
             notes->setToolTip(outcome.releaseNotes.toDisplayString());
-            notes->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none;"
-                                                " background: transparent; padding: 2px 0; }"
-                                                "QPushButton:hover { text-decoration: underline; }")
-                                     .arg(QColor(ui::palette::accent).name()));
             connect(notes, &QPushButton::clicked, this,
                     [url = outcome.releaseNotes] { QDesktopServices::openUrl(url); });
-            buttons->addWidget(notes);
+            row->addWidget(notes);
         }
-        buttons->addStretch();
-        if (state.kind == Kind::updateAvailable) {
-            auto* later =
-                new ui::TAVButton(QStringLiteral("Later"), ui::TAVButton::Variant::secondary, this);
-            auto* installButton =
-                new ui::TAVButton(QStringLiteral("Install"), ui::TAVButton::Variant::primary, this);
-            installButton->setDefault(true);
-            buttons->addWidget(later);
-            buttons->addWidget(installButton);
-            connect(later, &QPushButton::clicked, this, [this] { window()->close(); });
-            connect(installButton, &QPushButton::clicked, this, [this, install] {
-                if (install) {
-                    install();
-                }
-                window()->close();
-            });
-        } else {
+        row->addStretch();
+        if (!available) {
             auto* ok =
                 new ui::TAVButton(QStringLiteral("OK"), ui::TAVButton::Variant::primary, this);
             ok->setDefault(true);
-            buttons->addWidget(ok);
+            row->addWidget(ok);
             connect(ok, &QPushButton::clicked, this, [this] { window()->close(); });
+            return row;
         }
-        layout->addLayout(buttons);
+        auto* later =
+            new ui::TAVButton(QStringLiteral("Later"), ui::TAVButton::Variant::secondary, this);
+        auto* installButton =
+            new ui::TAVButton(QStringLiteral("Install"), ui::TAVButton::Variant::primary, this);
+        installButton->setDefault(true);
+        row->addWidget(later);
+        row->addWidget(installButton);
+        connect(later, &QPushButton::clicked, this, [this] { window()->close(); });
+        connect(installButton, &QPushButton::clicked, this, [this, install] {
+            if (install) {
+                install();
+            }
+            window()->close();
+        });
+        return row;
     }
 };
 

@@ -18,7 +18,7 @@ class TAVSatelliteWindowPresenter;
 inline constexpr char kUpdateWindowId[] = "update-check";
 
 struct UpdateOutcome {
-    TAVAppUpdateState state;  // updateAvailable, noUpdateAvailable or failed
+    TAVUpdateState state;  // updateAvailable, noUpdateAvailable or failed
     QString productName;
     QString runningVersion;
     QUrl releaseNotes;  // of the update; may be empty

@@ -137,12 +137,12 @@ void ProcessStore::setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
     restartWatch_ = std::move(restarts);
 }
 
-void ProcessStore::setFocusRequestID(const QUuid& id) {
-    if (id == focusRequestID_) {
+void ProcessStore::setFocusRequestId(const QUuid& id) {
+    if (id == focusRequestId_) {
         return;
     }
-    focusRequestID_ = id;
-    emit focusRequestIDChanged();
+    focusRequestId_ = id;
+    emit focusRequestIdChanged();
 }
 
 std::optional<PortProcess> ProcessStore::selectedProcess() const {

@@ -51,8 +51,8 @@ class ProcessStore final : public QObject {
     Q_PROPERTY(halvo::KillMode killMode READ killMode WRITE setKillMode NOTIFY killModeChanged)
     Q_PROPERTY(bool killProcessTree READ killProcessTree WRITE setKillProcessTree NOTIFY
                    killProcessTreeChanged)
-    Q_PROPERTY(QUuid focusRequestID READ focusRequestID WRITE setFocusRequestID NOTIFY
-                   focusRequestIDChanged)
+    Q_PROPERTY(QUuid focusRequestId READ focusRequestId WRITE setFocusRequestId NOTIFY
+                   focusRequestIdChanged)
 
   public:
     // Container rows are stopped with `docker stop`.
@@ -97,8 +97,8 @@ class ProcessStore final : public QObject {
                         std::shared_ptr<RestartWatching> restarts);
     // Each new value asks the kill panel to focus its search field; whoever
     // shows the panel sets a fresh one.
-    QUuid focusRequestID() const { return focusRequestID_; }
-    void setFocusRequestID(const QUuid& id);
+    QUuid focusRequestId() const { return focusRequestId_; }
+    void setFocusRequestId(const QUuid& id);
 
     // The rows the query shows, kept up to date with the rows and the query:
     // re-read them on processesChanged, queryChanged and (for the selection)
@@ -139,7 +139,7 @@ class ProcessStore final : public QObject {
     void feedbackChanged();
     void killModeChanged();
     void killProcessTreeChanged();
-    void focusRequestIDChanged();
+    void focusRequestIdChanged();
 
   private:
     void setProcesses(std::vector<PortProcess> processes);
@@ -181,7 +181,7 @@ class ProcessStore final : public QObject {
     std::shared_ptr<ProcessTreeReading> treeReader_;
     std::shared_ptr<RestartWatching> restartWatch_;
     int64_t killGeneration_ = 0;  // counts kills, so a slow one knows it was overtaken
-    QUuid focusRequestID_ = QUuid::createUuid();
+    QUuid focusRequestId_ = QUuid::createUuid();
 
     // Stops the refresh started last; nothing when none was started or it was reset.
     std::optional<std::stop_source> refreshTask_;

@@ -132,6 +132,18 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     p.drawText(rect(), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
 }
 
+QPushButton* linkButton(const QString& text, QWidget* parent) {
+    auto* link = new QPushButton(text, parent);
+    link->setFlat(true);
+    link->setCursor(Qt::PointingHandCursor);
+    link->setFont(textFont(13, QFont::Medium));
+    link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 2px 0;"
+                                       " background: transparent; }"
+                                       "QPushButton:hover { text-decoration: underline; }")
+                            .arg(QColor(palette::accent).name()));
+    return link;
+}
+
 QLabel* plainLabel(const QString& text, const QFont& font, QRgb colour, QWidget* parent,
                    bool wrap) {
     auto* label = new QLabel(text, parent);

@@ -47,6 +47,9 @@ class TAVEmptyState final : public QWidget {
     QLabel* body_;
 };
 
+// A flat button that reads as a link: the accent colour, underlined on hover.
+QPushButton* linkButton(const QString& text, QWidget* parent);
+
 // A plain-text label (never rich text) in `font` and `colour`; wrapped when asked.
 QLabel* plainLabel(const QString& text, const QFont& font, QRgb colour, QWidget* parent,
                    bool wrap = false);

@@ -1,5 +1,5 @@
-// The named colours every window draws with, and the brand accents. All opaque
-// sRGB except `overlay`.
+// The named colours every window draws with, and the brand accents, all opaque
+// sRGB.
 #pragma once
 
 #include <QColor>
@@ -23,11 +23,6 @@ inline constexpr QRgb info = 0x1B6B5E;
 // The brand pack's accents.
 inline constexpr QRgb accent = 0xC86F4A;
 inline constexpr QRgb accentSecondary = 0xD6A642;
-
-// White at 6 % opacity, laid over a colour of the palette.
-inline QColor overlay() {
-    return QColor(255, 255, 255, 15);
-}
 }  // namespace palette
 
 }  // namespace halvo::ui

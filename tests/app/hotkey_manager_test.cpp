@@ -1,3 +1,5 @@
+// The global hotkey on the desktop of scripts/desktop-session: the X11 grab
+// through real key events, and the portal through a stand-in on the bus.
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QProcess>
@@ -5,7 +7,6 @@
 
 #include "app/hotkey_manager.h"
 #include "app/x11_key_grab.h"
-#include "desktop_session.h"
 
 namespace halvo {
 
@@ -27,25 +28,21 @@ class HotkeyManagerTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // Its keys and bus names would reach the desktop of whoever runs it.
     void initTestCase() {
-        QVERIFY(bus_.start());
-        QVERIFY(desktop_.start());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus_.address().toUtf8());  // for the stand-in portal
-        qputenv("DISPLAY", desktop_.display());
-        qputenv("XDG_SESSION_TYPE", "x11");
-        qunsetenv("WAYLAND_DISPLAY");
+        QVERIFY2(qEnvironmentVariableIsSet("HALVO_DESKTOP_SESSION"),
+                 "run it through scripts/desktop-session");
     }
 
     void grabsTheKeyPositionUnderEveryLock() {
         Reports reports;
-        const auto manager = reports.manager(bus_.connect(QStringLiteral("grab")));
+        const auto manager = reports.manager(ownConnection(QStringLiteral("grab")));
         QTRY_COMPARE(reports.statuses, QList{Status::x11Grab});
         // Every row ends with the shortcut, so a stray match shows as one press too many.
         const struct {
             QStringList keys;
             int presses;
         } rows[] = {
-            {{"shift+super+k"}, 1},
             {{"super+k", "shift+k", "ctrl+shift+k", "shift+super+j", "shift+super+k"}, 1},
             {{"Num_Lock", "shift+super+k", "Num_Lock", "shift+super+k"}, 2},
             {{"Caps_Lock", "shift+super+k", "Caps_Lock", "shift+super+k"}, 2},
@@ -62,26 +59,26 @@ class HotkeyManagerTest : public QObject {
 
     void aCombinationHeldElsewhereFails() {
         Reports holder;
-        auto held = holder.manager(bus_.connect(QStringLiteral("holder")));
+        auto held = holder.manager(ownConnection(QStringLiteral("holder")));
         QTRY_COMPARE(holder.statuses, QList{Status::x11Grab});
 
         X11GrabError error = X11GrabError::noDisplay;
         QCOMPARE(X11KeyGrab::grab([] {}, error), nullptr);
         QCOMPARE(error, X11GrabError::alreadyHeld);
         Reports second;
-        const auto refused = second.manager(bus_.connect(QStringLiteral("second")));
+        const auto refused = second.manager(ownConnection(QStringLiteral("second")));
         QTRY_COMPARE(second.statuses, QList{Status::failed});
 
         held.reset();  // releases every grab
         Reports next;
-        const auto after = next.manager(bus_.connect(QStringLiteral("next")));
+        const auto after = next.manager(ownConnection(QStringLiteral("next")));
         QTRY_COMPARE(next.statuses, QList{Status::x11Grab});
     }
 
     void waylandWithoutPortalFails() {
         qputenv("WAYLAND_DISPLAY", "wayland-halvo-test");
         Reports reports;
-        const auto manager = reports.manager(bus_.connect(QStringLiteral("wayland")));
+        const auto manager = reports.manager(ownConnection(QStringLiteral("wayland")));
         QTRY_COMPARE(reports.statuses, QList{Status::failed});
         qunsetenv("WAYLAND_DISPLAY");
     }
@@ -100,7 +97,7 @@ class HotkeyManagerTest : public QObject {
         QProcess portal;
         portal.setProcessChannelMode(QProcess::ForwardedChannels);
         portal.start(QStringLiteral(HALVO_STAND_IN_PORTAL), {QString::number(bindResponse)});
-        const QDBusConnection bus = bus_.connect(QStringLiteral("portal"));
+        const QDBusConnection bus = ownConnection(QStringLiteral("portal"));
         QTRY_VERIFY(bus.interface()->isServiceRegistered(QLatin1String(kPortal)));
 
         Reports reports;
@@ -114,14 +111,17 @@ class HotkeyManagerTest : public QObject {
             QTRY_COMPARE(reports.statuses, (QList{Status::portal, Status::permissionRequired}));
             QCOMPARE(reports.presses, 1);
         }
-        testing::stop(portal);
+        portal.terminate();
+        portal.waitForFinished();
     }
 
   private:
     static constexpr char kPortal[] = "org.freedesktop.portal.Desktop";
 
-    testing::PrivateBus bus_;
-    testing::X11Desktop desktop_;
+    // A connection of its own to the session bus, as another process would have.
+    static QDBusConnection ownConnection(const QString& name) {
+        return QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    }
 };
 
 }  // namespace halvo

@@ -1,3 +1,5 @@
+// Qt's messages as journal entries: through a stand-in sender, and through
+// journald read back with journalctl where it runs.
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,7 +12,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <utility>
 
 #include "app/journal_log.h"
 
@@ -30,68 +31,77 @@ int standInSend(const struct iovec* fields, int count) {
     return sendResult;
 }
 
+// Runs `write` with Qt's messages going through `send` (Qt's own handler when
+// null), and returns what reached standard error, a file here as from a launcher.
+QByteArray standardErrorOf(JournalSend send, const std::function<void()>& write) {
+    QTemporaryFile capture;
+    if (!capture.open()) {
+        return "cannot capture standard error";
+    }
+    const int savedStderr = dup(STDERR_FILENO);
+    dup2(capture.handle(), STDERR_FILENO);
+    const QtMessageHandler qtTest =
+        send ? installJournalMessageHandler(send) : qInstallMessageHandler(nullptr);
+    if (!send) {
+        installJournalMessageHandler();
+    }
+    write();
+    qInstallMessageHandler(qtTest);
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    QFile written(capture.fileName());
+    return written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray();
+}
+
 }  // namespace
 
 class JournalLogTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() { sendResult = 0; }
-    void cleanup() { restoreQtTestHandler(); }
-
-    void entriesCarryPriorityCategoryAndLocation_data() {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<bool>("located");
-        QTest::addColumn<QStringList>("fields");
+    void entriesCarryPriorityCategoryAndLocation() {
         const QStringList common{"MESSAGE=Inter is missing\nusing the system font",
                                  "SYSLOG_IDENTIFIER=halvo", "QT_CATEGORY=tav.ui.FontRegistration"};
         const QStringList location{"CODE_FILE=src/ui/fonts.cpp", "CODE_LINE=42",
                                    "CODE_FUNC=void registerFonts()"};
-        QTest::newRow("debug") << int(QtDebugMsg) << false << common + QStringList{"PRIORITY=7"};
-        QTest::newRow("info") << int(QtInfoMsg) << true
-                              << common + location + QStringList{"PRIORITY=6"};
-        QTest::newRow("warning") << int(QtWarningMsg) << false
-                                 << common + QStringList{"PRIORITY=4"};
-        QTest::newRow("critical") << int(QtCriticalMsg) << true
-                                  << common + location + QStringList{"PRIORITY=2"};
-    }
-
-    void entriesCarryPriorityCategoryAndLocation() {
-        QFETCH(int, type);
-        QFETCH(bool, located);
-        QFETCH(QStringList, fields);
-        qtTestHandler_ = installJournalMessageHandler(standInSend);
-        const QMessageLogContext context(located ? "src/ui/fonts.cpp" : nullptr, located ? 42 : 0,
-                                         located ? "void registerFonts()" : nullptr,
-                                         "tav.ui.FontRegistration");
-        qt_message_output(QtMsgType(type), context,
-                          QStringLiteral("Inter is missing\nusing the system font"));
-        restoreQtTestHandler();
-        received.sort();
-        fields.sort();
-        QCOMPARE(received, fields);
+        const struct {
+            QtMsgType type;
+            bool located;
+            const char* priority;
+        } rows[] = {{QtDebugMsg, false, "PRIORITY=7"},
+                    {QtInfoMsg, true, "PRIORITY=6"},
+                    {QtWarningMsg, false, "PRIORITY=4"},
+                    {QtCriticalMsg, true, "PRIORITY=2"}};
+        sendResult = 0;
+        for (const auto& row : rows) {
+            const QMessageLogContext context(
+                row.located ? "src/ui/fonts.cpp" : nullptr, row.located ? 42 : 0,
+                row.located ? "void registerFonts()" : nullptr, "tav.ui.FontRegistration");
+            const QtMessageHandler qtTest = installJournalMessageHandler(standInSend);
+            qt_message_output(row.type, context,
+                              QStringLiteral("Inter is missing\nusing the system font"));
+            qInstallMessageHandler(qtTest);
+            QStringList expected = common + QStringList{row.priority};
+            if (row.located) {
+                expected += location;
+            }
+            received.sort();
+            expected.sort();
+            QCOMPARE(received, expected);
+        }
     }
 
     // A message the journal refuses, or that no journald would take, stays on
-    // standard error (a file here, as from a launcher, not a terminal).
+    // standard error.
     void messagesTheJournalCannotTakeStayOnStandardError() {
         sendResult = -EAGAIN;
-        QCOMPARE(standardErrorOf([this] {
-                     qtTestHandler_ = installJournalMessageHandler(standInSend);
-                     qWarning("halvo: no session bus");
-                 }),
-                 QByteArray("halvo: no session bus\n"));
+        const auto warn = [] { qWarning("halvo: no session bus"); };
+        QCOMPARE(standardErrorOf(standInSend, warn), QByteArray("halvo: no session bus\n"));
         QVERIFY(!received.isEmpty());
-
         if (QFile::exists(QLatin1String(kJournalSocket))) {
             QSKIP("journald runs here; the read-back case covers that route");
         }
-        QCOMPARE(standardErrorOf([this] {
-                     qtTestHandler_ = qInstallMessageHandler(nullptr);  // Qt's own, as in main()
-                     installJournalMessageHandler();
-                     qWarning("halvo: no session bus");
-                 }),
-                 QByteArray("halvo: no session bus\n"));
+        QCOMPARE(standardErrorOf(nullptr, warn), QByteArray("halvo: no session bus\n"));
     }
 
     // With a journal running, the entry is read back as journalctl shows it.
@@ -100,11 +110,10 @@ class JournalLogTest : public QObject {
             QSKIP("no journald on this machine; the stand-in cases cover the fields");
         }
         const QString text = QStringLiteral("journal test ") + QUuid::createUuid().toString();
-        qtTestHandler_ = installJournalMessageHandler(sd_journal_sendv);
-        QMessageLogger("src/app/main.cpp", 7, "int main()", "halvo.test")
-            .warning("%s", qPrintable(text));
-        restoreQtTestHandler();
-
+        standardErrorOf(sd_journal_sendv, [&] {
+            QMessageLogger("src/app/main.cpp", 7, "int main()", "halvo.test")
+                .warning("%s", qPrintable(text));
+        });
         QJsonObject entry;
         const auto readBack = [&] {
             QProcess journalctl;
@@ -121,31 +130,6 @@ class JournalLogTest : public QObject {
         QCOMPARE(entry.value("QT_CATEGORY").toString(), QStringLiteral("halvo.test"));
         QCOMPARE(entry.value("CODE_LINE").toString(), QStringLiteral("7"));
     }
-
-  private:
-    // What `write` sends to standard error, here a file rather than a terminal.
-    QByteArray standardErrorOf(const std::function<void()>& write) {
-        QTemporaryFile capture;
-        if (!capture.open()) {
-            return "cannot capture standard error";
-        }
-        const int savedStderr = dup(STDERR_FILENO);
-        dup2(capture.handle(), STDERR_FILENO);
-        write();
-        restoreQtTestHandler();
-        dup2(savedStderr, STDERR_FILENO);
-        close(savedStderr);
-        QFile written(capture.fileName());
-        return written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray();
-    }
-
-    void restoreQtTestHandler() {
-        if (qtTestHandler_ != nullptr) {
-            qInstallMessageHandler(std::exchange(qtTestHandler_, nullptr));
-        }
-    }
-
-    QtMessageHandler qtTestHandler_ = nullptr;
 };
 
 }  // namespace halvo

@@ -1,98 +1,33 @@
-// The tray's pure parts: the kill mode's stored text, the port rows' choice
-// and titles, and the update badge cut into the glyph.
+// The tray's pure parts: the port rows' choice and titles, and the glyph an
+// installed icon theme gives.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QPainter>
 #include <QTemporaryDir>
 
-#include "app/kill_mode_setting.h"
 #include "app/status_icon.h"
 #include "app/status_menu.h"
+#include "support/fixtures.h"
 
 namespace halvo {
 namespace {
 
-TEST(KillModeSetting, OnlyExactlyForceIsForce) {
-    const struct {
-        std::optional<std::string> stored;
-        KillMode mode;
-    } cases[] = {
-        {"graceful", KillMode::graceful}, {"force", KillMode::force},     {"FORCE", KillMode::graceful},
-        {"", KillMode::graceful},         {std::nullopt, KillMode::graceful},
-    };
-    for (const auto& c : cases) {
-        InMemoryDefaultsStore defaults;
-        if (c.stored) {
-            defaults.setValue(kKillModeKey, *c.stored);
-        }
-        EXPECT_EQ(loadKillMode(defaults), c.mode) << c.stored.value_or("(none)");
-        storeKillMode(c.mode, defaults);
-        EXPECT_EQ(loadKillMode(defaults), c.mode) << "written back";
-    }
-}
+using testing::row;
 
-PortProcess record(int64_t port, int32_t pid, std::string name = "node") {
-    PortProcess p;
-    p.port = port;
-    p.pid = pid;
-    p.executableName = std::move(name);
-    return p;
-}
-
+// Ports 22, 80, 443, 8080 (twice, in the scan's order) and not 9000.
 TEST(StatusMenuPorts, FiveLowestInStableOrder) {
-    const auto ports = [](const std::vector<PortProcess>& shown) {
-        std::vector<std::pair<int64_t, int32_t>> out;
-        for (const PortProcess& p : shown) {
-            out.emplace_back(p.port, p.pid);
-        }
-        return out;
-    };
-    std::vector<PortProcess> ten;
-    for (int i = 10; i > 0; --i) {
-        ten.push_back(record(3000 + i, i));
+    std::vector<int32_t> pids;
+    for (const PortProcess& p : menuPorts(
+             {row(9, 8080), row(1, 80), row(2, 8080), row(3, 9000), row(4, 443), row(5, 22)})) {
+        pids.push_back(p.pid);
     }
-    EXPECT_EQ(ports(menuPorts(ten)), (std::vector<std::pair<int64_t, int32_t>>{
-                                         {3001, 1}, {3002, 2}, {3003, 3}, {3004, 4}, {3005, 5}}));
-    // Records of one port keep the scan's order.
-    EXPECT_EQ(ports(menuPorts({record(8080, 9), record(80, 1), record(8080, 2)})),
-              (std::vector<std::pair<int64_t, int32_t>>{{80, 1}, {8080, 9}, {8080, 2}}));
-    EXPECT_EQ(menuPorts(std::vector<PortProcess>(6, record(1, 1))).size(), 5u);
+    EXPECT_EQ(pids, (std::vector<int32_t>{5, 1, 4, 9, 2}));
 }
 
-TEST(StatusMenuPorts, TitlesPadThePortToSixColumns) {
-    EXPECT_EQ(portItemTitle(record(3000, 1)), "3000    node");
-    EXPECT_EQ(portItemTitle(record(54321, 1)), "54321   node");
-    EXPECT_EQ(portItemTitle(record(80, 1)), "80      node");
-    // A name from a process is shown inert.
-    EXPECT_EQ(portItemTitle(record(80, 1, "a\x1b[2Jb")), "80      a\uFFFD[2Jb");
-}
-
-TEST(StatusIcon, TheBadgeCutsARingIntoTheGlyph) {
-    const QColor ink(0x11, 0x22, 0x33);
-    QImage plain = glyphImage(ink, 18);
-    ASSERT_FALSE(plain.isNull());
-    QImage badged = plain.copy();
-    {
-        QPainter painter(&badged);
-        drawUpdateBadge(painter, QRectF(0, 0, 18, 18), ink);
-    }
-    const struct {
-        QPoint at;  // in the 18-pixel design
-        bool glyphBefore;
-        int alphaAfter;
-    } cases[] = {
-        {{10, 2}, true, 0},     // the glyph's top edge inside the ring: cut away
-        {{13, 5}, false, 255},  // inside the badge: filled
-        {{2, 10}, true, 255},   // the left edge, far from the badge: untouched
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(qAlpha(plain.pixel(c.at)) > 128, c.glyphBefore) << c.at.x() << "," << c.at.y();
-        EXPECT_EQ(qAlpha(badged.pixel(c.at)), c.alphaAfter) << c.at.x() << "," << c.at.y();
-    }
-    EXPECT_EQ(QColor(badged.pixel(13, 5)).rgb(), ink.rgb());
-    EXPECT_TRUE(glyphImage(ink, 18, ":/no/such/glyph.svg").isNull());
+TEST(StatusMenuPorts, TitlesPadThePortToSixColumnsAndShowNamesInert) {
+    EXPECT_EQ(portItemTitle(row(1, 54321)), "54321   node");
+    EXPECT_EQ(portItemTitle(row(1, 80, "a\x1b[2Jb")), "80      a\uFFFD[2Jb");
 }
 
 TEST(StatusIcon, AnInstalledSymbolicIconWinsOverTheBuiltInGlyph) {

@@ -1,6 +1,7 @@
+// What the scan reads about processes: from a hand-made /proc, and from one
+// real listener as every reader sees it.
 #include "scan/process_resolver.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
@@ -8,11 +9,17 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <set>
 
+#include "scan/listening_sockets.h"
+#include "scan/lsof_port_discovery.h"
+#include "scan/native_port_discovery.h"
+#include "scan/proc_process_table.h"
+#include "scan/process_tree.h"
 #include "support/test_process.h"
 
 namespace halvo {
@@ -20,6 +27,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
 using Strings = std::vector<std::string>;
 using Directories = std::unordered_map<int32_t, std::string>;
 using namespace std::literals;
@@ -27,85 +35,63 @@ using namespace std::literals;
 // A PID no process can have: the kernel caps PIDs far below it.
 constexpr int32_t kNoSuchPid = INT32_MAX;
 
-std::string canonical(const std::string& path) {
-    return std::filesystem::canonical(path).string();
-}
-
-// While it lives, this thread lacks the capabilities that let root read any
-// folder, so that a folder without permissions refuses it as it would refuse a
-// user. They stay permitted and come back at the end; programs started
-// meanwhile by root get them back anyway.
-class WithoutReadOverride final {
-  public:
-    WithoutReadOverride() {
-        if (syscall(SYS_capget, &header_, saved_) != 0) {
-            return;
-        }
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        for (const unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
-            reduced[cap / 32].effective &= ~(1u << (cap % 32));
-        }
-        restore_ = syscall(SYS_capset, &header_, reduced) == 0;
-    }
-    ~WithoutReadOverride() {
-        if (restore_) {
-            syscall(SYS_capset, &header_, saved_);
-        }
-    }
-    WithoutReadOverride(const WithoutReadOverride&) = delete;
-    WithoutReadOverride& operator=(const WithoutReadOverride&) = delete;
-
-  private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2] = {};
-    bool restore_ = false;
-};
-
-TEST(WorkingDirectoryListingTest, MapsEachProcessBlockToItsName) {
-    EXPECT_EQ(parseWorkingDirectoryListing("p77\nfcwd\nn/Users/a/app\np812\nfcwd\nn/tmp\n"),
-              (Directories{{77, "/Users/a/app"}, {812, "/tmp"}}));
-    // A second name replaces the first; names may hold spaces.
-    EXPECT_EQ(parseWorkingDirectoryListing("p5\nn/a\nn/b c\n"), (Directories{{5, "/b c"}}));
-    // A bad or missing PID drops its block only; names before any PID are ignored.
-    EXPECT_EQ(parseWorkingDirectoryListing("n/orphan\npabc\nn/x\np\nn/y\np+9\nn/z\n"),
-              (Directories{{9, "/z"}}));
-    EXPECT_THAT(workingDirectoryListingArguments({812, 77, 812}),
-                ElementsAre("-a", "-p", "77,812", "-d", "cwd", "-F", "pn"));
-}
-
-TEST(ProcFileTest, StartTicksUidAndStartTime) {
-    const std::string tail =
-        " S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 987654 1000 200 ...\n";
-    EXPECT_EQ(parseStatStartTicks("42 (a) b (c))" + tail), 987654u);
+// lsof's answer for the working directories /proc refuses, and the start
+// time after a name that may hold anything.
+TEST(ProcFileTest, WorkingDirectoryListingAndStartTicks) {
+    // A second name replaces the first; names may hold spaces. A bad or
+    // missing PID drops its block only; names before any PID are ignored.
+    EXPECT_EQ(parseWorkingDirectoryListing("n/orphan\np77\nfcwd\nn/a\nn/b c\npabc\nn/x\np\n"
+                                           "n/y\np+9\nn/z\n"),
+              (Directories{{77, "/b c"}, {9, "/z"}}));
+    EXPECT_EQ(parseStatStartTicks("42 (a) b (c)) S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 "
+                                  "987654 1000 200 ...\n"),
+              987654u);
     EXPECT_EQ(parseStatStartTicks("42 (node) S 1 2 3\n"), std::nullopt);
-    // The last field of a stat cut short: the newline is not part of it.
-    EXPECT_EQ(parseStatStartTicks("1 (n) S 1 2 3 0 -1 4 1 0 0 0 5 6 0 0 20 0 1 0 77\n"), 77u);
-
-    // The effective uid is the second field.
-    EXPECT_EQ(parseStatusEffectiveUid("Uid:\t0\t4294967294\t0\t0\n"), 4294967294u);
-    EXPECT_EQ(parseStatusEffectiveUid("Uid:\t1000\n"), std::nullopt);
-
-    EXPECT_EQ(startTimeFromTicks(1'700'000'000, 12'345, 100),
-              (ProcessStartTime{1'700'000'123, 450'000}));
-    EXPECT_EQ(startTimeFromTicks(10, 1'999, 1'000), (ProcessStartTime{11, 999'000}));
+    // The owner is the effective uid; with no Uid line there is none to trust.
+    EXPECT_EQ(parseStatusEffectiveUid("Name:\tnode\nUid:\t1000\t1001\t1000\t1000\n"), 1001u);
+    EXPECT_EQ(parseStatusEffectiveUid("Name:\tnode\n"), std::nullopt);
+    // The tree's fields; the PID and uid are read elsewhere.
+    EXPECT_EQ(parseStatTreeFields("4242 (my (odd) name) S 4000 4100 3900 0 -1"),
+              (ProcessTreeEntry{0, 4000, 3900, 4100, 0, {}, "my (odd) name"}));
+    EXPECT_FALSE(parseStatTreeFields("4242 (cut"));
 }
 
-// A stand-in for /proc, for contents a real process cannot easily be made to show.
-class FakeProcTest : public ::testing::Test {
-  protected:
-    void writeProc(int32_t pid, const std::string& name, std::string_view bytes) {
-        dir_.writeFile(std::to_string(pid) + "/" + name, std::string(bytes));
+// The readers read links, not what they point to, so ordinary symlinks stand
+// in for descriptors, executables and working directories.
+TEST(HandMadeProcTest, ReadersTakeWhatProcHoldsAndRepairIt) {
+    testing::TempDir proc;
+    const auto addProcess = [&](const std::string& pid, const Strings& links) {
+        const std::string fd = proc.makeDir(pid + "/fd");
+        for (size_t i = 0; i < links.size(); ++i) {
+            std::filesystem::create_symlink(links[i], fd + "/" + std::to_string(i));
+        }
+    };
+    proc.writeFile("42/comm", "node\n");
+    addProcess("7", {"socket:[]", "socket:[9x]", "socket:[+5]", "socket:[18446744073709551616]",
+                     "socket:[18446744073709551615]"});
+    // More descriptors than one directory read returns.
+    Strings links(3000, "/dev/null");
+    std::vector<uint64_t> inodes;
+    for (size_t i = 0; i < links.size(); i += 100) {
+        links[i] = "socket:[" + std::to_string(i + 1) + "]";
+        inodes.push_back(i + 1);
     }
-    void linkProc(int32_t pid, const std::string& name, const std::string& target) {
-        const std::string folder = dir_.makeDir(std::to_string(pid));
-        std::filesystem::create_symlink(target, folder + "/" + name);
-    }
+    addProcess("9", links);
+    proc.makeDir("self");
 
-    testing::TempDir dir_;
-    ProcessResolver resolver_{dir_.path()};
-};
+    ProcFsProcessTable table(proc.path());
+    std::vector<int32_t> pids = table.processIds().value_or(std::vector<int32_t>{});
+    std::sort(pids.begin(), pids.end());
+    EXPECT_THAT(pids, ElementsAre(7, 9, 42));
+    EXPECT_EQ(table.socketInodes(7), (std::vector<uint64_t>{18446744073709551615ULL}));
+    EXPECT_THAT(table.socketInodes(9).value(), UnorderedElementsAreArray(inodes));
+    EXPECT_EQ(table.socketInodes(43), std::nullopt);
+    EXPECT_EQ(table.processName(42), "node");
+    EXPECT_EQ(table.processName(7), std::nullopt);
+    // No process table there: nothing to look at, which is not "no processes".
+    EXPECT_EQ(ProcFsProcessTable(proc.makeDir("empty")).processIds(), std::nullopt);
 
-TEST_F(FakeProcTest, CommandLineSplitsAtNulsAndKeepsAnUnterminatedTail) {
+    ProcessResolver resolver(proc.path());
     const std::vector<std::pair<std::string_view, Strings>> cases = {
         // A rewritten title may lack its final NUL, or be padded with them.
         {"redis-server *:6379"sv, {"redis-server *:6379"}},
@@ -114,120 +100,118 @@ TEST_F(FakeProcTest, CommandLineSplitsAtNulsAndKeepsAnUnterminatedTail) {
         {"", {}},                                            // kernel threads
     };
     for (const auto& [cmdline, expected] : cases) {
-        SCOPED_TRACE(std::string(cmdline));
-        writeProc(7, "cmdline", cmdline);
-        EXPECT_EQ(resolver_.readArguments(7), expected);
+        proc.writeFile("7/cmdline", std::string(cmdline));
+        EXPECT_EQ(resolver.readArguments(7), expected) << cmdline;
     }
-    EXPECT_THAT(resolver_.readArguments(8), IsEmpty());  // unreadable
+    // A removed executable or working directory loses its mark.
+    std::filesystem::create_symlink("/opt/caf\xE9/server (deleted)", proc.path() + "/7/exe");
+    std::filesystem::create_symlink("/home/ana/old (deleted)", proc.path() + "/7/cwd");
+    EXPECT_EQ(resolver.readExecutablePath(7), "/opt/caf\xEF\xBF\xBD/server");
+    EXPECT_EQ(resolver.readWorkingDirectories({7, 7}), (Directories{{7, "/home/ana/old"}}));
 }
 
-TEST_F(FakeProcTest, LinksAreReadWithoutLsof) {
-    linkProc(7, "exe", "/opt/app/server (deleted)");
-    linkProc(8, "exe", "/opt/caf\xE9/server");
-    EXPECT_EQ(resolver_.readExecutablePath(7), "/opt/app/server");
-    EXPECT_EQ(resolver_.readExecutablePath(8), "/opt/caf\xEF\xBF\xBD/server");
-    EXPECT_EQ(resolver_.readExecutablePath(9), "");
+// One listener, started in a folder of its own: every back-end finds each of
+// its TCP listening sockets (the dual-stack port twice) owned by this test's
+// user, and no UDP, unix or connected socket; its metadata and identity are
+// read whole, and what /proc refuses is asked of lsof.
+TEST(RealListenerTest, EveryReaderSeesItAlike) {
+    testing::TempDir dir;
+    const std::string workDir = std::filesystem::canonical(dir.makeDir("Users/ana/shop"));
+    const std::string big = std::string(100 * 1024, 'x') + "end";
+    testing::ListenerOptions options;
+    options.executable = testing::listenerNamed(dir, "node");
+    options.listenerArgs = {"--v4",          "1",     "--v6only", "1", "--dual", "1",
+                            "--established", "--udp", "--unix"};
+    options.extraArgs = {big};
+    options.workingDirectory = workDir;
+    auto listener = testing::ListenerProcess::start(options);
+    const pid_t pid = listener->pid();
+    ASSERT_EQ(listener->ports().size(), 3u);
+    std::multiset<int64_t> expected(listener->ports().begin(), listener->ports().end());
+    expected.insert(listener->ports()[2]);
 
-    // A removed working directory loses the mark as well.
-    linkProc(7, "cwd", "/home/ana/shop");
-    linkProc(8, "cwd", "/home/ana/old (deleted)");
-    EXPECT_EQ(resolver_.readWorkingDirectories({8, 7, 7}),
-              (Directories{{7, "/home/ana/shop"}, {8, "/home/ana/old"}}));
-}
-
-TEST_F(FakeProcTest, SnapshotTakesTheEffectiveUidAndNeedsIt) {
-    std::ifstream self("/proc/self/stat");
-    const std::string stat((std::istreambuf_iterator<char>(self)), {});
-    writeProc(7, "status", "Name:\tnode\nUid:\t1000\t1001\t1000\t1000\n");
-    writeProc(7, "stat", stat);
-    writeProc(8, "status", "Name:\tnode\n");  // no Uid line: no owner to trust
-    writeProc(8, "stat", stat);
-    EXPECT_EQ(resolver_.identitySnapshot(7),
-              (ProcessIdentitySnapshot{1001, currentStartTime(getpid()).value()}));
-    EXPECT_EQ(resolver_.identitySnapshot(8), std::nullopt);
-}
-
-// The test listener, started in a folder of its own with hostile arguments.
-class RealProcessTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        testing::ListenerOptions options;
-        options.listenerArgs = {"--v4", "1"};
-        options.extraArgs = {"next",    "dev", "two\nlines", "\x1b[31mred\x1b[0m",
-                             "bad\xFF", "",    big_};
-        options.workingDirectory = workDir_;
-        listener_ = testing::ListenerProcess::start(options);
+    const std::vector<uint64_t> inodes = ProcFsProcessTable().socketInodes(pid).value();
+    const auto portsOf = [&](const std::optional<ListeningSockets>& sockets) {
+        std::multiset<int64_t> ports;
+        for (uint64_t inode : inodes) {
+            const auto found = sockets.value().find(inode);
+            if (found != sockets->end() && found->second.uid == getuid()) {
+                ports.insert(found->second.port);
+            }
+        }
+        return ports;
+    };
+    const auto portsOfRows = [&](const std::vector<LsofRow>& rows) {
+        std::multiset<int64_t> ports;
+        for (const LsofRow& row : rows) {
+            if (row.pid == pid && row.name == "node") {
+                ports.insert(row.port);
+            }
+        }
+        return ports;
+    };
+    EXPECT_EQ(portsOf(listeningSocketsFromProcNet()), expected);
+    EXPECT_EQ(portsOfRows(NativePortDiscovery().rows()), expected);
+    if (findExecutable(kLsofPaths)) {
+        EXPECT_EQ(portsOfRows(LsofPortDiscovery().rows()), expected);
+    }
+    if (const auto netlink = listeningSocketsFromNetlink()) {
+        EXPECT_EQ(portsOf(netlink), expected);
     }
 
-    testing::TempDir dir_;
-    const std::string workDir_ = canonical(dir_.makeDir("Users/ana/shop"));
-    const std::string big_ = std::string(100 * 1024, 'x') + "end";
-    std::unique_ptr<testing::ListenerProcess> listener_;
-};
-
-TEST_F(RealProcessTest, ReadsMetadataVerbatimAndAStableSnapshot) {
     ProcessResolver resolver;
-    const auto all = resolver.metadata({listener_->pid(), kNoSuchPid, listener_->pid()});
+    const auto all = resolver.metadata({pid, kNoSuchPid, pid});
     ASSERT_EQ(all.size(), 2u);
-    const ProcessMetadata& listener = all.at(listener_->pid());
-    EXPECT_EQ(listener.executablePath, canonical(testing::listenerPath()));
-    // The invalid argument is repaired; the 100 KB one comes back whole.
-    EXPECT_THAT(listener.arguments,
-                ElementsAre(testing::listenerPath(), "--v4", "1", "--", "next", "dev", "two\nlines",
-                            "\x1b[31mred\x1b[0m", "bad\uFFFD", "", big_));
-    EXPECT_EQ(listener.workingDirectory, workDir_);
+    EXPECT_EQ(all.at(pid).executablePath,
+              std::filesystem::canonical(testing::listenerPath()).string());
+    EXPECT_EQ(all.at(pid).arguments.back(), big) << "read past a page";
+    EXPECT_EQ(all.at(pid).workingDirectory, workDir);
     EXPECT_EQ(all.at(kNoSuchPid), ProcessMetadata{});
-
-    const auto first = resolver.identitySnapshot(listener_->pid());
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(first->uid, getuid());
+    const auto snapshot = resolver.identitySnapshot(pid);
+    ASSERT_TRUE(snapshot.has_value());
+    EXPECT_EQ(snapshot->uid, getuid());
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    EXPECT_NEAR(first->startTime.seconds,
+    EXPECT_NEAR(snapshot->startTime.seconds,
                 std::chrono::duration_cast<std::chrono::seconds>(now).count(), 5);
-    EXPECT_EQ(currentStartTime(listener_->pid()), first->startTime);
     // The scan's clock runs on the same time base: the listener started before now.
-    EXPECT_LE(first->startTime, processClockNow());
+    EXPECT_LE(snapshot->startTime, processClockNow());
+    // What a kill's identity check compares.
+    const auto entry = ProcFsProcessTree().entry(pid);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(std::tie(entry->parentPid, entry->sessionId, entry->processGroup, entry->uid),
+              std::tuple(getpid(), getsid(0), getpgrp(), getuid()));
+    EXPECT_EQ(entry->startTime, snapshot->startTime);
 
-    const pid_t gone = listener_->pid();
-    ASSERT_TRUE(listener_->stop());
-    EXPECT_EQ(resolver.identitySnapshot(gone), std::nullopt);
-    EXPECT_EQ(currentStartTime(gone), std::nullopt);
-}
-
-TEST_F(RealProcessTest, OnlyWhatProcRefusesIsAskedOfLsof) {
-    // The listener's entry refuses us; every other PID has none, as if gone.
-    testing::TempDir root;
-    const std::string refused = root.makeDir(std::to_string(listener_->pid()));
-    ASSERT_EQ(chmod(refused.c_str(), 0), 0);
-    const WithoutReadOverride refusing;
-    const int probe = open(refused.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int probeError = errno;
-    if (probe >= 0) {
-        close(probe);
+    {
+        // The listener's entry refuses us; every other PID has none, as if
+        // gone. As root, this thread lacks the capabilities that read any
+        // folder until the block ends; the programs it starts have them.
+        testing::TempDir root;
+        ASSERT_EQ(chmod(root.makeDir(std::to_string(pid)).c_str(), 0), 0);
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        ASSERT_EQ(syscall(SYS_capget, &header, caps), 0);
+        const auto saved = std::to_array(caps);
+        caps[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
+        syscall(SYS_capset, &header, caps);
+        ProcessResolver refusing(root.path());
+        EXPECT_EQ(refusing.metadata({pid}),
+                  (std::unordered_map<int32_t, ProcessMetadata>{{pid, {"", {}, workDir}}}));
+        // lsof fails its whole listing over one PID it cannot find: PIDs that
+        // are gone or cannot exist must not reach it. Had it been asked about
+        // a PID missing from /proc, the real process would have answered.
+        EXPECT_EQ(refusing.readWorkingDirectories({-1, 0, kNoSuchPid, pid}),
+                  (Directories{{pid, workDir}}));
+        EXPECT_THAT(ProcessResolver(dir.makeDir("empty")).readWorkingDirectories({pid}), IsEmpty());
+        // A removed working directory, through lsof and through /proc.
+        std::filesystem::remove(workDir);
+        EXPECT_EQ(refusing.readWorkingDirectories({pid}), (Directories{{pid, workDir}}));
+        EXPECT_EQ(resolver.readWorkingDirectories({pid}), (Directories{{pid, workDir}}));
+        syscall(SYS_capset, &header, saved.data());
     }
-    ASSERT_EQ(probeError, EACCES) << "the entry could not be made to refuse";
-    ProcessResolver resolver(root.path());
 
-    EXPECT_EQ(resolver.identitySnapshot(listener_->pid()), std::nullopt);
-    EXPECT_EQ(resolver.metadata({listener_->pid()}),
-              (std::unordered_map<int32_t, ProcessMetadata>{
-                  {listener_->pid(), ProcessMetadata{"", {}, workDir_}}}));
-    // lsof fails its whole listing over one PID it cannot find: PIDs that are
-    // gone or cannot exist must not reach it.
-    EXPECT_EQ(resolver.readWorkingDirectories({-1, 0, kNoSuchPid, listener_->pid()}),
-              (Directories{{listener_->pid(), workDir_}}));
-    // Had lsof been asked about a PID missing from /proc, the real process
-    // with that PID would have answered.
-    testing::TempDir empty;
-    EXPECT_THAT(ProcessResolver(empty.path()).readWorkingDirectories({listener_->pid()}),
-                IsEmpty());
-
-    // A removed working directory, through lsof and through /proc.
-    std::filesystem::remove(workDir_);
-    EXPECT_EQ(resolver.readWorkingDirectories({listener_->pid()}),
-              (Directories{{listener_->pid(), workDir_}}));
-    EXPECT_EQ(ProcessResolver().readWorkingDirectories({listener_->pid()}),
-              (Directories{{listener_->pid(), workDir_}}));
+    ASSERT_TRUE(listener->stop());
+    EXPECT_EQ(resolver.identitySnapshot(pid), std::nullopt);
 }
 
 }  // namespace

@@ -11,28 +11,25 @@
 #include "ui/window_presenter.h"
 
 int main(int argc, char* argv[]) {
+    using namespace halvo;
     QApplication app(argc, argv);
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-    halvo::ui::registerFonts();
-    halvo::ui::applyStyle(app);
+    ui::registerFonts();
+    ui::applyStyle(app);
     const QString which = app.arguments().value(1);
-    const halvo::TAVAppIdentity& identity = halvo::appIdentity();
-    const halvo::TAVAppDiagnostics diagnostics = halvo::TAVAppDiagnostics::current(
-        identity, std::nullopt, halvo::halvoUpdateConfig().appcastURL);
-    halvo::ui::TAVSatelliteWindowPresenter& presenter =
-        halvo::ui::TAVSatelliteWindowPresenter::shared();
+    const TAVAppDiagnostics diagnostics =
+        TAVAppDiagnostics::current(appIdentity(), std::nullopt, halvoUpdateConfig().appcastURL);
+    auto& presenter = ui::TAVSatelliteWindowPresenter::shared();
     QWidget* window = nullptr;
     if (which == u"about") {
-        window = halvo::openAbout(presenter, identity, diagnostics);
+        window = openAbout(presenter, appIdentity(), diagnostics);
     } else if (which == u"support") {
-        window = halvo::openSupport(presenter, identity, diagnostics);
+        window = openSupport(presenter, appIdentity(), diagnostics);
     } else if (which == u"update") {
-        halvo::TAVAppUpdateState state;
-        state.kind = halvo::TAVAppUpdateState::Kind::updateAvailable;
-        state.version = "1.4.0";
-        window = halvo::openUpdateOutcome(
+        const TAVUpdateState update{TAVUpdateState::Kind::updateAvailable, "1.4.0", {}, {}};
+        window = openUpdateOutcome(
             presenter,
-            {state, QStringLiteral("Halvo"), QString::fromStdString(*halvo::buildVersion()),
+            {update, QStringLiteral("Halvo"), QString::fromStdString(*buildVersion()),
              QUrl(QStringLiteral("https://tavlabs.com/changelog/halvo"))},
             {});
     } else {

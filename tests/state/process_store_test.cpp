@@ -59,7 +59,7 @@ class SignalLog {
         watch(&ProcessStore::selectedIndexChanged, "selectedIndex");
         watch(&ProcessStore::feedbackChanged, "feedback");
         watch(&ProcessStore::killModeChanged, "killMode");
-        watch(&ProcessStore::focusRequestIDChanged, "focusRequestID");
+        watch(&ProcessStore::focusRequestIdChanged, "focusRequestId");
     }
 
     QStringList names;
@@ -422,12 +422,12 @@ class ProcessStoreTest : public QObject {
             h.store->setSelectedIndex(2);
             h.store->setFeedback(feedback::Stale{3000});
             h.store->setKillMode(KillMode::force);
-            h.store->setFocusRequestID(focus);
+            h.store->setFocusRequestId(focus);
         }
         h.store->setFeedback(feedback::Success{3000});
-        QCOMPARE(h.store->focusRequestID(), focus);
+        QCOMPARE(h.store->focusRequestId(), focus);
         QCOMPARE(log.names, (QStringList{"processes", "query", "selectedIndex", "feedback",
-                                         "killMode", "focusRequestID", "feedback"}));
+                                         "killMode", "focusRequestId", "feedback"}));
     }
 
     void changesReachObserversOnTheMainThread() {

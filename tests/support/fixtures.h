@@ -42,6 +42,15 @@ inline PortProcess containerRow(int64_t port, const std::string& name,
     return p;
 }
 
+// `count` node servers on consecutive ports from 3000, PIDs from 100.
+inline std::vector<PortProcess> rows(int count) {
+    std::vector<PortProcess> r;
+    for (int i = 0; i < count; ++i) {
+        r.push_back(row(100 + i, 3000 + i));
+    }
+    return r;
+}
+
 // `count` rows shaped like a busy developer machine for benchmarks: six
 // kinds of server, two ports per process, long paths and arguments.
 inline std::vector<PortProcess> busyRows(int count, int64_t startSeconds = 1000) {

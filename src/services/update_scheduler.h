@@ -1,4 +1,4 @@
-// The update manager: publishes the update state, runs user-initiated checks
+// The update checks: publishes the update state, runs user-initiated checks
 // (whose end the user is shown) and scheduled background checks (whose found
 // update is only marked: `pendingUpdateVersion`, the menu's first row and the
 // tray badge). Linux installs come from the package manager, so an update is
@@ -30,23 +30,20 @@ struct UpdateCheckTiming {
     AppcastFetchLimits fetch;
 };
 
-class TAVSparkleManager final : public QObject {
+class TAVUpdateScheduler final : public QObject {
     Q_OBJECT
   public:
     // Reads the time of the last check from `defaults`, which must outlive this.
-    TAVSparkleManager(TAVSparkleConfig config, DefaultsStoring& defaults,
-                      UpdateCheckTiming timing = {}, QObject* parent = nullptr);
-    ~TAVSparkleManager() override;
+    TAVUpdateScheduler(TAVUpdateConfig config, DefaultsStoring& defaults,
+                       UpdateCheckTiming timing = {}, QObject* parent = nullptr);
+    ~TAVUpdateScheduler() override;
 
-    const TAVSparkleState& state() const { return state_; }
+    const TAVUpdateState& state() const { return state_; }
     bool canCheckForUpdates() const { return canCheckForUpdates_; }
-    const std::optional<QDateTime>& lastCheckDate() const { return lastCheckDate_; }
-    const std::optional<TAVSparkleError>& lastError() const { return lastError_; }
     const std::optional<QString>& pendingUpdateVersion() const { return pendingUpdateVersion_; }
     // The newest update the last completed check found.
     const std::optional<AppcastItem>& foundUpdate() const { return foundUpdate_; }
-    const TAVSparkleConfig& config() const { return config_; }
-    const QUrl& feedURL() const { return feedURL_; }
+    const TAVUpdateConfig& config() const { return config_; }
     // When the next background check runs; none unless started with automatic checks.
     std::optional<QDateTime> nextBackgroundCheck() const;
 
@@ -60,11 +57,8 @@ class TAVSparkleManager final : public QObject {
     void checkForUpdates();
     // Leaves the state alone; a found update sets `pendingUpdateVersion`.
     void checkForUpdatesInBackground();
-    void resetError();
     // The user opened the found update: the reminder is cleared.
     void userAttendedToUpdate();
-
-    TAVSparkleDiagnostics diagnostics() const;
 
     // "tavlabs." + slug + ".lastUpdateCheck": ISO 8601 time of the last check.
     static std::string lastCheckKey(std::string_view slug);
@@ -79,18 +73,16 @@ class TAVSparkleManager final : public QObject {
     void checkEnded(AppcastUpdateChecker::Result result);
     void scheduleBackgroundCheck(std::chrono::milliseconds delay);
 
-    TAVSparkleConfig config_;
+    TAVUpdateConfig config_;
     DefaultsStoring& defaults_;
     UpdateCheckTiming timing_;
     QUrl feedURL_;
-    std::optional<QString> configuredFeedURL_;
     AppcastUpdateChecker checker_;
     QTimer schedule_;
 
-    TAVSparkleState state_;
+    TAVUpdateState state_;
     bool canCheckForUpdates_ = true;
     std::optional<QDateTime> lastCheckDate_;
-    std::optional<TAVSparkleError> lastError_;
     std::optional<QString> pendingUpdateVersion_;
     std::optional<AppcastItem> foundUpdate_;
     bool didStart_ = false;

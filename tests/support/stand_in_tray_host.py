@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-# A stand-in StatusNotifierWatcher with a registered host, on a test's private
-# bus: applications register their tray items here. The test reads an item's
-# menu (com.canonical.dbusmenu) and clicks it through com.tavlabs.halvo.test.Host.
+# A stand-in StatusNotifierWatcher with a registered host, on the private bus
+# of scripts/desktop-session --tray-host: applications register their tray
+# items here. A test reads the newest item's menu (com.canonical.dbusmenu) and
+# clicks it through com.tavlabs.halvo.test.Host.
 import hashlib
 import json
 
@@ -20,7 +21,6 @@ HOST = 'com.tavlabs.halvo.test.Host'
 INTROSPECTION = '''<node>
  <interface name="org.kde.StatusNotifierWatcher">
   <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
   <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
   <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
   <property name="ProtocolVersion" type="i" access="read"/>
@@ -37,18 +37,14 @@ INTROSPECTION = '''<node>
 
 
 def plain(value):
-    """dbus-python values as JSON-ready ones."""
+    """dbus-python values as JSON-ready ones (its numbers and strings already are)."""
     if isinstance(value, dbus.Boolean):
         return bool(value)
-    if isinstance(value, (dbus.Int32, dbus.UInt32, dbus.Int64, dbus.Byte)):
-        return int(value)
-    if isinstance(value, dbus.String):
-        return str(value)
     if isinstance(value, dbus.Array) and value.signature == 'y':
         return len(value)  # icon data: its size will do
-    if isinstance(value, (dbus.Array, list, tuple, dbus.Struct)):
+    if isinstance(value, (list, tuple)):
         return [plain(v) for v in value]
-    if isinstance(value, dbus.Dictionary):
+    if isinstance(value, dict):
         return {str(k): plain(v) for k, v in value.items()}
     return value
 
@@ -76,10 +72,6 @@ class Watcher(dbus.service.Object):
         self.items.append(str(service))
         self.StatusNotifierItemRegistered(service)
 
-    @dbus.service.method(WATCHER, in_signature='s')
-    def RegisterStatusNotifierHost(self, service):
-        pass
-
     @dbus.service.signal(WATCHER, signature='s')
     def StatusNotifierItemRegistered(self, service):
         pass
@@ -104,8 +96,10 @@ class Watcher(dbus.service.Object):
         return bus.get_object(service, path)
 
     @dbus.service.method(HOST, out_signature='as')
-    def Items(self):
-        return self.live()
+    def ItemProcesses(self):
+        """The process IDs of the registered items' owners."""
+        daemon = bus.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus')
+        return [str(daemon.GetConnectionUnixProcessID(s)) for s in self.live()]
 
     @dbus.service.method(HOST, out_signature='s')
     def Layout(self):

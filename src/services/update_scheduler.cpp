@@ -1,4 +1,4 @@
-#include "services/tav_sparkle_manager.h"
+#include "services/update_scheduler.h"
 
 #include <QLoggingCategory>
 
@@ -16,7 +16,7 @@ using std::chrono::milliseconds;
 
 // A feed is asked at most once an hour, whatever the configuration says, and
 // at least every 24.8 days (the longest a QTimer counts).
-milliseconds intervalOf(const TAVSparkleConfig& config) {
+milliseconds intervalOf(const TAVUpdateConfig& config) {
     double seconds = config.checkInterval;
     if (!(seconds >= 3600)) {  // NaN too
         seconds = 3600;
@@ -24,8 +24,8 @@ milliseconds intervalOf(const TAVSparkleConfig& config) {
     return milliseconds(static_cast<qint64>(std::min(seconds * 1000.0, double(INT_MAX))));
 }
 
-TAVSparkleState stateOf(TAVSparkleState::Kind kind) {
-    TAVSparkleState state;
+TAVUpdateState stateOf(TAVUpdateState::Kind kind) {
+    TAVUpdateState state;
     state.kind = kind;
     return state;
 }
@@ -51,12 +51,12 @@ QUrl effectiveFeedURL(const QString& configured, const QByteArray& override) {
     return QUrl(configured);
 }
 
-std::string TAVSparkleManager::lastCheckKey(std::string_view slug) {
+std::string TAVUpdateScheduler::lastCheckKey(std::string_view slug) {
     return "tavlabs." + std::string(slug) + ".lastUpdateCheck";
 }
 
-TAVSparkleManager::TAVSparkleManager(TAVSparkleConfig config, DefaultsStoring& defaults,
-                                     UpdateCheckTiming timing, QObject* parent)
+TAVUpdateScheduler::TAVUpdateScheduler(TAVUpdateConfig config, DefaultsStoring& defaults,
+                                       UpdateCheckTiming timing, QObject* parent)
     : QObject(parent),
       config_(std::move(config)),
       defaults_(defaults),
@@ -64,9 +64,6 @@ TAVSparkleManager::TAVSparkleManager(TAVSparkleConfig config, DefaultsStoring& d
       feedURL_(effectiveFeedURL(QString::fromStdString(config_.appcastURL),
                                 qgetenv("HALVO_UPDATE_FEED_URL"))),
       checker_(runningVersion(), config_.allowedChannels(), timing_.fetch) {
-    if (feedURL_ != QUrl(QString::fromStdString(config_.appcastURL))) {
-        configuredFeedURL_ = feedURL_.toString();
-    }
     if (std::optional<std::string> stored = defaults_.value(lastCheckKey(config_.product.slug))) {
         const QDateTime date =
             QDateTime::fromString(QString::fromStdString(*stored), Qt::ISODateWithMs);
@@ -75,19 +72,19 @@ TAVSparkleManager::TAVSparkleManager(TAVSparkleConfig config, DefaultsStoring& d
         }
     }
     schedule_.setSingleShot(true);
-    connect(&schedule_, &QTimer::timeout, this, &TAVSparkleManager::checkForUpdatesInBackground);
+    connect(&schedule_, &QTimer::timeout, this, &TAVUpdateScheduler::checkForUpdatesInBackground);
 }
 
-TAVSparkleManager::~TAVSparkleManager() = default;
+TAVUpdateScheduler::~TAVUpdateScheduler() = default;
 
-std::optional<QDateTime> TAVSparkleManager::nextBackgroundCheck() const {
+std::optional<QDateTime> TAVUpdateScheduler::nextBackgroundCheck() const {
     if (!schedule_.isActive()) {
         return std::nullopt;
     }
     return QDateTime::currentDateTimeUtc().addMSecs(schedule_.remainingTime());
 }
 
-void TAVSparkleManager::start() {
+void TAVUpdateScheduler::start() {
     if (std::exchange(didStart_, true) || !config_.automaticallyChecksForUpdates) {
         return;
     }
@@ -102,23 +99,23 @@ void TAVSparkleManager::start() {
     }
 }
 
-void TAVSparkleManager::checkForUpdates() {
+void TAVUpdateScheduler::checkForUpdates() {
     if (!canCheckForUpdates_) {
         return;
     }
-    state_ = stateOf(TAVSparkleState::Kind::checking);
+    state_ = stateOf(TAVUpdateState::Kind::checking);
     canCheckForUpdates_ = false;
     beginCheck(true);
 }
 
-void TAVSparkleManager::checkForUpdatesInBackground() {
+void TAVUpdateScheduler::checkForUpdatesInBackground() {
     // A running check, of either kind, answers for this one too.
     if (!checker_.isChecking()) {
         beginCheck(false);
     }
 }
 
-void TAVSparkleManager::beginCheck(bool userInitiated) {
+void TAVUpdateScheduler::beginCheck(bool userInitiated) {
     isUserInitiated_ = userInitiated;
     lastCheckDate_ = QDateTime::currentDateTimeUtc();
     defaults_.setValue(lastCheckKey(config_.product.slug),
@@ -131,8 +128,8 @@ void TAVSparkleManager::beginCheck(bool userInitiated) {
                    [this](AppcastUpdateChecker::Result result) { checkEnded(std::move(result)); });
 }
 
-void TAVSparkleManager::checkEnded(AppcastUpdateChecker::Result result) {
-    using Kind = TAVSparkleState::Kind;
+void TAVUpdateScheduler::checkEnded(AppcastUpdateChecker::Result result) {
+    using Kind = TAVUpdateState::Kind;
     if (auto* found = std::get_if<AppcastUpdateChecker::Found>(&result)) {
         foundUpdate_ = found->item;
         pendingUpdateVersion_ = found->item.displayVersion();
@@ -149,10 +146,9 @@ void TAVSparkleManager::checkEnded(AppcastUpdateChecker::Result result) {
     } else {
         const QString& message = std::get<AppcastUpdateChecker::Failed>(result).message;
         if (isUserInitiated_) {
-            lastError_ =
-                TAVSparkleError{TAVSparkleError::Kind::updateCheckFailed, message.toStdString()};
             state_ = stateOf(Kind::failed);
-            state_.error = lastError_;
+            state_.error =
+                TAVUpdateError{TAVUpdateError::Kind::updateCheckFailed, message.toStdString()};
         } else {
             qCInfo(updates, "halvo: background update check failed: %s", qUtf8Printable(message));
         }
@@ -165,35 +161,14 @@ void TAVSparkleManager::checkEnded(AppcastUpdateChecker::Result result) {
     }
 }
 
-void TAVSparkleManager::resetError() {
-    lastError_.reset();
-    if (state_.kind == TAVSparkleState::Kind::failed) {
-        state_ = {};
-    }
-    canCheckForUpdates_ = true;
-    emit changed();
-}
-
-void TAVSparkleManager::userAttendedToUpdate() {
+void TAVUpdateScheduler::userAttendedToUpdate() {
     if (pendingUpdateVersion_) {
         pendingUpdateVersion_.reset();
         emit changed();
     }
 }
 
-TAVSparkleDiagnostics TAVSparkleManager::diagnostics() const {
-    return TAVSparkleDiagnostics{
-        .bundleVersion = buildVersion(),
-        .buildNumber = buildNumber(),
-        .configuredFeedURL =
-            configuredFeedURL_ ? std::optional(configuredFeedURL_->toStdString()) : std::nullopt,
-        .expectedFeedURL = config_.appcastURL,
-        .hasFeedURL = configuredFeedURL_.has_value(),
-        .hasPublicKey = false,
-    };
-}
-
-void TAVSparkleManager::scheduleBackgroundCheck(milliseconds delay) {
+void TAVUpdateScheduler::scheduleBackgroundCheck(milliseconds delay) {
     schedule_.start(std::clamp<qint64>(delay.count(), 0, INT_MAX));
 }
 
