@@ -1,5 +1,3 @@
-// What a row is called: its framework badge, its project hint, its project's
-// root and the badge the root's manifest declares.
 #include "scan/classification.h"
 
 #include <gtest/gtest.h>
@@ -17,61 +15,28 @@ namespace {
 using Args = std::vector<std::string>;
 using enum FrameworkBadge;
 
-TEST(FrameworkBadgeTest, RulesInOrder) {
+// Text rules go by substrings of the name, path and arguments, earlier rules
+// first; server rules by the executable name only. A hint comes from the
+// first argument, then the directory, then the path with one.
+TEST(ClassificationTest, BadgeRulesInOrderAndHintSources) {
     const struct {
         std::string name;
         Args args;
         std::string path;
         std::optional<FrameworkBadge> expected;
     } cases[] = {
-        // Text rules: substrings of the lower-cased name, path and arguments;
-        // earlier rules win.
-        {"node", {"node", "/code/site/node_modules/.bin/next", "dev"}, "", next},
         {"node", {"node", "VITE", "express"}, "", vite},
-        {"ruby", {"bin/rails", "server"}, "", rails},
-        {"node", {"node", "express-app.js"}, "", express},
-        {"java", {"java", "-jar", "spring-boot-app.jar"}, "", boot},
         {"postgres", {"postgres"}, "/opt/Docker/bin/postgres", docker},
-        // Go: the exact name, or "go run " with spaces around it.
-        {"go", {"go", "run", "express.go"}, "", go},
         {"sh", {"sh", "GO RUN main.go"}, "", go},
-        {"sh", {"sh", "-c", "go run"}, "", std::nullopt},
-        // Servers: the executable name only.
         {"wrapper", {"wrapper", "postgres"}, "/opt/redis/python", std::nullopt},
         {"redis-server", {"redis-server", "*:6379"}, "", redis},
-        {"python3.12", {}, "", python},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name + " " + (c.args.empty() ? c.path : c.args.back()));
-        EXPECT_EQ(frameworkBadge(c.name, c.path, c.args), c.expected);
+        EXPECT_EQ(frameworkBadge(c.name, c.path, c.args), c.expected) << c.name;
     }
-}
-
-// Run from a folder that would give a hint of its own.
-TEST(ProjectHintTest, DocumentsThenHomeOverArgumentsThenDirectoryThenPath) {
-    const struct {
-        Args args;
-        std::optional<std::string> directory;
-        std::string path;
-        std::optional<std::string> expected;
-    } cases[] = {
-        {{"/Users/alice/Documents/shop/web/server.js"}, {}, "", "shop"},
-        {{"/home/alice/code/shop/server.js"}, {}, "", "code"},
-        {{"/Users/alice/Documents"}, {}, "", "Documents"},  // nothing after it: try Users
-        {{"node", "/Users/a/first/x.js"}, "/Users/a/second", "/Users/a/third/node", "first"},
-        {{"/Users/alice"}, "/Users/alice/projects/api", "", "projects"},  // too short: next one
-        {{"/users/alice/app", "/srv/documents/x"}, {}, "/home/bo/tools/node", "tools"},
-        {{"-Dconfig=/Users/alice/svc/app.yml"}, {}, "", "svc"},  // split as if rooted
-        {{"node", "server.js"}, {}, "node", std::nullopt},
-    };
-    testing::TempDir dir;
-    const auto before = std::filesystem::current_path();
-    std::filesystem::current_path(dir.makeDir("Users/carol/Documents/mine"));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args.back() + " | " + c.directory.value_or("-") + " | " + c.path);
-        EXPECT_EQ(projectHint(c.args, c.directory, c.path), c.expected);
-    }
-    std::filesystem::current_path(before);
+    EXPECT_EQ(projectHint({"node", "/Users/a/Documents/shop/x.js"}, "/home/a/b", ""), "shop");
+    EXPECT_EQ(projectHint({"node"}, "/Users/a/projects/api", "/home/b/tools/node"), "projects");
+    EXPECT_EQ(projectHint({"/home/alice"}, std::nullopt, "node"), std::nullopt);
 }
 
 std::string packageJson(const std::string& dependencies, const std::string& before = "") {
@@ -98,14 +63,10 @@ TEST(ProjectRootTest, TheNearestManifestOfTheUsersBelowHomeRootsAndBadges) {
          packageJson(R"("express": "4")", R"("devDependencies": {"next": "14"}, )"), next},
         // The nearest wins; names outside the dependencies are no badge.
         {"home/shop/web", "package.json",
-         packageJson(
-             R"("lodash": "4", "nested": {"next": "1"})",
-             R"("description": "an \"express\": app on vite", "scripts": {"vite": "vite"}, )"),
+         packageJson(R"("nested": {"next": "1"})", R"("description": "\"vite\": x", )"),
          std::nullopt},
         {"home/repo", ".git", "gitdir: /elsewhere", std::nullopt},  // a worktree's
-        {"home/gem", "Gemfile", "gem 'rails-html-sanitizer'\n# gem 'rails'\n", std::nullopt},
         {"home/rails", "Gemfile", "source 'x'\n  gem \"rails\", \"~> 7\"\n", rails},
-        {"home/pom", "pom.xml", "<artifactId>\n spring-boot-starter-parent</artifactId>", boot},
         {"home/gradle", "build.gradle.kts", "id(\"org.springframework.boot\")", boot},
         {"home/huge", "package.json", packageJson(R"("express": "4")", huge), std::nullopt},
         {"home/link", nullptr, "", std::nullopt},

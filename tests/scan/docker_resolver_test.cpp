@@ -33,71 +33,47 @@ const std::string kPsOutput = kDb +
                               "\"docker-entrypoint.sh postgres\"\n" +
                               kWeb +
                               "|proxy/web,web-1|\"web\"|0.0.0.0:8080->80/tcp, [::]:8080->80/tcp|"
-                              "\"nginx -g \\\"a;\\\" | tee\"\n" +
-                              kCache + "|cache|\"\"|6379/tcp|\"redis-server\"\n";
+                              "\"nginx -g \\\"a;\\\" | tee\"\n";
 
 TEST(DockerListingTest, BothListingsReadWhatTheEngineListsAndNothingElse) {
-    const Containers three = {
+    const Containers two = {
         {{"db", "postgres", kDb}, "docker-entrypoint.sh postgres", {{5432, 5432}}},
-        {{"web-1", "web", kWeb}, "nginx -g \"a;\" | tee", {{8080, 8080}}},
-        {{"cache", std::nullopt, kCache}, "redis-server", {}}};
-    EXPECT_EQ(parseDockerPs(kPsOutput), three);
+        {{"web-1", "web", kWeb}, "nginx -g \"a;\" | tee", {{8080, 8080}}}};
+    EXPECT_EQ(parseDockerPs(kPsOutput), two);
 
     const std::pair<std::string, Containers> cases[] = {
         // Ranges on both stacks; UDP and ports that are no ports are not TCP
-        // listeners. No ID, a short or an upper-case one: no ID to stop by.
-        {"|r|\"\"|0.0.0.0:8000-8002->8000-8002/tcp, [::]:8001-8003->8001-8003/tcp, "
-         "127.0.0.1:53->53/udp, 0.0.0.0:0->1/tcp, 0.0.0.0:70000->1/tcp, 0.0.0.0:9-8->1/tcp, "
-         "0.0.0.0:+5->5/tcp, 5000->5000/tcp, 0.0.0.0:5002->5002/tcpx, 0.0.0.0:7000->7000/tcp|"
-         "\"\"\ndb|s|\"\"||\"\"\n" +
-             std::string(64, 'D') + "|u|\"\"||\"\"",
-         {{{"r", std::nullopt}, "", {{7000, 7000}, {8000, 8003}}},
-          {{"s", std::nullopt}, "", {}},
-          {{"u", std::nullopt}, "", {}}}},
-        // Escapes decoded, invalid bytes repaired; a broken literal kept as it
-        // stands.
-        {kDb + "||\"svc\"||\"\\xff\\u00e9\\n\\t\\\\\"\n" + kDb + "|b|\"\"||\"a\\q\"",
-         {{{std::nullopt, "svc", kDb}, "\uFFFD\u00e9\n\t\\", {}},
-          {{"b", std::nullopt, kDb}, "a\\q", {}}}},
-        // A label holding a line break and "|" stays one service: it forges no
-        // row and shifts no field.
+        // listeners. A short ID is no ID to stop by.
+        {"db|r|\"\"|0.0.0.0:8000-8002->8000-8002/tcp, [::]:8001-8003->8001-8003/tcp, "
+         "127.0.0.1:53->53/udp, 0.0.0.0:0->1/tcp, 0.0.0.0:+5->5/tcp, 5000->5000/tcp, "
+         "0.0.0.0:7000->7000/tcp|\"\"",
+         {{{"r", std::nullopt}, "", {{7000, 7000}, {8000, 8003}}}}},
+        // Escapes decoded, invalid bytes repaired. A label holding a line break
+        // and "|" stays one service: it forges no row and shifts no field. A
+        // line with fewer fields cannot be read apart: dropped.
         {kDb + "|app|\"x\\n" + kWeb + "|forged|\\\"\\\"|0.0.0.0:22->22/tcp|\\\"sh\\\"\"|" +
-             "0.0.0.0:7001->7001/tcp|\"node\"",
+             "0.0.0.0:7001->7001/tcp|\"\\xff\\u001b[2J\\n\"\n" + kDb + "|x|\"s\"|0.0.0.0:1->1/tcp",
          {{{"app", "x\n" + kWeb + "|forged|\"\"|0.0.0.0:22->22/tcp|\"sh\"", kDb},
-           "node",
+           "\uFFFD\x1b[2J\n",
            {{7001, 7001}}}}},
-        // Lines with fewer fields, or a service that is no closed literal,
-        // cannot be read apart: dropped.
-        {"odd 0.0.0.0:7000->7000/tcp\n\n" + kDb + "|x|\"s\"|0.0.0.0:7000->7000/tcp\n" + kDb +
-             "|x|s|0.0.0.0:7000->7000/tcp|\"\"\n" + kDb + "|x|\"s|0.0.0.0:7000->7000/tcp|\"\"\n",
-         {}},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(parseDockerPs(text), expected) << text;
     }
-    EXPECT_EQ(containerCommand(std::string(kContainerCommandLimit - 4, 'x') + "\u00e9\u00e9\u00e9"),
-              std::string(kContainerCommandLimit - 4, 'x') + "\u2026")
-        << "cut at a character boundary";
 
-    // The engine's list keeps only TCP ports with a host address given as
-    // numbers, full IDs, container names and services given as text; what is
-    // no list is none.
     // The engine's list: the own name, the compose service and the command;
     // only TCP ports with a host address given as numbers, full IDs, names and
     // services given as text. What is no list is none.
-    EXPECT_EQ(parseContainerList(R"([{"Id": ")" + kWeb + R"(", "Command": "nginx -g \"a;\" | tee",
-              "Names": ["/proxy/web", "/", "/-x", "/a b", "/web-1"],
+    EXPECT_EQ(parseContainerList(R"([{"Id": ")" + kWeb + R"(", "Command": "nginx",
+              "Names": ["/proxy/web", "/a b", "/web-1"],
               "Labels": {"com.docker.compose.service": "web"},
               "Ports": [{"IP": "::", "PublicPort": 53, "Type": "udp"},
                         {"IP": "::", "PublicPort": "81", "Type": "tcp"},
                         {"IP": "", "PublicPort": 83, "Type": "tcp"},
-                        {"IP": "::", "PublicPort": 8081, "Type": "tcp"},
                         {"IP": "0.0.0.0", "PublicPort": 8080, "Type": "tcp"}]},
-             {"Id": "db", "Names": "/x", "Labels": {"com.docker.compose.service": 7},
-              "Ports": {}, "Command": 1}, 5])"),
-              (Containers{{{"web-1", "web", kWeb}, "nginx -g \"a;\" | tee", {{8080, 8081}}}, {}}));
-    for (const char* json :
-         {"", "{\"message\": \"client version 1.24 is too old\"}", "[{\"Names\": [\"/cut"}) {
+             {"Id": "db", "Names": "/x", "Labels": {"com.docker.compose.service": 7}}, 5])"),
+              (Containers{{{"web-1", "web", kWeb}, "nginx", {{8080, 8080}}}, {}}));
+    for (const char* json : {"", "{\"message\": \"too old\"}", "[{\"Names\": [\"/cut"}) {
         EXPECT_EQ(parseContainerList(json), std::nullopt) << json;
     }
 }
@@ -160,10 +136,9 @@ class DockerToolTest : public ::testing::Test {
     testing::ScopedEnvironment environment_;
 };
 
-// An engine behind a socket is asked through it; one that refuses us, or
-// answers with no list, is left to the client, which agrees on a version with
-// it. An answer that is no HTTP, or longer than the cap, is none. Once asked,
-// the scan's answer stands.
+// An engine behind a socket is asked through it; one that refuses us is left
+// to the client, which agrees on a version with it. An answer that is no
+// HTTP, or longer than the cap, is none. Once asked, the scan's answer stands.
 TEST_F(DockerToolTest, TheSocketIsAskedAndTheToolWhenItGivesNoList) {
     installDocker("cat <<'EOF'\n" + kPsOutput + kCache +
                   "|n\xFFo|\"\"|0.0.0.0:5432->5432/tcp|\"pg\"\nEOF");
@@ -179,9 +154,7 @@ TEST_F(DockerToolTest, TheSocketIsAskedAndTheToolWhenItGivesNoList) {
     } cases[] = {
         {testing::engineAnswer(list), "db", false},
         {"HTTP/1.1 400 Bad Request\r\n\r\n{}", "n\uFFFDo", true},
-        {testing::engineAnswer("{}"), "n\uFFFDo", true},
         {"ICY 200 OK\r\n\r\n" + list, std::nullopt, false},
-        {"HTTP/1.1 200 OK\r\n" + list, std::nullopt, false},
         {testing::engineAnswer(list + std::string(kOutputCap, ' ')), std::nullopt, false},
     };
     for (const auto& c : cases) {
@@ -207,9 +180,7 @@ TEST_F(DockerToolTest, OnlyALocalEngineIsAskedAndNeverPastTheBound) {
     environment_.set("DOCKER_HOST", std::nullopt);
     for (const auto& [variable, config, defaultSocket] :
          std::vector<std::tuple<std::optional<std::string>, std::string, bool>>{
-             {"build-box", "", false},
              {std::nullopt, R"({"auths": {}, "currentContext" : "build-box"})", false},
-             {std::nullopt, R"({"auths": {}})", true},
              {"default", R"({"currentContext": "build-box"})", true}}) {
         environment_.set("DOCKER_CONTEXT", variable);
         dir_.writeFile("config/config.json", config);
@@ -217,11 +188,8 @@ TEST_F(DockerToolTest, OnlyALocalEngineIsAskedAndNeverPastTheBound) {
     }
     // DOCKER_HOST wins: a loopback engine's ports are ours, another machine's
     // are not, even when a Docker process here had it asked.
-    for (const auto& [host, local] :
-         std::vector<std::pair<std::string, bool>>{{"tcp://127.0.0.1:1", true},
-                                                   {"tcp://[::1]:2375", true},
-                                                   {"ssh://me@build-box", false},
-                                                   {"tcp://build-box:2376", false}}) {
+    for (const auto& [host, local] : std::vector<std::pair<std::string, bool>>{
+             {"tcp://[::1]:2375", true}, {"ssh://me@build-box", false}}) {
         environment_.set("DOCKER_HOST", host);
         DockerListing listing;
         EXPECT_EQ(resolver.dockerContexts(kScanned, listing).size(), 2u);
@@ -229,14 +197,10 @@ TEST_F(DockerToolTest, OnlyALocalEngineIsAskedAndNeverPastTheBound) {
         EXPECT_EQ(resolver.publishedPorts(listing).size(), local ? 1u : 0u) << host;
     }
 
-    // Output that would match, but a failing status: nothing counts.
-    environment_.set("DOCKER_HOST", "tcp://127.0.0.1:1");
-    const Contexts empty{{5432, {}}, {4000, {}}};
-    installDocker("printf '|db|\"\"|0.0.0.0:5432->5432/tcp|\"\"\\n'\nexit 1");
-    DockerListing failed;
-    EXPECT_EQ(resolver.dockerContexts(kScanned, failed), empty);
     // A hung tool is cut at the bound and does not outlive it; unbounded, it
     // would outlast the test's own time limit.
+    environment_.set("DOCKER_HOST", "tcp://127.0.0.1:1");
+    const Contexts empty{{5432, {}}, {4000, {}}};
     const std::string pidFile = dir_.path() + "/pid";
     installDocker("echo $$ > '" + pidFile + "'\nexec sleep 600");
     DockerListing hung;
