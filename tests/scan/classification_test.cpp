@@ -39,19 +39,14 @@ TEST(ClassificationTest, BadgeRulesInOrderAndHintSources) {
     EXPECT_EQ(projectHint({"/home/alice"}, std::nullopt, "node"), std::nullopt);
 }
 
-std::string packageJson(const std::string& dependencies, const std::string& before = "") {
-    return R"({"name": "app", )" + before + R"("dependencies": {)" + dependencies + "}}";
-}
-
 // Folders in a temporary folder whose "home" stands for the home folder, each
 // the root of what runs in its "src" and declaring a badge, or not.
 TEST(ProjectRootTest, TheNearestManifestOfTheUsersBelowHomeRootsAndBadges) {
     testing::TempDir tmp;
-    const std::string express = packageJson(R"("express": "4")");
-    const std::string huge = R"("description": ")" + std::string(kManifestReadLimit, 'x') + "\", ";
     // A link out of the user's files or a FIFO marks the root but is never read.
-    std::filesystem::create_symlink(tmp.writeFile("out/package.json", express),
-                                    tmp.makeDir("home/link") + "/package.json");
+    std::filesystem::create_symlink(
+        tmp.writeFile("out/package.json", "{\"dependencies\": {\"vite\": 1}}"),
+        tmp.makeDir("home/link") + "/package.json");
     ASSERT_EQ(mkfifo((tmp.makeDir("home/fifo") + "/package.json").c_str(), 0644), 0);
     const struct {
         std::string root;
@@ -59,16 +54,11 @@ TEST(ProjectRootTest, TheNearestManifestOfTheUsersBelowHomeRootsAndBadges) {
         std::string text;
         std::optional<FrameworkBadge> badge;
     } cases[] = {
-        {"home/shop", "package.json",
-         packageJson(R"("express": "4")", R"("devDependencies": {"next": "14"}, )"), next},
+        {"home/shop", "package.json", R"({"devDependencies": {"next": "14"}})", next},
         // The nearest wins; names outside the dependencies are no badge.
-        {"home/shop/web", "package.json",
-         packageJson(R"("nested": {"next": "1"})", R"("description": "\"vite\": x", )"),
+        {"home/shop/web", "package.json", R"({"x": {"next": 1}, "description": "\"vite\":"})",
          std::nullopt},
-        {"home/repo", ".git", "gitdir: /elsewhere", std::nullopt},  // a worktree's
         {"home/rails", "Gemfile", "source 'x'\n  gem \"rails\", \"~> 7\"\n", rails},
-        {"home/gradle", "build.gradle.kts", "id(\"org.springframework.boot\")", boot},
-        {"home/huge", "package.json", packageJson(R"("express": "4")", huge), std::nullopt},
         {"home/link", nullptr, "", std::nullopt},
         {"home/fifo", nullptr, "", std::nullopt},
     };
