@@ -32,10 +32,10 @@ using Directories = std::unordered_map<int32_t, std::string>;
 // A PID no process can have: the kernel caps PIDs far below it.
 constexpr int32_t kNoSuchPid = INT32_MAX;
 
-// The readers read links, not what they point to, so ordinary symlinks stand
-// in for descriptors, executables and working directories.
+// The start time and the tree's fields come after a name that may hold
+// anything. The readers read links, not what they point to, so ordinary
+// symlinks stand in for descriptors and working directories.
 TEST(HandMadeProcTest, ReadersTakeWhatProcHoldsAndRepairIt) {
-    // The start time and the tree's fields come after a name that may hold anything.
     EXPECT_EQ(parseStatStartTicks("42 (a) b (c)) S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 "
                                   "987654 1000 200 ...\n"),
               987654u);
