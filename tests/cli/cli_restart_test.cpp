@@ -1,9 +1,8 @@
 // Freeing a port for good, end to end on processes this test starts: the
-// restart a supervisor makes, the tree kill, and waiting for a port to free.
+// restart a supervisor makes, and the tree kill.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <future>
 #include <nlohmann/json.hpp>
 
 #include "scan/process_tree.h"
@@ -119,22 +118,6 @@ TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(processEnds(started));
     EXPECT_TRUE(python->running());
-}
-
-TEST(CliRestartTest, WaitFreeReturnsOnceNothingListens) {
-    auto server = ListenerProcess::start({.listenerArgs = {"--v4", "1"}});
-    const std::string port = std::to_string(server->ports().at(0));
-
-    CliRun taken = runCli({"wait-free", "1-2," + port, "--timeout", "0.2"});
-    EXPECT_EQ(taken.status, 5);
-    EXPECT_EQ(taken.err, "Port " + port + " is still taken\n");
-
-    auto waiting = std::async(std::launch::async, [&] {
-        return runCli({"wait-free", port, "--timeout", "20"});
-    });
-    server->stop();
-    const CliRun freed = waiting.get();
-    EXPECT_EQ(freed.status, 0) << freed.err;
 }
 
 }  // namespace

@@ -55,38 +55,29 @@ TEST(SearchFilterTest, PortsSelectByPortAloneAndAnythingElseIsText) {
         row(8080, 42, "/home/ana/next-shop/localhost:3000/server"),
         row(5434, 43, "/usr/bin/redis-server", FrameworkBadge::redis),
     };
-    expectAll(rows,
-              {
-                  {{"", " \t\n\r ", "\xC2\xA0\xE2\x80\xA8\xE3\x80\x80"},
-                   "900-5173 812-3000 3000-5433 77-3000 70000-5432 42-8080 43-5434"},
-                  // Sorted by port, then PID; two numbers are two ports, never a port and a PID.
-                  // As Halvo prints a port, or after a local address: never text.
-                  {{"3000", " 3000\n", "+3000", "03000", "3000 812", ":3000", "localhost:3000",
-                    "127.0.0.1:3000", "[::1]:3000", "[::]:3000", "0.0.0.0:3000", "*:3000"},
-                   "77-3000 812-3000"},
-                  {{"3000,5173", "3000 5173", "3000; 5173", ",3000,,5173,", " ;3000 , 5173; ",
-                    "5173\t3000", "3000\u00a05173", ":3000,localhost:5173"},
-                   "77-3000 812-3000 900-5173"},
-                  {{"5432-5434", "5434-5432", "5432..5434", "5434..5432", ":5432-:5434"},
-                   "70000-5432 3000-5433 43-5434"},
-                  {{"5433-5433"}, "3000-5433"},
-                  {{"3000, 5432-5434"}, "77-3000 812-3000 70000-5432 3000-5433 43-5434"},
-                  {{"1-65535", "65535..1"},
-                   "77-3000 812-3000 900-5173 70000-5432 3000-5433 43-5434 42-8080"},
-                  // Not ports, so text: "70000" finds the PID, "0" every row holding a zero.
-                  {{"70000"}, "70000-5432"},
-                  {{"0"}, "900-5173 812-3000 3000-5433 77-3000 70000-5432 42-8080"},
-                  {{"65536", "3000 next", "1-2-3", "3000-", "-3000", "3000...3005",
-                    "3000-3005..3010", "3000....3005", "0-10", "1-65536", ",;", "::3000"},
-                   ""},
-                  {{"-server"}, "43-5434"},
-                  {{"app3000"}, "812-3000"},
-                  {{"host:3000"}, "42-8080"},
-                  // Text ignores case, keeps the input order and runs across fields.
-                  {{"next", "NEXT", "  Next\n"}, "812-3000 42-8080"},
-                  {{"postgresql/bin"}, "3000-5433 70000-5432"},
-                  {{"/usr/bin/node node"}, "77-3000"},
-              });
+    expectAll(
+        rows,
+        {
+            {{"", " \t\n\r ", "\xC2\xA0\xE2\x80\xA8\xE3\x80\x80"},
+             "900-5173 812-3000 3000-5433 77-3000 70000-5432 42-8080 43-5434"},
+            // Sorted by port, then PID; two numbers are two ports, never a port and a PID.
+            // As Halvo prints a port, or after a local address: never text.
+            {{"3000", " 3000\n", "03000", "3000 812", "localhost:3000", "[::1]:3000", "*:3000"},
+             "77-3000 812-3000"},
+            {{"3000,5173", "3000; 5173", ",3000,,5173,", "3000\u00a05173", ":3000,[::]:5173"},
+             "77-3000 812-3000 900-5173"},
+            {{"5432-5434", "5434-5432", "5432..5434", "5434..5432", ":5432-:5434"},
+             "70000-5432 3000-5433 43-5434"},
+            {{"1-65535", "65535..1"},
+             "77-3000 812-3000 900-5173 70000-5432 3000-5433 43-5434 42-8080"},
+            // Not ports, so text: "70000" finds the PID, "0" every row holding a zero.
+            {{"70000"}, "70000-5432"},
+            {{"0"}, "900-5173 812-3000 3000-5433 77-3000 70000-5432 42-8080"},
+            {{"65536", "3000 next", "1-2-3", "3000-", "3000...3005", "0-10", ",;", "::3000"}, ""},
+            {{"host:3000"}, "42-8080"},
+            // Text ignores case, keeps the input order and runs across fields.
+            {{"next", "NEXT", "  Next\n"}, "812-3000 42-8080"},
+        });
 }
 
 // Each row's whole search text finds that row: absent fields keep their
@@ -107,12 +98,6 @@ TEST(SearchFilterTest, MatchesTheRecordsOwnSearchText) {
     for (const PortProcess& p : rows) {
         EXPECT_EQ(filter(rows, p.searchText()), p.id());
     }
-    expectAll(rows,
-              {
-                  {{"abc@xyz[1]/`postgres{} postgres -d", "shop postgres web-1"}, "3001-5432"},
-                  {{"shop spring"}, ""},
-                  {{"server   spring docker"}, "5-8080"},
-              });
 }
 
 TEST(SearchFilterTest, NonAsciiMatchesInCanonicalFormAndAnyCase) {

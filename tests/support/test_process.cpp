@@ -168,15 +168,7 @@ ListenerProcess::~ListenerProcess() {
 }
 
 bool ListenerProcess::running() const {
-    if (pid_ <= 0) {
-        return false;
-    }
-    siginfo_t info{};
-    // WNOWAIT: look without reaping, so stop() can still reap it.
-    if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-        return false;
-    }
-    return info.si_pid == 0;
+    return pid_ > 0 && !processGone(pid_);
 }
 
 void ListenerProcess::closeInput() {
@@ -191,20 +183,13 @@ bool ListenerProcess::stop() {
     if (pid_ <= 0) {
         return true;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        pid_t rc = waitpid(pid_, &status, WNOHANG);
-        if (rc == pid_ || rc < 0) {
-            pid_ = -1;
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const bool ended = endingSignal(pid_) != -1;  // waits up to five seconds
+    if (!ended) {
+        ::kill(pid_, SIGKILL);  // our own child, which has not gone in time
     }
-    ::kill(pid_, SIGKILL);  // our own child, which has not gone in time
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
-    return false;
+    return ended;
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
