@@ -58,7 +58,6 @@ TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
     const auto rows = json::parse(json.out);
     ASSERT_EQ(rows.size(), 1u);
     const auto args = rows[0]["arguments"].get<std::vector<std::string>>();
-    EXPECT_NE(std::find(args.begin(), args.end(), "\x1b]0;pwned\x07"), args.end());
     EXPECT_NE(std::find(args.begin(), args.end(), big), args.end()) << "a long argument whole";
     EXPECT_NE(std::find(args.begin(), args.end(), "bad\uFFFD\uFFFD"), args.end())
         << "a bad byte is repaired, never the argument dropped";
@@ -79,14 +78,13 @@ TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
     EXPECT_NE(table.out.find("bad\uFFFD\uFFFD"), std::string::npos);
 }
 
-TEST(CliListTest, UsageHelpVersionAndWriteErrors) {
+TEST(CliListTest, UsageVersionAndWriteErrors) {
     const std::pair<std::vector<std::string>, std::string> misuses[] = {
         {{}, "A command"},
         {{"--bogus"}, "--bogus"},
         // Flags take no value: "no" must not turn a dry run into a kill.
         {{"kill", "--dry-run=no", "x"}, "--dry-run takes no value"},
         {{"kill", "--dry-run", "--pid", "0x1f"}, "0x1f is not a PID"},  // decimal only
-        {{"kill", "--dry-run", "--pid", "010"}, "010 is not a PID"},
         // After a PID, a number is a query again, and so a port.
         {{"kill", "--dry-run", "--pid", "1", "0"}, "0 is not a port"},
         {{"wait-free", "1", "--timeout", "nan"}, "nan"},
@@ -100,9 +98,6 @@ TEST(CliListTest, UsageHelpVersionAndWriteErrors) {
     // Output that cannot be written is no success.
     const std::string full = std::string("exec '") + HALVO_CLI + "' list --json --all >/dev/full";
     EXPECT_EQ(runCommand("/bin/sh", {"-c", full}, std::chrono::seconds(20)).status, 4);
-    CliRun help = runCli({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("list"), std::string::npos);
     CliRun version = runCli({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find(HALVO_VERSION), std::string::npos);

@@ -143,31 +143,6 @@ TEST(KillEngineTest, EachChildEndsOnTheSignalsItNeeds) {
     }
 }
 
-// Every first signal goes out before any wait, so the batch shares one grace
-// period; a target gone after an earlier signal of the batch has ended.
-TEST(KillEngineTest, ABatchSharesOneGracePeriod) {
-    auto first = start(/*ignoreTerm=*/true);
-    auto second = start(/*ignoreTerm=*/true);
-    auto changed = start();
-    auto ended = start();
-    const ProcessStartTime endedStart = *currentStartTime(ended->pid());
-    ended->closeInput();
-    ASSERT_EQ(endingSignal(ended->pid()), 0);
-    auto signals = recorder(true);
-    const ProcessStartTime changedStart = *currentStartTime(changed->pid());
-    const std::vector<KillTarget> targets{
-        {first->pid(), *currentStartTime(first->pid())},
-        {changed->pid(), {changedStart.seconds - 1, changedStart.microseconds}},
-        {ended->pid(), endedStart},
-        {second->pid(), *currentStartTime(second->pid())},
-    };
-    EXPECT_THAT(KillEngine(currentStartTime, signals).killAll(targets, KillMode::graceful),
-                ElementsAre(KillOutcome::killed(), KillOutcome::stale(), KillOutcome::killed(),
-                            KillOutcome::killed()));
-    EXPECT_THAT(signals->tried, ElementsAre(SIGTERM, SIGTERM, SIGKILL, SIGKILL));
-    EXPECT_TRUE(changed->running());
-}
-
 // A worker its master takes down can be reaped between the engine's look at
 // its pidfd and its read of /proc: gone, not changed since the scan.
 TEST(KillEngineTest, ATargetReapedDuringItsCheckHasEnded) {
@@ -185,28 +160,6 @@ TEST(KillEngineTest, ATargetReapedDuringItsCheckHasEnded) {
                                           {worker->pid(), workerStart}};
     EXPECT_THAT(KillEngine(source, recorder(true)).killAll(targets, KillMode::force),
                 ElementsAre(KillOutcome::killed(), KillOutcome::killed()));
-}
-
-TEST(KillEngineTest, ProcessesThatAreGoneAreStale) {
-    auto signals = recorder(true);
-    KillEngine engine(currentStartTime, signals);
-    pid_t zombie = fork();
-    ASSERT_GE(zombie, 0);
-    if (zombie == 0) {
-        _exit(0);
-    }
-    // Unreaped, /proc still shows the same start time: only the pidfd tells it is over.
-    ASSERT_EQ(endingSignal(zombie), 0);
-    const ProcessStartTime zombieStart = *currentStartTime(zombie);
-    for (bool reaped : {false, true}) {
-        if (reaped) {
-            ASSERT_EQ(waitpid(zombie, nullptr, 0), zombie);
-        }
-        for (KillMode mode : {KillMode::force, KillMode::graceful}) {
-            EXPECT_EQ(engine.kill(zombie, zombieStart, mode), KillOutcome::stale()) << reaped;
-        }
-    }
-    EXPECT_THAT(signals->tried, IsEmpty());
 }
 
 TEST(KillEngineTest, AnotherStartTimeOrANonPositivePidIsStaleAndNothingIsSent) {

@@ -77,11 +77,6 @@ TEST(KillSequenceTest, OutcomesAddUpByPort) {
          feedback::Restarted{1, 3000, {"node", 5}, feedback::Listener{"nodemon", 4}},
          "Killed :3000 \u2014 restarted by nodemon (PID 4) as node (PID 5)",
          {}},
-        {{row(1, 3000), row(1, 3001)},
-         {},
-         feedback::Restarted{2, 3001, {"node", 5}, std::nullopt},
-         "Killed 2 ports \u2014 :3001 restarted as node (PID 5)",
-         {}},
     };
     for (const Case& c : cases) {
         RecordingEngine engine;
@@ -182,27 +177,6 @@ TEST(RestartWatchTest, LooksOnlyWhileARestarterLives) {
     freed.before.restarters = {{50, {91, 0}}};
     EXPECT_EQ(watch.watch(freed), std::nullopt);
     EXPECT_EQ(looks, 1);
-}
-
-TEST(RestartWatchTest, RestartersAreWhatStartsServersNotWhereTheUserWorks) {
-    using Args = std::vector<std::string>;
-    const struct {
-        ProcessTreeEntry parent;
-        Args arguments;
-        bool restarts;
-    } cases[] = {
-        {process(50, 1, "nodemon", 1), {"node", "/usr/bin/nodemon", "server.js"}, true},
-        {process(50, 1, "sh", 1), {"sh", "-c", "while :; do node s.js; done"}, true},
-        {process(50, 1, "bash", 1), {"-bash"}, false},
-        {process(50, 1, "tmux: server", 1), {"tmux"}, false},
-        {process(1, 0, "systemd", 1), {"/sbin/init"}, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(couldRestart(c.parent, c.arguments, 1000), c.restarts) << c.arguments[0];
-    }
-    ProcessTreeEntry others = process(50, 1, "nodemon", 1);
-    others.uid = 0;
-    EXPECT_FALSE(couldRestart(others, {"nodemon"}, 1000));
 }
 
 }  // namespace

@@ -99,17 +99,6 @@ void settle(int stillWaiting = 0) {
 
 }  // namespace
 
-namespace halvo {
-// Readable failures of QCOMPARE.
-char* toString(const std::vector<PortProcess>& rows) {
-    QStringList ids;
-    for (const PortProcess& p : rows) {
-        ids.append(QString::fromStdString(p.id()));
-    }
-    return QTest::toString("[" + ids.join(", ") + "]");
-}
-}  // namespace halvo
-
 class ProcessStoreTest : public QObject {
     Q_OBJECT
 
@@ -206,41 +195,38 @@ class ProcessStoreTest : public QObject {
         settle();
     }
 
-    void selectionWrapsAndClamps_data() {
-        // Over ten rows, every third one "vite": set `start`, then the query,
-        // then move by `delta` (not at all when 0).
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<int>("delta");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<int>("port");  // of the selected row; 0 for none
-        QTest::newRow("step back past the list") << 0 << "" << -12 << 8 << 4008;
-        QTest::newRow("wrap inside the filtered rows") << 2 << "vite" << +1 << 0 << 4002;
-        QTest::newRow("clamp a negative index") << -4 << "vite" << 0 << 0 << 4002;
-        QTest::newRow("clamp past the end") << 99 << "vite" << 0 << 2 << 4008;
-        QTest::newRow("no rows") << 3 << "matches nothing" << +1 << 0 << 0;
-    }
     void selectionWrapsAndClamps() {
-        QFETCH(int, start);
-        QFETCH(QString, query);
-        QFETCH(int, delta);
-        QFETCH(int, selected);
-        QFETCH(int, port);
         Harness h;
         Rows rows;
         for (int i = 0; i < 10; ++i) {
             rows.push_back(row(100 + i, 4000 + i, i % 3 == 2 ? "vite" : "node"));
         }
         h.load(rows);
-        h.store->setSelectedIndex(start);
-        QCOMPARE(h.store->selectedProcess().has_value(), start >= 0 && start < 10);
-        h.store->setQuery(query);
-        if (delta != 0) {
-            h.store->moveSelection(delta);
+        // Over ten rows, every third one "vite": set `start`, then the query,
+        // then move by `delta` (not at all when 0); `port` of the selected row.
+        const struct {
+            int start;
+            QString query;
+            int delta, selected, port;
+        } cases[] = {
+            {0, "", -12, 8, 4008},             // a step back past the list
+            {2, "vite", +1, 0, 4002},          // wraps inside the filtered rows
+            {-4, "vite", 0, 0, 4002},          // a negative index clamped
+            {99, "vite", 0, 2, 4008},          // past the end, clamped
+            {3, "matches nothing", +1, 0, 0},  // no rows
+        };
+        for (const auto& c : cases) {
+            h.store->setQuery("");
+            h.store->setSelectedIndex(c.start);
+            QCOMPARE(h.store->selectedProcess().has_value(), c.start >= 0 && c.start < 10);
+            h.store->setQuery(c.query);
+            if (c.delta != 0) {
+                h.store->moveSelection(c.delta);
+            }
+            QCOMPARE(h.store->selectedIndex(), c.selected);
+            const auto chosen = h.store->selectedProcess();
+            QCOMPARE(chosen ? chosen->port : 0, int64_t{c.port});
         }
-        QCOMPARE(h.store->selectedIndex(), selected);
-        const auto chosen = h.store->selectedProcess();
-        QCOMPARE(chosen ? chosen->port : 0, int64_t{port});
     }
 
     void singleKillOutcome_data() {
@@ -331,7 +317,6 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(QCoro::waitFor(h.store->killBatch({"1-3000", "2-3001", "0-9000"})).size(),
                  size_t{3});
         QCOMPARE(h.engine->batches.load(), 1);  // signalled together, one grace second
-        QCOMPARE(h.stopper->stops.calls().at(1), std::string("db"));
         QCOMPARE(h.store->processes(), Rows{});
         QCOMPARE(h.store->feedbackText(), QString("Killed 3 ports"));
     }

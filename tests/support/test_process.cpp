@@ -96,16 +96,14 @@ std::string listenerPath() {
 }
 
 std::string listenerNamed(const TempDir& dir, const std::string& name) {
-    auto link = std::filesystem::path(dir.path()) / "bin" / name;
-    std::filesystem::create_directories(link.parent_path());
+    auto link = std::filesystem::path(dir.makeDir("bin")) / name;
     std::filesystem::remove(link);
     std::filesystem::create_symlink(listenerPath(), link);
     return link.string();
 }
 
 std::string listenerCopy(const TempDir& dir, const std::string& name) {
-    auto copy = std::filesystem::path(dir.path()) / "bin" / name;
-    std::filesystem::create_directories(copy.parent_path());
+    auto copy = std::filesystem::path(dir.makeDir("bin")) / name;
     // An existing copy may be running: reuse it rather than write over it.
     std::filesystem::copy_file(listenerPath(), copy, std::filesystem::copy_options::skip_existing);
     return copy.string();
