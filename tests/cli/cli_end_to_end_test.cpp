@@ -13,6 +13,7 @@
 #include <fstream>
 #include <future>
 #include <stdexcept>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -138,6 +139,7 @@ TEST(CliKillTest, APortIsFreedOnlyWhenNothingHoldsIt) {
     auto waiting = std::async(std::launch::async, [&] {
         return runCli({"wait-free", held, "--timeout", "20"});
     });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // it finds the port taken
     server.reset();  // closes the input on which cat ends
     EXPECT_EQ(waiting.get().status, 0);
 }

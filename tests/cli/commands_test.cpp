@@ -137,10 +137,10 @@ TEST(KillCommandTest, SelectionTextsAndStatus) {
         // A number is a port, never part of a PID or a path.
         {{.query = {"3000"}}, {}, "812@1000.812 ", {ExitStatus::ok, "Killed :3000\n", ""}},
         // Each query selects on its own; targets in list order, one per process.
-        {{.query = {"python3", "3000"}, .force = true},
+        {{.query = {"python3", "3000-3001"}, .force = true},
          {},
          "812@1000.812! 77@1000.77! ",
-         {ExitStatus::ok, "Killed 2 ports\n", ""}},
+         {ExitStatus::ok, "Killed 3 ports\n", ""}},
         {{.pids = {3000, 4}}, {}, "3000@1000.3000 ", {ExitStatus::ok, "Killed :5173\n", ""}},
         {{.query = {"8000", "8080"}},
          {{9000, refused}},

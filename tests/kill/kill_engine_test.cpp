@@ -74,9 +74,7 @@ class RecordingSignals final : public SignalSending {
 
 std::shared_ptr<RecordingSignals> recorder(bool pidfds) {
     auto signals = std::make_shared<RecordingSignals>();
-    if (!pidfds) {
-        signals->openError = ENOSYS;
-    }
+    signals->openError = pidfds ? std::nullopt : std::optional(ENOSYS);
     return signals;
 }
 

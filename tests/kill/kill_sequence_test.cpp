@@ -150,6 +150,8 @@ TEST(RestartWatchTest, LooksOnlyWhileARestarterLives) {
     FreedPorts freed{{3000}, 1, watch.before({{40, {80, 0}}}, {3000})};
     EXPECT_EQ(freed.before.sockets, std::set<uint64_t>{7});
     EXPECT_TRUE(freed.before.restarters.empty());  // 10 is not in the table
+    // node (60) was started by nodemon, which could start it again.
+    EXPECT_EQ(watch.before({{60, {200, 0}}}, {3000}).restarters.size(), 1u);
 
     discovery->listeners = {{70, "cat", 3000}};
     EXPECT_EQ(watch.watch(freed), Feedback(feedback::StillHeld{3000, {"cat", 70}}));

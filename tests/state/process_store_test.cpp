@@ -55,10 +55,14 @@ class SignalLog {
                                     {&S::feedbackChanged, "feedback"},
                                     {&S::killModeChanged, "killMode"},
                                     {&S::focusRequestIdChanged, "focusRequestId"}}) {
-            QObject::connect(&store, signal, &context_, [this, &store, name] {
-                names.append(QString::fromLatin1(name));
-                offThread += QThread::currentThread() != store.thread() ? 1 : 0;
-            });
+            // Direct: the slot runs on the thread that emits.
+            QObject::connect(
+                &store, signal, &context_,
+                [this, &store, name] {
+                    names.append(QString::fromLatin1(name));
+                    offThread += QThread::currentThread() != store.thread() ? 1 : 0;
+                },
+                Qt::DirectConnection);
         }
     }
 
