@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "busy_rows.h"
 #include "panel/halvo_kill_coordinator.h"
 #include "state/process_store.h"
 #include "support/fixtures.h"
@@ -27,7 +28,7 @@ namespace {
 
 using halvo::PortProcess;
 
-using halvo::testing::busyRows;
+using halvo::bench::busyRows;
 using halvo::testing::FixedScanner;
 using halvo::testing::RecordingEngine;
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "busy_rows.h"
 #include "state/process_store.h"
 #include "support/fixtures.h"
 
@@ -23,7 +24,7 @@ using halvo::PortProcess;
 constexpr int kRows = 10'000;
 
 std::vector<PortProcess> makeRows(int64_t startSeconds) {
-    return halvo::testing::busyRows(kRows, startSeconds);
+    return halvo::bench::busyRows(kRows, startSeconds);
 }
 
 // Hands out prepared scans in turn, so every reload publishes a new list.

@@ -47,19 +47,23 @@ PortProcess startedLater(PortProcess p) {
 class SignalLog {
   public:
     explicit SignalLog(ProcessStore& store) {
-        const auto watch = [&](auto signal, const char* name) {
-            QObject::connect(&store, signal, &context_, [this, &store, name] {
-                names.append(QString::fromLatin1(name));
-                offThread += QThread::currentThread() != store.thread() ? 1 : 0;
-            });
-        };
-        watch(&ProcessStore::processesChanged, "processes");
-        watch(&ProcessStore::foreignListenersChanged, "foreignListeners");
-        watch(&ProcessStore::queryChanged, "query");
-        watch(&ProcessStore::selectedIndexChanged, "selectedIndex");
-        watch(&ProcessStore::feedbackChanged, "feedback");
-        watch(&ProcessStore::killModeChanged, "killMode");
-        watch(&ProcessStore::focusRequestIdChanged, "focusRequestId");
+        using S = ProcessStore;
+        for (auto [signal, name] : {std::pair{&S::processesChanged, "processes"},
+                                    {&S::foreignListenersChanged, "foreignListeners"},
+                                    {&S::queryChanged, "query"},
+                                    {&S::selectedIndexChanged, "selectedIndex"},
+                                    {&S::feedbackChanged, "feedback"},
+                                    {&S::killModeChanged, "killMode"},
+                                    {&S::focusRequestIdChanged, "focusRequestId"}}) {
+            // Direct: the slot runs on the thread that emits.
+            QObject::connect(
+                &store, signal, &context_,
+                [this, &store, name] {
+                    names.append(QString::fromLatin1(name));
+                    offThread += QThread::currentThread() != store.thread() ? 1 : 0;
+                },
+                Qt::DirectConnection);
+        }
     }
 
     QStringList names;
@@ -97,31 +101,7 @@ void settle(int stillWaiting = 0) {
     }
 }
 
-// A look after the kill that finds every killed port taken again by nodemon's new node.
-class RestartingWatch final : public halvo::RestartWatching {
-  public:
-    halvo::BeforeKill before(const std::vector<halvo::KillTarget>&,
-                             const std::vector<int64_t>&) override {
-        return {};
-    }
-    std::optional<Feedback> watch(const halvo::FreedPorts& freed, std::stop_token) override {
-        return feedback::Restarted{
-            freed.killedCount, freed.ports.at(0), {"node", 815}, {{"nodemon", 812}}};
-    }
-};
-
 }  // namespace
-
-namespace halvo {
-// Readable failures of QCOMPARE.
-char* toString(const std::vector<PortProcess>& rows) {
-    QStringList ids;
-    for (const PortProcess& p : rows) {
-        ids.append(QString::fromStdString(p.id()));
-    }
-    return QTest::toString("[" + ids.join(", ") + "]");
-}
-}  // namespace halvo
 
 class ProcessStoreTest : public QObject {
     Q_OBJECT
@@ -201,30 +181,6 @@ class ProcessStoreTest : public QObject {
         QTRY_COMPARE(h.store->processes(), Rows{row(1, 3000)});
     }
 
-    // The listeners the rows leave out come with each scan, before its rows,
-    // signal only a change, and go when a scan no longer finds them.
-    void unlistedListenersArePublishedWithTheScan() {
-        using Foreign = std::vector<halvo::ForeignListener>;
-        const Foreign postgres{{5432, 105, "postgres"}};
-        const std::vector<halvo::LsofRow> redis{{812, "redis-server", 6379}};
-        Harness h;
-        SignalLog log(*h.store);
-        h.scanner->setUnlisted(postgres);
-        h.load({row(1, 3000)});
-        h.load({row(1, 3000)});
-        QCOMPARE(h.store->foreignListeners(), postgres);
-        QCOMPARE(log.names, QStringList({"foreignListeners", "processes"}));
-
-        h.scanner->setUnlisted(postgres, redis);
-        log.names.clear();
-        h.load({row(1, 3000)});
-        QCOMPARE(h.store->hiddenListeners(), redis);
-        QCOMPARE(log.names, QStringList({"foreignListeners"}));
-        h.scanner->setUnlisted({});
-        h.load({row(1, 3000)});
-        QVERIFY(h.store->foreignListeners().empty() && h.store->hiddenListeners().empty());
-    }
-
     void destroyedStoreIsLeftAlone() {
         Harness h({row(1, 3000), row(2, 5173)});
         h.store->refresh();
@@ -243,43 +199,38 @@ class ProcessStoreTest : public QObject {
         settle();
     }
 
-    void selectionWrapsAndClamps_data() {
-        // Over ten rows, every third one "vite": set `start`, then the query,
-        // then move by `delta` (not at all when 0).
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<int>("delta");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<int>("port");  // of the selected row; 0 for none
-        QTest::newRow("up from the first row") << 0 << "" << -1 << 9 << 4009;
-        QTest::newRow("down from the last row") << 9 << "" << +1 << 0 << 4000;
-        QTest::newRow("step back past the list") << 0 << "" << -12 << 8 << 4008;
-        QTest::newRow("wrap inside the filtered rows") << 2 << "vite" << +1 << 0 << 4002;
-        QTest::newRow("clamp a negative index") << -4 << "vite" << 0 << 0 << 4002;
-        QTest::newRow("clamp past the end") << 99 << "vite" << 0 << 2 << 4008;
-        QTest::newRow("no rows") << 3 << "matches nothing" << +1 << 0 << 0;
-    }
     void selectionWrapsAndClamps() {
-        QFETCH(int, start);
-        QFETCH(QString, query);
-        QFETCH(int, delta);
-        QFETCH(int, selected);
-        QFETCH(int, port);
         Harness h;
         Rows rows;
         for (int i = 0; i < 10; ++i) {
             rows.push_back(row(100 + i, 4000 + i, i % 3 == 2 ? "vite" : "node"));
         }
         h.load(rows);
-        h.store->setSelectedIndex(start);
-        QCOMPARE(h.store->selectedProcess().has_value(), start >= 0 && start < 10);
-        h.store->setQuery(query);
-        if (delta != 0) {
-            h.store->moveSelection(delta);
+        // Over ten rows, every third one "vite": set `start`, then the query,
+        // then move by `delta` (not at all when 0); `port` of the selected row.
+        const struct {
+            int start;
+            QString query;
+            int delta, selected, port;
+        } cases[] = {
+            {0, "", -12, 8, 4008},             // a step back past the list
+            {2, "vite", +1, 0, 4002},          // wraps inside the filtered rows
+            {-4, "vite", 0, 0, 4002},          // a negative index clamped
+            {99, "vite", 0, 2, 4008},          // past the end, clamped
+            {3, "matches nothing", +1, 0, 0},  // no rows
+        };
+        for (const auto& c : cases) {
+            h.store->setQuery("");
+            h.store->setSelectedIndex(c.start);
+            QCOMPARE(h.store->selectedProcess().has_value(), c.start >= 0 && c.start < 10);
+            h.store->setQuery(c.query);
+            if (c.delta != 0) {
+                h.store->moveSelection(c.delta);
+            }
+            QCOMPARE(h.store->selectedIndex(), c.selected);
+            const auto chosen = h.store->selectedProcess();
+            QCOMPARE(chosen ? chosen->port : 0, int64_t{c.port});
         }
-        QCOMPARE(h.store->selectedIndex(), selected);
-        const auto chosen = h.store->selectedProcess();
-        QCOMPARE(chosen ? chosen->port : 0, int64_t{port});
     }
 
     void singleKillOutcome_data() {
@@ -348,16 +299,14 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(h.store->selectedIndex(), 1);
     }
 
-    // Container rows have no PID: the stopper ends them, off the main thread,
-    // alone or within a batch whose processes are signalled together, and
-    // every row of the container goes.
+    // Container rows have no PID: the stopper ends them, alone or within a batch whose processes
+    // are signalled together, and every row of the container goes.
     void containerRowsAreStoppedNotKilled() {
         Harness h({row(1, 3000), row(2, 3001), containerRow(8080, "web-1"),
                    containerRow(8081, "web-1"), containerRow(9000, "db")});
         h.stopper->stops.answerEvery(KillOutcome::killed());
         QVERIFY(QCoro::waitFor(h.store->kill(containerRow(8081, "web-1"))));
-        QCOMPARE(h.stopper->stops.calls().at(0).name, std::string("web-1"));
-        QVERIFY(h.stopper->stops.calls().at(0).thread != std::this_thread::get_id());
+        QCOMPARE(h.stopper->stops.calls().at(0), std::string("web-1"));
         QCOMPARE(h.store->processes(),
                  (Rows{row(1, 3000), row(2, 3001), containerRow(9000, "db")}));
         QCOMPARE(h.store->feedbackText(), QString("Stopped container web-1 (:8081)"));
@@ -372,50 +321,33 @@ class ProcessStoreTest : public QObject {
         QCOMPARE(QCoro::waitFor(h.store->killBatch({"1-3000", "2-3001", "0-9000"})).size(),
                  size_t{3});
         QCOMPARE(h.engine->batches.load(), 1);  // signalled together, one grace second
-        QCOMPARE(h.stopper->stops.calls().at(1).name, std::string("db"));
         QCOMPARE(h.store->processes(), Rows{});
         QCOMPARE(h.store->feedbackText(), QString("Killed 3 ports"));
     }
 
     void killsMatchingNothingChangeNothing() {
         Harness h({row(1, 3000)});
-        h.store->setFeedback(feedback::Success{3000});
         SignalLog log(*h.store);
         QVERIFY(!QCoro::waitFor(h.store->kill(row(1, 3001))));
         QVERIFY(!QCoro::waitFor(h.store->kill(row(2, 3000))));
         QVERIFY(QCoro::waitFor(h.store->killBatch({"1-3001", "3000", ""})).empty());
         h.store->setQuery("nothing like it");
         QVERIFY(!QCoro::waitFor(h.store->killSelected()));
-
         QCOMPARE(h.engine->kills.callCount(), size_t{0});
-        QCOMPARE(h.store->processes(), Rows{row(1, 3000)});
-        QCOMPARE(h.store->feedback(), Feedback(feedback::Success{3000}));
         QCOMPARE(log.names, QStringList{"query"});
     }
 
-    // What the look after the kill found is what the user reads, with the
-    // list reloaded to show the new listener.
-    void aRestartIsToldWithTheListReloaded() {
-        Harness h({row(814, 3000), row(900, 5432, "postgres")});
-        h.store->setKillHelpers(nullptr, std::make_shared<RestartingWatch>());
-        h.engine->kills.answerEvery(KillOutcome::killed());
-        const Rows restarted{row(815, 3000), row(900, 5432, "postgres")};
-        h.scanner->scans.answer(1, restarted);
-
-        QVERIFY(QCoro::waitFor(h.store->kill(row(814, 3000))));
-        QCOMPARE(h.store->feedbackText(),
-                 QString::fromUtf8("Killed :3000 — restarted by nodemon (PID 812) as node "
-                                   "(PID 815)"));
-        QCOMPARE(h.store->processes(), restarted);
-    }
-
-    void settersSignalOnlyRealChanges() {
+    // Signals come only with real changes, on the store's thread; a scan's
+    // unlisted listeners come before its rows and go when a scan no longer
+    // finds them.
+    void signalsComeOnlyWithChanges() {
         Harness h;
         SignalLog log(*h.store);
         h.store->reset();  // nothing to forget yet
         h.load({});
         const Rows rows{row(1, 3000), row(2, 3001), row(3, 3002)};
         const QUuid focus = QUuid::createUuid();
+        h.scanner->setUnlisted({{5432, 105, "postgres"}});
         for (int twice = 0; twice < 2; ++twice) {  // the second time changes nothing
             h.load(rows);
             h.store->setQuery("node");
@@ -424,32 +356,19 @@ class ProcessStoreTest : public QObject {
             h.store->setKillMode(KillMode::force);
             h.store->setFocusRequestId(focus);
         }
+        const std::vector<halvo::LsofRow> redis{{812, "redis-server", 6379}};
+        h.scanner->setUnlisted({{5432, 105, "postgres"}}, redis);
+        h.load(rows);
+        QCOMPARE(h.store->hiddenListeners(), redis);
         h.store->setFeedback(feedback::Success{3000});
         QCOMPARE(h.store->focusRequestId(), focus);
-        QCOMPARE(log.names, (QStringList{"processes", "query", "selectedIndex", "feedback",
-                                         "killMode", "focusRequestId", "feedback"}));
-    }
-
-    void changesReachObserversOnTheMainThread() {
-        Harness h;
-        SignalLog log(*h.store);
-        h.scanner->scans.answerEvery({row(1, 3000), row(1, 3001), row(2, 5432), row(3, 8080)});
-        h.store->refresh();
-        QTRY_COMPARE(h.store->processes().size(), size_t{4});
-        h.store->setSelectedIndex(3);
-
-        h.engine->kills.answer(0, KillOutcome::killed());
-        QVERIFY(QCoro::waitFor(h.store->kill(row(2, 5432))));
-        h.engine->kills.answer(1, KillOutcome::stale());
-        h.engine->kills.answer(2, KillOutcome::killed());
-        QCOMPARE(QCoro::waitFor(h.store->killBatch({"1-3000", "3-8080"})).size(), size_t{1});
-        h.store->reset();
-
-        QVERIFY(log.names.contains("processes") && log.names.contains("feedback"));
+        QCOMPARE(log.names,
+                 (QStringList{"foreignListeners", "processes", "query", "selectedIndex", "feedback",
+                              "killMode", "focusRequestId", "foreignListeners", "feedback"}));
+        h.scanner->setUnlisted({});
+        h.load(rows);
+        QVERIFY(h.store->foreignListeners().empty() && h.store->hiddenListeners().empty());
         QCOMPARE(log.offThread, 0);
-        for (const auto& call : h.scanner->scans.calls()) {
-            QVERIFY(call.thread != std::this_thread::get_id());
-        }
     }
 };
 

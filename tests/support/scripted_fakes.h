@@ -82,13 +82,9 @@ class ScriptedCalls {
     Answer unanswered_;
 };
 
-struct ScanCall {
-    std::thread::id thread;
-};
-
 class ScriptedScanner final : public PortScanning {
   public:
-    std::vector<PortProcess> scan() override { return scans.take({std::this_thread::get_id()}); }
+    std::vector<PortProcess> scan() override { return scans.take(std::this_thread::get_id()); }
     // Each scan's rows with the unlisted listeners set last.
     PortScan scanAll() override {
         std::vector<PortProcess> rows = scan();
@@ -103,7 +99,7 @@ class ScriptedScanner final : public PortScanning {
         hidden_ = std::move(hidden);
     }
 
-    ScriptedCalls<std::vector<PortProcess>, ScanCall> scans{{}};
+    ScriptedCalls<std::vector<PortProcess>, std::thread::id> scans{{}};
 
   private:
     std::mutex foreignMutex_;
@@ -136,18 +132,13 @@ class ScriptedKillEngine final : public ProcessKilling {
     ScriptedCalls<KillOutcome, KillCall> kills{KillOutcome::failed("test gave no answer")};
 };
 
-struct StopCall {
-    std::string name;
-    std::thread::id thread;
-};
-
 class ScriptedContainerStopper final : public ContainerStopping {
   public:
     KillOutcome stop(const DockerContext& container) override {
-        return stops.take({container.containerName.value_or(""), std::this_thread::get_id()});
+        return stops.take(container.containerName.value_or(""));
     }
 
-    ScriptedCalls<KillOutcome, StopCall> stops{KillOutcome::failed("test gave no answer")};
+    ScriptedCalls<KillOutcome, std::string> stops{KillOutcome::failed("test gave no answer")};
 };
 
 }  // namespace halvo::testing

@@ -96,16 +96,14 @@ std::string listenerPath() {
 }
 
 std::string listenerNamed(const TempDir& dir, const std::string& name) {
-    auto link = std::filesystem::path(dir.path()) / "bin" / name;
-    std::filesystem::create_directories(link.parent_path());
+    auto link = std::filesystem::path(dir.makeDir("bin")) / name;
     std::filesystem::remove(link);
     std::filesystem::create_symlink(listenerPath(), link);
     return link.string();
 }
 
 std::string listenerCopy(const TempDir& dir, const std::string& name) {
-    auto copy = std::filesystem::path(dir.path()) / "bin" / name;
-    std::filesystem::create_directories(copy.parent_path());
+    auto copy = std::filesystem::path(dir.makeDir("bin")) / name;
     // An existing copy may be running: reuse it rather than write over it.
     std::filesystem::copy_file(listenerPath(), copy, std::filesystem::copy_options::skip_existing);
     return copy.string();
@@ -168,15 +166,7 @@ ListenerProcess::~ListenerProcess() {
 }
 
 bool ListenerProcess::running() const {
-    if (pid_ <= 0) {
-        return false;
-    }
-    siginfo_t info{};
-    // WNOWAIT: look without reaping, so stop() can still reap it.
-    if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-        return false;
-    }
-    return info.si_pid == 0;
+    return pid_ > 0 && !processGone(pid_);
 }
 
 void ListenerProcess::closeInput() {
@@ -191,20 +181,13 @@ bool ListenerProcess::stop() {
     if (pid_ <= 0) {
         return true;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        pid_t rc = waitpid(pid_, &status, WNOHANG);
-        if (rc == pid_ || rc < 0) {
-            pid_ = -1;
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const bool ended = endingSignal(pid_) != -1;  // waits up to five seconds
+    if (!ended) {
+        ::kill(pid_, SIGKILL);  // our own child, which has not gone in time
     }
-    ::kill(pid_, SIGKILL);  // our own child, which has not gone in time
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
-    return false;
+    return ended;
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
