@@ -8,10 +8,6 @@
 namespace halvo::ui {
 namespace {
 
-std::string utf8(const QString& text) {
-    return text.toStdString();
-}
-
 TEST(InertText, ShowsEveryCharacterThatActsAndCutsLongText) {
     const struct {
         std::string text;
@@ -31,7 +27,7 @@ TEST(InertText, ShowsEveryCharacterThatActsAndCutsLongText) {
         {"\u200B\u200B", 8, "\\u200b\\\u2026"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(utf8(inertText(c.text, c.maxChars)), c.shown) << c.text;
+        EXPECT_EQ(inertText(c.text, c.maxChars).toStdString(), c.shown) << c.text;
     }
 }
 
@@ -51,13 +47,13 @@ TEST(InertText, MenuEntriesShowNamesAsTheyAre) {
         {"a\u200Bb", MenuDrawnBy::desktop, R"(a\u200bb)"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(utf8(inertMenuText(c.name, c.drawnBy)), c.markedUp) << c.name;
+        EXPECT_EQ(inertMenuText(c.name, c.drawnBy).toStdString(), c.markedUp) << c.name;
     }
     PortProcess record;
     record.port = 80;
     record.executableName = "k&ill\u200B";
-    EXPECT_EQ(utf8(portItemTitle(record, MenuDrawnBy::qt)), R"(80      k&&ill\u200b)");
-    EXPECT_EQ(utf8(recentKillTitle({3000, "x&&y_z PID 7", {}}, MenuDrawnBy::desktop)),
+    EXPECT_EQ(portItemTitle(record, MenuDrawnBy::qt).toStdString(), R"(80      k&&ill\u200b)");
+    EXPECT_EQ(recentKillTitle({3000, "x&&y_z PID 7", {}}, MenuDrawnBy::desktop).toStdString(),
               "3000  x&&&y__z PID 7");
 }
 
