@@ -295,8 +295,7 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     const int64_t generation = ++killGeneration_;
     auto killing = onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,
                                  watch = restartWatch_, groups, mode = killMode_,
-                                 treeKill = killProcessTree_ && treeReader_ != nullptr,
-                                 stop = lifetime_.get_token()] {
+                                 treeKill = killProcessTree_, stop = lifetime_.get_token()] {
         return runKillSequence({groups, mode, treeKill},
                                {*engine, *containers, tree.get(), watch.get()}, stop);
     });
