@@ -121,7 +121,8 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
         }
     } else {
         if (!shown.empty()) {
-            out << portTable(shown, options.width);
+            out << portTable(shown, options.width,
+                             options.wide ? std::optional(processClockNow()) : std::nullopt);
         }
         if (!foreign.empty()) {
             out << (shown.empty() ? "" : "\n") << foreignListenerTable(foreign);

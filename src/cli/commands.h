@@ -34,6 +34,7 @@ struct ListOptions {
     std::optional<size_t> width{};  // a terminal's columns: COMMAND is cut to fit
     // Also the listeners of others; the JSON is then an object (see README).
     bool all = false;
+    bool wide = false;  // the table adds MEMORY, CPU and UP
 };
 
 struct KillOptions {

@@ -33,7 +33,8 @@ std::optional<size_t> terminalWidth() {
 }
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
-constexpr std::string_view kFlags[] = {"--json", "--all", "--force", "--dry-run", "--tree"};
+constexpr std::string_view kFlags[] = {"--json",    "--all",  "--force",
+                                       "--dry-run", "--tree", "--wide"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -82,6 +83,8 @@ int main(int argc, char** argv) {
     listCommand->add_flag("--all", all,
                           "Every process of yours, not only development servers, and the "
                           "listeners of others");
+    listCommand->add_flag("--wide", list.wide,
+                          "Add each process's resident memory, CPU time and run time");
 
     halvo::KillOptions kill;
     std::string started;

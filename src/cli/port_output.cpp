@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 
 #include "cli/terminal_text.h"
+#include "scan/process_cost.h"
 
 namespace halvo {
 namespace {
@@ -57,6 +57,8 @@ nlohmann::json portProcessJson(const PortProcess& p) {
         {"projectRoot", optionalJson(p.projectRoot)},
         {"frameworkBadge", badge},
         {"dockerContext", docker},
+        {"memoryBytes", p.cost ? nlohmann::json(p.cost->residentBytes) : nlohmann::json(nullptr)},
+        {"cpuSeconds", p.cost ? nlohmann::json(p.cost->cpuSeconds) : nlohmann::json(nullptr)},
     };
 }
 
@@ -76,16 +78,25 @@ std::string portScanJson(const std::vector<PortProcess>& processes,
            ",\"heldByOthers\":" + dumped(held) + "}";
 }
 
-std::string portTable(const std::vector<PortProcess>& processes, std::optional<size_t> width) {
-    using Row = std::array<std::string, 6>;
+std::string portTable(const std::vector<PortProcess>& processes, std::optional<size_t> width,
+                      std::optional<ProcessStartTime> costsAt) {
+    using Row = std::vector<std::string>;
     std::vector<Row> rows{{"PORT", "PID", "PROCESS", "PROJECT", "BADGE", "COMMAND"}};
-    for (const PortProcess& p : processes) {
-        rows.push_back({std::to_string(p.port), p.isContainer() ? "-" : std::to_string(p.pid),
-                        terminalSafe(p.executableName), terminalSafe(p.projectLabel()),
-                        p.frameworkBadge ? std::string(rawValue(*p.frameworkBadge)) : "",
-                        terminalSafe(p.commandLine())});
+    if (costsAt) {
+        rows.front().insert(rows.front().end() - 1, {"MEMORY", "CPU", "UP"});
     }
-    std::array<size_t, 6> widths{};
+    for (const PortProcess& p : processes) {
+        Row row{std::to_string(p.port), p.isContainer() ? "-" : std::to_string(p.pid),
+                terminalSafe(p.executableName), terminalSafe(p.projectLabel()),
+                p.frameworkBadge ? std::string(rawValue(*p.frameworkBadge)) : ""};
+        if (costsAt) {
+            const CostTexts costs = costTexts(p, *costsAt);
+            row.insert(row.end(), {costs.memory, costs.cpu, costs.up});
+        }
+        row.push_back(terminalSafe(p.commandLine()));
+        rows.push_back(std::move(row));
+    }
+    std::vector<size_t> widths(rows.front().size());
     for (const Row& row : rows) {
         for (size_t i = 0; i < row.size(); ++i) {
             widths[i] = std::max(widths[i], displayWidth(row[i]));

@@ -24,6 +24,8 @@ struct ProcessMetadata {
 struct ProcessIdentitySnapshot {
     uint32_t uid = 0;  // effective user id
     ProcessStartTime startTime;
+    // Read with the identity, through the same directory; none when unreadable.
+    std::optional<ProcessCost> cost = std::nullopt;
 
     bool operator==(const ProcessIdentitySnapshot&) const = default;
 };
@@ -70,6 +72,10 @@ std::vector<std::string> workingDirectoryListingArguments(const std::vector<int3
 // Field 22 of /proc/PID/stat (start time in clock ticks since boot); the
 // command name in field 2 may hold spaces and parentheses.
 std::optional<uint64_t> parseStatStartTicks(std::string_view stat);
+// Fields 14 and 15 of /proc/PID/stat (user and system time) summed, in ticks.
+std::optional<uint64_t> parseStatCpuTicks(std::string_view stat);
+// The second field of /proc/PID/statm: resident pages.
+std::optional<uint64_t> parseStatmResidentPages(std::string_view statm);
 // The effective uid from the "Uid:" line of /proc/PID/status.
 std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status);
 // Ticks since boot as a wall-clock start time, given the boot time.

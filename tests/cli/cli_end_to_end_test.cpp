@@ -79,6 +79,21 @@ TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
     EXPECT_NE(table.out.find("bad\uFFFD\uFFFD"), std::string::npos);
 }
 
+TEST(CliListTest, ResidentMemoryAndCpuTimeOfARealServer) {
+    TempDir root;
+    auto server = standIn(root, {"vite"}, {"--v4", "1", "--resident", "200"});
+    const std::string port = std::to_string(server->ports()[0]);
+
+    const auto rows = json::parse(runCli({"list", "--json", port}).out);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_GE(rows[0]["memoryBytes"].get<uint64_t>(), 200u << 20);
+    EXPECT_GE(rows[0]["cpuSeconds"].get<double>(), 0.0);
+
+    const CliRun wide = runCli({"list", "--wide", port});
+    EXPECT_NE(wide.out.find("MEMORY  CPU"), std::string::npos) << wide.out;
+    EXPECT_NE(wide.out.find(" MB "), std::string::npos) << wide.out;
+}
+
 TEST(CliListTest, UsageVersionAndWriteErrors) {
     const std::pair<std::vector<std::string>, std::string> misuses[] = {
         {{}, "A command"},
