@@ -1,6 +1,5 @@
 #include "panel/kill_panel_model.h"
 
-#include "base/text.h"
 #include "scan/process_cost.h"
 #include "scan/process_resolver.h"
 #include "ui/inert_text.h"
@@ -88,15 +87,16 @@ QString KillPanelModel::rowLabel(const PortProcess& row) {
 }
 
 QVariant KillPanelModel::toolTip(const PortProcess& row, int column) {
-    std::string text = column == project && row.projectRoot ? *row.projectRoot + "\n" : "";
+    std::string text = column == project && row.projectRoot ? *row.projectRoot : "";
     if (row.cost) {
         const CostTexts costs = costTexts(row, processClockNow());
+        text += text.empty() ? "" : "\n";
         text += "Memory " + costs.memory + ", CPU time " + costs.cpu + ", running " + costs.up;
     }
     if (text.empty()) {
         return {};
     }
-    return ui::inertToolTip(trimWhiteSpace(text));
+    return ui::inertToolTip(text);
 }
 
 QVariant KillPanelModel::data(const QModelIndex& index, int role) const {
