@@ -60,6 +60,30 @@ void sayWhatTheFilterHid(const std::vector<LsofRow>& hidden,
     }
 }
 
+// The rows of `leftAlone` that a query or a PID selects, in list order.
+std::vector<LeftAloneRow> leftAloneSelected(const std::vector<LeftAloneRow>& leftAlone,
+                                            const std::vector<std::string>& queries,
+                                            const std::vector<int32_t>& pids) {
+    std::vector<PortProcess> rows;
+    for (const LeftAloneRow& left : leftAlone) {
+        rows.push_back(left.row);
+    }
+    std::set<std::string> ids;
+    for (const std::string& query : queries) {
+        for (const PortProcess& p : filterProcesses(rows, query)) {
+            ids.insert(p.id());
+        }
+    }
+    std::vector<LeftAloneRow> selected;
+    for (const LeftAloneRow& left : leftAlone) {
+        if (ids.contains(left.row.id()) ||
+            std::find(pids.begin(), pids.end(), left.row.pid) != pids.end()) {
+            selected.push_back(left);
+        }
+    }
+    return selected;
+}
+
 // The rest of each process's tree, as a tree kill would end it.
 void printTreeDryRun(const std::vector<KillGroup>& groups, ProcessTreeReading& reader,
                      std::ostream& out) {
@@ -100,7 +124,10 @@ std::optional<ProcessStartTime> parseStartTime(std::string_view text) {
 ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
                    std::ostream& err) {
     const std::string query = joined(options.query);
-    const PortScan scan = scanner.scanAll();
+    PortScan scan = scanner.scanAll();
+    const std::vector<LeftAloneRow> leftAlone =
+        options.all ? std::vector<LeftAloneRow>{}
+                    : takeLeftAlone(scan.processes, options.leaveAlone);
     const std::vector<PortProcess> shown = filterProcesses(scan.processes, query);
     // Without --all the listeners of others are no rows, yet a port they hold is named.
     const std::vector<ForeignListener> held = foreignListenersMatching(scan.foreign, query);
@@ -115,6 +142,9 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
             // A port that is taken is never reported as free: say whose it is.
             err << kNoMatch << '\n';
             sayWhatTheFilterHid(scan.notDevelopment, {query}, err);
+            for (const LeftAloneRow& left : leftAloneSelected(leftAlone, {query}, {})) {
+                err << terminalSafe(leftAloneText(left)) << "; --all includes it\n";
+            }
             for (const ForeignListener& listener : held) {
                 err << terminalSafe(heldByOthersText(listener)) << '\n';
             }
@@ -206,10 +236,19 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
     if (!queries) {
         return ExitStatus::usage;
     }
-    const PortScan scan = scanner.scanAll();
+    PortScan scan = scanner.scanAll();
+    // Never a target, whatever selects it; said so, so that it is not taken for free.
+    const std::vector<LeftAloneRow> refused = leftAloneSelected(
+        takeLeftAlone(scan.processes, options.leaveAlone), *queries, options.pids);
+    for (const LeftAloneRow& left : refused) {
+        err << terminalSafe(leftAloneRefusal(left)) << '\n';
+    }
     // In list order, one group per process.
     const std::vector<KillGroup> groups =
         killGroups(scan.processes, selectedIds(options, *queries, scan.processes));
+    if (groups.empty() && !refused.empty()) {
+        return ExitStatus::nothingMatched;
+    }
     if (groups.empty()) {
         // A port that is taken is never reported as free: say whose it is.
         const std::vector<ForeignListener> held = foreignNamedByAny(scan.foreign, *queries);

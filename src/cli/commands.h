@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kill/container_stopper.h"
+#include "kill/leave_alone_list.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
 #include "scan/port_scanner.h"
@@ -34,7 +35,8 @@ struct ListOptions {
     std::optional<size_t> width{};  // a terminal's columns: COMMAND is cut to fit
     // Also the listeners of others; the JSON is then an object (see README).
     bool all = false;
-    bool wide = false;  // the table adds MEMORY, CPU and UP
+    bool wide = false;            // the table adds MEMORY, CPU and UP
+    LeaveAloneList leaveAlone{};  // its rows are hidden unless `all`
 };
 
 struct KillOptions {
@@ -44,7 +46,8 @@ struct KillOptions {
     std::optional<ProcessStartTime> started{};
     bool force = false;
     bool dryRun = false;
-    bool tree = false;  // end each target's whole process tree
+    bool tree = false;            // end each target's whole process tree
+    LeaveAloneList leaveAlone{};  // its rows are never selected
 };
 
 // What a kill uses beyond the scanner and the engine; null parts are skipped.

@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "cli/commands.h"
+#include "cli/leave_alone_commands.h"
 #include "cli/wait_free.h"
 #include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
@@ -120,6 +121,18 @@ int main(int argc, char** argv) {
                        : std::string();
         });
 
+    std::vector<std::string> ignoreWords;
+    bool ignoreList = false;
+    auto* ignoreCommand = app.add_subcommand(
+        "ignore", "Leave ports, port ranges or programs alone: hidden, never killed.");
+    ignoreCommand->add_option("PORT|NAME", ignoreWords, "5432, 5000-5010 or a process name");
+    ignoreCommand->add_flag("--list", ignoreList, "Print the leave-alone list");
+    std::vector<std::string> unignoreWords;
+    auto* unignoreCommand =
+        app.add_subcommand("unignore", "Take ports, ranges or programs off the leave-alone list.");
+    unignoreCommand->add_option("PORT|NAME", unignoreWords, "As written by ignore --list")
+        ->required();
+
     try {
         if (const auto error = flagGivenAValue(argc, argv)) {
             throw CLI::ArgumentMismatch(*error);
@@ -137,8 +150,12 @@ int main(int argc, char** argv) {
             }
             kill.pids.push_back(*pid);
         }
-        if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed()) {
-            throw CLI::RequiredError("A command (list, kill or wait-free)");
+        if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed() &&
+            !ignoreCommand->parsed() && !unignoreCommand->parsed()) {
+            throw CLI::RequiredError("A command (list, kill, wait-free, ignore or unignore)");
+        }
+        if (ignoreCommand->parsed() && ignoreList != ignoreWords.empty()) {
+            throw CLI::ValidationError("ignore", "give PORT|NAME or --list, one of the two");
         }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? 0 : static_cast<int>(ExitStatus::usage);
@@ -148,6 +165,22 @@ int main(int argc, char** argv) {
         waitFree.timeout = std::chrono::milliseconds(std::llround(timeoutSeconds * 1000));
         return static_cast<int>(halvo::runWaitFree(waitFree, halvo::listeningPortsNow, std::cerr));
     }
+
+    const std::optional<std::string> leaveAlonePath = halvo::leaveAloneListPath();
+    if (ignoreCommand->parsed() || unignoreCommand->parsed()) {
+        const ExitStatus edited =
+            unignoreCommand->parsed()
+                ? halvo::runUnignore(unignoreWords, leaveAlonePath, std::cout, std::cerr)
+            : ignoreList ? halvo::runIgnoreList(leaveAlonePath, std::cout, std::cerr)
+                         : halvo::runIgnore(ignoreWords, leaveAlonePath, std::cout, std::cerr);
+        return std::cout.flush() ? static_cast<int>(edited)
+                                 : static_cast<int>(ExitStatus::outputFailed);
+    }
+    // Read on every run, so that an edit in the tray application counts at once.
+    const halvo::LeaveAloneList leaveAlone =
+        halvo::loadReportingProblems(leaveAlonePath, std::cerr);
+    list.leaveAlone = leaveAlone;
+    kill.leaveAlone = leaveAlone;
 
     ExitStatus status = ExitStatus::usage;
     auto scanner = halvo::makeSystemScanner({.developmentOnly = !all});
