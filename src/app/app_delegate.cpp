@@ -16,6 +16,7 @@
 #include "scan/process_tree.h"
 #include "services/app_services.h"
 #include "services/first_run_onboarding.h"
+#include "state/leave_alone_watcher.h"
 #include "state/process_store.h"
 #include "state/settings_defaults_store.h"
 #include "ui/window_presenter.h"
@@ -74,6 +75,13 @@ void AppDelegate::startStore() {
     store_->setKillHelpers(std::make_shared<ProcFsProcessTree>(), std::make_shared<RestartWatch>());
     store_->setKillProcessTree(loadKillProcessTree(*defaults_));
     HalvoKillCoordinator::shared().setStore(store_.get(), defaults_);
+    if (const std::optional<std::string> path = leaveAloneListPath()) {
+        // Owned by the store, and so gone with it.
+        auto* leaveAlone = new LeaveAloneWatcher(*path, store_.get());
+        store_->setLeaveAlone(leaveAlone->list());
+        connect(leaveAlone, &LeaveAloneWatcher::listChanged, store_.get(),
+                [store = store_.get(), leaveAlone] { store->setLeaveAlone(leaveAlone->list()); });
+    }
     connect(store_.get(), &ProcessStore::processesChanged, this, &AppDelegate::updateMenu);
     connect(store_.get(), &ProcessStore::killModeChanged, this, &AppDelegate::updateMenu);
     // Set from the menu or the panel; kept for the next run either way.

@@ -24,6 +24,7 @@
 #include "kill/container_stopper.h"
 #include "kill/feedback.h"
 #include "kill/kill_sequence.h"
+#include "kill/leave_alone_list.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
 #include "scan/port_records.h"
@@ -73,6 +74,12 @@ class ProcessStore final : public QObject {
     // The user's own listeners of the last scan that the development filter
     // left out; they change with foreignListeners() and under its signal.
     const std::vector<LsofRow>& hiddenListeners() const { return hiddenListeners_; }
+    // The rows of the last scan that the leave-alone list keeps out of
+    // processes(), so that no kill reaches them; they change under
+    // foreignListenersChanged.
+    const std::vector<LeftAloneRow>& leftAlone() const { return leftAlone_; }
+    // Takes effect at once: rows move between processes() and leftAlone().
+    void setLeaveAlone(LeaveAloneList list);
     // The search text as typed. Setting it keeps the selection inside the new
     // filtered list.
     QString query() const { return query_; }
@@ -173,6 +180,8 @@ class ProcessStore final : public QObject {
     std::vector<PortProcess> filtered_;
     std::vector<ForeignListener> foreignListeners_;
     std::vector<LsofRow> hiddenListeners_;
+    LeaveAloneList leaveAlone_;
+    std::vector<LeftAloneRow> leftAlone_;
     QString query_;
     int selectedIndex_ = 0;
     std::optional<Feedback> feedback_;
