@@ -68,8 +68,23 @@ StatusMenu::~StatusMenu() {
     delete owner_;
 }
 
+namespace {
+
+// What the menu shows of the rows: their costs, which change with every scan,
+// are not among it.
+bool sameRowsApartFromCost(const std::vector<PortProcess>& a, const std::vector<PortProcess>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](PortProcess x, const PortProcess& y) {
+                          x.cost = y.cost;
+                          return x == y;
+                      });
+}
+
+}  // namespace
+
 bool StatusMenu::Shown::operator==(const Shown& other) const {
-    return state.processes == other.state.processes && state.killMode == other.state.killMode &&
+    return sameRowsApartFromCost(state.processes, other.state.processes) &&
+           state.killMode == other.state.killMode &&
            state.killProcessTree == other.state.killProcessTree &&
            state.recentKills == other.state.recentKills && state.services == other.state.services &&
            pendingUpdateVersion == other.pendingUpdateVersion &&
