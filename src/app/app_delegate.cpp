@@ -9,7 +9,9 @@
 
 #include "app/app_services_menu.h"
 #include "app/kill_mode_setting.h"
+#include "app/server_stop_watch.h"
 #include "app/status_icon.h"
+#include "app/stopped_server_notice.h"
 #include "appkit/first_run_guard.h"
 #include "kill/restart_watch.h"
 #include "panel/halvo_kill_coordinator.h"
@@ -37,6 +39,7 @@ AppDelegate::AppDelegate(std::shared_ptr<PortScanning> scanner,
           .openRecentKill = [this](int64_t port) { openRecentKill(port); },
           .selectKillMode = [this](KillMode mode) { setKillMode(mode); },
           .setKillProcessTree = [this](bool on) { store_->setKillProcessTree(on); },
+          .setNotifyServerStops = [this](bool on) { setNotifyServerStops(on); },
           .quit = [] { QCoreApplication::quit(); },
       }) {}
 
@@ -51,6 +54,7 @@ void AppDelegate::start() {
     startStore();
     startHotkey();
     startStatusItem();
+    startStopWatch();
     store_->refresh();
     QTimer::singleShot(0, this, &AppDelegate::presentOnboardingIfNeeded);
 }
@@ -74,6 +78,7 @@ void AppDelegate::startStore() {
     store_->setKillMode(loadKillMode(*defaults_));
     store_->setKillHelpers(std::make_shared<ProcFsProcessTree>(), std::make_shared<RestartWatch>());
     store_->setKillProcessTree(loadKillProcessTree(*defaults_));
+    store_->setEndings(HalvoEndings::forThisSession());
     HalvoKillCoordinator::shared().setStore(store_.get(), defaults_);
     if (const std::optional<std::string> path = leaveAloneListPath()) {
         // Owned by the store, and so gone with it.
@@ -89,6 +94,20 @@ void AppDelegate::startStore() {
         storeKillProcessTree(store_->killProcessTree(), *defaults_);
         updateMenu();
     });
+}
+
+void AppDelegate::startStopWatch() {
+    auto* notice = new StoppedServerNotice([this] { showPanel(); }, this);
+    stopWatch_ = new ServerStopWatch(
+        scanner_, HalvoEndings::forThisSession(),
+        [notice](const std::vector<PortProcess>& stopped) { notice->send(stopped); }, this);
+    stopWatch_->setOn(loadNotifyServerStops(*defaults_));
+}
+
+void AppDelegate::setNotifyServerStops(bool on) {
+    storeNotifyServerStops(on, *defaults_);
+    stopWatch_->setOn(on);
+    updateMenu();
 }
 
 void AppDelegate::startHotkey() {
@@ -164,6 +183,7 @@ void AppDelegate::rebuildMenu() {
         // The mode kills use: it stays right when the settings cannot be written.
         .killMode = store_->killMode(),
         .killProcessTree = store_->killProcessTree(),
+        .notifyServerStops = stopWatch_ != nullptr && stopWatch_->isOn(),
         .recentKills = loadRecentKills(*defaults_),
         .services = services_.get(),
     });

@@ -86,6 +86,7 @@ bool StatusMenu::Shown::operator==(const Shown& other) const {
     return sameRowsApartFromCost(state.processes, other.state.processes) &&
            state.killMode == other.state.killMode &&
            state.killProcessTree == other.state.killProcessTree &&
+           state.notifyServerStops == other.state.notifyServerStops &&
            state.recentKills == other.state.recentKills && state.services == other.state.services &&
            pendingUpdateVersion == other.pendingUpdateVersion &&
            canCheckForUpdates == other.canCheckForUpdates && drawnBy == other.drawnBy;
@@ -127,6 +128,15 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     menu_.addSeparator();
     addKillMode(state.killMode, state.killProcessTree);
+    QAction* notify = addRow(menu_, owner_, QStringLiteral("Notify When a Server Stops"),
+                             QStringLiteral("preferences-desktop-notification"),
+                             [run = actions_.setNotifyServerStops, on = !state.notifyServerStops] {
+                                 if (run) {
+                                     run(on);
+                                 }
+                             });
+    notify->setCheckable(true);
+    notify->setChecked(state.notifyServerStops);
     addRecent(state.recentKills, shown_->drawnBy);
     if (services != nullptr) {
         menu_.addSeparator();

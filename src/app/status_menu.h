@@ -40,6 +40,7 @@ struct StatusMenuState {
     std::vector<PortProcess> processes;      // the whole scan, in scan order
     KillMode killMode = KillMode::graceful;  // as stored in the settings
     bool killProcessTree = false;            // kills end the whole process tree
+    bool notifyServerStops = false;          // servers that stop on their own are told of
     std::vector<HalvoRecentKill> recentKills;
     AppServicesOffering* services = nullptr;  // null while there are none
 };
@@ -52,6 +53,7 @@ struct StatusMenuActions {
     std::function<void(int64_t port)> openRecentKill;
     std::function<void(KillMode)> selectKillMode;
     std::function<void(bool)> setKillProcessTree;
+    std::function<void(bool)> setNotifyServerStops;
     std::function<void()> quit;
 };
 

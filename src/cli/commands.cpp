@@ -267,6 +267,9 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
         return ExitStatus::ok;
     }
 
+    if (helpers.endings != nullptr) {
+        helpers.endings->record(groups);
+    }
     const KillReport report =
         runKillSequence({groups, options.force ? KillMode::force : KillMode::graceful, options.tree,
                          options.started},

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kill/container_stopper.h"
+#include "kill/halvo_endings.h"
 #include "kill/leave_alone_list.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
@@ -52,8 +53,9 @@ struct KillOptions {
 
 // What a kill uses beyond the scanner and the engine; null parts are skipped.
 struct KillHelpers {
-    ProcessTreeReading* tree = nullptr;   // for KillOptions::tree
-    RestartWatching* restarts = nullptr;  // watched after a kill that ended everything
+    ProcessTreeReading* tree = nullptr;     // for KillOptions::tree
+    RestartWatching* restarts = nullptr;    // watched after a kill that ended everything
+    const HalvoEndings* endings = nullptr;  // told of the targets before any signal
 };
 
 // "SECONDS.MICROSECONDS", the two numbers of the JSON's startTime; nothing

@@ -193,8 +193,10 @@ int main(int argc, char** argv) {
         halvo::DockerContainerStopper containers;
         halvo::ProcFsProcessTree tree;
         halvo::RestartWatch restarts;
-        status = halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr,
-                                {.tree = &tree, .restarts = &restarts});
+        const std::optional<halvo::HalvoEndings> endings = halvo::HalvoEndings::forThisSession();
+        status = halvo::runKill(
+            kill, *scanner, engine, containers, std::cout, std::cerr,
+            {.tree = &tree, .restarts = &restarts, .endings = endings ? &*endings : nullptr});
     }
     // "list > /dev/full" must not look like success.
     if (!std::cout.flush()) {

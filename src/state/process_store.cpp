@@ -313,6 +313,9 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     if (groups.empty()) {
         co_return KillReport{};
     }
+    if (endings_) {
+        endings_->record(groups);
+    }
     QPointer<ProcessStore> self(this);
     const int64_t generation = ++killGeneration_;
     auto killing = onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,

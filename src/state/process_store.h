@@ -23,6 +23,7 @@
 
 #include "kill/container_stopper.h"
 #include "kill/feedback.h"
+#include "kill/halvo_endings.h"
 #include "kill/kill_sequence.h"
 #include "kill/leave_alone_list.h"
 #include "kill/process_killing.h"
@@ -102,6 +103,8 @@ class ProcessStore final : public QObject {
     // after every successful kill; either may be null (no tree kills, no look).
     void setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
                         std::shared_ptr<RestartWatching> restarts);
+    // Told of every kill's targets before the first signal; none by default.
+    void setEndings(std::optional<HalvoEndings> endings) { endings_ = std::move(endings); }
     // Each new value asks the kill panel to focus its search field; whoever
     // shows the panel sets a fresh one.
     QUuid focusRequestId() const { return focusRequestId_; }
@@ -189,6 +192,7 @@ class ProcessStore final : public QObject {
     bool killProcessTree_ = false;
     std::shared_ptr<ProcessTreeReading> treeReader_;
     std::shared_ptr<RestartWatching> restartWatch_;
+    std::optional<HalvoEndings> endings_;
     int64_t killGeneration_ = 0;  // counts kills, so a slow one knows it was overtaken
     QUuid focusRequestId_ = QUuid::createUuid();
 
