@@ -34,8 +34,8 @@ std::optional<size_t> terminalWidth() {
 }
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
-constexpr std::string_view kFlags[] = {"--json",    "--all",  "--force",
-                                       "--dry-run", "--tree", "--wide"};
+constexpr std::string_view kFlags[] = {"--json", "--all",  "--force", "--dry-run",
+                                       "--tree", "--wide", "--list"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
