@@ -86,15 +86,20 @@ std::optional<uint64_t> statNumber(std::string_view stat, int wanted) {
     if (close == std::string_view::npos) {
         return std::nullopt;
     }
-    // Field 3 (the state) is the first after the name.
+    // Field 3 (the state) is the first after the name. Read in place: a scan
+    // takes several fields of every listener's stat.
+    const std::string_view fields = stat.substr(close + 1);
     int field = 2;
-    for (std::string_view piece : splitNonEmpty(stat.substr(close + 1), ' ')) {
+    for (size_t start = fields.find_first_not_of(' '); start != std::string_view::npos;) {
+        const size_t end = std::min(fields.find(' ', start), fields.size());
         if (++field == wanted) {
+            std::string_view piece = fields.substr(start, end - start);
             if (piece.ends_with('\n')) {
                 piece.remove_suffix(1);
             }
             return parseUint64(piece);
         }
+        start = fields.find_first_not_of(' ', end);
     }
     return std::nullopt;
 }
@@ -245,8 +250,7 @@ std::optional<ProcessIdentitySnapshot> ProcessResolver::identitySnapshot(int32_t
     }
     ProcessIdentitySnapshot snapshot{*uid, startTimeFromTicks(*bootTime, *ticks, ticksPerSecond())};
     const auto cpuTicks = parseStatCpuTicks(*stat);
-    const auto statm = dir.read("statm");
-    const auto pages = statm ? parseStatmResidentPages(*statm) : std::nullopt;
+    const auto pages = parseStatResidentPages(*stat);
     if (cpuTicks && pages) {
         snapshot.cost =
             ProcessCost{*pages * pageSize(), static_cast<double>(*cpuTicks) / ticksPerSecond()};
@@ -301,9 +305,8 @@ std::optional<uint64_t> parseStatCpuTicks(std::string_view stat) {
     return user && system ? std::optional(*user + *system) : std::nullopt;
 }
 
-std::optional<uint64_t> parseStatmResidentPages(std::string_view statm) {
-    const auto fields = splitNonEmpty(statm, ' ');
-    return fields.size() < 2 ? std::nullopt : parseUint64(fields[1]);
+std::optional<uint64_t> parseStatResidentPages(std::string_view stat) {
+    return statNumber(stat, 24);
 }
 
 std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status) {

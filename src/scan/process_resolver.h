@@ -24,7 +24,7 @@ struct ProcessMetadata {
 struct ProcessIdentitySnapshot {
     uint32_t uid = 0;  // effective user id
     ProcessStartTime startTime;
-    // Read with the identity, through the same directory; none when unreadable.
+    // From the same read of stat as the start time; none when unreadable.
     std::optional<ProcessCost> cost = std::nullopt;
 
     bool operator==(const ProcessIdentitySnapshot&) const = default;
@@ -74,8 +74,9 @@ std::vector<std::string> workingDirectoryListingArguments(const std::vector<int3
 std::optional<uint64_t> parseStatStartTicks(std::string_view stat);
 // Fields 14 and 15 of /proc/PID/stat (user and system time) summed, in ticks.
 std::optional<uint64_t> parseStatCpuTicks(std::string_view stat);
-// The second field of /proc/PID/statm: resident pages.
-std::optional<uint64_t> parseStatmResidentPages(std::string_view statm);
+// Field 24 of /proc/PID/stat: resident pages, the count statm gives too, so
+// that a scan reads no file more for it.
+std::optional<uint64_t> parseStatResidentPages(std::string_view stat);
 // The effective uid from the "Uid:" line of /proc/PID/status.
 std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status);
 // Ticks since boot as a wall-clock start time, given the boot time.
