@@ -19,19 +19,16 @@ namespace {
 
 constexpr int64_t kLastPort = 65535;
 
-std::optional<int64_t> portNumber(std::string_view text, std::string* why) {
+std::optional<int64_t> portNumber(std::string_view text, std::string& why) {
     const std::optional<uint64_t> n = parseUint64(text);
     if (!n || *n < 1 || *n > kLastPort) {
-        if (why) {
-            *why =
-                std::string(text.empty() ? "a missing number" : text) + " is not a port (1-65535)";
-        }
+        why = std::string(text.empty() ? "a missing number" : text) + " is not a port (1-65535)";
         return std::nullopt;
     }
     return static_cast<int64_t>(*n);
 }
 
-std::optional<PortRange> portRange(std::string_view text, std::string* why) {
+std::optional<PortRange> portRange(std::string_view text, std::string& why) {
     size_t split = text.find("..");
     size_t width = 2;
     if (split == std::string_view::npos) {
@@ -50,9 +47,7 @@ std::optional<PortRange> portRange(std::string_view text, std::string* why) {
         return std::nullopt;
     }
     if (*last < *first) {
-        if (why) {
-            *why = std::string(text) + " ends before it starts";
-        }
+        why = std::string(text) + " ends before it starts";
         return std::nullopt;
     }
     return PortRange{*first, *last};
@@ -131,7 +126,7 @@ std::optional<LeaveAloneEntry> parseLeaveAloneEntry(std::string_view word, std::
         return std::nullopt;
     }
     if (word.front() == ':' || (word.front() >= '0' && word.front() <= '9')) {
-        const auto range = portRange(word.front() == ':' ? word.substr(1) : word, &reason);
+        const auto range = portRange(word.front() == ':' ? word.substr(1) : word, reason);
         return range ? std::optional(LeaveAloneEntry{range, {}}) : std::nullopt;
     }
     return LeaveAloneEntry{std::nullopt, std::string(word)};
