@@ -22,6 +22,10 @@ std::string portProcessesJson(const std::vector<PortProcess>& processes);
 std::string portScanJson(const std::vector<PortProcess>& processes,
                          const std::vector<ForeignListener>& foreign);
 
+// portScanJson's object, for callers that embed it (key order aside).
+nlohmann::json portScanObject(const std::vector<PortProcess>& processes,
+                              const std::vector<ForeignListener>& foreign);
+
 // PORT, PID, PROCESS, PROJECT, BADGE, COMMAND; every value made terminal-safe.
 // With a `width` (a terminal's columns) COMMAND is cut to fit the line.
 std::string portTable(const std::vector<PortProcess>& processes,
