@@ -42,14 +42,11 @@ std::optional<std::string> LineReader::next(int wakeFd) {
         if (dropping_) {
             buffer_.erase(0, newline == std::string::npos ? buffer_.size() : newline + 1);
             dropping_ = newline == std::string::npos;
-        } else if (newline != std::string::npos) {
-            std::string line = buffer_.substr(0, newline);
-            buffer_.erase(0, newline + 1);
-            return line;
-        } else if (buffer_.size() > cap_) {
-            std::string line = buffer_.substr(0, cap_ + 1);
-            buffer_.clear();
-            dropping_ = true;
+        } else if (newline != std::string::npos || buffer_.size() > cap_) {
+            const size_t end = std::min(newline, buffer_.size());
+            std::string line = buffer_.substr(0, std::min(end, cap_ + 1));
+            buffer_.erase(0, newline == std::string::npos ? buffer_.size() : newline + 1);
+            dropping_ = newline == std::string::npos;
             return line;
         }
         pollfd fds[] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
