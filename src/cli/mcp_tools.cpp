@@ -92,16 +92,41 @@ class Arguments final {
         return value != nullptr && value->is_boolean() ? value->get<bool>() : fallback;
     }
 
-    std::optional<int64_t> integer(const json* value, const std::string& name, int64_t max) {
+    std::optional<int64_t> integer(const char* name, int64_t min, int64_t max) {
+        const json* value = find(name);
+        if (value != nullptr && (!value->is_number_integer() || value->get<int64_t>() < min ||
+                                 value->get<int64_t>() > max)) {
+            fail(std::string(name) + " must be a whole number from " + std::to_string(min) +
+                 " to " + std::to_string(max));
+            return std::nullopt;
+        }
+        return value != nullptr ? std::optional(value->get<int64_t>()) : std::nullopt;
+    }
+
+    std::optional<std::string> text(const char* name) {
+        const json* value = find(name);
+        if (value != nullptr && !value->is_string()) {
+            fail(std::string(name) + " must be text");
+            return std::nullopt;
+        }
+        return value != nullptr ? std::optional(value->get<std::string>()) : std::nullopt;
+    }
+
+    // A start time as list_servers gives it.
+    std::optional<ProcessStartTime> startTime(const char* name) {
+        const json* value = find(name);
         if (value == nullptr) {
             return std::nullopt;
         }
-        if (!value->is_number_integer() || value->get<int64_t>() < 0 ||
-            value->get<int64_t>() > max) {
-            fail(name + " must be a whole number from 0 to " + std::to_string(max));
+        Arguments fields(*value, {"seconds", "microseconds"});
+        const std::optional<int64_t> seconds = fields.integer("seconds", 0, INT64_MAX);
+        const std::optional<int64_t> micros = fields.integer("microseconds", 0, 999'999);
+        if (fields.error() || !seconds || !micros) {
+            fail(std::string(name) +
+                 " must be a startTime from list_servers: {seconds, microseconds}");
             return std::nullopt;
         }
-        return value->get<int64_t>();
+        return ProcessStartTime{*seconds, static_cast<int32_t>(*micros)};
     }
 
     // Strings; numbers too when `numbers` (ports).
@@ -170,12 +195,8 @@ std::string joinedLines(const std::vector<std::string>& a, const std::vector<std
 json listServers(const json& arguments, const McpToolParts& parts) {
     Arguments args(arguments, {"query", "all"});
     ListOptions options{.all = args.flag("all", false)};
-    if (const json* query = args.find("query")) {
-        if (query->is_string()) {
-            options.query = {query->get<std::string>()};
-        } else {
-            args.fail("query must be text");
-        }
+    if (const std::optional<std::string> query = args.text("query")) {
+        options.query = {*query};
     }
     if (args.error()) {
         return toolError(*args.error());
@@ -193,8 +214,16 @@ json listServers(const json& arguments, const McpToolParts& parts) {
 
 constexpr const char* kRowStatus[] = {"wouldEnd", "wouldStop", "ended",       "stopped",
                                       "changed",  "failed",    "heldByOthers"};
-// By ExitStatus; a kill gives no other status than these.
-constexpr const char* kOutcome[] = {"ok", "nothingMatched", "usage", "notAllEnded"};
+const char* outcomeName(ExitStatus status) {
+    switch (status) {
+        case ExitStatus::ok:
+            return "ok";
+        case ExitStatus::nothingMatched:
+            return "nothingMatched";
+        default:
+            return "notAllEnded";  // a kill's only other status, after usage
+    }
+}
 
 json killServers(const json& arguments, const McpToolParts& parts) {
     Arguments args(arguments, {"queries", "pid", "started", "all", "force", "tree", "dry_run"});
@@ -203,23 +232,10 @@ json killServers(const json& arguments, const McpToolParts& parts) {
                         .dryRun = args.flag("dry_run", true),
                         .tree = args.flag("tree", false)};
     const bool all = args.flag("all", false);
-    if (const std::optional<int64_t> pid = args.integer(args.find("pid"), "pid", INT32_MAX)) {
+    if (const std::optional<int64_t> pid = args.integer("pid", 1, INT32_MAX)) {
         options.pids.push_back(static_cast<int32_t>(*pid));
     }
-    if (const json* started = args.find("started"); started != nullptr) {
-        const json* seconds =
-            started->is_object() && started->contains("seconds") ? &(*started)["seconds"] : nullptr;
-        const json* micros = started->is_object() && started->contains("microseconds")
-                                 ? &(*started)["microseconds"]
-                                 : nullptr;
-        const auto s = args.integer(seconds, "started.seconds", INT64_MAX);
-        const auto us = args.integer(micros, "started.microseconds", 999'999);
-        if (s && us) {
-            options.started = ProcessStartTime{*s, static_cast<int32_t>(*us)};
-        } else {
-            args.fail("started must be a startTime from list_servers: {seconds, microseconds}");
-        }
-    }
+    options.started = args.startTime("started");
     if (!options.pids.empty() && !options.started) {
         args.fail("pid needs started, the startTime list_servers gave for it");
     }
@@ -246,7 +262,7 @@ json killServers(const json& arguments, const McpToolParts& parts) {
     std::vector<std::string> messages = result.out;
     messages.insert(messages.end(), result.err.begin(), result.err.end());
     return toolResult({{"dryRun", options.dryRun},
-                       {"outcome", kOutcome[static_cast<int>(result.status)]},
+                       {"outcome", outcomeName(result.status)},
                        {"rows", std::move(rows)},
                        {"messages", std::move(messages)}},
                       joinedLines(result.out, result.err));
