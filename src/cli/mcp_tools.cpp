@@ -212,6 +212,7 @@ json listServers(const json& arguments, const McpToolParts& parts) {
     return toolResult(std::move(structured), out.str() + err.str());
 }
 
+// By KillRowStatus.
 constexpr const char* kRowStatus[] = {"wouldEnd", "wouldStop", "ended",       "stopped",
                                       "changed",  "failed",    "heldByOthers"};
 const char* outcomeName(ExitStatus status) {
@@ -254,9 +255,7 @@ json killServers(const json& arguments, const McpToolParts& parts) {
              {"port", row.port},
              {"pid", row.pid ? json(*row.pid) : json(nullptr)},
              {"name", row.name},
-             {"startTime", row.startTime ? json{{"seconds", row.startTime->seconds},
-                                                {"microseconds", row.startTime->microseconds}}
-                                         : json(nullptr)},
+             {"startTime", row.startTime ? startTimeJson(*row.startTime) : json(nullptr)},
              {"text", row.text}});
     }
     std::vector<std::string> messages = result.out;
@@ -268,21 +267,28 @@ json killServers(const json& arguments, const McpToolParts& parts) {
                       joinedLines(result.out, result.err));
 }
 
-// Who holds `port`: the user's own processes (any, not only servers) and other users.
-json holdersOf(int64_t port, const PortScan& scan) {
+// Who holds `port`: the user's own processes (any, not only servers) and
+// other users; a line for each goes to `text`.
+json holdersOf(int64_t port, const PortScan& scan, std::string& text) {
     json holders = json::array();
     for (const PortProcess& p : scan.processes) {
-        if (p.port == port) {
-            holders.push_back({{"pid", p.isContainer() ? json(nullptr) : json(p.pid)},
-                               {"name", p.isContainer() && p.dockerContext
-                                            ? json(p.dockerContext->containerName.value_or(""))
-                                            : json(p.executableName)},
-                               {"user", nullptr}});
+        if (p.port != port) {
+            continue;
+        }
+        if (p.isContainer()) {
+            const std::string name = p.dockerContext->containerName.value_or("");
+            holders.push_back({{"pid", nullptr}, {"name", name}, {"user", nullptr}});
+            text += "Port " + std::to_string(port) + " is published by container " + name + '\n';
+        } else {
+            holders.push_back({{"pid", p.pid}, {"name", p.executableName}, {"user", nullptr}});
+            text += "Port " + std::to_string(port) + " is held by your " + p.executableName +
+                    " (PID " + std::to_string(p.pid) + ")\n";
         }
     }
     for (const ForeignListener& listener : scan.foreign) {
         if (listener.port == port) {
             holders.push_back({{"pid", nullptr}, {"name", nullptr}, {"user", listener.user}});
+            text += heldByOthersText(listener) + '\n';
         }
     }
     return holders;
@@ -317,15 +323,7 @@ json waitPortsFree(const json& arguments, const McpToolParts& parts, std::stop_t
     const PortScan scan = parts.scanner(true)->scanAll();
     json rows = json::array();
     for (int64_t port : taken) {
-        json holders = holdersOf(port, scan);
-        for (const json& holder : holders) {
-            text += ":" + std::to_string(port) + " " +
-                    (holder["user"].is_null()
-                         ? holder["name"].get<std::string>() + " PID " + holder["pid"].dump()
-                         : "user " + holder["user"].get<std::string>()) +
-                    '\n';
-        }
-        rows.push_back({{"port", port}, {"heldBy", std::move(holders)}});
+        rows.push_back({{"port", port}, {"heldBy", holdersOf(port, scan, text)}});
     }
     return toolResult({{"free", false}, {"taken", std::move(rows)}}, text);
 }

@@ -31,6 +31,10 @@ std::string dumped(const nlohmann::json& json) {
 
 }  // namespace
 
+nlohmann::json startTimeJson(const ProcessStartTime& time) {
+    return {{"seconds", time.seconds}, {"microseconds", time.microseconds}};
+}
+
 nlohmann::json portProcessJson(const PortProcess& p) {
     nlohmann::json docker = nullptr;
     if (p.dockerContext) {
@@ -46,8 +50,7 @@ nlohmann::json portProcessJson(const PortProcess& p) {
         {"id", p.id()},
         {"port", p.port},
         {"pid", p.isContainer() ? nlohmann::json(nullptr) : nlohmann::json(p.pid)},
-        {"startTime",
-         {{"seconds", p.startTime.seconds}, {"microseconds", p.startTime.microseconds}}},
+        {"startTime", startTimeJson(p.startTime)},
         {"executableName", p.executableName},
         {"executablePath", p.executablePath},
         {"arguments", p.arguments},

@@ -11,6 +11,9 @@
 
 namespace halvo {
 
+// {"seconds": ..., "microseconds": ...}, as a record's startTime.
+nlohmann::json startTimeJson(const ProcessStartTime& time);
+
 // One record with every field; absent values are null.
 nlohmann::json portProcessJson(const PortProcess& process);
 
