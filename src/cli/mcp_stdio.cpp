@@ -90,6 +90,7 @@ int serveMcp(McpSession& session, int in, int out) {
     bool ended = false;
     std::optional<nlohmann::json> current;  // the id of the request being answered
     std::stop_source callStop;
+    bool cancelledCall = false;  // the client wants no answer to it
 
     std::jthread reader([&] {
         LineReader input(in, kMaxMcpMessageBytes);
@@ -97,6 +98,7 @@ int serveMcp(McpSession& session, int in, int out) {
             const std::optional<nlohmann::json> cancelled = cancelledRequestId(*line);
             const std::lock_guard lock(mutex);
             if (cancelled && current == cancelled) {
+                cancelledCall = true;
                 callStop.request_stop();
             }
             lines.push_back(std::move(*line));
@@ -120,16 +122,20 @@ int serveMcp(McpSession& session, int in, int out) {
             line = std::move(lines.front());
             lines.pop_front();
             current = requestId(line);
+            cancelledCall = false;
             callStop = std::stop_source();
             if (ended) {
                 callStop.request_stop();
             }
             stop = callStop.get_token();
         }
-        const std::optional<std::string> reply = session.handle(line, stop);
+        std::optional<std::string> reply = session.handle(line, stop);
         {
             const std::lock_guard lock(mutex);
             current.reset();
+            if (cancelledCall) {
+                reply.reset();
+            }
         }
         if (reply && !writeLine(out, *reply)) {
             break;

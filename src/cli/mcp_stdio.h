@@ -27,8 +27,9 @@ class LineReader final {
     bool dropping_ = false;  // inside the rest of a line too long
 };
 
-// Serves `session` until the client closes its end of `in` or of `out`;
-// a call it cancels, or its going, cuts a wait short. Returns 0.
+// Serves `session` until the client closes its end of `in` or of `out`.
+// A call the client cancels is cut short (a wait, not a kill) and not
+// answered; the client's going cuts a wait short too. Returns 0.
 int serveMcp(McpSession& session, int in, int out);
 
 // serveMcp on standard input and output, with the system's scanner and kill engine.
