@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "cli/commands.h"
+#include "cli/mcp_stdio.h"
 #include "cli/wait_free.h"
 #include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
@@ -117,6 +118,9 @@ int main(int argc, char** argv) {
                        : std::string();
         });
 
+    auto* mcpCommand = app.add_subcommand(
+        "mcp", "Serve list, kill and wait-free to coding agents (Model Context Protocol, stdio).");
+
     try {
         if (const auto error = flagGivenAValue(argc, argv)) {
             throw CLI::ArgumentMismatch(*error);
@@ -134,13 +138,17 @@ int main(int argc, char** argv) {
             }
             kill.pids.push_back(*pid);
         }
-        if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed()) {
-            throw CLI::RequiredError("A command (list, kill or wait-free)");
+        if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed() &&
+            !mcpCommand->parsed()) {
+            throw CLI::RequiredError("A command (list, kill, wait-free or mcp)");
         }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? 0 : static_cast<int>(ExitStatus::usage);
     }
 
+    if (mcpCommand->parsed()) {
+        return halvo::serveMcpOnStdio();
+    }
     if (waitFreeCommand->parsed()) {
         waitFree.timeout = std::chrono::milliseconds(std::llround(timeoutSeconds * 1000));
         return static_cast<int>(halvo::runWaitFree(waitFree, halvo::listeningPortsNow, std::cerr));
