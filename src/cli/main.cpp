@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "cli/commands.h"
+#include "cli/pick_command.h"
 #include "cli/wait_free.h"
 #include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
@@ -33,7 +34,8 @@ std::optional<size_t> terminalWidth() {
 }
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
-constexpr std::string_view kFlags[] = {"--json", "--all", "--force", "--dry-run", "--tree"};
+constexpr std::string_view kFlags[] = {"--json",    "--all",  "--force",
+                                       "--dry-run", "--tree", "--once"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -117,6 +119,14 @@ int main(int argc, char** argv) {
                        : std::string();
         });
 
+    halvo::PickOptions pick;
+    auto* pickCommand = app.add_subcommand(
+        "pick", "Pick servers to end from a full-screen list (the default on a terminal).");
+    pickCommand->add_flag("--once", pick.once, "Exit after the first kill");
+    pickCommand->add_flag("--force", pick.force, "Start in force mode (Tab toggles)");
+    pickCommand->add_flag("--all", all, "Every process of yours, not only development servers");
+
+    bool picking = false;
     try {
         if (const auto error = flagGivenAValue(argc, argv)) {
             throw CLI::ArgumentMismatch(*error);
@@ -134,8 +144,12 @@ int main(int argc, char** argv) {
             }
             kill.pids.push_back(*pid);
         }
-        if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed()) {
-            throw CLI::RequiredError("A command (list, kill or wait-free)");
+        // On a terminal, no command is the picker.
+        picking = pickCommand->parsed() ||
+                  (app.get_subcommands().empty() && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO));
+        if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed() &&
+            !picking) {
+            throw CLI::RequiredError("A command (list, kill, wait-free or pick)");
         }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? 0 : static_cast<int>(ExitStatus::usage);
@@ -148,6 +162,14 @@ int main(int argc, char** argv) {
 
     ExitStatus status = ExitStatus::usage;
     auto scanner = halvo::makeSystemScanner({.developmentOnly = !all});
+    if (picking) {
+        halvo::KillEngine engine;
+        halvo::DockerContainerStopper containers;
+        halvo::ProcFsProcessTree tree;
+        halvo::RestartWatch restarts;
+        return static_cast<int>(halvo::runPick(pick, *scanner, engine, containers, std::cout,
+                                               std::cerr, {.tree = &tree, .restarts = &restarts}));
+    }
     if (listCommand->parsed()) {
         list.width = terminalWidth();
         list.all = all;
