@@ -6,11 +6,13 @@
 #include <signal.h>
 
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "cli/picker_layout.h"
 #include "cli/picker_state.h"
 #include "cli/terminal_text.h"
+#include "scan/command_runner.h"
 #include "support/fixtures.h"
 #include "support/test_process.h"
 
@@ -145,6 +147,128 @@ TEST(PickerTest, RescanAndScreen) {
     EXPECT_EQ(screen.lines[7].text.substr(0, 14), "Mode: graceful");
     picker.press(seq("x")[0]);
     EXPECT_EQ(pickerScreen(picker, 60, 8).lines[2].text, "No matching ports.");
+}
+
+// halvo-cli pick in tmux, a real terminal: what it shows, and after it, its
+// exit status and the terminal's modes.
+class PickSession {
+  public:
+    PickSession(const TempDir& dir, const std::string& options) : socket_(dir.path() + "/tmux") {
+        const std::string pick = "sh -c 'echo $$ >pid; exec \"$0\" pick " + options + "' " +
+                                 HALVO_CLI + "; echo $? >status; stty -a >modes; sleep 60";
+        tmux({"-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "30", "-c", dir.path(),
+              "-e", "LANG=C.UTF-8", pick});
+    }
+    ~PickSession() { tmux({"kill-server"}); }
+    std::string tmux(std::vector<std::string> args) {
+        args.insert(args.begin(), {"-S", socket_});
+        return runCommand("/usr/bin/tmux", args, std::chrono::seconds(10)).output.value_or("");
+    }
+    // Whether the screen shows `text` within ten seconds.
+    bool shows(const std::string& text) {
+        for (int i = 0; i < 100; ++i) {
+            if (tmux({"capture-pane", "-p"}).find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ADD_FAILURE() << "not on screen: " << text << "\n" << tmux({"capture-pane", "-p"});
+        return false;
+    }
+
+  private:
+    std::string socket_;
+};
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::unique_ptr<ListenerProcess> server(const TempDir& root, const std::string& name) {
+    return ListenerProcess::start({.listenerArgs = {"--v4", "1"},
+                                   .extraArgs = {"vite", "halvo-pick-test"},
+                                   .executable = listenerCopy(root, name),
+                                   .argv0 = name,
+                                   .workingDirectory = root.path()});
+}
+
+TEST(PickEndToEndTest, KeysEndOrSpareTheTypedPort) {
+    struct Case {
+        std::string options, name;
+        std::vector<std::string> keys;  // after the port is typed and its row shown
+        std::string shown;              // then on screen
+        std::string quit;               // a key, or TERM for the signal
+        int status;
+        int ending;  // the server's ending signal; -1 for still running
+    };
+    const Case cases[] = {
+        {"", "node", {"Enter"}, "Killed :", "Escape", 0, SIGTERM},
+        {"",
+         "node",
+         {"Space", "Tab", "C-t"},
+         "Mode: force (Tab) \u00b7 Process tree: on",
+         "Escape",
+         1,
+         -1},
+        {"", "ev\x1b[2Jil", {}, "ev\\x1b[2Jil", "C-c", 1, -1},  // inert, the screen not cleared
+        {"--once --force", "node", {"Enter"}, "Killed :", "", 0, SIGKILL},
+        {"", "node", {}, "", "TERM", 128 + SIGTERM, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options + " " + c.quit);
+        TempDir dir;
+        auto listener = server(dir, c.name);
+        const std::string port = std::to_string(listener->ports()[0]);
+        PickSession session(dir, c.options);
+        ASSERT_TRUE(session.shows("Mode: "));
+        session.tmux({"send-keys", "-l", port});
+        ASSERT_TRUE(session.shows("] " + port + "  "));
+        for (const std::string& key : c.keys) {
+            session.tmux({"send-keys", key});
+        }
+        EXPECT_TRUE(session.shows(c.shown + (c.shown == "Killed :" ? port : "")));
+        if (c.quit == "TERM") {
+            kill(std::stoi(fileText(dir.path() + "/pid")), SIGTERM);
+        } else if (!c.quit.empty()) {
+            session.tmux({"send-keys", c.quit});
+        }
+        for (int i = 0; i < 100 && fileText(dir.path() + "/modes").empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_EQ(fileText(dir.path() + "/status"), std::to_string(c.status) + "\n");
+        const std::string modes = fileText(dir.path() + "/modes");
+        EXPECT_TRUE(modes.find(" icanon") != std::string::npos &&
+                    modes.find(" -echo ") == std::string::npos)
+            << "the terminal is given back: " << modes;
+        if (c.ending < 0) {
+            EXPECT_TRUE(listener->running());
+        } else {
+            EXPECT_EQ(endingSignal(listener->pid()), c.ending);
+        }
+    }
+}
+
+// A smaller terminal gets the whole screen again at its new size.
+TEST(PickEndToEndTest, ResizeRedraws) {
+    TempDir dir;
+    auto listener = server(dir, "node");
+    const std::string port = std::to_string(listener->ports()[0]);
+    PickSession session(dir, "");
+    ASSERT_TRUE(session.shows("Mode: "));
+    session.tmux({"send-keys", "-l", port});
+    ASSERT_TRUE(session.shows("] " + port + "  "));
+    session.tmux({"resize-window", "-x", "50", "-y", "12"});
+    ASSERT_TRUE(session.shows("(^T) \u00b7 E\u2026"));  // the footer cut to 50 columns
+    std::istringstream screen(session.tmux({"capture-pane", "-p"}));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(screen, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_TRUE(lines[0].starts_with("> " + port) && lines[0].find(" 1/") != std::string::npos);
+    EXPECT_TRUE(lines[2].starts_with("[ ] " + port));
+    EXPECT_TRUE(lines[11].starts_with("Mode: graceful")) << lines[11];
 }
 
 }  // namespace
