@@ -62,7 +62,7 @@ void runKeys(benchmark::State& state, std::vector<TerminalKey> keys, const char*
     {
         std::unique_ptr<PickerTerminal> terminal = PickerTerminal::open();
         Picker picker;
-        picker.setRows(bench::busyRows(10'000));
+        picker.setScan({bench::busyRows(10'000), {}, {}});
         for (const char* c = query; *c != '\0'; ++c) {
             picker.press({false, static_cast<uint8_t>(*c)});
         }

@@ -12,7 +12,7 @@ ExitStatus runPick(const PickOptions& options, PortScanning& scanner, ProcessKil
                    KillHelpers helpers) {
     std::unique_ptr<PickerTerminal> terminal = PickerTerminal::open();
     if (!terminal) {
-        err << "halvo-cli pick: standard input and output must be a terminal\n";
+        err << "halvo-cli pick: standard input and output must be a terminal that TERM names\n";
         return ExitStatus::usage;
     }
     Picker picker(options.force ? KillMode::force : KillMode::graceful);
@@ -22,7 +22,7 @@ ExitStatus runPick(const PickOptions& options, PortScanning& scanner, ProcessKil
     };
     const auto rescan = [&] {
         draw("Scanning\u2026");
-        picker.setRows(scanner.scanAll().processes);
+        picker.setScan(scanner.scanAll());
     };
     rescan();
     bool ended = false;

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "cli/terminal_text.h"
+#include "kill/foreign_listeners.h"
 #include "kill/search_filter.h"
 
 namespace halvo {
@@ -132,9 +133,23 @@ PickerScreen pickerScreen(const Picker& picker, size_t width, size_t height,
                                       : LineStyle::row);
     }
     if (picker.shown().empty()) {
-        add(normalizeQuery(picker.query()).empty() ? "Nothing listening right now."
-                                                   : "No matching ports.",
-            LineStyle::note);
+        const bool blank = normalizeQuery(picker.query()).empty();
+        add(blank ? "Nothing listening right now." : "No matching ports.", LineStyle::note);
+        // A port that is taken is never left looking free: whose it is, yours first.
+        std::vector<std::string> held;
+        if (!blank) {
+            for (const LsofRow& row :
+                 hiddenListenersMatching(picker.scan().notDevelopment, picker.query())) {
+                held.push_back(notDevelopmentText(row));
+            }
+            for (const ForeignListener& listener :
+                 foreignListenersMatching(picker.scan().foreign, picker.query())) {
+                held.push_back(heldByOthersText(listener));
+            }
+        }
+        for (size_t i = 0; i < held.size() && screen.lines.size() + kLinesBelow < height; ++i) {
+            add(terminalSafe(held[i]), LineStyle::note);
+        }
     }
     while (screen.lines.size() + kLinesBelow < height) {
         add("", LineStyle::row);

@@ -60,24 +60,24 @@ void dropLastWord(std::string& text) {
 
 }  // namespace
 
-void Picker::setRows(std::vector<PortProcess> rows) {
+void Picker::setScan(PortScan scan) {
     std::optional<std::pair<int32_t, int64_t>> kept;
     if (highlighted_ < shown_.size()) {
-        const PortProcess& row = rows_[shown_[highlighted_]];
+        const PortProcess& row = rows()[shown_[highlighted_]];
         kept.emplace(row.pid, row.port);
     }
-    rows_ = std::move(rows);
-    texts_ = canonicalSearchTexts(rows_);
-    shown_ = matchingRows(rows_, texts_, query_);
+    scan_ = std::move(scan);
+    texts_ = canonicalSearchTexts(rows());
+    shown_ = matchingRows(rows(), texts_, query_);
     std::set<std::string> present;
-    for (const PortProcess& row : rows_) {
+    for (const PortProcess& row : rows()) {
         if (ticked_.contains(row.id())) {
             present.insert(row.id());
         }
     }
     ticked_ = std::move(present);
     const auto same = std::find_if(shown_.begin(), shown_.end(), [&](size_t i) {
-        return kept && rows_[i].pid == kept->first && rows_[i].port == kept->second;
+        return kept && rows()[i].pid == kept->first && rows()[i].port == kept->second;
     });
     moveTo(same == shown_.end() ? static_cast<int64_t>(highlighted_) : same - shown_.begin());
 }
@@ -92,7 +92,7 @@ void Picker::editQuery(std::string query) {
         return;
     }
     query_ = std::move(query);
-    shown_ = matchingRows(rows_, texts_, query_);
+    shown_ = matchingRows(rows(), texts_, query_);
     // The best match is the first: a new query starts from the top.
     top_ = 0;
     moveTo(0);
@@ -180,7 +180,7 @@ PickerCommand Picker::press(TerminalKey key) {
             break;
         case ' ':
             if (highlighted_ < shown_.size()) {
-                const std::string id = rows_[shown_[highlighted_]].id();
+                const std::string id = rows()[shown_[highlighted_]].id();
                 if (!ticked_.erase(id)) {
                     ticked_.insert(id);
                 }
@@ -210,12 +210,12 @@ PickerCommand Picker::press(TerminalKey key) {
 
 std::vector<KillGroup> Picker::killTargets() const {
     if (!ticked_.empty()) {
-        return killGroups(rows_, ticked_);
+        return killGroups(rows(), ticked_);
     }
     if (highlighted_ >= shown_.size()) {
         return {};
     }
-    return killGroups(rows_, {rows_[shown_[highlighted_]].id()});
+    return killGroups(rows(), {rows()[shown_[highlighted_]].id()});
 }
 
 void Picker::showReport(const KillReport& report) {

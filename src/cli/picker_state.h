@@ -14,7 +14,7 @@
 
 #include "kill/kill_batch.h"
 #include "kill/kill_sequence.h"
-#include "scan/port_records.h"
+#include "scan/port_scanner.h"
 
 namespace halvo {
 
@@ -39,7 +39,7 @@ class Picker final {
 
     // A new scan. The highlight stays on its process and port while rows
     // around it come and go; ticks of rows that are gone are dropped.
-    void setRows(std::vector<PortProcess> rows);
+    void setScan(PortScan scan);
     // How many rows the list shows at once; keeps the highlight in view.
     void setPageHeight(size_t rows);
     PickerCommand press(TerminalKey key);
@@ -48,7 +48,9 @@ class Picker final {
     // The outcome of a kill of killTargets(): its feedback, ticks cleared.
     void showReport(const KillReport& report);
 
-    const std::vector<PortProcess>& rows() const { return rows_; }
+    const std::vector<PortProcess>& rows() const { return scan_.processes; }
+    // The listeners of the scan that are no rows, for a port no row shows.
+    const PortScan& scan() const { return scan_; }
     const std::string& query() const { return query_; }
     // Indices into rows() of the rows the query shows, in the order shown.
     const std::vector<size_t>& shown() const { return shown_; }
@@ -66,8 +68,8 @@ class Picker final {
     void moveTo(int64_t index);
     void scrollToHighlight();
 
-    std::vector<PortProcess> rows_;
-    std::vector<std::string> texts_;  // canonicalSearchTexts(rows_)
+    PortScan scan_;
+    std::vector<std::string> texts_;  // canonicalSearchTexts(rows())
     std::string query_;
     std::vector<size_t> shown_;
     size_t highlighted_ = 0;

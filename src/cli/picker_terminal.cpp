@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -154,7 +155,11 @@ void PickerTerminal::draw(const PickerScreen& screen) {
 
 std::optional<TerminalKey> PickerTerminal::readKey() {
     wint_t code = 0;
-    const int kind = get_wch(&code);
+    int kind = ERR;
+    do {
+        errno = 0;
+        kind = get_wch(&code);
+    } while (kind == ERR && errno == EINTR);
     if (kind == ERR) {
         return std::nullopt;
     }

@@ -93,7 +93,7 @@ TEST(PickerTest, KeysEditMoveTickAndAsk) {
     };
     for (const Case& c : cases) {
         Picker picker;
-        picker.setRows(rows(30));
+        picker.setScan({rows(30), {}, {}});
         picker.setPageHeight(10);
         PickerCommand last = PickerCommand::none;
         for (const TerminalKey& key : c.keys) {
@@ -118,20 +118,20 @@ TEST(PickerTest, KeysEditMoveTickAndAsk) {
 TEST(PickerTest, RescanAndScreen) {
     Picker picker;
     std::vector<PortProcess> scanned = rows(30);
-    picker.setRows(scanned);
+    picker.setScan({scanned, {}, {}});
     picker.setPageHeight(10);
     for (const TerminalKey& key : seq(fn(KEY_END), fn(KEY_UP), " ", fn(KEY_HOME), " ")) {
         picker.press(key);
     }
     scanned.erase(scanned.begin());  // 3000, ticked and highlighted, is gone
-    picker.setRows(scanned);
+    picker.setScan({scanned, {}, {}});
     EXPECT_EQ(picker.tickedCount(), 1u);
     EXPECT_EQ(picker.rows()[picker.shown()[picker.highlighted()]].port, 3001);
 
     scanned.push_back(row(7, 4000, "ev\x1b[2Jil"));
     scanned.back().executablePath = "/home/ana/" + std::string(200, 'p') + "/bin/evil";
     scanned.push_back(containerRow(5432, "db"));
-    picker.setRows(scanned);
+    picker.setScan({scanned, {}, {}});
     for (const TerminalKey& key : seq(ctrl('u'), "4000,5432")) {
         picker.press(key);
     }
@@ -145,8 +145,14 @@ TEST(PickerTest, RescanAndScreen) {
     EXPECT_NE(screen.lines[2].text.find("/home/an\u2026in/evil"), std::string::npos);
     EXPECT_NE(screen.lines[3].text.find("\u2014    postgres"), std::string::npos);
     EXPECT_EQ(screen.lines[7].text.substr(0, 14), "Mode: graceful");
-    picker.press(seq("x")[0]);
-    EXPECT_EQ(pickerScreen(picker, 60, 8).lines[2].text, "No matching ports.");
+    picker.setScan({scanned, {{4001, 105, "postgres\x1b"}}, {}});
+    for (const TerminalKey& key : seq(ctrl('u'), "4001")) {
+        picker.press(key);
+    }
+    const PickerScreen held = pickerScreen(picker, 100, 8);
+    EXPECT_EQ(held.lines[2].text, "No matching ports.");
+    EXPECT_EQ(held.lines[3].text,
+              "Port 4001 is held by user postgres\\x1b; Halvo can only end your own processes");
 }
 
 // halvo-cli pick in tmux, a real terminal: what it shows, and after it, its
