@@ -162,14 +162,6 @@ int main(int argc, char** argv) {
 
     ExitStatus status = ExitStatus::usage;
     auto scanner = halvo::makeSystemScanner({.developmentOnly = !all});
-    if (picking) {
-        halvo::KillEngine engine;
-        halvo::DockerContainerStopper containers;
-        halvo::ProcFsProcessTree tree;
-        halvo::RestartWatch restarts;
-        return static_cast<int>(halvo::runPick(pick, *scanner, engine, containers, std::cout,
-                                               std::cerr, {.tree = &tree, .restarts = &restarts}));
-    }
     if (listCommand->parsed()) {
         list.width = terminalWidth();
         list.all = all;
@@ -179,8 +171,11 @@ int main(int argc, char** argv) {
         halvo::DockerContainerStopper containers;
         halvo::ProcFsProcessTree tree;
         halvo::RestartWatch restarts;
-        status = halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr,
-                                {.tree = &tree, .restarts = &restarts});
+        const halvo::KillHelpers helpers{.tree = &tree, .restarts = &restarts};
+        status =
+            picking
+                ? halvo::runPick(pick, *scanner, engine, containers, std::cout, std::cerr, helpers)
+                : halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr, helpers);
     }
     // "list > /dev/full" must not look like success.
     if (!std::cout.flush()) {
