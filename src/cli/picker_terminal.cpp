@@ -25,8 +25,8 @@ struct Restoration {
 };
 Restoration gRestoration;  // written before the handlers are installed, then only read
 
-constexpr int kFatalSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS,
-                                 SIGFPE,  SIGILL, SIGABRT, SIGPIPE};
+constexpr int kFatalSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV,
+                                 SIGBUS,  SIGFPE, SIGILL, SIGABRT, SIGPIPE};
 
 void restoreAndDie(int signal) {
     [[maybe_unused]] const ssize_t written =
