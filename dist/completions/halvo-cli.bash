@@ -15,7 +15,7 @@ _halvo_cli_ports() {
 _halvo_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} command= word
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
-        if [[ $word == list || $word == kill || $word == wait-free || $word == mcp ]]; then
+        if [[ $word == list || $word == kill || $word == wait-free || $word == mcp || $word == pick ]]; then
             command=$word
             break
         fi
@@ -39,7 +39,8 @@ _halvo_cli() {
         fi
         ;;
     mcp) COMPREPLY=($(compgen -W $'--help' -- "$cur")) ;;
-    *) COMPREPLY=($(compgen -W $'list\nkill\nwait-free\nmcp\n--help\n--version' -- "$cur")) ;;
+    pick) COMPREPLY=($(compgen -W $'--once\n--force\n--all\n--help' -- "$cur")) ;;
+    *) COMPREPLY=($(compgen -W $'list\nkill\nwait-free\nmcp\npick\n--help\n--version' -- "$cur")) ;;
     esac
 }
 
