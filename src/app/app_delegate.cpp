@@ -182,7 +182,7 @@ void AppDelegate::updateStatusIcon() {
     const bool updateAvailable = services_ != nullptr && services_->pendingUpdateVersion();
     statusItem_->setIcon(
         statusImage(updateAvailable, trayInk(colorScheme_.current(), desktopText_)));
-    // The item's description, which trays show as its tool tip and title.
+    // The item's description, which trays show as its tool tip.
     statusItem_->setToolTip(updateAvailable ? QStringLiteral("Halvo, update available")
                                             : QStringLiteral("Halvo"));
 }

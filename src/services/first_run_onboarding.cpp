@@ -76,6 +76,8 @@ QWidget* TAVFirstRunOnboarding::presentIfNeeded(TAVFirstRunOnboarding config,
 }
 
 std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights(bool hotkeyHeld) {
+    using Highlight = TAVFirstRunOnboarding::Highlight;
+    const QString keyboard = QStringLiteral("input-keyboard");
     return {
         {QStringLiteral("edit-find"), QStringLiteral("Find what's on a port"),
          QStringLiteral("Search by port number or process name — Halvo shows exactly what's "
@@ -83,18 +85,14 @@ std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights(bool hotkeyHeld) {
         {QStringLiteral("process-stop"), QStringLiteral("Kill it, cleanly"),
          QStringLiteral("One click ends the process — select several rows to end them all in one "
                         "go.")},
-        hotkeyHeld
-            ? TAVFirstRunOnboarding::
-                  Highlight{QStringLiteral("input-keyboard"), QStringLiteral("One hotkey away"),
-                            QStringLiteral(
-                                "Press Shift+Super+K any time to open the kill panel — no need "
-                                "to find the tray icon first.")}
-            : TAVFirstRunOnboarding::
-                  Highlight{QStringLiteral("input-keyboard"), QStringLiteral("One shortcut away"),
-                            QStringLiteral(
-                                "Shift+Super+K isn't available on this desktop: bind "
-                                "`halvo --panel` to a key in your desktop's keyboard settings — "
-                                "no need to find the tray icon first.")},
+        hotkeyHeld ? Highlight{keyboard, QStringLiteral("One hotkey away"),
+                               QStringLiteral("Press Shift+Super+K any time to open the kill "
+                                              "panel — no need to find the tray icon first.")}
+                   : Highlight{keyboard, QStringLiteral("One shortcut away"),
+                               QStringLiteral("Shift+Super+K isn't available on this desktop: "
+                                              "bind `halvo --panel` to a key in your desktop's "
+                                              "keyboard settings — no need to find the tray "
+                                              "icon first.")},
     };
 }
 
