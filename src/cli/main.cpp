@@ -14,6 +14,8 @@
 #include "base/text.h"
 #include "cli/commands.h"
 #include "cli/leave_alone_commands.h"
+#include "cli/mcp_stdio.h"
+#include "cli/pick_command.h"
 #include "cli/wait_free.h"
 #include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
@@ -35,7 +37,7 @@ std::optional<size_t> terminalWidth() {
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
 constexpr std::string_view kFlags[] = {"--json", "--all",  "--force", "--dry-run",
-                                       "--tree", "--wide", "--list"};
+                                       "--tree", "--once", "--wide",  "--list"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -121,6 +123,18 @@ int main(int argc, char** argv) {
                        : std::string();
         });
 
+    auto* mcpCommand = app.add_subcommand(
+        "mcp", "Serve list, kill and wait-free to coding agents (Model Context Protocol, stdio).");
+
+    halvo::PickOptions pick;
+    auto* pickCommand = app.add_subcommand(
+        "pick", "Pick servers to end from a full-screen list (the default on a terminal).");
+    pickCommand->add_flag("--once", pick.once, "Exit after the first kill");
+    pickCommand->add_flag("--force", pick.force, "Start in force mode (Tab toggles)");
+    pickCommand->add_flag("--all", all, "Every process of yours, not only development servers");
+
+    bool picking = false;
+
     std::vector<std::string> ignoreWords;
     bool ignoreList = false;
     auto* ignoreCommand = app.add_subcommand(
@@ -132,7 +146,6 @@ int main(int argc, char** argv) {
         app.add_subcommand("unignore", "Take ports, ranges or programs off the leave-alone list.");
     unignoreCommand->add_option("PORT|NAME", unignoreWords, "As written by ignore --list")
         ->required();
-
     try {
         if (const auto error = flagGivenAValue(argc, argv)) {
             throw CLI::ArgumentMismatch(*error);
@@ -150,9 +163,14 @@ int main(int argc, char** argv) {
             }
             kill.pids.push_back(*pid);
         }
+        // On a terminal, no command is the picker.
+        picking = pickCommand->parsed() ||
+                  (app.get_subcommands().empty() && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO));
         if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed() &&
-            !ignoreCommand->parsed() && !unignoreCommand->parsed()) {
-            throw CLI::RequiredError("A command (list, kill, wait-free, ignore or unignore)");
+            !mcpCommand->parsed() && !ignoreCommand->parsed() && !unignoreCommand->parsed() &&
+            !picking) {
+            throw CLI::RequiredError(
+                "A command (list, kill, wait-free, pick, mcp, ignore or unignore)");
         }
         if (ignoreCommand->parsed() && ignoreList != ignoreWords.empty()) {
             throw CLI::ValidationError("ignore", "give PORT|NAME or --list, one of the two");
@@ -161,6 +179,9 @@ int main(int argc, char** argv) {
         return app.exit(error) == 0 ? 0 : static_cast<int>(ExitStatus::usage);
     }
 
+    if (mcpCommand->parsed()) {
+        return halvo::serveMcpOnStdio();
+    }
     if (waitFreeCommand->parsed()) {
         waitFree.timeout = std::chrono::milliseconds(std::llround(timeoutSeconds * 1000));
         return static_cast<int>(halvo::runWaitFree(waitFree, halvo::listeningPortsNow, std::cerr));
@@ -194,9 +215,12 @@ int main(int argc, char** argv) {
         halvo::ProcFsProcessTree tree;
         halvo::RestartWatch restarts;
         const std::optional<halvo::HalvoEndings> endings = halvo::HalvoEndings::forThisSession();
-        status = halvo::runKill(
-            kill, *scanner, engine, containers, std::cout, std::cerr,
-            {.tree = &tree, .restarts = &restarts, .endings = endings ? &*endings : nullptr});
+        const halvo::KillHelpers helpers{
+            .tree = &tree, .restarts = &restarts, .endings = endings ? &*endings : nullptr};
+        status =
+            picking
+                ? halvo::runPick(pick, *scanner, engine, containers, std::cout, std::cerr, helpers)
+                : halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr, helpers);
     }
     // "list > /dev/full" must not look like success.
     if (!std::cout.flush()) {

@@ -238,6 +238,11 @@ LeaveAloneList loadLeaveAloneList(const std::string& path) {
     return LeaveAloneList::parse(*text);
 }
 
+LeaveAloneList usersLeaveAloneList() {
+    const std::optional<std::string> path = leaveAloneListPath();
+    return path ? loadLeaveAloneList(*path) : LeaveAloneList();
+}
+
 std::optional<std::string> addToLeaveAloneList(const std::string& path,
                                                const std::vector<LeaveAloneEntry>& entries) {
     std::string why;

@@ -87,6 +87,8 @@ std::optional<std::string> leaveAloneListPath();
 // The list at `path`; a missing file is an empty list, an unreadable one an
 // empty list with one problem.
 LeaveAloneList loadLeaveAloneList(const std::string& path);
+// The list at leaveAloneListPath(); empty without a configuration folder.
+LeaveAloneList usersLeaveAloneList();
 
 // Appends the entries not on the list yet, creating the file and its folder
 // as needed; hand-written lines and comments stay. Nothing, or why it failed.
