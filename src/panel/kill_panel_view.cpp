@@ -285,8 +285,7 @@ void HalvoKillPanelView::updateKillButton() {
     const std::optional<PortProcess> target = store_.selectedProcess();
     const bool container = ticked == 0 && target && target->stopsContainer();
     // Its stop is under way: a second would only wait for the first.
-    const bool stopping =
-        container && store_.isStopping(target->dockerContext->containerName.value_or("container"));
+    const bool stopping = container && store_.isStopping(*target->dockerContext);
     const QString title = ticked > 0  ? QStringLiteral("Kill Selected (%1)").arg(ticked)
                           : stopping  ? QStringLiteral("Stopping\u2026")
                           : container ? QStringLiteral("Stop container")

@@ -116,6 +116,19 @@ QString ProcessStore::feedbackText() const {
     return feedback_ ? QString::fromStdString(halvo::feedbackText(*feedback_)) : QString();
 }
 
+namespace {
+
+// The container as the progress and the outcome name it.
+std::string containerLabel(const DockerContext& container) {
+    return container.containerName.value_or("container");
+}
+
+}  // namespace
+
+bool ProcessStore::isStopping(const DockerContext& container) const {
+    return stopping_.contains(containerLabel(container));
+}
+
 QString ProcessStore::progressText() const {
     if (stopping_.empty()) {
         return {};
@@ -324,7 +337,7 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     std::vector<std::string> stops;
     for (const KillGroup& group : groups) {
         if (group.container) {
-            stops.push_back(group.container->containerName.value_or("container"));
+            stops.push_back(containerLabel(*group.container));
         }
     }
     stopping_.insert(stops.begin(), stops.end());

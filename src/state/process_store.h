@@ -90,8 +90,8 @@ class ProcessStore final : public QObject {
     // "Stopping container NAME…" while container stops run, which take
     // seconds; they outlive a reset(), and so does this text. Empty otherwise.
     QString progressText() const;
-    // Whether a stop of the container named `name` runs.
-    bool isStopping(const std::string& name) const { return stopping_.contains(name); }
+    // Whether a stop of `container` runs.
+    bool isStopping(const DockerContext& container) const;
     KillMode killMode() const { return killMode_; }
     void setKillMode(KillMode mode);
     // Kills end each target's whole process tree (see kill/tree_kill.h);
