@@ -15,9 +15,11 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -191,6 +193,7 @@ int main(int argc, char** argv) {
         QElapsedTimer timer;
         double mapped = -1;
         double painted = -1;
+        QEventLoop waiting;  // quit at the first paint with rows
         bool eventFilter(QObject* watched, QEvent* event) override {
             if (mapped < 0 && event->type() == QEvent::Expose) {
                 mapped = timer.nsecsElapsed() / 1e6;
@@ -199,6 +202,7 @@ int main(int argc, char** argv) {
                 auto* view = qobject_cast<QAbstractItemView*>(watched->parent());
                 if (view != nullptr && view->model() != nullptr && view->model()->rowCount() > 0) {
                     painted = timer.nsecsElapsed() / 1e6;
+                    waiting.quit();
                 }
             }
             return false;
@@ -216,7 +220,14 @@ int main(int argc, char** argv) {
         watch.timer.start();
         QProcess press;
         press.start(QStringLiteral("xdotool"), {"key", "shift+super+k"});
-        if (!QTest::qWaitFor([&] { return watch.painted >= 0; }, kBoundMs)) {
+        // The application's own kind of event loop: qWaitFor would sleep 10 ms
+        // at a time, a large share of what is measured here.
+        QTimer bound;
+        bound.setSingleShot(true);
+        QObject::connect(&bound, &QTimer::timeout, &watch.waiting, &QEventLoop::quit);
+        bound.start(kBoundMs);
+        watch.waiting.exec();
+        if (watch.painted < 0) {
             std::fprintf(stderr, "tray_bench: the panel painted no rows\n");
             return 1;
         }

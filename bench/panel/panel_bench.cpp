@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTableView>
@@ -45,6 +46,7 @@ class PaintWatch final : public QObject {
     int paints = 0;
     QElapsedTimer clock;
     double exposed = -1;
+    QEventLoop* waiting = nullptr;  // quit at the next paint counted
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (exposed < 0 && event->type() == QEvent::Expose) {
             exposed = clock.nsecsElapsed() / 1e6;
@@ -52,6 +54,9 @@ class PaintWatch final : public QObject {
         if (table && watched == table->viewport() && event->type() == QEvent::Paint &&
             table->model()->rowCount() > 0) {
             ++paints;
+            if (waiting != nullptr) {
+                waiting->quit();
+            }
         }
         return false;
     }
@@ -62,11 +67,15 @@ class PaintWatch final : public QObject {
 // no repaint); the elapsed milliseconds.
 double untilPainted(PaintWatch& watch, int before, const QElapsedTimer& clock,
                     bool mayStaySame = false) {
-    for (int idle = 0; watch.paints == before && !(mayStaySame && idle == 3); ++idle) {
-        QCoreApplication::processEvents(mayStaySame
-                                            ? QEventLoop::AllEvents
-                                            : QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                        5);
+    if (!mayStaySame && watch.paints == before) {
+        // An event loop as the application's: neither polling nor sleeping.
+        QEventLoop loop;
+        watch.waiting = &loop;
+        loop.exec();
+        watch.waiting = nullptr;
+    }
+    for (int idle = 0; watch.paints == before && idle < 3; ++idle) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return clock.nsecsElapsed() / 1e6;
 }
