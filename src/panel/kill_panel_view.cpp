@@ -222,6 +222,11 @@ void HalvoKillPanelView::toggleTick(const std::string& id) {
 // One change of the store can emit several signals (a reset emits four):
 // the rows are rebuilt once, after all of them.
 void HalvoKillPanelView::scheduleRowsUpdate() {
+    // Hidden, the rows wait for the next showing, which lists afresh anyway.
+    if (!isVisible()) {
+        rowsUpdatePending_ = true;
+        return;
+    }
     if (!std::exchange(rowsUpdatePending_, true)) {
         QMetaObject::invokeMethod(this, &HalvoKillPanelView::updateRows, Qt::QueuedConnection);
     }

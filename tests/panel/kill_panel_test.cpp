@@ -242,7 +242,7 @@ class KillPanelTest : public QObject {
 
         scanner->scans.answer(1, rows(3));
         store.refresh();
-        QTRY_COMPARE(table->model()->rowCount(), 3);
+        QTRY_COMPARE(store.processes().size(), size_t(3));
         coordinator.showPanel();
         QCOMPARE(window->size(), HalvoKillCoordinator::kPanelSize);
         QCOMPARE(table->model()->rowCount(), 0);
