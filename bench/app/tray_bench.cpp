@@ -29,12 +29,11 @@
 #include "app/app_delegate.h"
 #include "panel/halvo_kill_coordinator.h"
 #include "scan/system_scanner.h"
+#include "stand_in_servers.h"
 #include "state/process_store.h"
 #include "support/test_process.h"
 
 namespace {
-
-using halvo::testing::ListenerProcess;
 
 constexpr int kStarts = 10;
 constexpr int kHotkeyPresses = 10;
@@ -111,16 +110,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
     // Five stand-in servers, so that the panel has rows to paint.
-    halvo::testing::ListenerOptions options;
-    options.executable = halvo::testing::listenerCopy(home, "node");
-    options.argv0 = "node";
-    options.workingDirectory = home.makeDir("dev/shop");
-    options.listenerArgs = {"--v4", "1"};
-    options.extraArgs = {"server.js"};
-    std::vector<std::unique_ptr<ListenerProcess>> servers;
-    for (int i = 0; i < 5; ++i) {
-        servers.push_back(ListenerProcess::start(options));
-    }
+    const auto servers = halvo::bench::standInServers(home, 5);
 
     QDBusConnection connection = QDBusConnection::sessionBus();
     Registrations registrations;

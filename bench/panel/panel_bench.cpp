@@ -25,9 +25,9 @@
 #include "busy_rows.h"
 #include "panel/halvo_kill_coordinator.h"
 #include "scan/system_scanner.h"
+#include "stand_in_servers.h"
 #include "state/process_store.h"
 #include "support/fixtures.h"
-#include "support/test_process.h"
 #include "ui/style.h"
 
 namespace {
@@ -192,17 +192,8 @@ int main(int argc, char* argv[]) {
         openPanel(store, 30, "20 fixed rows");
     }
     {
-        halvo::testing::TempDir home;
-        halvo::testing::ListenerOptions options;
-        options.executable = halvo::testing::listenerCopy(home, "node");
-        options.argv0 = "node";
-        options.workingDirectory = home.makeDir("dev/shop");
-        options.listenerArgs = {"--v4", "1"};
-        options.extraArgs = {"server.js"};
-        std::vector<std::unique_ptr<halvo::testing::ListenerProcess>> servers;
-        for (int i = 0; i < 5; ++i) {
-            servers.push_back(halvo::testing::ListenerProcess::start(options));
-        }
+        const halvo::testing::TempDir home;
+        const auto servers = halvo::bench::standInServers(home, 5);
         const std::shared_ptr<halvo::PortScanning> scanner = halvo::makeSystemScanner();
         report("scanAll alone, this machine + 5 servers", scansAlone(*scanner, 20));
         halvo::ProcessStore store(scanner, std::make_shared<RecordingEngine>());
