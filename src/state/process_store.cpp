@@ -137,7 +137,23 @@ QString ProcessStore::progressText() const {
     for (const std::string& name : std::set<std::string>(stopping_.begin(), stopping_.end())) {
         names.append(QString::fromStdString(name));
     }
-    return QStringLiteral("Stopping container %1\u2026").arg(names.join(QStringLiteral(", ")));
+    return (names.size() == 1 ? QStringLiteral("Stopping container %1\u2026")
+                              : QStringLiteral("Stopping containers %1\u2026"))
+        .arg(names.join(QStringLiteral(", ")));
+}
+
+void ProcessStore::trackStops(const std::vector<std::string>& names, bool running) {
+    const QString before = progressText();
+    for (const std::string& name : names) {
+        if (running) {
+            stopping_.insert(name);
+        } else {
+            stopping_.erase(stopping_.find(name));
+        }
+    }
+    if (progressText() != before) {
+        emit progressTextChanged();
+    }
 }
 
 void ProcessStore::setRelisting(bool on) {
@@ -340,10 +356,7 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
             stops.push_back(containerLabel(*group.container));
         }
     }
-    stopping_.insert(stops.begin(), stops.end());
-    if (!stops.empty()) {
-        emit progressTextChanged();
-    }
+    trackStops(stops, true);
     auto killing = onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,
                                  watch = restartWatch_, groups, mode = killMode_,
                                  treeKill = killProcessTree_, stop = lifetime_.get_token()] {
@@ -376,12 +389,7 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
         setFeedback(*report.feedback);
     }
     // Only now, so that the outcome takes the progress's place at once.
-    for (const std::string& name : stops) {
-        stopping_.erase(stopping_.find(name));
-    }
-    if (!stops.empty()) {
-        emit progressTextChanged();
-    }
+    trackStops(stops, false);
     pullSelectionIntoList();
     co_return report;
 }

@@ -158,6 +158,8 @@ class ProcessStore final : public QObject {
   private:
     void setProcesses(std::vector<PortProcess> processes);
     void setRelisting(bool on);
+    // Counts the stops of the containers `names` in (running) or out.
+    void trackStops(const std::vector<std::string>& names, bool running);
     void setUnlistedListeners(std::vector<ForeignListener> foreign, std::vector<LsofRow> hidden);
     // Removes the rows `remove` names, with their search texts.
     template <class Predicate>
