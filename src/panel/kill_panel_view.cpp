@@ -44,7 +44,7 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
     connectControls();
     followStore();
     search_->setText(store_.query());
-    feedback_->setText(ui::inertText(store_.feedbackText()));
+    updateFeedback();
     setFocusProxy(search_);
     updateRows();
 }
@@ -162,8 +162,13 @@ void HalvoKillPanelView::followStore() {
     });
     connect(&store_, &ProcessStore::selectedIndexChanged, this,
             &HalvoKillPanelView::updateSelection);
-    connect(&store_, &ProcessStore::feedbackChanged, this,
-            [this] { feedback_->setText(ui::inertText(store_.feedbackText())); });
+    connect(&store_, &ProcessStore::relistingChanged, this,
+            &HalvoKillPanelView::scheduleRowsUpdate);
+    connect(&store_, &ProcessStore::feedbackChanged, this, &HalvoKillPanelView::updateFeedback);
+    connect(&store_, &ProcessStore::progressTextChanged, this, [this] {
+        updateFeedback();
+        updateKillButton();
+    });
     connect(&store_, &ProcessStore::focusRequestIdChanged, this,
             [this] { search_->setFocus(Qt::OtherFocusReason); });
 }
@@ -217,6 +222,11 @@ void HalvoKillPanelView::toggleTick(const std::string& id) {
 // One change of the store can emit several signals (a reset emits four):
 // the rows are rebuilt once, after all of them.
 void HalvoKillPanelView::scheduleRowsUpdate() {
+    // Hidden, the rows wait for the next showing, which lists afresh anyway.
+    if (!isVisible()) {
+        rowsUpdatePending_ = true;
+        return;
+    }
     if (!std::exchange(rowsUpdatePending_, true)) {
         QMetaObject::invokeMethod(this, &HalvoKillPanelView::updateRows, Qt::QueuedConnection);
     }
@@ -231,8 +241,9 @@ void HalvoKillPanelView::updateRows() {
     listSection_->setFixedHeight(listHeight(count));
     table_->setFixedHeight(count > 0 ? listHeight(count) : kColumnHeaderHeight);
     empty_->setVisible(count == 0);
-    empty_->setTitle(store_.query().isEmpty() ? QStringLiteral("Nothing listening right now.")
-                                              : QStringLiteral("No matching ports."));
+    empty_->setTitle(store_.relisting() ? QStringLiteral("Looking for listening ports\u2026")
+                     : store_.query().isEmpty() ? QStringLiteral("Nothing listening right now.")
+                                                : QStringLiteral("No matching ports."));
     empty_->setBody(count == 0 ? takenPortsBody() : QString());
     updateSelection();
 }
@@ -277,12 +288,22 @@ void HalvoKillPanelView::updateKillButton() {
     const bool hasSelection = selected >= 0 && selected < model_->rowCount();
     // A container is stopped, not killed: the button says which it will do.
     const std::optional<PortProcess> target = store_.selectedProcess();
-    const QString title = ticked > 0 ? QStringLiteral("Kill Selected (%1)").arg(ticked)
-                          : target && target->stopsContainer() ? QStringLiteral("Stop container")
-                                                               : QStringLiteral("Kill selected");
+    const bool container = ticked == 0 && target && target->stopsContainer();
+    // Its stop is under way: a second would only wait for the first.
+    const bool stopping = container && store_.isStopping(*target->dockerContext);
+    const QString title = ticked > 0  ? QStringLiteral("Kill Selected (%1)").arg(ticked)
+                          : stopping  ? QStringLiteral("Stopping\u2026")
+                          : container ? QStringLiteral("Stop container")
+                                      : QStringLiteral("Kill selected");
     kill_->setText(title);
     kill_->setAccessibleName(title);
-    kill_->setEnabled(ticked > 0 || hasSelection);
+    kill_->setEnabled((ticked > 0 || hasSelection) && !stopping);
+}
+
+// A stop under way speaks until it has its outcome.
+void HalvoKillPanelView::updateFeedback() {
+    const QString progress = store_.progressText();
+    feedback_->setText(ui::inertText(progress.isEmpty() ? store_.feedbackText() : progress));
 }
 
 void HalvoKillPanelView::togglePortHelp() {
@@ -313,13 +334,16 @@ QCoro::Task<> HalvoKillPanelView::singleKill() {
     // The panel may close while the kill runs; the store and defaults outlive it.
     QPointer<HalvoKillPanelView> self(this);
     DefaultsStoring& defaults = defaults_;
+    const int64_t opening = openings_;
     if (!co_await store_.killSelected()) {
         co_return;
     }
     recordRecentKill(target->port, target->pid, target->executableName, defaults);
     if (self) {
         multiSelection_.erase(target->id());
-        close_();
+        if (opening == openings_ && isVisible()) {
+            close_();
+        }
     }
 }
 
@@ -339,8 +363,14 @@ QCoro::Task<> HalvoKillPanelView::batchKill(std::set<std::string> ids) {
 void HalvoKillPanelView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!event->spontaneous()) {
+        ++openings_;
         search_->setFocus(Qt::OtherFocusReason);
-        store_.refresh();
+        // Hidden, the panel kept the rows of its last opening (or of a scan
+        // for the menu): gone before the first paint.
+        store_.relist();
+        if (rowsUpdatePending_) {
+            updateRows();
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "state/process_store.h"
 
 #include <QPointer>
+#include <QStringList>
 
 #include <algorithm>
 #include <optional>
@@ -115,6 +116,52 @@ QString ProcessStore::feedbackText() const {
     return feedback_ ? QString::fromStdString(halvo::feedbackText(*feedback_)) : QString();
 }
 
+namespace {
+
+// The container as the progress and the outcome name it.
+std::string containerLabel(const DockerContext& container) {
+    return container.containerName.value_or("container");
+}
+
+}  // namespace
+
+bool ProcessStore::isStopping(const DockerContext& container) const {
+    return stopping_.contains(containerLabel(container));
+}
+
+QString ProcessStore::progressText() const {
+    if (stopping_.empty()) {
+        return {};
+    }
+    QStringList names;
+    for (const std::string& name : std::set<std::string>(stopping_.begin(), stopping_.end())) {
+        names.append(QString::fromStdString(name));
+    }
+    return (names.size() == 1 ? QStringLiteral("Stopping container %1\u2026")
+                              : QStringLiteral("Stopping containers %1\u2026"))
+        .arg(names.join(QStringLiteral(", ")));
+}
+
+void ProcessStore::trackStops(const std::vector<std::string>& names, bool running) {
+    const QString before = progressText();
+    for (const std::string& name : names) {
+        if (running) {
+            stopping_.insert(name);
+        } else {
+            stopping_.erase(stopping_.find(name));
+        }
+    }
+    if (progressText() != before) {
+        emit progressTextChanged();
+    }
+}
+
+void ProcessStore::setRelisting(bool on) {
+    if (on != std::exchange(relisting_, on)) {
+        emit relistingChanged();
+    }
+}
+
 void ProcessStore::setKillMode(KillMode mode) {
     if (mode == killMode_) {
         return;
@@ -162,6 +209,14 @@ void ProcessStore::refresh() {
     reloadUnless(refreshTask_->get_token());
 }
 
+void ProcessStore::relist() {
+    setUnlistedListeners({}, {});
+    setProcesses({});
+    clampSelection();
+    setRelisting(true);
+    refresh();
+}
+
 QCoro::Task<> ProcessStore::reload() {
     return reloadUnless({});
 }
@@ -180,6 +235,7 @@ QCoro::Task<> ProcessStore::reloadUnless(std::stop_token cancelled) {
     // that Return ends what was highlighted, not what slid into its place.
     const std::optional<PortProcess> selected = selectedProcess();
     setProcesses(std::move(scanned.processes));
+    setRelisting(false);
     const std::vector<PortProcess>& shown = filteredProcesses();
     // By PID and port, the parts of id(), without building a text per row.
     const auto kept =
@@ -201,6 +257,7 @@ void ProcessStore::reset() {
         refreshTask_.reset();
     }
     ++reloadGeneration_;
+    setRelisting(false);
     setQuery(QString());
     setSelectedIndex(0);
     setFeedback(std::nullopt);
@@ -293,6 +350,13 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     }
     QPointer<ProcessStore> self(this);
     const int64_t generation = ++killGeneration_;
+    std::vector<std::string> stops;
+    for (const KillGroup& group : groups) {
+        if (group.container) {
+            stops.push_back(containerLabel(*group.container));
+        }
+    }
+    trackStops(stops, true);
     auto killing = onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,
                                  watch = restartWatch_, groups, mode = killMode_,
                                  treeKill = killProcessTree_, stop = lifetime_.get_token()] {
@@ -324,6 +388,8 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     if (report.feedback && killGeneration_ == generation) {
         setFeedback(*report.feedback);
     }
+    // Only now, so that the outcome takes the progress's place at once.
+    trackStops(stops, false);
     pullSelectionIntoList();
     co_return report;
 }

@@ -48,6 +48,8 @@ class ProcessStore final : public QObject {
     // The variant of Feedback cannot be a Qt meta type (its operator< does not
     // compile), so the property carries the text; feedback() the value.
     Q_PROPERTY(QString feedbackText READ feedbackText NOTIFY feedbackChanged)
+    Q_PROPERTY(QString progressText READ progressText NOTIFY progressTextChanged)
+    Q_PROPERTY(bool relisting READ relisting NOTIFY relistingChanged)
     Q_PROPERTY(halvo::KillMode killMode READ killMode WRITE setKillMode NOTIFY killModeChanged)
     Q_PROPERTY(bool killProcessTree READ killProcessTree WRITE setKillProcessTree NOTIFY
                    killProcessTreeChanged)
@@ -85,6 +87,11 @@ class ProcessStore final : public QObject {
     void setFeedback(std::optional<Feedback> feedback);
     // The message as shown; empty when there is none.
     QString feedbackText() const;
+    // "Stopping container NAME…" while container stops run, which take
+    // seconds; they outlive a reset(), and so does this text. Empty otherwise.
+    QString progressText() const;
+    // Whether a stop of `container` runs.
+    bool isStopping(const DockerContext& container) const;
     KillMode killMode() const { return killMode_; }
     void setKillMode(KillMode mode);
     // Kills end each target's whole process tree (see kill/tree_kill.h);
@@ -110,6 +117,11 @@ class ProcessStore final : public QObject {
 
     // Starts a reload in the background, replacing any refresh still running.
     void refresh();
+    // Empties the list and the listeners of others, then refreshes: whoever
+    // shows the list from now on sees only what a scan started now found.
+    void relist();
+    // From relist() until a scan is published (or a reset()).
+    bool relisting() const { return relisting_; }
     // Scans now and publishes the result unless a later reload or a reset()
     // happened meanwhile.
     QCoro::Task<> reload();
@@ -137,12 +149,17 @@ class ProcessStore final : public QObject {
     void queryChanged();
     void selectedIndexChanged();
     void feedbackChanged();
+    void progressTextChanged();
+    void relistingChanged();
     void killModeChanged();
     void killProcessTreeChanged();
     void focusRequestIdChanged();
 
   private:
     void setProcesses(std::vector<PortProcess> processes);
+    void setRelisting(bool on);
+    // Counts the stops of the containers `names` in (running) or out.
+    void trackStops(const std::vector<std::string>& names, bool running);
     void setUnlistedListeners(std::vector<ForeignListener> foreign, std::vector<LsofRow> hidden);
     // Removes the rows `remove` names, with their search texts.
     template <class Predicate>
@@ -176,6 +193,9 @@ class ProcessStore final : public QObject {
     QString query_;
     int selectedIndex_ = 0;
     std::optional<Feedback> feedback_;
+    // The names of the containers being stopped, once per stop.
+    std::multiset<std::string> stopping_;
+    bool relisting_ = false;
     KillMode killMode_ = KillMode::graceful;
     bool killProcessTree_ = false;
     std::shared_ptr<ProcessTreeReading> treeReader_;
