@@ -66,7 +66,7 @@ void printTreeDryRun(const std::vector<KillGroup>& groups, ProcessTreeReading& r
     std::vector<KillTarget> listeners;
     std::set<int32_t> listed;
     for (const KillGroup& group : groups) {
-        if (!group.container) {
+        if (endsProcesses(group)) {
             listeners.push_back({group.pid, group.startTime});
             listed.insert(group.pid);
         }
@@ -187,6 +187,11 @@ void printDryRun(const std::vector<KillGroup>& groups, const KillOptions& option
                     << " (:" << p.port << ")\n";
                 continue;
             }
+            if (group.supervisor) {
+                out << "Would stop " << terminalSafe(supervisorStopTarget(*group.supervisor))
+                    << " (:" << p.port << ")\n";
+                continue;
+            }
             out << "Would kill :" << p.port << ' ' << terminalSafe(p.executableName) << " PID "
                 << p.pid << '\n';
         }
@@ -207,8 +212,9 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
     }
     const PortScan scan = scanner.scanAll();
     // In list order, one group per process.
-    const std::vector<KillGroup> groups =
-        killGroups(scan.processes, selectedIds(options, *queries, scan.processes));
+    const std::vector<KillGroup> groups = killGroups(
+        scan.processes, selectedIds(options, *queries, scan.processes),
+        options.noSupervisor ? SupervisorChoice::endProcess : SupervisorChoice::stopSupervisor);
     if (groups.empty()) {
         // A port that is taken is never reported as free: say whose it is.
         const std::vector<ForeignListener> held = foreignNamedByAny(scan.foreign, *queries);
@@ -230,7 +236,7 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
     const KillReport report =
         runKillSequence({groups, options.force ? KillMode::force : KillMode::graceful, options.tree,
                          options.started},
-                        {engine, containers, helpers.tree, helpers.restarts});
+                        {engine, containers, helpers.tree, helpers.restarts, helpers.supervisors});
     for (const std::string& text : report.notEnded) {
         err << terminalSafe(text) << '\n';
     }

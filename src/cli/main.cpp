@@ -16,6 +16,7 @@
 #include "cli/wait_free.h"
 #include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/listening_ports.h"
 #include "scan/process_tree.h"
 #include "scan/system_scanner.h"
@@ -33,7 +34,8 @@ std::optional<size_t> terminalWidth() {
 }
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
-constexpr std::string_view kFlags[] = {"--json", "--all", "--force", "--dry-run", "--tree"};
+constexpr std::string_view kFlags[] = {"--json",    "--all",  "--force",
+                                       "--dry-run", "--tree", "--no-supervisor"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -100,6 +102,8 @@ int main(int argc, char** argv) {
     killCommand->add_flag("--tree", kill.tree,
                           "End the whole process tree, from the top development ancestor "
                           "below your shell, children first");
+    killCommand->add_flag("--no-supervisor", kill.noSupervisor,
+                          "End the process itself, not the systemd unit or pm2 app that runs it");
 
     halvo::WaitFreeOptions waitFree;
     double timeoutSeconds = 30;
@@ -157,8 +161,10 @@ int main(int argc, char** argv) {
         halvo::DockerContainerStopper containers;
         halvo::ProcFsProcessTree tree;
         halvo::RestartWatch restarts;
-        status = halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr,
-                                {.tree = &tree, .restarts = &restarts});
+        halvo::SystemSupervisorStopper supervisors;
+        status =
+            halvo::runKill(kill, *scanner, engine, containers, std::cout, std::cerr,
+                           {.tree = &tree, .restarts = &restarts, .supervisors = &supervisors});
     }
     // "list > /dev/full" must not look like success.
     if (!std::cout.flush()) {

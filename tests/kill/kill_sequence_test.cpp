@@ -142,7 +142,8 @@ TEST(RestartWatchTest, LooksOnlyWhileARestarterLives) {
                             return sockets;
                         },
                         discovery, tree, [](int32_t) { return std::vector<std::string>{"node"}; },
-                        1000, std::chrono::milliseconds(2000), std::chrono::milliseconds(1)});
+                        1000, std::chrono::milliseconds(2000), std::chrono::milliseconds(1),
+                        [](int32_t) { return std::optional<Supervisor>(); }});
     tree->table = {{40, process(40, 10, "node", 80)},
                    {50, process(50, 10, "nodemon", 90)},
                    {60, process(60, 50, "node", 200)},
