@@ -34,7 +34,8 @@ std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
 std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& groups,
                                                std::vector<KillOutcome> processOutcomes,
                                                ContainerStopping& stopper,
-                                               SupervisorStopping* supervisors) {
+                                               SupervisorStopping* supervisors,
+                                               std::optional<ProcessStartTime> started) {
     std::vector<KillOutcome> outcomes;
     outcomes.reserve(groups.size());
     auto next = processOutcomes.begin();
@@ -52,7 +53,8 @@ std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& gro
         } else if (group.supervisor) {
             outcomes.push_back(
                 supervisors != nullptr
-                    ? supervisors->stop(*group.supervisor, {group.pid, group.startTime})
+                    ? supervisors->stop(*group.supervisor,
+                                        {group.pid, started.value_or(group.startTime)})
                     : KillOutcome::failed("Could not stop " +
                                           supervisorStopTarget(*group.supervisor) +
                                           ": no way to stop it here"));

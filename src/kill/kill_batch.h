@@ -47,11 +47,12 @@ inline bool endsProcesses(const KillGroup& group) {
 // One outcome per group, in group order: `processOutcomes` (one per group
 // that endsProcesses, in order, as ProcessKilling::killAll gave them) with
 // each container group stopped by `stopper` and each supervised one by
-// `supervisors` (failed without one) in its place; a supervisor is asked once.
-std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& groups,
-                                               std::vector<KillOutcome> processOutcomes,
-                                               ContainerStopping& stopper,
-                                               SupervisorStopping* supervisors = nullptr);
+// `supervisors` (failed without one) in its place, for its process as it
+// started then or at `started`; a supervisor is asked once.
+std::vector<KillOutcome> withContainersStopped(
+    const std::vector<KillGroup>& groups, std::vector<KillOutcome> processOutcomes,
+    ContainerStopping& stopper, SupervisorStopping* supervisors = nullptr,
+    std::optional<ProcessStartTime> started = std::nullopt);
 
 // Adds up the outcomes of a batch, group by group, by port: a port counts as
 // killed once every process on it ended (a master and its workers are one port).

@@ -82,7 +82,7 @@ KillReport runKillSequence(const KillRequest& request, const KillParts& parts,
     // Containers are stopped by Docker, units and apps by their supervisor,
     // one after another in list order.
     report.outcomes = withContainersStopped(request.groups, std::move(ended.listeners),
-                                            parts.containers, parts.supervisors);
+                                            parts.containers, parts.supervisors, request.started);
     BatchTally tally;
     for (size_t i = 0; i < request.groups.size(); ++i) {
         tally.record(request.groups[i], report.outcomes[i]);
