@@ -179,10 +179,11 @@ TEST(CliRestartTest, AUserUnitIsStoppedThroughSystemctl) {
     ScopedEnvironment environment;
     environment.prependPath(root.makeDir("bin"));
     const std::string procs = cgroup + "/cgroup.procs";
-    root.writeFile(
-        "bin/systemctl",
-        "#!/bin/sh\necho \"$*\" >> '" + root.path() + "/calls'\nkill $(cat '" + procs + "')\n",
-        0755);
+    // Like systemctl, it returns once the unit's processes have ended.
+    root.writeFile("bin/systemctl",
+                   "#!/bin/sh\necho \"$*\" >> '" + root.path() + "/calls'\nkill $(cat '" + procs +
+                       "')\nwhile grep -q . '" + procs + "'; do sleep 0.1; done\n",
+                   0755);
     const std::string join =
         root.writeFile("bin/join", "#!/bin/sh\necho $$ > '" + procs + "' && exec \"$@\"\n", 0755);
     auto server = ListenerProcess::start({.listenerArgs = {listenerCopy(root, "node"), "--v4", "1"},
