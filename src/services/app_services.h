@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "appkit/app_identity.h"
+#include "appkit/diagnostics.h"
 #include "appkit/update_config.h"
 #include "base/defaults_store.h"
 #include "services/update_scheduler.h"
@@ -48,6 +49,8 @@ class AppServices final : public QObject {
     void checkForUpdates();
     void showSupport();
     void showAbout();
+    // The diagnostics' hotkey line from now on.
+    void setHotkeySummary(std::string summary) { hotkeySummary_ = std::move(summary); }
 
   signals:
     void pendingUpdateVersionChanged();
@@ -59,12 +62,14 @@ class AppServices final : public QObject {
     void showUpdateOutcome();
     // Opens the found update's release notes and clears the reminder.
     void openUpdate();
+    TAVAppDiagnostics diagnostics() const;
 
     TAVAppIdentity identity_;
     std::unique_ptr<TAVUpdateScheduler> scheduler_;
     ui::TAVSatelliteWindowPresenter& presenter_;
     std::optional<QString> shownPendingVersion_;
     bool shownCanCheck_ = true;
+    std::optional<std::string> hotkeySummary_;
 };
 
 }  // namespace halvo
