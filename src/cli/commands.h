@@ -13,6 +13,7 @@
 #include "kill/container_stopper.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/port_scanner.h"
 #include "scan/process_tree.h"
 
@@ -44,12 +45,15 @@ struct KillOptions {
     bool force = false;
     bool dryRun = false;
     bool tree = false;  // end each target's whole process tree
+    // End a process that a systemd unit or pm2 app runs, not the supervisor.
+    bool noSupervisor = false;
 };
 
 // What a kill uses beyond the scanner and the engine; null parts are skipped.
 struct KillHelpers {
-    ProcessTreeReading* tree = nullptr;   // for KillOptions::tree
-    RestartWatching* restarts = nullptr;  // watched after a kill that ended everything
+    ProcessTreeReading* tree = nullptr;         // for KillOptions::tree
+    RestartWatching* restarts = nullptr;        // watched after a kill that ended everything
+    SupervisorStopping* supervisors = nullptr;  // for rows a unit or pm2 app runs
 };
 
 // "SECONDS.MICROSECONDS", the two numbers of the JSON's startTime; nothing

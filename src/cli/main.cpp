@@ -18,6 +18,7 @@
 #include "cli/wait_free.h"
 #include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/listening_ports.h"
 #include "scan/process_tree.h"
 #include "scan/system_scanner.h"
@@ -35,8 +36,8 @@ std::optional<size_t> terminalWidth() {
 }
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
-constexpr std::string_view kFlags[] = {"--json",    "--all",  "--force",
-                                       "--dry-run", "--tree", "--once"};
+constexpr std::string_view kFlags[] = {"--json", "--all",  "--force",        "--dry-run",
+                                       "--tree", "--once", "--no-supervisor"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -103,6 +104,8 @@ int main(int argc, char** argv) {
     killCommand->add_flag("--tree", kill.tree,
                           "End the whole process tree, from the top development ancestor "
                           "below your shell, children first");
+    killCommand->add_flag("--no-supervisor", kill.noSupervisor,
+                          "End the process itself, not the systemd unit or pm2 app that runs it");
 
     halvo::WaitFreeOptions waitFree;
     double timeoutSeconds = 30;
@@ -178,7 +181,9 @@ int main(int argc, char** argv) {
         halvo::DockerContainerStopper containers;
         halvo::ProcFsProcessTree tree;
         halvo::RestartWatch restarts;
-        const halvo::KillHelpers helpers{.tree = &tree, .restarts = &restarts};
+        halvo::SystemSupervisorStopper supervisors;
+        const halvo::KillHelpers helpers{
+            .tree = &tree, .restarts = &restarts, .supervisors = &supervisors};
         status =
             picking
                 ? halvo::runPick(pick, *scanner, engine, containers, std::cout, std::cerr, helpers)

@@ -152,11 +152,12 @@ int serveMcpOnStdio() {
     DockerContainerStopper containers;
     ProcFsProcessTree tree;
     RestartWatch restarts;
+    SystemSupervisorStopper supervisors;
     McpSession session(
         {.scanner = [](bool all) { return makeSystemScanner({.developmentOnly = !all}); },
          .engine = engine,
          .containers = containers,
-         .helpers = {.tree = &tree, .restarts = &restarts}});
+         .helpers = {.tree = &tree, .restarts = &restarts, .supervisors = &supervisors}});
     return serveMcp(session, STDIN_FILENO, STDOUT_FILENO);
 }
 

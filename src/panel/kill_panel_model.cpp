@@ -127,6 +127,9 @@ QVariant KillPanelModel::data(const QModelIndex& index, int role) const {
             if (column == project && row.projectRoot) {
                 return ui::inertToolTip(*row.projectRoot);
             }
+            if (row.stopsSupervisor()) {
+                return ui::inertToolTip("Run by " + supervisorStopTarget(*row.supervisor));
+            }
             return {};
         case Qt::FontRole:
             return column == port || column == pid ? monoFont_ : textFont_;

@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "kill/foreign_listeners.h"
@@ -37,6 +38,7 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
       empty_(new ui::TAVEmptyState(ui::Symbol::search, listSection_)),
       feedback_(new ui::ElidedLabel(this)),
       processTree_(new TickBox(QStringLiteral("Include process tree"), this)),
+      throughSupervisor_(new TickBox(QStringLiteral("Stop through supervisor"), this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
     describeControls();
@@ -53,9 +55,11 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
 void HalvoKillPanelView::describeControls() {
     // Named for tests and for finding them in an accessibility tree.
     const std::pair<QWidget*, const char*> names[] = {
-        {search_, "search"}, {help_, "help"},        {listSection_, "list"},
-        {table_, "table"},   {empty_, "emptyState"}, {feedback_, "feedback"},
-        {cancel_, "cancel"}, {kill_, "kill"},        {processTree_, "processTree"}};
+        {search_, "search"},           {help_, "help"},
+        {listSection_, "list"},        {table_, "table"},
+        {empty_, "emptyState"},        {feedback_, "feedback"},
+        {cancel_, "cancel"},           {kill_, "kill"},
+        {processTree_, "processTree"}, {throughSupervisor_, "throughSupervisor"}};
     for (auto [widget, name] : names) {
         widget->setObjectName(QString::fromLatin1(name));
     }
@@ -86,6 +90,11 @@ void HalvoKillPanelView::describeControls() {
     processTree_->setToolTip(
         QStringLiteral("Also end the processes that started the server and its children"));
     processTree_->setChecked(store_.killProcessTree());
+    throughSupervisor_->setFocusPolicy(Qt::NoFocus);
+    throughSupervisor_->setToolTip(
+        QStringLiteral("Stop the systemd unit or pm2 app that runs the server, which would "
+                       "start it again; off ends the process itself"));
+    throughSupervisor_->setChecked(store_.killThroughSupervisor());
 }
 
 // The search row, the list, and the footer with the outcome and the buttons.
@@ -106,6 +115,7 @@ void HalvoKillPanelView::layOut() {
     footer->setSpacing(8);
     footer->addWidget(feedback_, 1);
     footer->addWidget(processTree_);
+    footer->addWidget(throughSupervisor_);
     footer->addWidget(cancel_);
     footer->addWidget(kill_);
 
@@ -127,6 +137,12 @@ void HalvoKillPanelView::connectControls() {
     connect(processTree_, &QCheckBox::toggled, &store_, &ProcessStore::setKillProcessTree);
     connect(&store_, &ProcessStore::killProcessTreeChanged, this,
             [this] { processTree_->setChecked(store_.killProcessTree()); });
+    connect(throughSupervisor_, &QCheckBox::toggled, &store_,
+            &ProcessStore::setKillThroughSupervisor);
+    connect(&store_, &ProcessStore::killThroughSupervisorChanged, this, [this] {
+        throughSupervisor_->setChecked(store_.killThroughSupervisor());
+        updateKillButton();
+    });
     connect(kill_, &QPushButton::clicked, this, [this] { killAction(); });
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
         const std::string id = model_->rows()[static_cast<size_t>(index.row())].id();
@@ -291,10 +307,18 @@ void HalvoKillPanelView::updateKillButton() {
     const bool container = ticked == 0 && target && target->stopsContainer();
     // Its stop is under way: a second would only wait for the first.
     const bool stopping = container && store_.isStopping(*target->dockerContext);
-    const QString title = ticked > 0  ? QStringLiteral("Kill Selected (%1)").arg(ticked)
-                          : stopping  ? QStringLiteral("Stopping\u2026")
-                          : container ? QStringLiteral("Stop container")
-                                      : QStringLiteral("Kill selected");
+    const bool supervised = target && target->stopsSupervisor() && store_.killThroughSupervisor();
+    const QString title =
+        ticked > 0  ? QStringLiteral("Kill Selected (%1)").arg(ticked)
+        : stopping  ? QStringLiteral("Stopping\u2026")
+        : container ? QStringLiteral("Stop container")
+        : supervised
+            ? QStringLiteral("Stop ") +
+                  ui::inertText(std::string_view(supervisorStopTarget(*target->supervisor)))
+            : QStringLiteral("Kill selected");
+    const auto& rows = store_.filteredProcesses();
+    throughSupervisor_->setVisible(std::any_of(
+        rows.begin(), rows.end(), [](const PortProcess& row) { return row.stopsSupervisor(); }));
     kill_->setText(title);
     kill_->setAccessibleName(title);
     kill_->setEnabled((ticked > 0 || hasSelection) && !stopping);

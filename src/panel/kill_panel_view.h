@@ -109,6 +109,7 @@ class HalvoKillPanelView final : public QWidget {
     ui::TAVEmptyState* empty_;
     ui::ElidedLabel* feedback_;
     QCheckBox* processTree_;
+    QCheckBox* throughSupervisor_;  // shown while a row has a unit or pm2 app
     QPushButton* cancel_;
     QPushButton* kill_;
     QPointer<PortReferencePopover> popover_;

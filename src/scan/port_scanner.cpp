@@ -91,6 +91,7 @@ PortProcess portProcess(Candidate c, std::optional<DockerContext> container,
     p.pid = c.row->pid;
     p.startTime = c.startTime;
     p.workingDirectory = c.metadata.workingDirectory;
+    p.supervisor = c.metadata.supervisor;
     p.projectHint = projectHint(c.arguments, p.workingDirectory, c.executablePath);
     if (p.workingDirectory) {
         p.projectRoot = projects.projectRoot(*p.workingDirectory);

@@ -178,6 +178,18 @@ void ProcessStore::setKillProcessTree(bool on) {
     emit killProcessTreeChanged();
 }
 
+void ProcessStore::setKillThroughSupervisor(bool on) {
+    if (on == killThroughSupervisor_) {
+        return;
+    }
+    killThroughSupervisor_ = on;
+    emit killThroughSupervisorChanged();
+}
+
+void ProcessStore::setSupervisorStopper(std::shared_ptr<SupervisorStopping> supervisors) {
+    supervisors_ = std::move(supervisors);
+}
+
 void ProcessStore::setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
                                   std::shared_ptr<RestartWatching> restarts) {
     treeReader_ = std::move(tree);
@@ -333,13 +345,13 @@ QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
     // Named, not temporaries of the co_await: GCC 12 mishandles those.
     const std::set<std::string> ids{target.id()};
     const std::vector<PortProcess> rows{std::move(target)};
-    auto killing = killNow(killGroups(rows, ids));
+    auto killing = killNow(killGroups(rows, ids, supervisorChoice()));
     const KillReport report = co_await killing;
     co_return report.allEnded;
 }
 
 QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::string> ids) {
-    auto killing = killNow(killGroups(processes_, ids));
+    auto killing = killNow(killGroups(processes_, ids, supervisorChoice()));
     const KillReport report = co_await killing;
     co_return report.killedRows;
 }
@@ -357,12 +369,14 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
         }
     }
     trackStops(stops, true);
-    auto killing = onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,
-                                 watch = restartWatch_, groups, mode = killMode_,
-                                 treeKill = killProcessTree_, stop = lifetime_.get_token()] {
-        return runKillSequence({groups, mode, treeKill},
-                               {*engine, *containers, tree.get(), watch.get()}, stop);
-    });
+    auto killing =
+        onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,
+                      watch = restartWatch_, supervisors = supervisors_, groups, mode = killMode_,
+                      treeKill = killProcessTree_, stop = lifetime_.get_token()] {
+            return runKillSequence(
+                {groups, mode, treeKill},
+                {*engine, *containers, tree.get(), watch.get(), supervisors.get()}, stop);
+        });
     KillReport report = co_await killing;
     if (!self) {
         co_return report;

@@ -26,6 +26,7 @@
 #include "kill/kill_sequence.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/port_records.h"
 #include "scan/port_scanner.h"
 #include "scan/process_tree.h"
@@ -53,6 +54,8 @@ class ProcessStore final : public QObject {
     Q_PROPERTY(halvo::KillMode killMode READ killMode WRITE setKillMode NOTIFY killModeChanged)
     Q_PROPERTY(bool killProcessTree READ killProcessTree WRITE setKillProcessTree NOTIFY
                    killProcessTreeChanged)
+    Q_PROPERTY(bool killThroughSupervisor READ killThroughSupervisor WRITE setKillThroughSupervisor
+                   NOTIFY killThroughSupervisorChanged)
     Q_PROPERTY(QUuid focusRequestId READ focusRequestId WRITE setFocusRequestId NOTIFY
                    focusRequestIdChanged)
 
@@ -102,6 +105,12 @@ class ProcessStore final : public QObject {
     // after every successful kill; either may be null (no tree kills, no look).
     void setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
                         std::shared_ptr<RestartWatching> restarts);
+    // Rows that a systemd unit or pm2 app runs are ended by stopping it (on
+    // by default); off ends the process itself, which it may start again.
+    bool killThroughSupervisor() const { return killThroughSupervisor_; }
+    void setKillThroughSupervisor(bool on);
+    // What stops them; `systemctl --user` and pm2 unless set.
+    void setSupervisorStopper(std::shared_ptr<SupervisorStopping> supervisors);
     // Each new value asks the kill panel to focus its search field; whoever
     // shows the panel sets a fresh one.
     QUuid focusRequestId() const { return focusRequestId_; }
@@ -153,6 +162,7 @@ class ProcessStore final : public QObject {
     void relistingChanged();
     void killModeChanged();
     void killProcessTreeChanged();
+    void killThroughSupervisorChanged();
     void focusRequestIdChanged();
 
   private:
@@ -174,6 +184,10 @@ class ProcessStore final : public QObject {
     // (unless a later kill has spoken since).
     QCoro::Task<KillReport> killNow(std::vector<KillGroup> groups);
     void removeProcess(int32_t pid);
+    SupervisorChoice supervisorChoice() const {
+        return killThroughSupervisor_ ? SupervisorChoice::stopSupervisor
+                                      : SupervisorChoice::endProcess;
+    }
     void removeContainer(const DockerContext& container);
     // selectedIndex = min(selectedIndex, last filtered index), after a kill.
     void pullSelectionIntoList();
@@ -198,6 +212,8 @@ class ProcessStore final : public QObject {
     bool relisting_ = false;
     KillMode killMode_ = KillMode::graceful;
     bool killProcessTree_ = false;
+    bool killThroughSupervisor_ = true;
+    std::shared_ptr<SupervisorStopping> supervisors_ = std::make_shared<SystemSupervisorStopper>();
     std::shared_ptr<ProcessTreeReading> treeReader_;
     std::shared_ptr<RestartWatching> restartWatch_;
     int64_t killGeneration_ = 0;  // counts kills, so a slow one knows it was overtaken

@@ -169,6 +169,7 @@ class KillPanelTest : public QObject {
         blank.executablePath = " \t";
         blank.projectHint = " \n";
         blank.projectRoot = "/srv/<b>a</b> &amp; b\n";
+        blank.supervisor = Supervisor{{}, "web.service"};
         Panel p({escapes, broken, blank, testing::containerRow(8080, "web-1")});
         QVERIFY(p.loaded(4));
         p.store.setFeedback(feedback::Failure{huge + "\x1b[2J"});
@@ -194,9 +195,11 @@ class KillPanelTest : public QObject {
                  "<p style='white-space:pre'>/srv/&lt;b&gt;a&lt;/b&gt; &amp;amp; b</p>");
         QVERIFY(p.view.minimumSizeHint().width() <= 720);
         QCOMPARE(p.view.width(), 720);
-        // A container is stopped, not killed, and the button says so.
+        // A container or a unit is stopped, not killed, and the button says so.
         p.store.setSelectedIndex(3);
         QTRY_COMPARE(p.killButton()->text(), QStringLiteral("Stop container"));
+        p.store.setSelectedIndex(2);
+        QTRY_COMPARE(p.killButton()->text(), QStringLiteral("Stop unit web.service"));
     }
 
     // The coordinator's panel: one window, which keeps the size the user gave
