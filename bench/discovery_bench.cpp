@@ -26,6 +26,8 @@
 #include "scan/native_port_discovery.h"
 #include "scan/proc_process_table.h"
 #include "scan/project_root.h"
+#include "scan/supervisor_lookup.h"
+#include "scan/system_scanner.h"
 
 extern char** environ;
 
@@ -107,6 +109,45 @@ void BM_ProjectRoots(benchmark::State& state) {
 }
 BENCHMARK(BM_ProjectRoots)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// A whole scan of every process of the user's (the loaded fixture's 200
+// listeners among them), with and without the look at each listener's cgroup
+// and environment for the unit or pm2 app that runs it.
+void BM_Scan(benchmark::State& state, halvo::SupervisorLookup lookup) {
+    const auto scanner =
+        halvo::makeSystemScanner({.developmentOnly = false, .supervisors = lookup});
+    size_t rows = 0;
+    for (auto _ : state) {
+        rows = scanner->scanAll().processes.size();
+        benchmark::DoNotOptimize(rows);
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+// The lookup alone for every process of the machine, as if each held a port:
+// an upper bound of what a scan adds.
+void BM_SupervisorLookup(benchmark::State& state) {
+    const auto pids = halvo::ProcFsProcessTable().processIds().value_or(std::vector<int32_t>{});
+    size_t found = 0;
+    for (auto _ : state) {
+        found = 0;
+        for (int32_t pid : pids) {
+            found += halvo::readSupervisor(pid).has_value() ? 1 : 0;
+        }
+    }
+    state.counters["processes"] = static_cast<double>(pids.size());
+    state.counters["supervised"] = static_cast<double>(found);
+}
+BENCHMARK(BM_SupervisorLookup)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The CPU time of every thread of the scan, as a busy machine inflates its real time.
+BENCHMARK_CAPTURE(BM_Scan, supervisors, halvo::SupervisorLookup::on)
+    ->Unit(benchmark::kMicrosecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Scan, noSupervisors, halvo::SupervisorLookup::off)
+    ->Unit(benchmark::kMicrosecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
 // Runs a command to its end with its output thrown away; false when it could not start.
 bool runQuietly(const std::vector<std::string>& command) {
     std::vector<char*> argv;
@@ -154,15 +195,29 @@ class RatioReporter final : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            // With repetitions, their median stands for the benchmark.
+            if (!run.error_occurred &&
+                (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")) {
                 // Every benchmark here reports microseconds.
-                micros_[run.benchmark_name()] = run.GetAdjustedRealTime();
+                micros_[run.run_name.str()] = run.GetAdjustedRealTime();
+                cpuMicros_[run.run_name.str()] = run.GetAdjustedCPUTime();
             }
         }
     }
 
     void Finalize() override {
         ConsoleReporter::Finalize();
+        // A shared machine's load shows in the real time; the CPU time is the lookup's own.
+        for (const auto* times : {&micros_, &cpuMicros_}) {
+            const std::optional<double> with = find("BM_Scan/supervisors", *times);
+            const std::optional<double> without = find("BM_Scan/noSupervisors", *times);
+            if (with && without) {
+                std::printf(
+                    "scan with / without the supervisor lookup, %s time %6.3f  (%.0f us "
+                    "/ %.0f us)\n",
+                    times == &micros_ ? "real" : "CPU", *with / *without, *with, *without);
+            }
+        }
         const std::optional<double> halvo = find("Process/halvo-discover");
         const std::optional<double> inProcess = find("BM_NativeRows");
         for (const char* tool : {"ss", "lsof"}) {
@@ -184,8 +239,10 @@ class RatioReporter final : public benchmark::ConsoleReporter {
     }
 
   private:
-    std::optional<double> find(const std::string& name) const {
-        for (const auto& [key, value] : micros_) {
+    std::optional<double> find(const std::string& name) const { return find(name, micros_); }
+    static std::optional<double> find(const std::string& name,
+                                      const std::map<std::string, double>& times) {
+        for (const auto& [key, value] : times) {
             if (key.rfind(name, 0) == 0) {
                 return value;
             }
@@ -193,6 +250,7 @@ class RatioReporter final : public benchmark::ConsoleReporter {
         return std::nullopt;
     }
     std::map<std::string, double> micros_;
+    std::map<std::string, double> cpuMicros_;
 };
 
 // The load fixture, running until destroyed.

@@ -26,7 +26,7 @@ _halvo_cli() {
     list) COMPREPLY=($(compgen -W $'--json\n--all\n--help' -- "$cur")) ;;
     kill)
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W $'--force\n--dry-run\n--tree\n--help' -- "$cur"))
+            COMPREPLY=($(compgen -W $'--force\n--dry-run\n--tree\n--no-supervisor\n--help' -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$(_halvo_cli_ports | sort -un)" -- "$cur"))
         fi

@@ -28,6 +28,8 @@ complete -c halvo-cli -n '__fish_seen_subcommand_from kill' -l dry-run \
     -d 'Print what would be ended; signal nothing'
 complete -c halvo-cli -n '__fish_seen_subcommand_from kill' -l tree \
     -d 'End the whole process tree, children first'
+complete -c halvo-cli -n '__fish_seen_subcommand_from kill' -l no-supervisor \
+    -d 'End the process itself, not its systemd unit or pm2 app'
 complete -c halvo-cli -n '__fish_seen_subcommand_from kill wait-free' -a '(__halvo_cli_ports)' \
     -d 'Listening port'
 complete -c halvo-cli -n '__fish_seen_subcommand_from wait-free' -l timeout -x \

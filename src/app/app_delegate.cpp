@@ -88,6 +88,8 @@ void AppDelegate::startStore() {
     }
     connect(store_.get(), &ProcessStore::processesChanged, this, &AppDelegate::updateMenu);
     connect(store_.get(), &ProcessStore::killModeChanged, this, &AppDelegate::updateMenu);
+    connect(store_.get(), &ProcessStore::killThroughSupervisorChanged, this,
+            &AppDelegate::updateMenu);
     // Set from the menu or the panel; kept for the next run either way.
     connect(store_.get(), &ProcessStore::killProcessTreeChanged, this, [this] {
         storeKillProcessTree(store_->killProcessTree(), *defaults_);
@@ -197,6 +199,7 @@ void AppDelegate::rebuildMenu() {
         // The mode kills use: it stays right when the settings cannot be written.
         .killMode = store_->killMode(),
         .killProcessTree = store_->killProcessTree(),
+        .killThroughSupervisor = store_->killThroughSupervisor(),
         .notifyServerStops = stopWatch_ != nullptr && stopWatch_->isOn(),
         .recentKills = loadRecentKills(*defaults_),
         .services = services_.get(),

@@ -86,6 +86,7 @@ bool StatusMenu::Shown::operator==(const Shown& other) const {
     return sameRowsApartFromCost(state.processes, other.state.processes) &&
            state.killMode == other.state.killMode &&
            state.killProcessTree == other.state.killProcessTree &&
+           state.killThroughSupervisor == other.state.killThroughSupervisor &&
            state.notifyServerStops == other.state.notifyServerStops &&
            state.recentKills == other.state.recentKills && state.services == other.state.services &&
            pendingUpdateVersion == other.pendingUpdateVersion &&
@@ -122,7 +123,7 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
     addRow(menu_, owner_, QStringLiteral("Open kill panel"), QStringLiteral("edit-cut"),
            actions_.openKillPanel)
         ->setShortcut(QKeySequence(Qt::SHIFT | Qt::META | Qt::Key_K));
-    addListeningPorts(state.processes, shown_->drawnBy);
+    addListeningPorts(state.processes, shown_->drawnBy, state.killThroughSupervisor);
     addRow(menu_, owner_, QStringLiteral("Refresh"), QStringLiteral("view-refresh"),
            actions_.refresh)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -163,7 +164,7 @@ QMenu* StatusMenu::addSubmenu(QMenu& parent, const QString& title, const QString
 }
 
 void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes,
-                                   ui::MenuDrawnBy drawnBy) {
+                                   ui::MenuDrawnBy drawnBy, bool throughSupervisor) {
     QMenu* ports = addSubmenu(menu_, QStringLiteral("Listening ports"),
                               QStringLiteral("network-transmit-receive"));
     const std::vector<PortProcess> shown = menuPorts(processes);
@@ -172,7 +173,11 @@ void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes,
         port->menuAction()->setFont(ui::monoFont(ui::textSize::caption));
         auto kill = [record, run = actions_.killListeningPort] { run(record); };
         addRow(*port, owner_,
-               record.stopsContainer() ? QStringLiteral("Stop container") : QStringLiteral("Kill"),
+               record.stopsContainer() ? QStringLiteral("Stop container")
+               : record.stopsSupervisor() && throughSupervisor
+                   ? QStringLiteral("Stop ") +
+                         ui::inertMenuText(supervisorStopTarget(*record.supervisor), drawnBy)
+                   : QStringLiteral("Kill"),
                QStringLiteral("process-stop"), kill);
         // The submenu's own title, where a host shows one.
         port->setWindowTitle(QStringLiteral(":%1").arg(record.port));

@@ -40,6 +40,7 @@ struct StatusMenuState {
     std::vector<PortProcess> processes;      // the whole scan, in scan order
     KillMode killMode = KillMode::graceful;  // as stored in the settings
     bool killProcessTree = false;            // kills end the whole process tree
+    bool killThroughSupervisor = true;       // a unit's or pm2 app's row stops it
     bool notifyServerStops = false;          // servers that stop on their own are told of
     std::vector<HalvoRecentKill> recentKills;
     AppServicesOffering* services = nullptr;  // null while there are none
@@ -80,7 +81,8 @@ class StatusMenu final {
     void rebuild(const StatusMenuState& state);
 
   private:
-    void addListeningPorts(const std::vector<PortProcess>& processes, ui::MenuDrawnBy drawnBy);
+    void addListeningPorts(const std::vector<PortProcess>& processes, ui::MenuDrawnBy drawnBy,
+                           bool throughSupervisor);
     void addKillMode(KillMode mode, bool processTree);
     void addRecent(const std::vector<HalvoRecentKill>& recentKills, ui::MenuDrawnBy drawnBy);
     QMenu* addSubmenu(QMenu& parent, const QString& title, const QString& iconName);

@@ -92,7 +92,7 @@ void treeDryRun(const std::vector<KillGroup>& groups, ProcessTreeReading& reader
     std::vector<KillTarget> listeners;
     std::set<int32_t> listed;
     for (const KillGroup& group : groups) {
-        if (!group.container) {
+        if (endsProcesses(group)) {
             listeners.push_back({group.pid, group.startTime});
             listed.insert(group.pid);
         }
@@ -254,6 +254,13 @@ void dryRun(const std::vector<KillGroup>& groups, const KillOptions& options,
                 result.status = ExitStatus::notAllEnded;
                 break;
             }
+            if (group.supervisor) {
+                result.out.push_back("Would stop " + supervisorStopTarget(*group.supervisor) +
+                                     " (:" + std::to_string(p.port) + ")");
+                result.rows.push_back(
+                    rowResult(group, p, KillRowStatus::wouldStop, result.out.back()));
+                continue;
+            }
             result.out.push_back(group.container
                                      ? "Would stop container " + *group.container->containerName +
                                            " (:" + std::to_string(p.port) + ")"
@@ -272,7 +279,7 @@ void dryRun(const std::vector<KillGroup>& groups, const KillOptions& options,
 KillRowStatus statusOf(const KillGroup& group, const KillOutcome& outcome) {
     switch (outcome.kind) {
         case KillOutcome::Kind::killed:
-            return group.container ? KillRowStatus::stopped : KillRowStatus::ended;
+            return endsProcesses(group) ? KillRowStatus::ended : KillRowStatus::stopped;
         case KillOutcome::Kind::stale:
             return KillRowStatus::changed;
         case KillOutcome::Kind::failed:
@@ -303,8 +310,9 @@ KillResult killServers(const KillOptions& options, PortScanning& scanner, Proces
                                left.row.executableName, left.row.startTime, refusals.back()});
     }
     // In list order, one group per process.
-    const std::vector<KillGroup> groups =
-        killGroups(scan.processes, selectedIds(options, *queries, scan.processes));
+    const std::vector<KillGroup> groups = killGroups(
+        scan.processes, selectedIds(options, *queries, scan.processes),
+        options.noSupervisor ? SupervisorChoice::endProcess : SupervisorChoice::stopSupervisor);
     if (groups.empty() && !refusals.empty()) {
         result.err = std::move(refusals);
         result.status = ExitStatus::nothingMatched;
@@ -340,7 +348,7 @@ KillResult killServers(const KillOptions& options, PortScanning& scanner, Proces
     const KillReport report =
         runKillSequence({groups, options.force ? KillMode::force : KillMode::graceful, options.tree,
                          options.started},
-                        {engine, containers, helpers.tree, helpers.restarts});
+                        {engine, containers, helpers.tree, helpers.restarts, helpers.supervisors});
     for (size_t i = 0; i < groups.size() && i < report.outcomes.size(); ++i) {
         const KillOutcome& outcome = report.outcomes[i];
         const KillRowStatus status = statusOf(groups[i], outcome);

@@ -15,6 +15,7 @@
 #include "kill/leave_alone_list.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/port_scanner.h"
 #include "scan/process_tree.h"
 
@@ -47,15 +48,18 @@ struct KillOptions {
     std::optional<ProcessStartTime> started{};
     bool force = false;
     bool dryRun = false;
-    bool tree = false;            // end each target's whole process tree
+    bool tree = false;  // end each target's whole process tree
+    // End a process that a systemd unit or pm2 app runs, not the supervisor.
+    bool noSupervisor = false;
     LeaveAloneList leaveAlone{};  // its rows are never selected
 };
 
 // What a kill uses beyond the scanner and the engine; null parts are skipped.
 struct KillHelpers {
-    ProcessTreeReading* tree = nullptr;     // for KillOptions::tree
-    RestartWatching* restarts = nullptr;    // watched after a kill that ended everything
-    const HalvoEndings* endings = nullptr;  // told of the targets before any signal
+    ProcessTreeReading* tree = nullptr;         // for KillOptions::tree
+    RestartWatching* restarts = nullptr;        // watched after a kill that ended everything
+    SupervisorStopping* supervisors = nullptr;  // for rows a unit or pm2 app runs
+    const HalvoEndings* endings = nullptr;      // told of the targets before any signal
 };
 
 // "SECONDS.MICROSECONDS", the two numbers of the JSON's startTime; nothing

@@ -19,6 +19,7 @@
 #include "cli/wait_free.h"
 #include "kill/container_stopper.h"
 #include "kill/kill_engine.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/listening_ports.h"
 #include "scan/process_tree.h"
 #include "scan/system_scanner.h"
@@ -36,8 +37,8 @@ std::optional<size_t> terminalWidth() {
 }
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
-constexpr std::string_view kFlags[] = {"--json", "--all",  "--force", "--dry-run",
-                                       "--tree", "--once", "--wide",  "--list"};
+constexpr std::string_view kFlags[] = {"--json", "--all",  "--force", "--dry-run",      "--tree",
+                                       "--once", "--wide", "--list",  "--no-supervisor"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -106,6 +107,8 @@ int main(int argc, char** argv) {
     killCommand->add_flag("--tree", kill.tree,
                           "End the whole process tree, from the top development ancestor "
                           "below your shell, children first");
+    killCommand->add_flag("--no-supervisor", kill.noSupervisor,
+                          "End the process itself, not the systemd unit or pm2 app that runs it");
 
     halvo::WaitFreeOptions waitFree;
     double timeoutSeconds = 30;
@@ -214,9 +217,12 @@ int main(int argc, char** argv) {
         halvo::DockerContainerStopper containers;
         halvo::ProcFsProcessTree tree;
         halvo::RestartWatch restarts;
+        halvo::SystemSupervisorStopper supervisors;
         const std::optional<halvo::HalvoEndings> endings = halvo::HalvoEndings::forThisSession();
-        const halvo::KillHelpers helpers{
-            .tree = &tree, .restarts = &restarts, .endings = endings ? &*endings : nullptr};
+        const halvo::KillHelpers helpers{.tree = &tree,
+                                         .restarts = &restarts,
+                                         .supervisors = &supervisors,
+                                         .endings = endings ? &*endings : nullptr};
         status =
             picking
                 ? halvo::runPick(pick, *scanner, engine, containers, std::cout, std::cerr, helpers)

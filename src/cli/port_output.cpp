@@ -29,6 +29,17 @@ std::string dumped(const nlohmann::json& json) {
     return json.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
+// What restarts the row's server and is stopped instead; Docker as a kind of its own.
+nlohmann::json supervisorJson(const PortProcess& p) {
+    if (p.stopsContainer()) {
+        return {{"kind", "docker"}, {"name", *p.dockerContext->containerName}};
+    }
+    if (p.supervisor) {
+        return {{"kind", rawValue(p.supervisor->kind)}, {"name", p.supervisor->name}};
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 nlohmann::json startTimeJson(const ProcessStartTime& time) {
@@ -60,6 +71,7 @@ nlohmann::json portProcessJson(const PortProcess& p) {
         {"projectRoot", optionalJson(p.projectRoot)},
         {"frameworkBadge", badge},
         {"dockerContext", docker},
+        {"supervisor", supervisorJson(p)},
         {"memoryBytes", p.cost ? nlohmann::json(p.cost->residentBytes) : nlohmann::json(nullptr)},
         {"cpuSeconds", p.cost ? nlohmann::json(p.cost->cpuSeconds) : nlohmann::json(nullptr)},
     };
@@ -87,6 +99,25 @@ std::string portScanJson(const std::vector<PortProcess>& processes,
            ",\"heldByOthers\":" + dumped(scan["heldByOthers"]) + "}";
 }
 
+namespace {
+
+// Only where a row has one, so that the usual table keeps its columns.
+void addSupervisorColumn(const std::vector<PortProcess>& processes,
+                         std::vector<std::vector<std::string>>& rows) {
+    if (std::none_of(processes.begin(), processes.end(),
+                     [](const PortProcess& p) { return p.stopsSupervisor(); })) {
+        return;
+    }
+    rows[0].insert(rows[0].end() - 1, "SUPERVISOR");
+    for (size_t i = 0; i < processes.size(); ++i) {
+        const PortProcess& p = processes[i];
+        rows[i + 1].insert(rows[i + 1].end() - 1,
+                           p.stopsSupervisor() ? terminalSafe(supervisorLabel(*p.supervisor)) : "");
+    }
+}
+
+}  // namespace
+
 std::string portTable(const std::vector<PortProcess>& processes, std::optional<size_t> width,
                       std::optional<ProcessStartTime> costsAt) {
     using Row = std::vector<std::string>;
@@ -105,6 +136,7 @@ std::string portTable(const std::vector<PortProcess>& processes, std::optional<s
         row.push_back(terminalSafe(p.commandLine()));
         rows.push_back(std::move(row));
     }
+    addSupervisorColumn(processes, rows);
     std::vector<size_t> widths(rows.front().size());
     for (const Row& row : rows) {
         for (size_t i = 0; i < row.size(); ++i) {

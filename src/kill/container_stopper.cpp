@@ -1,7 +1,6 @@
 #include "kill/container_stopper.h"
 
-#include "base/text.h"
-#include "scan/command_runner.h"
+#include "kill/stop_command.h"
 
 namespace halvo {
 
@@ -15,21 +14,9 @@ KillOutcome DockerContainerStopper::stop(const DockerContext& container) {
     if (!container.containerId || !isFullContainerId(*container.containerId)) {
         return KillOutcome::failed("Could not stop " + which + ": docker gave no container ID");
     }
-    const CommandResult result =
-        runCommand("/usr/bin/env", {"docker", "stop", *container.containerId}, bound_);
-    if (!result.output) {
-        return KillOutcome::failed("Could not stop " + which +
-                                   ": docker did not answer in time or could not be started");
-    }
-    if (result.status != 0) {
-        std::string_view reason = trimWhiteSpace(result.errors);
-        reason = trimWhiteSpace(reason.substr(0, reason.find('\n')));
-        return KillOutcome::failed(
-            "Could not stop " + which + ": " +
-            (reason.empty() ? "docker exited with status " + std::to_string(result.status)
-                            : decodeUtf8Lossy(reason)));
-    }
-    return KillOutcome::killed();
+    return stopOutcome(
+        runCommand("/usr/bin/env", {"docker", "stop", *container.containerId}, bound_), which,
+        "docker");
 }
 
 }  // namespace halvo

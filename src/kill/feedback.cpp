@@ -19,6 +19,9 @@ std::string restartedText(const feedback::Restarted& f) {
     std::string text = f.killedCount == 1 ? "Killed :" + std::to_string(f.port) + " \u2014 "
                                           : "Killed " + std::to_string(f.killedCount) +
                                                 " ports \u2014 :" + std::to_string(f.port) + " ";
+    if (f.supervisor) {
+        return text + "restarted by " + *f.supervisor;
+    }
     if (f.parent) {
         return text + "restarted by " + listenerText(*f.parent) + " as " + listenerText(f.listener);
     }
@@ -55,6 +58,9 @@ std::string feedbackText(const Feedback& value) {
                        listenerText(f.holder) + ", which shares its socket";
             },
             [](const feedback::Failure& f) { return f.message; },
+            [](const feedback::SupervisorStopped& f) {
+                return "Stopped " + f.name + " (:" + std::to_string(f.port) + ")";
+            },
         },
         value);
 }

@@ -33,6 +33,11 @@ struct ContainerStopped {  // a container that published the port was stopped
     int64_t port = 0;
     bool operator==(const ContainerStopped&) const = default;
 };
+struct SupervisorStopped {  // the systemd unit or pm2 app that ran the server was stopped
+    std::string name;       // as supervisorLabel gives it
+    int64_t port = 0;
+    bool operator==(const SupervisorStopped&) const = default;
+};
 // A process that listens on a freshly freed port again, and who started it.
 struct Listener {
     std::string name;
@@ -44,6 +49,8 @@ struct Restarted {            // the kill succeeded, but something listens on `p
     int64_t port = 0;
     Listener listener;
     std::optional<Listener> parent;  // nothing when it cannot be read
+    // The unit or pm2 app it runs under, named instead of the parent.
+    std::optional<std::string> supervisor = std::nullopt;
     bool operator==(const Restarted&) const = default;
 };
 // The kill ended its processes, but one that shares their socket (a child
@@ -61,11 +68,12 @@ struct Failure {  // shown verbatim
 
 using Feedback = std::variant<feedback::Success, feedback::Batch, feedback::PartialBatch,
                               feedback::Stale, feedback::ContainerStopped, feedback::Restarted,
-                              feedback::StillHeld, feedback::Failure>;
+                              feedback::StillHeld, feedback::Failure, feedback::SupervisorStopped>;
 
 // "Killed :3000", "Killed :3000 (4 processes)", "Killed 3 ports", "Killed
 // 1, failed 1: ...", "Stopped container web (:8080)", "Killed :3000 —
-// restarted by nodemon (PID 812) as node (PID 815)", "Port 3000 is still held
+// restarted by nodemon (PID 812) as node (PID 815)", "Killed :3000 — restarted
+// by web.service", "Stopped pm2 app api (:3000)", "Port 3000 is still held
 // by sleep (PID 812), which shares its socket", and so on.
 std::string feedbackText(const Feedback& feedback);
 

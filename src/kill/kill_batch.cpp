@@ -5,7 +5,7 @@
 namespace halvo {
 
 std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
-                                  const std::set<std::string>& ids) {
+                                  const std::set<std::string>& ids, SupervisorChoice choice) {
     std::vector<KillGroup> groups;
     for (const PortProcess& process : processes) {
         if (!ids.contains(process.id())) {
@@ -21,6 +21,9 @@ std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
         });
         if (group == groups.end()) {
             groups.push_back(KillGroup{process.pid, process.startTime, {}, container});
+            if (choice == SupervisorChoice::stopSupervisor && process.stopsSupervisor()) {
+                groups.back().supervisor = process.supervisor;
+            }
             group = groups.end() - 1;
         }
         group->rows.push_back(process);
@@ -30,13 +33,31 @@ std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
 
 std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& groups,
                                                std::vector<KillOutcome> processOutcomes,
-                                               ContainerStopping& stopper) {
+                                               ContainerStopping& stopper,
+                                               SupervisorStopping* supervisors,
+                                               std::optional<ProcessStartTime> started) {
     std::vector<KillOutcome> outcomes;
     outcomes.reserve(groups.size());
     auto next = processOutcomes.begin();
-    for (const KillGroup& group : groups) {
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const KillGroup& group = groups[i];
+        // Two processes of one unit: the first stop ended both.
+        const auto asked = std::find_if(
+            groups.begin(), groups.begin() + static_cast<long>(i), [&](const KillGroup& g) {
+                return group.supervisor && g.supervisor == group.supervisor;
+            });
         if (group.container) {
             outcomes.push_back(stopper.stop(*group.container));
+        } else if (asked != groups.begin() + static_cast<long>(i)) {
+            outcomes.push_back(outcomes[static_cast<size_t>(asked - groups.begin())]);
+        } else if (group.supervisor) {
+            outcomes.push_back(
+                supervisors != nullptr
+                    ? supervisors->stop(*group.supervisor,
+                                        {group.pid, started.value_or(group.startTime)})
+                    : KillOutcome::failed("Could not stop " +
+                                          supervisorStopTarget(*group.supervisor) +
+                                          ": no way to stop it here"));
         } else if (next != processOutcomes.end()) {
             outcomes.push_back(std::move(*next++));
         } else {
@@ -57,6 +78,7 @@ void BatchTally::record(const KillGroup& group, const KillOutcome& outcome) {
             }
             ++killedGroups_;
             container_ = group.container;
+            supervisor_ = group.supervisor;
             return;
         case KillOutcome::Kind::stale:
             ++staleCount_;
@@ -92,6 +114,9 @@ std::optional<Feedback> BatchTally::feedback() const {
         if (container_) {
             return feedback::ContainerStopped{container_->containerName.value_or("container"),
                                               port};
+        }
+        if (supervisor_) {
+            return feedback::SupervisorStopped{supervisorLabel(*supervisor_), port};
         }
         return feedback::Success{port, killedGroups_};
     }

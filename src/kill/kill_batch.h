@@ -12,6 +12,7 @@
 #include "kill/container_stopper.h"
 #include "kill/feedback.h"
 #include "kill/process_killing.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/port_records.h"
 
 namespace halvo {
@@ -23,21 +24,35 @@ struct KillGroup {
     std::vector<PortProcess> rows;  // in list order
     // The container to stop, for container rows (which have no PID).
     std::optional<DockerContext> container;
+    // The unit or pm2 app to stop instead of ending the process.
+    std::optional<Supervisor> supervisor = std::nullopt;
 
     bool operator==(const KillGroup&) const = default;
 };
 
+// Whether a row that a systemd unit or pm2 app runs is ended through it.
+enum class SupervisorChoice { stopSupervisor, endProcess };
+
 // The rows of `processes` whose id is in `ids`, in list order, grouped by PID
 // (container rows by container ID); groups in order of first appearance.
 std::vector<KillGroup> killGroups(const std::vector<PortProcess>& processes,
-                                  const std::set<std::string>& ids);
+                                  const std::set<std::string>& ids,
+                                  SupervisorChoice choice = SupervisorChoice::stopSupervisor);
 
-// One outcome per group, in group order: `processOutcomes` (one per process
-// group, in order, as ProcessKilling::killAll gave them) with each
-// container group stopped by `stopper` in its place.
-std::vector<KillOutcome> withContainersStopped(const std::vector<KillGroup>& groups,
-                                               std::vector<KillOutcome> processOutcomes,
-                                               ContainerStopping& stopper);
+// Whether the group's processes are signalled, not a container or supervisor stopped.
+inline bool endsProcesses(const KillGroup& group) {
+    return !group.container && !group.supervisor;
+}
+
+// One outcome per group, in group order: `processOutcomes` (one per group
+// that endsProcesses, in order, as ProcessKilling::killAll gave them) with
+// each container group stopped by `stopper` and each supervised one by
+// `supervisors` (failed without one) in its place, for its process as it
+// started then or at `started`; a supervisor is asked once.
+std::vector<KillOutcome> withContainersStopped(
+    const std::vector<KillGroup>& groups, std::vector<KillOutcome> processOutcomes,
+    ContainerStopping& stopper, SupervisorStopping* supervisors = nullptr,
+    std::optional<ProcessStartTime> started = std::nullopt);
 
 // Adds up the outcomes of a batch, group by group, by port: a port counts as
 // killed once every process on it ended (a master and its workers are one port).
@@ -66,6 +81,7 @@ class BatchTally final {
     std::optional<Feedback> firstFailure_;  // of the first group not ended
     std::optional<std::string> lastMessage_;
     std::optional<DockerContext> container_;  // of the last group stopped
+    std::optional<Supervisor> supervisor_;    // of the last group stopped
 };
 
 // The text a batch gives for a process that changed since the scan.

@@ -52,7 +52,7 @@ void takeTheLookAfter(KillReport& report, RestartWatching& watch, BeforeKill bef
 }  // namespace
 
 std::string notEndedText(const KillGroup& group, const KillOutcome& outcome) {
-    if (group.container) {
+    if (!endsProcesses(group) && outcome.kind == KillOutcome::Kind::failed) {
         return outcome.message;  // the stopper's own "Could not stop container NAME: ..."
     }
     const std::string which =
@@ -68,7 +68,7 @@ KillReport runKillSequence(const KillRequest& request, const KillParts& parts,
     std::vector<KillTarget> targets;
     std::vector<PortProcess> selected;
     for (const KillGroup& group : request.groups) {
-        if (!group.container) {
+        if (endsProcesses(group)) {
             targets.push_back({group.pid, request.started.value_or(group.startTime)});
         }
         selected.insert(selected.end(), group.rows.begin(), group.rows.end());
@@ -79,9 +79,10 @@ KillReport runKillSequence(const KillRequest& request, const KillParts& parts,
     TreeKillResult ended = endProcesses(request, parts, targets, stop);
 
     KillReport report;
-    // Containers are stopped by Docker, one after another in list order.
-    report.outcomes =
-        withContainersStopped(request.groups, std::move(ended.listeners), parts.containers);
+    // Containers are stopped by Docker, units and apps by their supervisor,
+    // one after another in list order.
+    report.outcomes = withContainersStopped(request.groups, std::move(ended.listeners),
+                                            parts.containers, parts.supervisors, request.started);
     BatchTally tally;
     for (size_t i = 0; i < request.groups.size(); ++i) {
         tally.record(request.groups[i], report.outcomes[i]);
@@ -94,9 +95,13 @@ KillReport runKillSequence(const KillRequest& request, const KillParts& parts,
     report.killedRows = tally.killedRows();
     report.feedback = tally.feedback();
     report.allEnded = tally.failedCount() == 0 && ended.othersNotEnded.empty();
-    // Other rows may have gone with a tree.
+    // Other rows may have gone with a tree, a unit or a pm2 app.
     const bool treeKill = request.tree && parts.tree != nullptr;
-    report.needsReload = tally.needsReload() || (treeKill && !report.killedRows.empty());
+    const bool supervisorStopped =
+        std::any_of(request.groups.begin(), request.groups.end(),
+                    [](const KillGroup& group) { return group.supervisor.has_value(); });
+    report.needsReload =
+        tally.needsReload() || ((treeKill || supervisorStopped) && !report.killedRows.empty());
     if (!ended.othersNotEnded.empty() && report.feedback) {
         // The user would take a supervisor that still runs for gone.
         report.feedback = feedback::Failure{feedbackText(*report.feedback) + " \u2014 " +

@@ -15,6 +15,7 @@
 #include "kill/kill_batch.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/process_tree.h"
 
 namespace halvo {
@@ -33,6 +34,8 @@ struct KillParts {
     ContainerStopping& containers;
     ProcessTreeReading* tree = nullptr;
     RestartWatching* watch = nullptr;
+    // Rows that a systemd unit or pm2 app runs are stopped through it.
+    SupervisorStopping* supervisors = nullptr;
 };
 
 struct KillReport {

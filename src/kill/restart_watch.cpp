@@ -6,6 +6,7 @@
 #include "scan/listening_ports.h"
 #include "scan/native_port_discovery.h"
 #include "scan/process_resolver.h"
+#include "scan/supervisor_lookup.h"
 
 namespace halvo {
 namespace {
@@ -41,6 +42,9 @@ RestartWatch::RestartWatch(RestartWatchParts parts) : parts_(std::move(parts)) {
     }
     if (!parts_.arguments) {
         parts_.arguments = [](int32_t pid) { return ProcessResolver().readArguments(pid); };
+    }
+    if (!parts_.supervisor) {
+        parts_.supervisor = [](int32_t pid) { return readSupervisor(pid); };
     }
 }
 
@@ -150,7 +154,11 @@ std::optional<Feedback> RestartWatch::holderOn(const std::vector<int64_t>& sight
             if (sameSocket) {
                 return feedback::StillHeld{port, listener};
             }
-            return feedback::Restarted{freed.killedCount, port, listener, supervisorOf(*holder)};
+            // A unit or app is what the user stops; its manager's PID says nothing.
+            const std::optional<Supervisor> supervisor = parts_.supervisor(holder->pid);
+            return feedback::Restarted{
+                freed.killedCount, port, listener, supervisorOf(*holder),
+                supervisor ? std::optional(supervisorLabel(*supervisor)) : std::nullopt};
         }
     }
     return std::nullopt;

@@ -77,6 +77,8 @@ struct RestartWatchParts {
     uint32_t uid = getuid();  // whose processes count
     std::chrono::milliseconds bound{1000};
     std::chrono::milliseconds interval{5};
+    // The unit or pm2 app a process runs under; readSupervisor when empty.
+    std::function<std::optional<Supervisor>(int32_t pid)> supervisor = {};
 };
 
 class RestartWatch final : public RestartWatching {

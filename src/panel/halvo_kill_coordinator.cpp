@@ -8,16 +8,16 @@
 
 namespace halvo {
 
-HalvoKillCoordinator::HalvoKillCoordinator()
-    : presenter_(ui::TAVSatelliteWindowPresenter::shared()) {}
-
 HalvoKillCoordinator& HalvoKillCoordinator::shared() {
     static HalvoKillCoordinator coordinator;
     return coordinator;
 }
 
+HalvoKillCoordinator::~HalvoKillCoordinator() = default;
+
 void HalvoKillCoordinator::setStore(ProcessStore* store,
                                     std::shared_ptr<DefaultsStoring> defaults) {
+    panel_.reset();
     store_ = store;
     defaults_ = std::move(defaults);
 }
@@ -27,18 +27,30 @@ void HalvoKillCoordinator::showPanel() {
         return;
     }
     store_->setFocusRequestId(QUuid::createUuid());
-    presenter_.present(kPanelId, QStringLiteral("Halvo"), QSize(720, 500), true, [this] {
-        return std::make_unique<HalvoKillPanelView>(*store_, *defaults_, [this] { closePanel(); });
-    });
+    if (!panel_) {
+        panel_ =
+            std::make_unique<HalvoKillPanelView>(*store_, *defaults_, [this] { closePanel(); });
+        panel_->setWindowTitle(QStringLiteral("Halvo"));
+        panel_->setMinimumSize(kPanelSize);
+    }
+    if (!panel_->isVisible()) {
+        panel_->resize(kPanelSize);
+        ui::centreOnScreen(*panel_);
+    }
+    ui::bringForward(*panel_);
 }
 
 void HalvoKillCoordinator::closePanel() {
     if (store_ != nullptr) {
         store_->reset();
     }
-    if (QWidget* window = presenter_.window(kPanelId)) {
-        window->close();
+    if (panel_) {
+        panel_->close();
     }
+}
+
+QWidget* HalvoKillCoordinator::panel() const {
+    return panel_.get();
 }
 
 }  // namespace halvo

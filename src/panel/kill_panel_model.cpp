@@ -87,7 +87,9 @@ QString KillPanelModel::rowLabel(const PortProcess& row) {
 }
 
 QVariant KillPanelModel::toolTip(const PortProcess& row, int column) {
-    std::string text = column == project && row.projectRoot ? *row.projectRoot : "";
+    std::string text = column == project && row.projectRoot ? *row.projectRoot
+                       : row.stopsSupervisor() ? "Run by " + supervisorStopTarget(*row.supervisor)
+                                               : "";
     if (row.cost) {
         const CostTexts costs = costTexts(row, processClockNow());
         text += text.empty() ? "" : "\n";

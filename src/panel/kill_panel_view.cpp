@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "kill/foreign_listeners.h"
@@ -39,6 +40,7 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
       empty_(new ui::TAVEmptyState(ui::Symbol::search, listSection_)),
       feedback_(new ui::ElidedLabel(this)),
       processTree_(new TickBox(QStringLiteral("Include process tree"), this)),
+      throughSupervisor_(new TickBox(QStringLiteral("Stop through supervisor"), this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
     describeControls();
@@ -46,7 +48,7 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
     connectControls();
     followStore();
     search_->setText(store_.query());
-    feedback_->setText(ui::inertText(store_.feedbackText()));
+    updateFeedback();
     setFocusProxy(search_);
     updateRows();
 }
@@ -55,9 +57,11 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
 void HalvoKillPanelView::describeControls() {
     // Named for tests and for finding them in an accessibility tree.
     const std::pair<QWidget*, const char*> names[] = {
-        {search_, "search"}, {help_, "help"},        {listSection_, "list"},
-        {table_, "table"},   {empty_, "emptyState"}, {feedback_, "feedback"},
-        {cancel_, "cancel"}, {kill_, "kill"},        {processTree_, "processTree"}};
+        {search_, "search"},           {help_, "help"},
+        {listSection_, "list"},        {table_, "table"},
+        {empty_, "emptyState"},        {feedback_, "feedback"},
+        {cancel_, "cancel"},           {kill_, "kill"},
+        {processTree_, "processTree"}, {throughSupervisor_, "throughSupervisor"}};
     for (auto [widget, name] : names) {
         widget->setObjectName(QString::fromLatin1(name));
     }
@@ -88,6 +92,11 @@ void HalvoKillPanelView::describeControls() {
     processTree_->setToolTip(
         QStringLiteral("Also end the processes that started the server and its children"));
     processTree_->setChecked(store_.killProcessTree());
+    throughSupervisor_->setFocusPolicy(Qt::NoFocus);
+    throughSupervisor_->setToolTip(
+        QStringLiteral("Stop the systemd unit or pm2 app that runs the server, which would "
+                       "start it again; off ends the process itself"));
+    throughSupervisor_->setChecked(store_.killThroughSupervisor());
 }
 
 // The search row, the list, and the footer with the outcome and the buttons.
@@ -108,6 +117,7 @@ void HalvoKillPanelView::layOut() {
     footer->setSpacing(8);
     footer->addWidget(feedback_, 1);
     footer->addWidget(processTree_);
+    footer->addWidget(throughSupervisor_);
     footer->addWidget(cancel_);
     footer->addWidget(kill_);
 
@@ -129,6 +139,12 @@ void HalvoKillPanelView::connectControls() {
     connect(processTree_, &QCheckBox::toggled, &store_, &ProcessStore::setKillProcessTree);
     connect(&store_, &ProcessStore::killProcessTreeChanged, this,
             [this] { processTree_->setChecked(store_.killProcessTree()); });
+    connect(throughSupervisor_, &QCheckBox::toggled, &store_,
+            &ProcessStore::setKillThroughSupervisor);
+    connect(&store_, &ProcessStore::killThroughSupervisorChanged, this, [this] {
+        throughSupervisor_->setChecked(store_.killThroughSupervisor());
+        updateKillButton();
+    });
     connect(kill_, &QPushButton::clicked, this, [this] { killAction(); });
     connect(table_, &QTableView::clicked, this, [this](const QModelIndex& index) {
         const std::string id = model_->rows()[static_cast<size_t>(index.row())].id();
@@ -178,8 +194,13 @@ void HalvoKillPanelView::followStore() {
     });
     connect(&store_, &ProcessStore::selectedIndexChanged, this,
             &HalvoKillPanelView::updateSelection);
-    connect(&store_, &ProcessStore::feedbackChanged, this,
-            [this] { feedback_->setText(ui::inertText(store_.feedbackText())); });
+    connect(&store_, &ProcessStore::relistingChanged, this,
+            &HalvoKillPanelView::scheduleRowsUpdate);
+    connect(&store_, &ProcessStore::feedbackChanged, this, &HalvoKillPanelView::updateFeedback);
+    connect(&store_, &ProcessStore::progressTextChanged, this, [this] {
+        updateFeedback();
+        updateKillButton();
+    });
     connect(&store_, &ProcessStore::focusRequestIdChanged, this,
             [this] { search_->setFocus(Qt::OtherFocusReason); });
 }
@@ -233,6 +254,11 @@ void HalvoKillPanelView::toggleTick(const std::string& id) {
 // One change of the store can emit several signals (a reset emits four):
 // the rows are rebuilt once, after all of them.
 void HalvoKillPanelView::scheduleRowsUpdate() {
+    // Hidden, the rows wait for the next showing, which lists afresh anyway.
+    if (!isVisible()) {
+        rowsUpdatePending_ = true;
+        return;
+    }
     if (!std::exchange(rowsUpdatePending_, true)) {
         QMetaObject::invokeMethod(this, &HalvoKillPanelView::updateRows, Qt::QueuedConnection);
     }
@@ -247,8 +273,9 @@ void HalvoKillPanelView::updateRows() {
     listSection_->setFixedHeight(listHeight(count));
     table_->setFixedHeight(count > 0 ? listHeight(count) : kColumnHeaderHeight);
     empty_->setVisible(count == 0);
-    empty_->setTitle(store_.query().isEmpty() ? QStringLiteral("Nothing listening right now.")
-                                              : QStringLiteral("No matching ports."));
+    empty_->setTitle(store_.relisting() ? QStringLiteral("Looking for listening ports\u2026")
+                     : store_.query().isEmpty() ? QStringLiteral("Nothing listening right now.")
+                                                : QStringLiteral("No matching ports."));
     empty_->setBody(count == 0 ? takenPortsBody() : QString());
     updateSelection();
 }
@@ -312,12 +339,30 @@ void HalvoKillPanelView::updateKillButton() {
     const bool hasSelection = selected >= 0 && selected < model_->rowCount();
     // A container is stopped, not killed: the button says which it will do.
     const std::optional<PortProcess> target = store_.selectedProcess();
-    const QString title = ticked > 0 ? QStringLiteral("Kill Selected (%1)").arg(ticked)
-                          : target && target->stopsContainer() ? QStringLiteral("Stop container")
-                                                               : QStringLiteral("Kill selected");
+    const bool container = ticked == 0 && target && target->stopsContainer();
+    // Its stop is under way: a second would only wait for the first.
+    const bool stopping = container && store_.isStopping(*target->dockerContext);
+    const bool supervised = target && target->stopsSupervisor() && store_.killThroughSupervisor();
+    const QString title =
+        ticked > 0  ? QStringLiteral("Kill Selected (%1)").arg(ticked)
+        : stopping  ? QStringLiteral("Stopping\u2026")
+        : container ? QStringLiteral("Stop container")
+        : supervised
+            ? QStringLiteral("Stop ") +
+                  ui::inertText(std::string_view(supervisorStopTarget(*target->supervisor)))
+            : QStringLiteral("Kill selected");
+    const auto& rows = store_.filteredProcesses();
+    throughSupervisor_->setVisible(std::any_of(
+        rows.begin(), rows.end(), [](const PortProcess& row) { return row.stopsSupervisor(); }));
     kill_->setText(title);
     kill_->setAccessibleName(title);
-    kill_->setEnabled(ticked > 0 || hasSelection);
+    kill_->setEnabled((ticked > 0 || hasSelection) && !stopping);
+}
+
+// A stop under way speaks until it has its outcome.
+void HalvoKillPanelView::updateFeedback() {
+    const QString progress = store_.progressText();
+    feedback_->setText(ui::inertText(progress.isEmpty() ? store_.feedbackText() : progress));
 }
 
 void HalvoKillPanelView::togglePortHelp() {
@@ -348,13 +393,16 @@ QCoro::Task<> HalvoKillPanelView::singleKill() {
     // The panel may close while the kill runs; the store and defaults outlive it.
     QPointer<HalvoKillPanelView> self(this);
     DefaultsStoring& defaults = defaults_;
+    const int64_t opening = openings_;
     if (!co_await store_.killSelected()) {
         co_return;
     }
     recordRecentKill(target->port, target->pid, target->executableName, defaults);
     if (self) {
         multiSelection_.erase(target->id());
-        close_();
+        if (opening == openings_ && isVisible()) {
+            close_();
+        }
     }
 }
 
@@ -374,8 +422,14 @@ QCoro::Task<> HalvoKillPanelView::batchKill(std::set<std::string> ids) {
 void HalvoKillPanelView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!event->spontaneous()) {
+        ++openings_;
         search_->setFocus(Qt::OtherFocusReason);
-        store_.refresh();
+        // Hidden, the panel kept the rows of its last opening (or of a scan
+        // for the menu): gone before the first paint.
+        store_.relist();
+        if (rowsUpdatePending_) {
+            updateRows();
+        }
     }
 }
 

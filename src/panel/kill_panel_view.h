@@ -6,17 +6,23 @@
 // "Include process tree", beside the buttons, is the store's killProcessTree:
 // kills then end the server's whole process tree.
 //
+// Each showing lists the ports afresh: a scanning state until the first
+// scan is in, never the rows the panel showed when it was hidden.
+//
 // Keys, with focus kept in the search field: Up/Down move the store's
 // selection (wrapping), Return kills the ticked rows or else the selection,
 // Escape closes. A single click selects a row, a double click kills only that
 // row. After each successful kill a recent kill is recorded in `defaults`; a
-// successful single kill closes the panel, everything else leaves it open.
+// successful single kill closes the panel (if it is still the same opening),
+// everything else leaves it open. A container's stop takes seconds: the
+// footer says so until it ends, and closing the panel leaves it running.
 #pragma once
 
 #include <QCoro/QCoroTask>
 #include <QPointer>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -86,6 +92,7 @@ class HalvoKillPanelView final : public QWidget {
     QString takenPortsBody() const;
     void updateSelection();
     void updateKillButton();
+    void updateFeedback();
     void togglePortHelp();
 
     ProcessStore& store_;
@@ -93,6 +100,8 @@ class HalvoKillPanelView final : public QWidget {
     std::function<void()> close_;
     std::set<std::string> multiSelection_;
     bool rowsUpdatePending_ = false;
+    // Counts showings, so that a slow kill does not close a later one.
+    int64_t openings_ = 0;
 
     ui::TAVSearchField* search_;
     QToolButton* help_;
@@ -102,6 +111,7 @@ class HalvoKillPanelView final : public QWidget {
     ui::TAVEmptyState* empty_;
     ui::ElidedLabel* feedback_;
     QCheckBox* processTree_;
+    QCheckBox* throughSupervisor_;  // shown while a row has a unit or pm2 app
     QPushButton* cancel_;
     QPushButton* kill_;
     QPointer<PortReferencePopover> popover_;

@@ -32,6 +32,20 @@ bool isFullContainerId(std::string_view text) {
            });
 }
 
+std::string_view rawValue(Supervisor::Kind kind) {
+    return kind == Supervisor::Kind::pm2 ? "pm2" : "systemd";
+}
+
+std::string supervisorLabel(const Supervisor& supervisor) {
+    return supervisor.kind == Supervisor::Kind::pm2 ? "pm2 app " + supervisor.name
+                                                    : supervisor.name;
+}
+
+std::string supervisorStopTarget(const Supervisor& supervisor) {
+    return supervisor.kind == Supervisor::Kind::pm2 ? supervisorLabel(supervisor)
+                                                    : "unit " + supervisor.name;
+}
+
 std::string_view rawValue(FrameworkBadge badge) {
     switch (badge) {
         case FrameworkBadge::next:
@@ -128,6 +142,11 @@ void PortProcess::appendSearchText(std::string& out) const {
     out += ' ';
     if (dockerContext) {
         out += dockerLabel(*dockerContext);
+    }
+    // "kill web.service" finds the unit's rows.
+    if (supervisor) {
+        out += ' ';
+        out += supervisor->name;
     }
 }
 

@@ -52,6 +52,29 @@ struct DockerContext {
 // 64 lowercase hex digits.
 bool isFullContainerId(std::string_view text);
 
+// What starts a process again when it ends, and is asked to stop it
+// instead. Docker is not one of these: it has its own DockerContext.
+struct Supervisor {
+    enum class Kind { systemd, pm2 };
+    Kind kind = Kind::systemd;
+    std::string name;  // the unit ("web.service") or the pm2 app's name
+    // pm2's id of the app, which `pm2 stop` takes, and that pm2's home.
+    std::string pm2Id = {};
+    std::string pm2Home = {};
+    // Whose service manager runs the unit (user@UID.service).
+    uint32_t managerUid = 0;
+
+    bool operator==(const Supervisor&) const = default;
+};
+
+// "systemd", "pm2".
+std::string_view rawValue(Supervisor::Kind kind);
+// "web.service", "pm2 app api": how feedback names it.
+std::string supervisorLabel(const Supervisor& supervisor);
+// "unit web.service", "pm2 app api": what "Stop " is followed by on the
+// action that ends its row.
+std::string supervisorStopTarget(const Supervisor& supervisor);
+
 enum class FrameworkBadge { next, vite, rails, go, express, boot, docker, postgres, redis, python };
 
 // The badge text, which is also the raw value ("SPRING" for boot).
@@ -72,8 +95,9 @@ struct PortProcess {
     std::optional<std::string> projectRoot;
     std::optional<FrameworkBadge> frameworkBadge;
     std::optional<DockerContext> dockerContext;
+    std::optional<Supervisor> supervisor = std::nullopt;
     // As read by the scan; none for a container row or an unreadable process.
-    std::optional<ProcessCost> cost;
+    std::optional<ProcessCost> cost = std::nullopt;
 
     bool operator==(const PortProcess&) const = default;
 
@@ -87,6 +111,9 @@ struct PortProcess {
         return isContainer() ||
                (dockerContext && dockerContext->containerName && dockerContext->containerId);
     }
+
+    // Ended by asking its systemd unit or pm2 app to stop; a container wins.
+    bool stopsSupervisor() const { return supervisor && !stopsContainer(); }
 
     // "PID-PORT": row identity in lists and selections.
     std::string id() const;

@@ -93,6 +93,7 @@ PortProcess portProcess(Candidate c, std::optional<DockerContext> container,
     p.startTime = c.startTime;
     p.cost = c.cost;
     p.workingDirectory = c.metadata.workingDirectory;
+    p.supervisor = c.metadata.supervisor;
     p.projectHint = projectHint(c.arguments, p.workingDirectory, c.executablePath);
     if (p.workingDirectory) {
         p.projectRoot = projects.projectRoot(*p.workingDirectory);

@@ -54,6 +54,8 @@ struct PortScannerOptions {
     // Where project roots stop being looked for (see ProjectRootResolver).
     // Read once: the environment may change under a scan on another thread.
     std::string home = homeFolder();
+    // Off only to measure what the lookup costs (the system scanner reads it).
+    SupervisorLookup supervisors = SupervisorLookup::on;
 };
 
 class PortScanner final : public PortScanning {

@@ -13,6 +13,7 @@
 #include "base/text.h"
 #include "base/unique_fd.h"
 #include "scan/command_runner.h"
+#include "scan/supervisor_lookup.h"
 
 namespace halvo {
 namespace {
@@ -217,7 +218,8 @@ std::unordered_map<int32_t, std::string> workingDirectories(const std::string& p
 
 }  // namespace
 
-ProcessResolver::ProcessResolver(std::string procRoot) : procRoot_(std::move(procRoot)) {}
+ProcessResolver::ProcessResolver(std::string procRoot, SupervisorLookup supervisors)
+    : procRoot_(std::move(procRoot)), supervisors_(supervisors) {}
 
 std::unordered_map<int32_t, ProcessMetadata> ProcessResolver::metadata(
     const std::vector<int32_t>& pids) {
@@ -228,6 +230,9 @@ std::unordered_map<int32_t, ProcessMetadata> ProcessResolver::metadata(
         ProcessMetadata entry{readExecutablePath(pid), readArguments(pid), std::nullopt};
         if (auto found = directories.find(pid); found != directories.end()) {
             entry.workingDirectory = std::move(found->second);
+        }
+        if (supervisors_ == SupervisorLookup::on) {
+            entry.supervisor = readSupervisor(pid, procRoot_);
         }
         result.emplace(pid, std::move(entry));
     }

@@ -17,6 +17,7 @@ struct ProcessMetadata {
     std::string executablePath;          // empty when unreadable
     std::vector<std::string> arguments;  // argv including argv[0]; empty when unreadable
     std::optional<std::string> workingDirectory;
+    std::optional<Supervisor> supervisor = std::nullopt;  // see supervisor_lookup.h
 
     bool operator==(const ProcessMetadata&) const = default;
 };
@@ -40,10 +41,13 @@ class ProcessResolving {
     virtual std::optional<ProcessIdentitySnapshot> identitySnapshot(int32_t pid) = 0;
 };
 
+enum class SupervisorLookup { on, off };
+
 // Reads /proc; falls back to lsof for working directories /proc will not give.
 class ProcessResolver final : public ProcessResolving {
   public:
-    explicit ProcessResolver(std::string procRoot = "/proc");
+    explicit ProcessResolver(std::string procRoot = "/proc",
+                             SupervisorLookup supervisors = SupervisorLookup::on);
 
     std::unordered_map<int32_t, ProcessMetadata> metadata(
         const std::vector<int32_t>& pids) override;
@@ -60,6 +64,7 @@ class ProcessResolver final : public ProcessResolving {
 
   private:
     std::string procRoot_;
+    SupervisorLookup supervisors_;
 };
 
 // `lsof -F pn` output of cwd files: PID -> directory.

@@ -9,8 +9,9 @@ namespace halvo {
 
 std::shared_ptr<PortScanning> makeSystemScanner(PortScannerOptions options) {
     return std::make_shared<PortScanner>(
-        std::make_shared<ProcessResolver>(), std::make_shared<DockerResolver>(),
-        std::make_shared<NativePortDiscovery>(), std::make_shared<LsofPortDiscovery>(), options);
+        std::make_shared<ProcessResolver>("/proc", options.supervisors),
+        std::make_shared<DockerResolver>(), std::make_shared<NativePortDiscovery>(),
+        std::make_shared<LsofPortDiscovery>(), options);
 }
 
 }  // namespace halvo

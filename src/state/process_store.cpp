@@ -1,6 +1,7 @@
 #include "state/process_store.h"
 
 #include <QPointer>
+#include <QStringList>
 
 #include <algorithm>
 #include <optional>
@@ -137,6 +138,52 @@ QString ProcessStore::feedbackText() const {
     return feedback_ ? QString::fromStdString(halvo::feedbackText(*feedback_)) : QString();
 }
 
+namespace {
+
+// The container as the progress and the outcome name it.
+std::string containerLabel(const DockerContext& container) {
+    return container.containerName.value_or("container");
+}
+
+}  // namespace
+
+bool ProcessStore::isStopping(const DockerContext& container) const {
+    return stopping_.contains(containerLabel(container));
+}
+
+QString ProcessStore::progressText() const {
+    if (stopping_.empty()) {
+        return {};
+    }
+    QStringList names;
+    for (const std::string& name : std::set<std::string>(stopping_.begin(), stopping_.end())) {
+        names.append(QString::fromStdString(name));
+    }
+    return (names.size() == 1 ? QStringLiteral("Stopping container %1\u2026")
+                              : QStringLiteral("Stopping containers %1\u2026"))
+        .arg(names.join(QStringLiteral(", ")));
+}
+
+void ProcessStore::trackStops(const std::vector<std::string>& names, bool running) {
+    const QString before = progressText();
+    for (const std::string& name : names) {
+        if (running) {
+            stopping_.insert(name);
+        } else {
+            stopping_.erase(stopping_.find(name));
+        }
+    }
+    if (progressText() != before) {
+        emit progressTextChanged();
+    }
+}
+
+void ProcessStore::setRelisting(bool on) {
+    if (on != std::exchange(relisting_, on)) {
+        emit relistingChanged();
+    }
+}
+
 void ProcessStore::setKillMode(KillMode mode) {
     if (mode == killMode_) {
         return;
@@ -151,6 +198,18 @@ void ProcessStore::setKillProcessTree(bool on) {
     }
     killProcessTree_ = on;
     emit killProcessTreeChanged();
+}
+
+void ProcessStore::setKillThroughSupervisor(bool on) {
+    if (on == killThroughSupervisor_) {
+        return;
+    }
+    killThroughSupervisor_ = on;
+    emit killThroughSupervisorChanged();
+}
+
+void ProcessStore::setSupervisorStopper(std::shared_ptr<SupervisorStopping> supervisors) {
+    supervisors_ = std::move(supervisors);
 }
 
 void ProcessStore::setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
@@ -184,6 +243,14 @@ void ProcessStore::refresh() {
     reloadUnless(refreshTask_->get_token());
 }
 
+void ProcessStore::relist() {
+    setUnlistedListeners({}, {});
+    setProcesses({});
+    clampSelection();
+    setRelisting(true);
+    refresh();
+}
+
 QCoro::Task<> ProcessStore::reload() {
     return reloadUnless({});
 }
@@ -202,6 +269,7 @@ QCoro::Task<> ProcessStore::reloadUnless(std::stop_token cancelled) {
     // that Return ends what was highlighted, not what slid into its place.
     const std::optional<PortProcess> selected = selectedProcess();
     setProcesses(std::move(scanned.processes));
+    setRelisting(false);
     const std::vector<PortProcess>& shown = filteredProcesses();
     // By PID and port, the parts of id(), without building a text per row.
     const auto kept =
@@ -223,6 +291,7 @@ void ProcessStore::reset() {
         refreshTask_.reset();
     }
     ++reloadGeneration_;
+    setRelisting(false);
     setQuery(QString());
     setSelectedIndex(0);
     setFeedback(std::nullopt);
@@ -298,13 +367,13 @@ QCoro::Task<bool> ProcessStore::killRow(PortProcess target) {
     // Named, not temporaries of the co_await: GCC 12 mishandles those.
     const std::set<std::string> ids{target.id()};
     const std::vector<PortProcess> rows{std::move(target)};
-    auto killing = killNow(killGroups(rows, ids));
+    auto killing = killNow(killGroups(rows, ids, supervisorChoice()));
     const KillReport report = co_await killing;
     co_return report.allEnded;
 }
 
 QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::string> ids) {
-    auto killing = killNow(killGroups(processes_, ids));
+    auto killing = killNow(killGroups(processes_, ids, supervisorChoice()));
     const KillReport report = co_await killing;
     co_return report.killedRows;
 }
@@ -318,12 +387,21 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     }
     QPointer<ProcessStore> self(this);
     const int64_t generation = ++killGeneration_;
-    auto killing = onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,
-                                 watch = restartWatch_, groups, mode = killMode_,
-                                 treeKill = killProcessTree_, stop = lifetime_.get_token()] {
-        return runKillSequence({groups, mode, treeKill},
-                               {*engine, *containers, tree.get(), watch.get()}, stop);
-    });
+    std::vector<std::string> stops;
+    for (const KillGroup& group : groups) {
+        if (group.container) {
+            stops.push_back(containerLabel(*group.container));
+        }
+    }
+    trackStops(stops, true);
+    auto killing =
+        onThreadPool([engine = killEngine_, containers = containers_, tree = treeReader_,
+                      watch = restartWatch_, supervisors = supervisors_, groups, mode = killMode_,
+                      treeKill = killProcessTree_, stop = lifetime_.get_token()] {
+            return runKillSequence(
+                {groups, mode, treeKill},
+                {*engine, *containers, tree.get(), watch.get(), supervisors.get()}, stop);
+        });
     KillReport report = co_await killing;
     if (!self) {
         co_return report;
@@ -349,6 +427,8 @@ QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     if (report.feedback && killGeneration_ == generation) {
         setFeedback(*report.feedback);
     }
+    // Only now, so that the outcome takes the progress's place at once.
+    trackStops(stops, false);
     pullSelectionIntoList();
     co_return report;
 }

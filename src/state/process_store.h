@@ -28,6 +28,7 @@
 #include "kill/leave_alone_list.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
+#include "kill/supervisor_stopper.h"
 #include "scan/port_records.h"
 #include "scan/port_scanner.h"
 #include "scan/process_tree.h"
@@ -50,9 +51,13 @@ class ProcessStore final : public QObject {
     // The variant of Feedback cannot be a Qt meta type (its operator< does not
     // compile), so the property carries the text; feedback() the value.
     Q_PROPERTY(QString feedbackText READ feedbackText NOTIFY feedbackChanged)
+    Q_PROPERTY(QString progressText READ progressText NOTIFY progressTextChanged)
+    Q_PROPERTY(bool relisting READ relisting NOTIFY relistingChanged)
     Q_PROPERTY(halvo::KillMode killMode READ killMode WRITE setKillMode NOTIFY killModeChanged)
     Q_PROPERTY(bool killProcessTree READ killProcessTree WRITE setKillProcessTree NOTIFY
                    killProcessTreeChanged)
+    Q_PROPERTY(bool killThroughSupervisor READ killThroughSupervisor WRITE setKillThroughSupervisor
+                   NOTIFY killThroughSupervisorChanged)
     Q_PROPERTY(QUuid focusRequestId READ focusRequestId WRITE setFocusRequestId NOTIFY
                    focusRequestIdChanged)
 
@@ -93,6 +98,11 @@ class ProcessStore final : public QObject {
     void setFeedback(std::optional<Feedback> feedback);
     // The message as shown; empty when there is none.
     QString feedbackText() const;
+    // "Stopping container NAME…" while container stops run, which take
+    // seconds; they outlive a reset(), and so does this text. Empty otherwise.
+    QString progressText() const;
+    // Whether a stop of `container` runs.
+    bool isStopping(const DockerContext& container) const;
     KillMode killMode() const { return killMode_; }
     void setKillMode(KillMode mode);
     // Kills end each target's whole process tree (see kill/tree_kill.h);
@@ -103,6 +113,12 @@ class ProcessStore final : public QObject {
     // after every successful kill; either may be null (no tree kills, no look).
     void setKillHelpers(std::shared_ptr<ProcessTreeReading> tree,
                         std::shared_ptr<RestartWatching> restarts);
+    // Rows that a systemd unit or pm2 app runs are ended by stopping it (on
+    // by default); off ends the process itself, which it may start again.
+    bool killThroughSupervisor() const { return killThroughSupervisor_; }
+    void setKillThroughSupervisor(bool on);
+    // What stops them; `systemctl --user` and pm2 unless set.
+    void setSupervisorStopper(std::shared_ptr<SupervisorStopping> supervisors);
     // Told of every kill's targets before the first signal; none by default.
     void setEndings(std::optional<HalvoEndings> endings) { endings_ = std::move(endings); }
     // Each new value asks the kill panel to focus its search field; whoever
@@ -120,6 +136,11 @@ class ProcessStore final : public QObject {
 
     // Starts a reload in the background, replacing any refresh still running.
     void refresh();
+    // Empties the list and the listeners of others, then refreshes: whoever
+    // shows the list from now on sees only what a scan started now found.
+    void relist();
+    // From relist() until a scan is published (or a reset()).
+    bool relisting() const { return relisting_; }
     // Scans now and publishes the result unless a later reload or a reset()
     // happened meanwhile.
     QCoro::Task<> reload();
@@ -147,12 +168,18 @@ class ProcessStore final : public QObject {
     void queryChanged();
     void selectedIndexChanged();
     void feedbackChanged();
+    void progressTextChanged();
+    void relistingChanged();
     void killModeChanged();
     void killProcessTreeChanged();
+    void killThroughSupervisorChanged();
     void focusRequestIdChanged();
 
   private:
     void setProcesses(std::vector<PortProcess> processes);
+    void setRelisting(bool on);
+    // Counts the stops of the containers `names` in (running) or out.
+    void trackStops(const std::vector<std::string>& names, bool running);
     void setUnlistedListeners(std::vector<ForeignListener> foreign, std::vector<LsofRow> hidden);
     // Removes the rows `remove` names, with their search texts.
     template <class Predicate>
@@ -167,6 +194,10 @@ class ProcessStore final : public QObject {
     // (unless a later kill has spoken since).
     QCoro::Task<KillReport> killNow(std::vector<KillGroup> groups);
     void removeProcess(int32_t pid);
+    SupervisorChoice supervisorChoice() const {
+        return killThroughSupervisor_ ? SupervisorChoice::stopSupervisor
+                                      : SupervisorChoice::endProcess;
+    }
     void removeContainer(const DockerContext& container);
     // selectedIndex = min(selectedIndex, last filtered index), after a kill.
     void pullSelectionIntoList();
@@ -188,8 +219,13 @@ class ProcessStore final : public QObject {
     QString query_;
     int selectedIndex_ = 0;
     std::optional<Feedback> feedback_;
+    // The names of the containers being stopped, once per stop.
+    std::multiset<std::string> stopping_;
+    bool relisting_ = false;
     KillMode killMode_ = KillMode::graceful;
     bool killProcessTree_ = false;
+    bool killThroughSupervisor_ = true;
+    std::shared_ptr<SupervisorStopping> supervisors_ = std::make_shared<SystemSupervisorStopper>();
     std::shared_ptr<ProcessTreeReading> treeReader_;
     std::shared_ptr<RestartWatching> restartWatch_;
     std::optional<HalvoEndings> endings_;

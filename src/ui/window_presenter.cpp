@@ -34,7 +34,9 @@ class SatelliteWindow final : public QWidget {
     std::function<void()> closed_;
 };
 
-void centre(QWidget& window) {
+}  // namespace
+
+void centreOnScreen(QWidget& window) {
     QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
@@ -50,8 +52,6 @@ void bringForward(QWidget& window) {
     window.raise();
     window.activateWindow();
 }
-
-}  // namespace
 
 TAVSatelliteWindowPresenter& TAVSatelliteWindowPresenter::shared() {
     static TAVSatelliteWindowPresenter presenter;
@@ -80,7 +80,7 @@ QWidget* TAVSatelliteWindowPresenter::present(
     if (!resizable) {
         window->setMaximumSize(size);
     }
-    centre(*window);
+    centreOnScreen(*window);
     windows_[id] = window;
     bringForward(*window);
     return window;
@@ -123,7 +123,7 @@ void TAVSatelliteWindowPresenter::showCopied() {
                                   QColor(palette::textPrimary).name(),
                                   QColor(palette::line).name()));
     layout->addWidget(label);
-    centre(*hud);
+    centreOnScreen(*hud);
     hud->show();
     hud_ = hud;
     QTimer::singleShot(kHudMilliseconds, hud, &QWidget::close);

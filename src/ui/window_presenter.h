@@ -16,6 +16,11 @@
 
 namespace halvo::ui {
 
+// Centres `window` on the primary screen.
+void centreOnScreen(QWidget& window);
+// Shows `window`, restores it if minimised, raises and activates it.
+void bringForward(QWidget& window);
+
 class TAVSatelliteWindowPresenter final : public QObject {
     Q_OBJECT
   public:

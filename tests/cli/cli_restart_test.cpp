@@ -1,10 +1,16 @@
 // Freeing a port for good, end to end on processes this test starts: the
-// restart a supervisor makes, and the tree kill.
+// restart a supervisor makes, the tree kill, and the stop through a real pm2
+// or a systemd user unit (a cgroup the test makes, and a stand-in systemctl
+// that records its calls and ends the unit's processes).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "base/text.h"
+#include "scan/listening_ports.h"
 #include "scan/process_tree.h"
 #include "support/cli_process.h"
 #include "support/test_process.h"
@@ -16,9 +22,19 @@ std::string token(const char* what) {
     return std::string("halvo-e2e-") + what + "-" + std::to_string(getpid());
 }
 
-int32_t listedPid(const std::string& query) {
+nlohmann::json listedRow(const std::string& query) {
     const auto rows = nlohmann::json::parse(runCli({"list", "--json", query}).out);
-    return rows.size() == 1 ? rows[0]["pid"].get<int32_t>() : -1;
+    return rows.size() == 1 ? rows[0] : nlohmann::json();
+}
+
+int32_t listedPid(const std::string& query) {
+    const nlohmann::json row = listedRow(query);
+    return row.is_null() ? -1 : row["pid"].get<int32_t>();
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(CliRestartTest, KillNamesTheSupervisorThatStartedTheServerAgain) {
@@ -106,6 +122,88 @@ TEST(CliRestartTest, TreeKillEndsTheServerAndWhatStartedItButNotTheShell) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(processEnds(started));
     EXPECT_TRUE(python->running());
+}
+
+TEST(CliRestartTest, APm2AppIsStoppedThroughPm2AndStaysStopped) {
+    TempDir root;
+    const CommandResult tools =
+        runCommand(HALVO_TEST_SOURCE_DIR "/../scripts/npm-tools", {}, std::chrono::minutes(5));
+    ScopedEnvironment environment;
+    environment.prependPath(std::string(trimWhiteSpace(tools.output.value_or(""))) +
+                            "/node_modules/.bin");
+    environment.set("PM2_HOME", root.makeDir("pm2"));
+    struct Pm2Daemon {  // ended with the test
+        ~Pm2Daemon() { runCommand("/usr/bin/env", {"pm2", "kill"}, std::chrono::seconds(30)); }
+    } daemon;
+    const std::string app = token("api");
+    const std::string server =
+        root.writeFile("server.js",
+                       "require('http').createServer().listen(0, '127.0.0.1', function() { require"
+                       "('fs').writeFileSync(process.env.PORT_FILE, '' + this.address().port) })");
+    const CommandResult started =
+        runCommand("/usr/bin/env",
+                   {"PORT_FILE=" + root.path() + "/port", "pm2", "start", server, "--name", app},
+                   std::chrono::seconds(60));
+    ASSERT_EQ(started.status, 0) << tools.errors << started.errors;
+    std::string port;
+    for (int poll = 0; poll < 200 && port.empty(); ++poll, usleep(50'000)) {
+        port = fileText(root.path() + "/port");
+    }
+    const nlohmann::json row = listedRow(port);
+    EXPECT_EQ(row["supervisor"], (nlohmann::json{{"kind", "pm2"}, {"name", app}}));
+    // Not the scanned process: pm2 is not asked.
+    const std::string pid = std::to_string(row["pid"].get<int32_t>());
+    EXPECT_EQ(
+        runCli({"kill", "--started", "1.0", port}).err,
+        "Process on :" + port + " (PID " + pid + ") changed since the scan \u2014 nothing sent\n");
+    const CliRun run = runCli({"kill", port});
+    EXPECT_EQ(run.out, "Stopped pm2 app " + app + " (:" + port + ")\n") << run.err;
+    sleep(2);  // the port stays free
+    EXPECT_FALSE(listeningPortsNow().contains(std::stoll(port)));
+}
+
+TEST(CliRestartTest, AUserUnitIsStoppedThroughSystemctl) {
+    const std::string hierarchy = std::filesystem::exists("/sys/fs/cgroup/unified")
+                                      ? "/sys/fs/cgroup/unified"
+                                      : "/sys/fs/cgroup";
+    const std::string uid = std::to_string(getuid());
+    const std::string unit = token("web") + ".service";
+    const std::string cgroup =
+        hierarchy + "/user.slice/user-" + uid + ".slice/user@" + uid + ".service/app.slice/" + unit;
+    std::error_code error;
+    if (!std::filesystem::exists(hierarchy + "/cgroup.procs") ||
+        !std::filesystem::create_directories(cgroup, error)) {
+        GTEST_SKIP() << "cannot create the cgroup " << cgroup << ": " << error.message();
+    }
+    TempDir root;
+    ScopedEnvironment environment;
+    environment.prependPath(root.makeDir("bin"));
+    const std::string procs = cgroup + "/cgroup.procs";
+    // Like systemctl, it returns once the unit's processes have ended.
+    root.writeFile("bin/systemctl",
+                   "#!/bin/sh\necho \"$*\" >> '" + root.path() + "/calls'\nkill $(cat '" + procs +
+                       "')\nwhile grep -q . '" + procs + "'; do sleep 0.1; done\n",
+                   0755);
+    const std::string join =
+        root.writeFile("bin/join", "#!/bin/sh\necho $$ > '" + procs + "' && exec \"$@\"\n", 0755);
+    auto server = ListenerProcess::start({.listenerArgs = {listenerCopy(root, "node"), "--v4", "1"},
+                                          .extraArgs = {"vite", unit},
+                                          .executable = join});
+    const std::string port = std::to_string(server->ports().at(0));
+    EXPECT_EQ(listedRow(unit)["supervisor"], (nlohmann::json{{"kind", "systemd"}, {"name", unit}}));
+    EXPECT_EQ(runCli({"kill", "--dry-run", unit}).out,
+              "Would stop unit " + unit + " (:" + port + ")\n");
+    EXPECT_EQ(runCli({"kill", "--dry-run", "--no-supervisor", unit}).out,
+              "Would kill :" + port + " node PID " + std::to_string(server->pid()) + "\n");
+    const CliRun run = runCli({"kill", unit});
+    EXPECT_EQ(run.out, "Stopped " + unit + " (:" + port + ")\n") << run.err;
+    EXPECT_EQ(fileText(root.path() + "/calls"), "--user stop -- " + unit + "\n");
+    sleep(2);  // the port stays free
+    EXPECT_FALSE(listeningPortsNow().contains(std::stoll(port)));
+    server.reset();
+    for (std::filesystem::path p = cgroup; p != hierarchy; p = p.parent_path()) {
+        rmdir(p.c_str());  // never one in use
+    }
 }
 
 }  // namespace

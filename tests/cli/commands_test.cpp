@@ -87,7 +87,8 @@ TEST(ListCommandTest, TablesJsonAndWhatHoldsAPortWithoutARow) {
               R"("frameworkBadge":null,"id":"805-5434","memoryBytes":null,"pid":805,"port":5434,)"
               R"("projectHint":null,)"
               R"("projectLabel":"cache","projectRoot":null,)"
-              R"("startTime":{"microseconds":805,"seconds":1000},"workingDirectory":"/home/ana/shop"}])"
+              R"("startTime":{"microseconds":805,"seconds":1000},)"
+              R"("supervisor":{"kind":"docker","name":"cache"},"workingDirectory":"/home/ana/shop"}])"
               "\n",
           ""}},
         {{}, {}, {ExitStatus::nothingMatched, "", "Nothing listening right now.\n"}},

@@ -1,5 +1,5 @@
 // `docker stop` against a stand-in docker that records its calls: what it is
-// asked, and how a refusal or a hang comes back.
+// asked, and how a refusal (coloured, as pm2 writes them) or a hang comes back.
 #include "kill/container_stopper.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 
+#include "kill/supervisor_stopper.h"
 #include "support/test_process.h"
 
 namespace halvo {
@@ -35,8 +36,8 @@ TEST(ContainerStopperTest, StopsByIdAndSaysWhyItCouldNot) {
     const std::vector<Case> cases{
         {"echo web-1", named("web-1", "0123456789abcdef" + id.substr(16)), KillOutcome::killed(),
          "stop 0123456789abcdef" + id.substr(16) + "\n"},
-        {"echo 'Error response from daemon: No such container: gone' >&2\n"
-         "echo 'second line' >&2\nexit 1",
+        {"printf '\\033[31mError response from daemon: \\033[39mNo such container: gone\\n' "
+         ">&2\necho 'second line' >&2\nexit 1",
          named("gone", id),
          KillOutcome::failed("Could not stop container gone: Error response from daemon: "
                              "No such container: gone"),
@@ -61,6 +62,13 @@ TEST(ContainerStopperTest, StopsByIdAndSaysWhyItCouldNot) {
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}), c.recorded);
     }
     EXPECT_TRUE(testing::recordedProcessEnds(pidFile)) << "the hung docker survived the bound";
+}
+
+// Stops through pm2 and systemctl are driven end to end in the CLI tests.
+TEST(SupervisorStopperTest, AnotherUsersUnitIsNotStopped) {
+    EXPECT_EQ(SystemSupervisorStopper().stop({{}, "web.service", {}, {}, 4242424242}, {1, {}}),
+              KillOutcome::failed("Could not stop unit web.service: it belongs to the service "
+                                  "manager of UID 4242424242, not yours"));
 }
 
 }  // namespace

@@ -136,16 +136,21 @@ TEST(RestartWatchTest, LooksOnlyWhileARestarterLives) {
     auto discovery = std::make_shared<TableDiscovery>();
     std::atomic<int> looks = 0;
     ListeningSockets sockets{{7, {3000, 1000}}};  // the killed server's, inherited by cat
-    RestartWatch watch({[&] {
-                            ++looks;
-                            std::lock_guard lock(tree->mutex);
-                            return sockets;
-                        },
-                        discovery, tree, [](int32_t) { return std::vector<std::string>{"node"}; },
-                        1000, std::chrono::milliseconds(2000), std::chrono::milliseconds(1)});
+    RestartWatch watch(
+        {[&] {
+             ++looks;
+             std::lock_guard lock(tree->mutex);
+             return sockets;
+         },
+         discovery, tree, [](int32_t) { return std::vector<std::string>{"node"}; }, 1000,
+         std::chrono::milliseconds(2000), std::chrono::milliseconds(1),
+         [](int32_t pid) {
+             return pid == 61 ? std::optional(Supervisor{{}, "web.service"}) : std::nullopt;
+         }});
     tree->table = {{40, process(40, 10, "node", 80)},
                    {50, process(50, 10, "nodemon", 90)},
                    {60, process(60, 50, "node", 200)},
+                   {61, process(61, 50, "node", 201)},
                    {70, process(70, 40, "cat", 95)}};
     FreedPorts freed{{3000}, 1, watch.before({{40, {80, 0}}}, {3000})};
     EXPECT_EQ(freed.before.sockets, std::set<uint64_t>{7});
@@ -172,6 +177,9 @@ TEST(RestartWatchTest, LooksOnlyWhileARestarterLives) {
     EXPECT_EQ(watch.watch(freed), Feedback(feedback::Restarted{
                                       1, 3000, {"node", 60}, feedback::Listener{"nodemon", 50}}));
     restarter.join();
+    // Under a unit or pm2 app, that is what the user stops.
+    discovery->listeners = {{61, "node", 3000}};
+    EXPECT_EQ(feedbackText(*watch.watch(freed)), "Killed :3000 \u2014 restarted by web.service");
 
     // A restarter that has ended (or is another process now) ends the look.
     sockets = {};

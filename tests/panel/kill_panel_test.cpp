@@ -1,6 +1,6 @@
 // The kill panel over a real store whose scanner and kill engine the test
 // answers: what the list and its empty state say, ticks, keys and clicks,
-// hostile text, and the coordinator's window.
+// hostile text, the coordinator's window, and a container's slow stop.
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QMenu>
@@ -18,7 +18,6 @@
 #include "support/fixtures.h"
 #include "support/scripted_fakes.h"
 #include "ui/controls.h"
-#include "ui/window_presenter.h"
 
 using namespace halvo;
 using halvo::testing::row;
@@ -174,6 +173,7 @@ class KillPanelTest : public QObject {
         blank.executablePath = " \t";
         blank.projectHint = " \n";
         blank.projectRoot = "/srv/<b>a</b> &amp; b\n";
+        blank.supervisor = Supervisor{{}, "web.service"};
         Panel p({escapes, broken, blank, testing::containerRow(8080, "web-1")});
         QVERIFY(p.loaded(4));
         p.store.setFeedback(feedback::Failure{huge + "\x1b[2J"});
@@ -199,9 +199,11 @@ class KillPanelTest : public QObject {
                  "<p style='white-space:pre'>/srv/&lt;b&gt;a&lt;/b&gt; &amp;amp; b</p>");
         QVERIFY(p.view.minimumSizeHint().width() <= 720);
         QCOMPARE(p.view.width(), 720);
-        // A container is stopped, not killed, and the button says so.
+        // A container or a unit is stopped, not killed, and the button says so.
         p.store.setSelectedIndex(3);
         QTRY_COMPARE(p.killButton()->text(), QStringLiteral("Stop container"));
+        p.store.setSelectedIndex(2);
+        QTRY_COMPARE(p.killButton()->text(), QStringLiteral("Stop unit web.service"));
     }
 
     // A row's menu puts its port on the leave-alone list: the row goes, a
@@ -238,31 +240,64 @@ class KillPanelTest : public QObject {
         qunsetenv("XDG_CONFIG_HOME");
     }
 
-    // The coordinator's panel: one window however often it is shown, which
-    // keeps the size the user gave it; closed, it is gone with its view, and
-    // the store forgets the query and the rows.
+    // The coordinator's panel: one window, which keeps the size the user gave
+    // it while open. Closed, it is hidden, the store forgets the query and the
+    // rows, and a container's stop runs on: it takes seconds, says so, and
+    // the panel answers keys meanwhile. Opened again at its default size, it
+    // shows none of the rows it had, though a scan for the menu refilled the
+    // store, but a scanning state until its own scan is in; then the stop's
+    // outcome, recorded, which does not close this opening.
     void coordinatorsPanel() {
         auto scanner = std::make_shared<ScriptedScanner>();
-        scanner->scans.answerEvery(rows(2));
-        ProcessStore store(scanner, std::make_shared<ScriptedKillEngine>());
+        scanner->scans.answer(0, {row(1, 3000), testing::containerRow(8080, "web-1")});
+        auto stopper = std::make_shared<testing::ScriptedContainerStopper>();
+        ProcessStore store(scanner, std::make_shared<ScriptedKillEngine>(), stopper);
+        auto defaults = std::make_shared<InMemoryDefaultsStore>();
         auto& coordinator = HalvoKillCoordinator::shared();
-        coordinator.setStore(&store, std::make_shared<InMemoryDefaultsStore>());
+        coordinator.setStore(&store, defaults);
         coordinator.showPanel();
-        auto& presenter = ui::TAVSatelliteWindowPresenter::shared();
-        const QPointer<QWidget> window = presenter.window(HalvoKillCoordinator::kPanelId);
+        const QPointer<QWidget> window = coordinator.panel();
         window->resize(800, 600);
         coordinator.showPanel();
-        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelId), window.data());
         QCOMPARE(window->size(), QSize(800, 600));
-        QTRY_COMPARE(store.processes().size(), size_t(2));
-        store.setQuery(QStringLiteral("3001"));
+        auto* table = window->findChild<QTableView*>("table");
+        auto* search = window->findChild<QLineEdit*>("search");
+        auto* kill = window->findChild<QPushButton*>("kill");
+        auto* footer = window->findChild<ui::ElidedLabel*>("feedback");
+        QTRY_COMPARE(table->model()->rowCount(), 2);
         QApplication::setActiveWindow(window);
-        QTest::keyClick(window->findChild<QLineEdit*>("search"), Qt::Key_Escape);
-        QCOMPARE(presenter.window(HalvoKillCoordinator::kPanelId), nullptr);
-        QTRY_VERIFY(window.isNull());
+        QTest::keyClick(search, Qt::Key_Down);
+        QTest::keyClick(search, Qt::Key_Return);
+        const QString stopping = QStringLiteral("Stopping container web-1\u2026");
+        QTRY_COMPARE(footer->text(), stopping);
+        QCOMPARE(kill->text() + QString::number(kill->isEnabled()),
+                 QStringLiteral("Stopping\u20260"));
+        QTest::keyClick(search, Qt::Key_Up);
+        QCOMPARE(kill->text() + QString::number(kill->isEnabled()),
+                 QStringLiteral("Kill selected1"));
+        store.setQuery(QStringLiteral("3000"));
+        QTest::keyClick(search, Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
         QVERIFY(store.processes().empty());
         QVERIFY(store.query().isEmpty());
+
+        scanner->scans.answer(1, rows(3));
+        store.refresh();
+        QTRY_COMPARE(store.processes().size(), size_t(3));
+        coordinator.showPanel();
+        QCOMPARE(window->size(), HalvoKillCoordinator::kPanelSize);
+        QCOMPARE(table->model()->rowCount(), 0);
+        QCOMPARE(window->findChild<ui::TAVEmptyState*>("emptyState")->title(),
+                 QStringLiteral("Looking for listening ports\u2026"));
+        QCOMPARE(footer->text(), stopping);
+        scanner->scans.answerEvery(rows(1));
+        QTRY_COMPARE(table->model()->rowCount(), 1);
+        stopper->stops.answer(0, KillOutcome::killed());
+        QTRY_COMPARE(footer->text(), QStringLiteral("Stopped container web-1 (:8080)"));
+        QCOMPARE(loadRecentKills(*defaults).size(), size_t(1));
+        QVERIFY(window->isVisible());
         coordinator.setStore(nullptr, nullptr);
+        QVERIFY(window.isNull());
     }
 };
 

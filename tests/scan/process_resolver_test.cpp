@@ -20,6 +20,7 @@
 #include "scan/native_port_discovery.h"
 #include "scan/proc_process_table.h"
 #include "scan/process_tree.h"
+#include "scan/supervisor_lookup.h"
 #include "support/test_process.h"
 
 namespace halvo {
@@ -213,6 +214,38 @@ TEST(ProcessTreeTest, WalksUpAndDownStopWhereTheServerEnds) {
     // 208 leads a session of its own and 211 is another job:
     // what they started is out of reach with them.
     EXPECT_EQ(pids, (std::vector<int32_t>{205, 203, 202, 201, 200}));
+}
+
+// The unit from a cgroup line, never where the user works; the pm2 app from
+// its environment, which wins, read no further than the bound.
+TEST(HandMadeProcTest, SupervisorsFromCgroupAndEnvironment) {
+    const std::string user = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
+    const Supervisor web{Supervisor::Kind::systemd, "web.service", {}, {}, 1000};
+    const struct {
+        std::string cgroup;
+        std::optional<Supervisor> unit;
+    } units[] = {
+        {user + "web.service\n", web},
+        {user + "dev.slice/web.service/worker\n", web},
+        {"1:name=systemd:/" + user.substr(4) + "web.service\n0::/\n", web},
+        {user + "run-r1.scope\n",
+         Supervisor{Supervisor::Kind::systemd, "run-r1.scope", {}, {}, 1000}},
+        {user + "vte-spawn-5e1f.scope\n", std::nullopt},
+        {user + "gnome-terminal-server.service\n", std::nullopt},
+        {"0::/system.slice/nginx.service\n", std::nullopt},
+    };
+    for (const auto& c : units) {
+        EXPECT_EQ(unitFromCgroup(c.cgroup), c.unit) << c.cgroup;
+    }
+    using namespace std::string_literals;
+    const Supervisor api{Supervisor::Kind::pm2, "api", "3", "/p"};
+    EXPECT_EQ(pm2AppFromEnvironment("name=api\0PATH=/bin\0PM2_HOME=/p\0pm_id=3"s), api);
+    EXPECT_EQ(pm2AppFromEnvironment("name=api\0PM2_HOME=/p\0"s), std::nullopt);
+    testing::TempDir proc;
+    proc.writeFile("8/cgroup", user + "web.service\n");
+    proc.writeFile("8/environ",
+                   std::string(kEnvironmentCap, 'x') + "\0name=api\0PM2_HOME=/p\0pm_id=3"s);
+    EXPECT_EQ(readSupervisor(8, proc.path()), web);
 }
 
 // Only a known runner lets a tree grow upwards: being wrong ends the process
