@@ -6,9 +6,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDBusConnection>
+#include <QFile>
 #include <QIcon>
 #include <QPalette>
 #include <QTranslator>
+
+#include <unistd.h>
 
 #include <memory>
 
@@ -17,6 +20,7 @@
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "scan/system_scanner.h"
+#include "services/app_services.h"
 #include "ui/fonts.h"
 #include "ui/style.h"
 
@@ -43,6 +47,8 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("tavlabs"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tavlabs.halvo"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Read now: once an update replaces the binary, /proc/self/exe names the old, deleted one.
+    const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
     SuperKeyName superKeyName;
     QCoreApplication::installTranslator(&superKeyName);
 
@@ -92,5 +98,14 @@ int main(int argc, char* argv[]) {
     }
     const int status = QApplication::exec();
     delegate.reset();
+    if (status == halvo::kRelaunchExitCode) {
+        // Frees the name first, so the installed binary becomes the instance.
+        QDBusConnection::sessionBus().unregisterService(
+            QLatin1String(halvo::SingleInstance::kServiceName));
+        char* const arguments[] = {const_cast<char*>(program.constData()), nullptr};
+        ::execv(program.constData(), arguments);
+        qWarning("halvo: cannot start %s again", program.constData());
+        return 1;
+    }
     return status;
 }

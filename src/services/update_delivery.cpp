@@ -1,0 +1,112 @@
+#include "services/update_delivery.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace halvo {
+
+UpdateDelivery::UpdateDelivery(QString folder, std::string productSlug, std::string publicKey,
+                               bool allowLoopbackHttp, QObject* parent)
+    : QObject(parent),
+      folder_(std::move(folder)),
+      productSlug_(std::move(productSlug)),
+      publicKey_(publicKey),
+      allowLoopbackHttp_(allowLoopbackHttp),
+      download_(std::move(publicKey)) {}
+
+bool UpdateDelivery::isBusy() const {
+    return state_.kind == TAVUpdateState::Kind::downloading ||
+           state_.kind == TAVUpdateState::Kind::installing;
+}
+
+bool UpdateDelivery::canDeliver(const AppcastItem& item) const {
+    return item.enclosure && !publicKey_.empty();
+}
+
+void UpdateDelivery::download(const AppcastItem& item) {
+    const QString version = item.displayVersion();
+    if (isBusy() || !canDeliver(item) ||
+        (state_.kind == TAVUpdateState::Kind::readyToInstall && version == version_)) {
+        return;
+    }
+    if (!file_.isEmpty()) {
+        QFile::remove(file_);
+        file_.clear();
+    }
+    version_ = version;
+    installed_ = false;
+    QDir().mkpath(folder_);
+    // The version comes from the feed: only its plain characters name the file.
+    QString safeVersion = version;
+    safeVersion.replace(QRegularExpression(QStringLiteral("[^0-9A-Za-z.+~-]")),
+                        QStringLiteral("_"));
+    const QString path = QDir(folder_).filePath(
+        QStringLiteral("%1_%2.deb").arg(QString::fromStdString(productSlug_), safeVersion));
+    state_ = TAVUpdateState{TAVUpdateState::Kind::downloading, version_.toStdString(), 0.0, {}};
+    emit changed();
+    download_.start(
+        *item.enclosure, allowLoopbackHttp_, path,
+        [this](double progress) {
+            state_.progress = progress;
+            emit changed();
+        },
+        [this](UpdateDownload::Result result) { downloaded(std::move(result)); });
+}
+
+void UpdateDelivery::cancel() {
+    if (state_.kind == TAVUpdateState::Kind::downloading) {
+        download_.cancel();
+        setState(TAVUpdateState::Kind::idle);
+    }
+}
+
+void UpdateDelivery::install() {
+    if (state_.kind != TAVUpdateState::Kind::readyToInstall) {
+        return;
+    }
+    setState(TAVUpdateState::Kind::installing);
+    installer_.install(
+        file_, [this](PackageKitInstaller::Result result) { installEnded(std::move(result)); });
+}
+
+void UpdateDelivery::downloaded(UpdateDownload::Result result) {
+    if (auto* failed = std::get_if<UpdateDownload::Failed>(&result)) {
+        setState(TAVUpdateState::Kind::failed,
+                 TAVUpdateError{TAVUpdateError::Kind::updateDownloadFailed,
+                                failed->message.toStdString()});
+        return;
+    }
+    file_ = std::get<UpdateDownload::Verified>(result).path;
+    setState(TAVUpdateState::Kind::readyToInstall);
+}
+
+void UpdateDelivery::installEnded(PackageKitInstaller::Result result) {
+    using Kind = TAVUpdateState::Kind;
+    if (std::holds_alternative<PackageKitInstaller::Installed>(result)) {
+        installed_ = true;
+        QFile::remove(file_);
+        file_.clear();
+        setState(Kind::idle);
+    } else if (auto* unavailable = std::get_if<PackageKitInstaller::Unavailable>(&result)) {
+        setState(Kind::failed, TAVUpdateError{TAVUpdateError::Kind::updateInstallFailed,
+                                              unavailable->reason.toStdString()});
+    } else {
+        QFile::remove(file_);
+        file_.clear();
+        setState(
+            Kind::failed,
+            TAVUpdateError{TAVUpdateError::Kind::updateInstallFailed,
+                           std::get<PackageKitInstaller::Failed>(result).message.toStdString()});
+    }
+}
+
+void UpdateDelivery::setState(TAVUpdateState::Kind kind, std::optional<TAVUpdateError> error) {
+    const bool carriesVersion = kind != TAVUpdateState::Kind::idle && !error;
+    state_ =
+        TAVUpdateState{kind, carriesVersion ? std::optional(version_.toStdString()) : std::nullopt,
+                       std::nullopt, std::move(error)};
+    emit changed();
+}
+
+}  // namespace halvo
