@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 
 namespace halvo {
@@ -41,12 +42,13 @@ void UpdateDelivery::download(const AppcastItem& item) {
     QString safeVersion = version;
     safeVersion.replace(QRegularExpression(QStringLiteral("[^0-9A-Za-z.+~-]")),
                         QStringLiteral("_"));
-    const QString path = QDir(folder_).filePath(
+    ++attempt_;
+    path_ = QDir(folder_).filePath(
         QStringLiteral("%1_%2.deb").arg(QString::fromStdString(productSlug_), safeVersion));
     state_ = TAVUpdateState{TAVUpdateState::Kind::downloading, version_.toStdString(), 0.0, {}};
     emit changed();
     download_.start(
-        *item.enclosure, allowLoopbackHttp_, path,
+        *item.enclosure, allowLoopbackHttp_, path_,
         [this](double progress) {
             state_.progress = progress;
             emit changed();
@@ -56,7 +58,9 @@ void UpdateDelivery::download(const AppcastItem& item) {
 
 void UpdateDelivery::cancel() {
     if (state_.kind == TAVUpdateState::Kind::downloading) {
+        ++attempt_;
         download_.cancel();
+        QFile::remove(path_);
         setState(TAVUpdateState::Kind::idle);
     }
 }
@@ -72,13 +76,38 @@ void UpdateDelivery::install() {
 
 void UpdateDelivery::downloaded(UpdateDownload::Result result) {
     if (auto* failed = std::get_if<UpdateDownload::Failed>(&result)) {
-        setState(TAVUpdateState::Kind::failed,
-                 TAVUpdateError{TAVUpdateError::Kind::updateDownloadFailed,
-                                failed->message.toStdString()});
+        downloadFailed(failed->message);
         return;
     }
-    file_ = std::get<UpdateDownload::Verified>(result).path;
-    setState(TAVUpdateState::Kind::readyToInstall);
+    // The signature says who made the file, not for which product: its package does.
+    auto* dpkg = new QProcess(this);
+    const auto inspected = [this, dpkg, attempt = attempt_] {
+        dpkg->deleteLater();
+        if (attempt != attempt_ || state_.kind != TAVUpdateState::Kind::downloading) {
+            return;
+        }
+        const QString slug = QString::fromStdString(productSlug_);
+        const QString package = QString::fromUtf8(dpkg->readAllStandardOutput()).trimmed();
+        if (package != slug) {
+            QFile::remove(path_);
+            downloadFailed(
+                package.isEmpty()
+                    ? QStringLiteral("the file is not a Debian package")
+                    : QStringLiteral("the file is the package %1, not %2").arg(package, slug));
+            return;
+        }
+        file_ = path_;
+        setState(TAVUpdateState::Kind::readyToInstall);
+    };
+    connect(dpkg, &QProcess::finished, this, inspected);
+    connect(dpkg, &QProcess::errorOccurred, this, inspected);  // one that never started
+    dpkg->start(QStringLiteral("dpkg-deb"),
+                {QStringLiteral("--field"), path_, QStringLiteral("Package")});
+}
+
+void UpdateDelivery::downloadFailed(const QString& message) {
+    setState(TAVUpdateState::Kind::failed,
+             TAVUpdateError{TAVUpdateError::Kind::updateDownloadFailed, message.toStdString()});
 }
 
 void UpdateDelivery::installEnded(PackageKitInstaller::Result result) {

@@ -52,7 +52,9 @@ class UpdateDelivery final : public QObject {
 
   private:
     void setState(TAVUpdateState::Kind kind, std::optional<TAVUpdateError> error = std::nullopt);
+    // Verified files still must be this product's package.
     void downloaded(UpdateDownload::Result result);
+    void downloadFailed(const QString& message);
     void installEnded(PackageKitInstaller::Result result);
 
     QString folder_;
@@ -63,6 +65,8 @@ class UpdateDelivery final : public QObject {
     PackageKitInstaller installer_;
     TAVUpdateState state_;
     QString version_;
+    QString path_;  // of the current download
+    quint64 attempt_ = 0;
     QString file_;
     bool installed_ = false;
 };

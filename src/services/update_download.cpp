@@ -126,7 +126,7 @@ void UpdateDownload::replyFinished() {
 
 void UpdateDownload::fail(const QString& message) {
     stop();
-    file_.remove();
+    removePartial();
     if (auto done = std::exchange(done_, nullptr)) {
         done(Failed{message});
     }
@@ -136,7 +136,13 @@ void UpdateDownload::cancel() {
     ++generation_;
     done_ = nullptr;
     stop();
-    file_.remove();
+    removePartial();
+}
+
+void UpdateDownload::removePartial() {
+    if (!file_.fileName().isEmpty()) {
+        file_.remove();
+    }
 }
 
 void UpdateDownload::stop() {

@@ -50,6 +50,7 @@ class UpdateDownload final : public QObject {
     void received();
     void replyFinished();
     void stop();
+    void removePartial();
 
     std::string publicKey_;
     QNetworkAccessManager network_;

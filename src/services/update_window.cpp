@@ -92,7 +92,9 @@ class UpdateOutcomeView final : public QWidget {
             return;
         }
         if (page_) {
+            // Later: this may run inside a click of one of its buttons.
             page_->hide();
+            page_->setParent(nullptr);
             page_->deleteLater();
         }
         progress_ = nullptr;
