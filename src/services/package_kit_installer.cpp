@@ -56,8 +56,8 @@ void PackageKitInstaller::install(const QString& path, std::function<void(Result
              const QVariant transaction = reply.arguments().value(0);
              if (reply.type() != QDBusMessage::ReplyMessage ||
                  !transaction.canConvert<QDBusObjectPath>()) {
-                 finish(Unavailable{
-                     QStringLiteral("PackageKit does not answer (%1)").arg(reply.errorMessage())});
+                 qInfo("halvo: PackageKit: %s", qUtf8Printable(reply.errorMessage()));
+                 finish(Unavailable{QStringLiteral("PackageKit does not answer")});
                  return;
              }
              transactionCreated(transaction.value<QDBusObjectPath>().path(), path);

@@ -1,9 +1,11 @@
 #include "services/update_window.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include "ui/controls.h"
@@ -24,9 +26,26 @@ QLabel* textLabel(const QString& text, const QFont& font, QRgb colour, QWidget* 
 }
 
 struct Texts {
+    Texts(QString heading, QString body, QString command = {})
+        : heading(std::move(heading)), body(std::move(body)), command(std::move(command)) {}
     QString heading;
     QString body;
+    QString command;  // to copy into a terminal
 };
+
+// The apt command for a kept file: home as "~", quoted unless plain.
+QString installCommand(const QString& file) {
+    QString path = file;
+    const QString home = QDir::homePath() + u'/';
+    const bool inHome = path.startsWith(home);
+    if (inHome) {
+        path = path.mid(home.size());
+    }
+    if (path.contains(QRegularExpression(QStringLiteral("[^A-Za-z0-9_./+-]")))) {
+        path = u'\'' + path.replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+    }
+    return QStringLiteral("sudo apt install ") + (inHome ? QStringLiteral("~/") : QString()) + path;
+}
 
 Texts textsOf(const UpdateOutcome& outcome) {
     const QString name = outcome.productName;
@@ -46,7 +65,8 @@ Texts textsOf(const UpdateOutcome& outcome) {
                 QStringLiteral("You're up to date"),
                 QStringLiteral("%1 %2 is the newest version.").arg(name, outcome.runningVersion)};
         case Kind::downloading:
-            return {QStringLiteral("Downloading %1 %2…").arg(name, version), {}};
+            return {QStringLiteral("Downloading %1 %2…").arg(name, version),
+                    QStringLiteral("Nothing is installed until the download is verified.")};
         case Kind::readyToInstall:
             return {QStringLiteral("%1 %2 is ready to install").arg(name, version),
                     QStringLiteral("The download is verified. Installing asks for an "
@@ -63,9 +83,8 @@ Texts textsOf(const UpdateOutcome& outcome) {
             }
             if (!outcome.manualFile.isEmpty()) {
                 return {QStringLiteral("Install %1 yourself").arg(name),
-                        QStringLiteral("%1\nThe verified package is %2. Install it with:\nsudo apt "
-                                       "install %3")
-                            .arg(line, outcome.manualFile, outcome.manualFile)};
+                        line + QStringLiteral(". The verified package installs from a terminal:"),
+                        installCommand(outcome.manualFile)};
             }
             return {QStringLiteral("Couldn't update %1").arg(name), line};
         }
@@ -109,6 +128,10 @@ class UpdateOutcomeView final : public QWidget {
         if (!texts.body.isEmpty()) {
             layout->addWidget(
                 textLabel(texts.body, ui::textFont(13), ui::palette::textSecondary, page_));
+        }
+        if (!texts.command.isEmpty()) {
+            layout->addWidget(
+                textLabel(texts.command, ui::monoFont(12), ui::palette::textPrimary, page_));
         }
         if (outcome.state.kind == Kind::downloading || outcome.state.kind == Kind::installing) {
             progress_ = new QProgressBar(page_);
