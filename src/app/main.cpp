@@ -6,12 +6,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDBusConnection>
-#include <QFile>
 #include <QIcon>
 #include <QPalette>
+#include <QProcess>
 #include <QTranslator>
-
-#include <unistd.h>
 
 #include <memory>
 
@@ -48,7 +46,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tavlabs.halvo"));
     QApplication::setQuitOnLastWindowClosed(false);
     // Read now: once an update replaces the binary, /proc/self/exe names the old, deleted one.
-    const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
+    const QString program = QCoreApplication::applicationFilePath();
     SuperKeyName superKeyName;
     QCoreApplication::installTranslator(&superKeyName);
 
@@ -102,10 +100,11 @@ int main(int argc, char* argv[]) {
         // Frees the name first, so the installed binary becomes the instance.
         QDBusConnection::sessionBus().unregisterService(
             QLatin1String(halvo::SingleInstance::kServiceName));
-        char* const arguments[] = {const_cast<char*>(program.constData()), nullptr};
-        ::execv(program.constData(), arguments);
-        qWarning("halvo: cannot start %s again", program.constData());
-        return 1;
+        if (!QProcess::startDetached(program)) {
+            qWarning("halvo: cannot start %s again", qUtf8Printable(program));
+            return 1;
+        }
+        return 0;
     }
     return status;
 }

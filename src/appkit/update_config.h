@@ -90,7 +90,8 @@ struct TAVUpdateState {
         installing,
     };
     Kind kind = Kind::idle;
-    std::optional<std::string> version;   // updateAvailable, readyToInstall
+    // updateAvailable, downloading, readyToInstall, installing
+    std::optional<std::string> version;
     std::optional<double> progress;       // downloading
     std::optional<TAVUpdateError> error;  // failed
     bool operator==(const TAVUpdateState&) const = default;

@@ -86,7 +86,8 @@ bool AppServices::canCheckForUpdates() const {
 }
 
 void AppServices::installPendingUpdate() {
-    if (delivery_->state().kind != TAVUpdateState::Kind::idle || delivery_->isInstalled()) {
+    // A failed one is offered again, so that Install retries it.
+    if (delivery_->isBusy() || isUpdateReadyToInstall() || delivery_->isInstalled()) {
         showDelivery();
         return;
     }

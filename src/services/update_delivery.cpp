@@ -27,8 +27,9 @@ bool UpdateDelivery::canDeliver(const AppcastItem& item) const {
 
 void UpdateDelivery::download(const AppcastItem& item) {
     const QString version = item.displayVersion();
-    if (isBusy() || !canDeliver(item) ||
-        (state_.kind == TAVUpdateState::Kind::readyToInstall && version == version_)) {
+    const bool alreadyHere =
+        (state_.kind == TAVUpdateState::Kind::readyToInstall || installed_) && version == version_;
+    if (isBusy() || !canDeliver(item) || alreadyHere) {
         return;
     }
     if (!file_.isEmpty()) {

@@ -40,7 +40,7 @@ class UpdateDelivery final : public QObject {
     bool canDeliver(const AppcastItem& item) const;
 
     // Downloads and verifies `item`, then waits in readyToInstall. Ignored
-    // while busy or when the item was already verified.
+    // while busy, and for the version already verified or installed.
     void download(const AppcastItem& item);
     // A running download stops, its file deleted; back to idle.
     void cancel();
