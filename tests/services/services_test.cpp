@@ -292,6 +292,9 @@ class ServicesTest final : public QObject {
                 return label->text().contains("sudo apt install " + updates_ + "/halvo_9.9.9.deb");
             }));
         }
+        if (QWidget* window = presenter.window(kUpdateWindowId)) {
+            window->close();
+        }
         QFile calls(record);
         QCOMPARE(calls.open(QIODevice::ReadOnly) && !calls.readAll().isEmpty(),
                  expected.startsWith("Update installation failed") && !packageKit.isEmpty());
@@ -317,6 +320,7 @@ class ServicesTest final : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(services->isUpdateReadyToInstall(), 10000);
         button(presenter.window(kUpdateWindowId), QStringLiteral("Install"))->click();
         QTRY_VERIFY_WITH_TIMEOUT(button(presenter.window(kUpdateWindowId), "Restart Halvo"), 10000);
+        presenter.window(kUpdateWindowId)->close();
         QFile calls(record);
         QVERIFY(calls.open(QIODevice::ReadOnly));
         QCOMPARE(calls.readAll(),
