@@ -104,7 +104,7 @@ class UpdateOutcomeView final : public QWidget {
         layout_->setContentsMargins(0, 0, 0, 0);
     }
 
-    void show(const UpdateOutcome& outcome, UpdateActions actions) {
+    void display(const UpdateOutcome& outcome, UpdateActions actions) {
         // Progress alone moves the bar; anything else builds the page anew.
         if (progress_ && outcome.state.kind == Kind::downloading) {
             progress_->setValue(int(outcome.state.progress.value_or(0) * 1000));
@@ -217,7 +217,7 @@ QWidget* openUpdateOutcome(ui::TAVSatelliteWindowPresenter& presenter, const Upd
     if (!view) {
         view = window->findChild<UpdateOutcomeView*>(QStringLiteral("update-outcome"));
     }
-    view->show(outcome, std::move(actions));
+    view->display(outcome, std::move(actions));
     return window;
 }
 
