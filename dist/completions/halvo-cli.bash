@@ -15,7 +15,7 @@ _halvo_cli_ports() {
 _halvo_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} command= word
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
-        if [[ $word == list || $word == kill || $word == wait-free ]]; then
+        if [[ $word == list || $word == kill || $word == wait-free || $word == mcp || $word == pick ]]; then
             command=$word
             break
         fi
@@ -38,7 +38,9 @@ _halvo_cli() {
             COMPREPLY=($(compgen -W "$(_halvo_cli_ports | sort -un)" -- "$cur"))
         fi
         ;;
-    *) COMPREPLY=($(compgen -W $'list\nkill\nwait-free\n--help\n--version' -- "$cur")) ;;
+    mcp) COMPREPLY=($(compgen -W $'--help' -- "$cur")) ;;
+    pick) COMPREPLY=($(compgen -W $'--once\n--force\n--all\n--help' -- "$cur")) ;;
+    *) COMPREPLY=($(compgen -W $'list\nkill\nwait-free\nmcp\npick\n--help\n--version' -- "$cur")) ;;
     esac
 }
 

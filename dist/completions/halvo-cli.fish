@@ -13,6 +13,12 @@ complete -c halvo-cli -n __fish_use_subcommand -l version -d 'Print the version 
 complete -c halvo-cli -n __fish_use_subcommand -a list -d 'List the development servers you run'
 complete -c halvo-cli -n __fish_use_subcommand -a kill -d 'End the processes that match QUERY'
 complete -c halvo-cli -n __fish_use_subcommand -a wait-free -d 'Wait until nothing listens on PORT'
+complete -c halvo-cli -n __fish_use_subcommand -a mcp -d 'Serve the tools to coding agents (MCP)'
+complete -c halvo-cli -n __fish_use_subcommand -a pick -d 'Pick servers to end from a full-screen list'
+complete -c halvo-cli -n '__fish_seen_subcommand_from pick' -l once -d 'Exit after the first kill'
+complete -c halvo-cli -n '__fish_seen_subcommand_from pick' -l force -d 'Start in force mode'
+complete -c halvo-cli -n '__fish_seen_subcommand_from pick' -l all \
+    -d 'Every process of yours, not only development servers'
 complete -c halvo-cli -n '__fish_seen_subcommand_from list' -l json -d 'Print one JSON array'
 complete -c halvo-cli -n '__fish_seen_subcommand_from list' -l all \
     -d 'Every process of yours, not only development servers'

@@ -23,12 +23,12 @@
 namespace halvo {
 
 AppDelegate::AppDelegate(std::shared_ptr<PortScanning> scanner,
-                         std::shared_ptr<ProcessKilling> killEngine, QColor trayInk,
+                         std::shared_ptr<ProcessKilling> killEngine, QColor desktopText,
                          QObject* parent)
     : QObject(parent),
       scanner_(std::move(scanner)),
       killEngine_(std::move(killEngine)),
-      trayInk_(trayInk),
+      desktopText_(desktopText),
       statusMenu_(StatusMenuActions{
           .openKillPanel = [this] { showPanel(); },
           .refresh = [this] { refreshMenu(); },
@@ -51,7 +51,6 @@ void AppDelegate::start() {
     startHotkey();
     startStatusItem();
     store_->refresh();
-    QTimer::singleShot(0, this, &AppDelegate::presentOnboardingIfNeeded);
 }
 
 void AppDelegate::startServices() {
@@ -92,17 +91,32 @@ void AppDelegate::startHotkey() {
         },
         [self](HotkeyRegistrationStatus status) {
             if (self) {
-                self->hotkeyStatus_ = status;
-                self->updateMenu();
+                self->setHotkeyStatus(status);
             }
         });
     hotkeyManager_->registerHotkey();
 }
 
+void AppDelegate::setHotkeyStatus(HotkeyRegistrationStatus status) {
+    hotkeyStatus_ = status;
+    if (appServices_) {
+        appServices_->setHotkeySummary(hotkeySummary(status));
+    }
+    if (!std::exchange(hotkeyReported_, true)) {
+        // Not inside registerHotkey(), which start() calls.
+        QTimer::singleShot(0, this, &AppDelegate::presentOnboardingIfNeeded);
+    } else if (QWidget* welcome = ui::TAVSatelliteWindowPresenter::shared().window(
+                   QString::fromStdString(TAVFirstRunGuard::windowId("halvo")))) {
+        welcome->findChild<TAVFirstRunOnboardingView*>()->setHighlights(
+            halvoHighlights(hotkeyHeld(status)));
+    }
+    updateMenu();
+}
+
 void AppDelegate::startStatusItem() {
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     updateStatusIcon();
-    statusItem_->setToolTip(QStringLiteral("Halvo"));
+    connect(&colorScheme_, &DesktopColorScheme::changed, this, &AppDelegate::updateStatusIcon);
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         qWarning(
             "halvo: no system tray on this desktop; open the kill panel with Shift+Super+K "
@@ -166,7 +180,11 @@ void AppDelegate::updateStatusIcon() {
         return;
     }
     const bool updateAvailable = services_ != nullptr && services_->pendingUpdateVersion();
-    statusItem_->setIcon(statusImage(updateAvailable, trayInk_));
+    statusItem_->setIcon(
+        statusImage(updateAvailable, trayInk(colorScheme_.current(), desktopText_)));
+    // The item's description, which trays show as its tool tip.
+    statusItem_->setToolTip(updateAvailable ? QStringLiteral("Halvo, update available")
+                                            : QStringLiteral("Halvo"));
 }
 
 void AppDelegate::setKillMode(KillMode mode) {
@@ -224,7 +242,7 @@ void AppDelegate::presentOnboardingIfNeeded() {
             .displayName = QStringLiteral("Halvo"),
             .kind = TAVFirstRunOnboarding::Kind::tray,
             .primaryActionLabel = QStringLiteral("Open kill panel"),
-            .highlights = halvoHighlights(),
+            .highlights = halvoHighlights(hotkeyHeld(hotkeyStatus_)),
             .onPrimaryAction = [this] { showPanel(); },
         },
         *defaults_, TAVLaunchAtLoginToggle::forCurrentUser(),

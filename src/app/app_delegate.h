@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/desktop_color_scheme.h"
 #include "app/hotkey_manager.h"
 #include "app/status_menu.h"
 #include "kill/process_killing.h"
@@ -26,16 +27,17 @@ class SettingsDefaultsStore;
 class AppDelegate final : public QObject {
     Q_OBJECT
   public:
-    // `trayInk` draws the tray icon: the desktop's own text colour, which its
-    // panel is made to carry (a tray tints nothing itself).
+    // `desktopText` draws the tray icon where the desktop states no light or
+    // dark preference: its own text colour, which its panel is made to carry
+    // (a tray tints nothing itself).
     AppDelegate(std::shared_ptr<PortScanning> scanner, std::shared_ptr<ProcessKilling> killEngine,
-                QColor trayInk, QObject* parent = nullptr);
+                QColor desktopText, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Builds the application services (the run goes on without them when they
-    // cannot be built), the store, the hotkey, the tray icon and its menu,
-    // starts the first scan and, on the next turn of the event loop, the
-    // onboarding.
+    // cannot be built), the store, the hotkey, the tray icon and its menu, and
+    // starts the first scan; the onboarding follows once the hotkey's status
+    // is known, whose words depend on it.
     void start();
 
     // Shows the kill panel; `activationToken` (from a launcher) lets a
@@ -49,6 +51,7 @@ class AppDelegate final : public QObject {
     void startServices();
     void startStore();
     void startHotkey();
+    void setHotkeyStatus(HotkeyRegistrationStatus status);
     void startStatusItem();
     // Rebuilds the menu once the current event is handled; several changes in
     // a row rebuild it once.
@@ -63,7 +66,8 @@ class AppDelegate final : public QObject {
 
     std::shared_ptr<PortScanning> scanner_;
     std::shared_ptr<ProcessKilling> killEngine_;
-    QColor trayInk_;
+    QColor desktopText_;
+    DesktopColorScheme colorScheme_;
     std::shared_ptr<SettingsDefaultsStore> defaults_;
     // The about and support windows' own presenter.
     ui::TAVSatelliteWindowPresenter presenter_;
@@ -73,6 +77,7 @@ class AppDelegate final : public QObject {
     std::unique_ptr<ProcessStore> store_;
     std::unique_ptr<HotkeyManager> hotkeyManager_;
     HotkeyRegistrationStatus hotkeyStatus_ = HotkeyRegistrationStatus::failed;
+    bool hotkeyReported_ = false;
     StatusMenu statusMenu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     bool menuUpdatePending_ = false;

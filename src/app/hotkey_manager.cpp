@@ -8,8 +8,40 @@
 
 namespace halvo {
 
-HotkeyManager::HotkeyManager(Action action, StatusChanged statusChanged, QDBusConnection bus)
-    : action_(std::move(action)), statusChanged_(std::move(statusChanged)), bus_(std::move(bus)) {}
+namespace {
+// On a line of its own, short enough for the about window's report.
+constexpr char kBindHint[] = "\n  bind `halvo --panel` to a key in the keyboard settings";
+}  // namespace
+
+bool hotkeyHeld(HotkeyRegistrationStatus status) {
+    return status == HotkeyRegistrationStatus::portal ||
+           status == HotkeyRegistrationStatus::x11Grab;
+}
+
+std::string hotkeySummary(HotkeyRegistrationStatus status) {
+    switch (status) {
+        case HotkeyRegistrationStatus::portal:
+            return "Shift+Super+K (desktop portal)";
+        case HotkeyRegistrationStatus::x11Grab:
+            return "Shift+Super+K (X11 key grab)";
+        case HotkeyRegistrationStatus::permissionRequired:
+            return std::string("off (the desktop portal's binding was refused)") + kBindHint;
+        case HotkeyRegistrationStatus::unanswered:
+            return std::string("off (the desktop portal has not answered)") + kBindHint;
+        case HotkeyRegistrationStatus::failed:
+            break;
+    }
+    return std::string("off (neither the desktop portal nor X11 took it)") + kBindHint;
+}
+
+HotkeyManager::HotkeyManager(Action action, StatusChanged statusChanged, QDBusConnection bus,
+                             std::chrono::milliseconds portalBound)
+    : action_(std::move(action)), statusChanged_(std::move(statusChanged)), bus_(std::move(bus)) {
+    portalBound_.setSingleShot(true);
+    portalBound_.setInterval(portalBound);
+    QObject::connect(&portalBound_, &QTimer::timeout,
+                     [this] { statusChanged_(HotkeyRegistrationStatus::unanswered); });
+}
 
 HotkeyManager::~HotkeyManager() = default;
 
@@ -25,6 +57,8 @@ void HotkeyManager::registerHotkey() {
                      [this] { statusChanged_(HotkeyRegistrationStatus::permissionRequired); });
     QObject::connect(
         portal, &PortalGlobalShortcut::finished, [this](PortalGlobalShortcut::Outcome outcome) {
+            // A late answer is taken all the same.
+            portalBound_.stop();
             switch (outcome) {
                 case PortalGlobalShortcut::Outcome::bound:
                     statusChanged_(HotkeyRegistrationStatus::portal);
@@ -42,6 +76,7 @@ void HotkeyManager::registerHotkey() {
                     break;
             }
         });
+    portalBound_.start();
     portal->bind();
 }
 

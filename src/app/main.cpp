@@ -84,11 +84,11 @@ int main(int argc, char* argv[]) {
     // Symbols come from the desktop's icon theme; Adwaita fills in where it has none.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     // The desktop's text colour, before the application's own palette replaces it.
-    const QColor trayInk = QGuiApplication::palette().color(QPalette::WindowText);
+    const QColor desktopText = QGuiApplication::palette().color(QPalette::WindowText);
     halvo::ui::registerFonts();
     halvo::ui::applyStyle(app);
-    delegate = std::make_unique<halvo::AppDelegate>(halvo::makeSystemScanner(),
-                                                    std::make_shared<halvo::KillEngine>(), trayInk);
+    delegate = std::make_unique<halvo::AppDelegate>(
+        halvo::makeSystemScanner(), std::make_shared<halvo::KillEngine>(), desktopText);
     delegate->start();
     halvo::quitOnTerminationSignals();
     if (parser.isSet(panel)) {

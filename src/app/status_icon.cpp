@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "ui/palette.h"
+
 // The resources live in a static library: nothing references them unless asked.
 static void initAppResources() {
     Q_INIT_RESOURCE(app);
@@ -68,6 +70,18 @@ void drawUpdateBadge(QPainter& painter, const QRectF& bounds, const QColor& colo
     painter.setBrush(colour);
     painter.drawEllipse(badge);
     painter.restore();
+}
+
+QColor trayInk(ColorScheme scheme, const QColor& desktopText) {
+    switch (scheme) {
+        case ColorScheme::dark:
+            return QColor(ui::palette::textPrimary);
+        case ColorScheme::light:
+            return QColor(ui::palette::background);
+        case ColorScheme::noPreference:
+            break;
+    }
+    return desktopText;
 }
 
 QIcon statusImage(bool updateAvailable, const QColor& colour, const char* resource) {

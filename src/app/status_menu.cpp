@@ -148,7 +148,7 @@ void StatusMenu::addListeningPorts(const std::vector<PortProcess>& processes,
     const std::vector<PortProcess> shown = menuPorts(processes);
     for (const PortProcess& record : shown) {
         QMenu* port = addSubmenu(*ports, portItemTitle(record, drawnBy), QString());
-        port->menuAction()->setFont(ui::monoFont(12));
+        port->menuAction()->setFont(ui::monoFont(ui::textSize::caption));
         auto kill = [record, run = actions_.killListeningPort] { run(record); };
         addRow(*port, owner_,
                record.stopsContainer() ? QStringLiteral("Stop container") : QStringLiteral("Kill"),

@@ -71,6 +71,12 @@ std::unique_ptr<X11KeyGrab> X11KeyGrab::grab(std::function<void()> pressed, X11G
     if (!grab->grabAll(error)) {
         return nullptr;
     }
+    X11KeyGrab* held = grab.get();
+    grab->notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection),
+                                                        QSocketNotifier::Read);
+    QObject::connect(grab->notifier_.get(), &QSocketNotifier::activated,
+                     [held] { held->readEvents(); });
+    grab->readEvents();  // events read while waiting for the checks are already queued
     return grab;
 }
 
@@ -78,11 +84,16 @@ X11KeyGrab::X11KeyGrab(xcb_connection_t* connection, uint32_t root, std::functio
     : connection_(connection), root_(root), pressed_(std::move(pressed)) {}
 
 X11KeyGrab::~X11KeyGrab() {
+    releaseAll();
+    xcb_disconnect(connection_);
+}
+
+void X11KeyGrab::releaseAll() {
     for (uint16_t modifiers : grabbed_) {
         xcb_ungrab_key(connection_, kKeycode, root_, modifiers);
     }
+    grabbed_.clear();
     xcb_flush(connection_);
-    xcb_disconnect(connection_);
 }
 
 bool X11KeyGrab::grabAll(X11GrabError& error) {
@@ -116,23 +127,24 @@ bool X11KeyGrab::grabAll(X11GrabError& error) {
             grabbed_.push_back(sets[i]);
         }
     }
-    if (grabbed_.size() != sets.size()) {
-        return false;  // the destructor releases the part that was grabbed
-    }
-    notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_),
-                                                  QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { readEvents(); });
-    readEvents();  // events read while waiting for the checks are already queued
-    return true;
+    // Short of all, the destructor or the next grab releases the part that was grabbed.
+    return grabbed_.size() == sets.size();
 }
 
 void X11KeyGrab::readEvents() {
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-        const bool ours = (event->response_type & 0x7f) == XCB_KEY_PRESS &&
+        const uint8_t type = event->response_type & 0x7f;
+        const bool ours = type == XCB_KEY_PRESS &&
                           reinterpret_cast<xcb_key_press_event_t*>(event)->detail == kKeycode;
         free(event);
         if (ours) {
             pressed_();
+        } else if (type == XCB_MAPPING_NOTIFY) {
+            releaseAll();
+            X11GrabError error{};
+            if (!grabAll(error)) {
+                qWarning("halvo: after a keyboard remap Shift+Super+K could not be grabbed again");
+            }
         }
     }
     if (xcb_connection_has_error(connection_)) {

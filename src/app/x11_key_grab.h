@@ -1,6 +1,7 @@
 // Shift+Super+K through a passive key grab on the X11 root window: no
 // permission is asked, and the X server sends this client nothing but the
-// grabbed combination, so other key presses cost nothing here.
+// grabbed combination and keyboard remaps, so other key presses cost nothing
+// here. A remap may move the lock keys to other modifiers: it redoes the grab.
 #pragma once
 
 #include <QSocketNotifier>
@@ -40,6 +41,7 @@ class X11KeyGrab final {
   private:
     X11KeyGrab(xcb_connection_t* connection, uint32_t root, std::function<void()> pressed);
     bool grabAll(X11GrabError& error);
+    void releaseAll();
     void readEvents();
 
     xcb_connection_t* connection_;

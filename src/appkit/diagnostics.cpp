@@ -69,6 +69,7 @@ TAVAppDiagnostics TAVAppDiagnostics::current(const TAVAppIdentity& identity,
         .architecture = std::string(buildArchitecture()),
         .updateSummary = std::move(updateSummary),
         .appcastURL = std::move(appcastURL),
+        .hotkey = std::nullopt,  // the application knows it
     };
 }
 
@@ -87,6 +88,9 @@ std::string TAVDiagnosticInfoBuilder::build(const TAVAppDiagnostics& d) {
     }
     line("Linux: ", d.linuxVersion);
     line("Architecture: ", d.architecture);
+    if (d.hotkey) {
+        line("Hotkey: ", *d.hotkey);
+    }
     if (d.updateSummary && !d.updateSummary->empty()) {
         line("Updates: ", *d.updateSummary);
     }

@@ -33,6 +33,7 @@ struct TAVAppDiagnostics {
     std::string architecture;
     std::optional<std::string> updateSummary;
     std::optional<std::string> appcastURL;
+    std::optional<std::string> hotkey;  // what holds the global shortcut, or how to bind one
 
     // From the identity, this build and the running kernel.
     static TAVAppDiagnostics current(const TAVAppIdentity& identity,
@@ -44,7 +45,7 @@ class TAVDiagnosticInfoBuilder final {
   public:
     TAVDiagnosticInfoBuilder() = delete;
     // "App: ", "Product Slug: ", "Desktop File ID: ", "Version: ", "Build: ", "Linux: ",
-    // "Architecture: ", "Updates: ", "Appcast: " lines, one per line feed, none
+    // "Architecture: ", "Hotkey: ", "Updates: ", "Appcast: " lines, one per line feed, none
     // at the end; a line whose value is absent (or an empty summary) is left out.
     static std::string build(const TAVAppDiagnostics& diagnostics);
 };

@@ -10,7 +10,8 @@ namespace halvo {
 
 // What the welcome window shows under the switch when a change fails.
 inline constexpr std::string_view kLaunchAtLoginFailureMessage =
-    "Couldn't change login setting — adjust it in your desktop's autostart settings.";
+    "Couldn't change login setting — adjust it in your desktop's autostart settings "
+    "(Startup Applications).";
 
 struct LaunchAtLoginError {
     enum class Kind {

@@ -48,21 +48,23 @@ std::vector<ForeignListener> foreignNamedByAny(const std::vector<ForeignListener
 // After "No matching ports.": the user's own listeners on the ports `queries`
 // name that the development filter hid, so that a taken port is not taken
 // for a free one.
-void sayWhatTheFilterHid(const std::vector<LsofRow>& hidden,
-                         const std::vector<std::string>& queries, std::ostream& err) {
+std::vector<std::string> whatTheFilterHid(const std::vector<LsofRow>& hidden,
+                                          const std::vector<std::string>& queries) {
+    std::vector<std::string> texts;
     std::set<std::pair<int64_t, int32_t>> said;
     for (const std::string& query : queries) {
         for (const LsofRow& row : hiddenListenersMatching(hidden, query)) {
             if (said.emplace(row.port, row.pid).second) {
-                err << terminalSafe(notDevelopmentText(row)) << "; --all includes it\n";
+                texts.push_back(notDevelopmentText(row) + "; --all includes it");
             }
         }
     }
+    return texts;
 }
 
 // The rest of each process's tree, as a tree kill would end it.
-void printTreeDryRun(const std::vector<KillGroup>& groups, ProcessTreeReading& reader,
-                     std::ostream& out) {
+void treeDryRun(const std::vector<KillGroup>& groups, ProcessTreeReading& reader,
+                std::vector<std::string>& out) {
     std::vector<KillTarget> listeners;
     std::set<int32_t> listed;
     for (const KillGroup& group : groups) {
@@ -77,8 +79,14 @@ void printTreeDryRun(const std::vector<KillGroup>& groups, ProcessTreeReading& r
             continue;
         }
         const ProcessTreeEntry* entry = tree.find(target.pid);
-        out << "Would kill " << terminalSafe(entry ? entry->name : "process") << " PID "
-            << target.pid << " (process tree)\n";
+        out.push_back("Would kill " + (entry ? entry->name : std::string("process")) + " PID " +
+                      std::to_string(target.pid) + " (process tree)");
+    }
+}
+
+void printLines(const std::vector<std::string>& lines, std::ostream& stream) {
+    for (const std::string& line : lines) {
+        stream << terminalSafe(line) << '\n';
     }
 }
 
@@ -97,25 +105,29 @@ std::optional<ProcessStartTime> parseStartTime(std::string_view text) {
     return ProcessStartTime{static_cast<int64_t>(*seconds), static_cast<int32_t>(*micros)};
 }
 
-ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
-                   std::ostream& err) {
+ListResult listServers(const ListOptions& options, PortScanning& scanner) {
     const std::string query = joined(options.query);
     const PortScan scan = scanner.scanAll();
-    const std::vector<PortProcess> shown = filterProcesses(scan.processes, query);
+    return {filterProcesses(scan.processes, query), foreignListenersMatching(scan.foreign, query),
+            whatTheFilterHid(scan.notDevelopment, {query}), normalizeQuery(query).empty()};
+}
+
+ExitStatus printList(const ListResult& result, const ListOptions& options, std::ostream& out,
+                     std::ostream& err) {
+    const std::vector<PortProcess>& shown = result.shown;
     // Without --all the listeners of others are no rows, yet a port they hold is named.
-    const std::vector<ForeignListener> held = foreignListenersMatching(scan.foreign, query);
     const std::vector<ForeignListener> foreign =
-        options.all ? held : std::vector<ForeignListener>{};
+        options.all ? result.held : std::vector<ForeignListener>{};
     if (options.json) {
         out << (options.all ? portScanJson(shown, foreign) : portProcessesJson(shown)) << '\n';
     } else if (shown.empty() && foreign.empty()) {
-        if (normalizeQuery(query).empty()) {
+        if (result.blankQuery) {
             err << kNothingListening << '\n';
         } else {
             // A port that is taken is never reported as free: say whose it is.
             err << kNoMatch << '\n';
-            sayWhatTheFilterHid(scan.notDevelopment, {query}, err);
-            for (const ForeignListener& listener : held) {
+            printLines(result.hidden, err);
+            for (const ForeignListener& listener : result.held) {
                 err << terminalSafe(heldByOthersText(listener)) << '\n';
             }
         }
@@ -130,18 +142,24 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
     return shown.empty() && foreign.empty() ? ExitStatus::nothingMatched : ExitStatus::ok;
 }
 
+ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
+                   std::ostream& err) {
+    return printList(listServers(options, scanner), options, out, err);
+}
+
 namespace {
 
 // The query words a kill takes, normalised; nothing after a usage error,
-// which is written to `err`.
-std::optional<std::vector<std::string>> killQueries(const KillOptions& options, std::ostream& err) {
+// whose text goes to `error`.
+std::optional<std::vector<std::string>> killQueries(const KillOptions& options,
+                                                    std::string& error) {
     // A blank query matches every row; ending everything by accident is not an option.
     std::vector<std::string> queries;
     for (const std::string& word : options.query) {
         std::string query = normalizeQuery(word);
         // A kill never guesses: a number is a port, never part of a PID or a path.
-        if (const std::optional<std::string> error = portQueryError(query)) {
-            err << "halvo-cli kill: " << terminalSafe(*error) << '\n';
+        if (const std::optional<std::string> why = portQueryError(query)) {
+            error = *why;
             return std::nullopt;
         }
         if (!query.empty()) {
@@ -149,7 +167,7 @@ std::optional<std::vector<std::string>> killQueries(const KillOptions& options, 
         }
     }
     if (queries.empty() && options.pids.empty()) {
-        err << "halvo-cli kill: a query is required (a port, a list, a range, a text or --pid)\n";
+        error = "a query is required (a port, a list, a range, a text or --pid)";
         return std::nullopt;
     }
     return queries;
@@ -178,32 +196,67 @@ std::set<std::string> selectedIds(const KillOptions& options,
     return ids;
 }
 
-void printDryRun(const std::vector<KillGroup>& groups, const KillOptions& options,
-                 ProcessTreeReading* tree, std::ostream& out) {
+KillRowResult rowResult(const KillGroup& group, const PortProcess& row, KillRowStatus status,
+                        std::string text = {}) {
+    if (group.container) {
+        return {status,       row.port,
+                std::nullopt, group.container->containerName.value_or(""),
+                std::nullopt, std::move(text)};
+    }
+    return {status, row.port, row.pid, row.executableName, row.startTime, std::move(text)};
+}
+
+// A dry run refuses what the kill would: a process that did not start at --started.
+void dryRun(const std::vector<KillGroup>& groups, const KillOptions& options,
+            ProcessTreeReading* tree, KillResult& result) {
     for (const KillGroup& group : groups) {
+        const bool changed =
+            !group.container && options.started && group.startTime != *options.started;
         for (const PortProcess& p : group.rows) {
-            if (group.container) {
-                out << "Would stop container " << terminalSafe(*group.container->containerName)
-                    << " (:" << p.port << ")\n";
-                continue;
+            if (changed) {
+                result.err.push_back(notEndedText(group, KillOutcome::stale()));
+                result.rows.push_back(
+                    rowResult(group, p, KillRowStatus::changed, result.err.back()));
+                result.status = ExitStatus::notAllEnded;
+                break;
             }
-            out << "Would kill :" << p.port << ' ' << terminalSafe(p.executableName) << " PID "
-                << p.pid << '\n';
+            result.out.push_back(group.container
+                                     ? "Would stop container " + *group.container->containerName +
+                                           " (:" + std::to_string(p.port) + ")"
+                                     : "Would kill :" + std::to_string(p.port) + ' ' +
+                                           p.executableName + " PID " + std::to_string(p.pid));
+            result.rows.push_back(rowResult(
+                group, p, group.container ? KillRowStatus::wouldStop : KillRowStatus::wouldEnd,
+                result.out.back()));
         }
     }
     if (options.tree && tree != nullptr) {
-        printTreeDryRun(groups, *tree, out);
+        treeDryRun(groups, *tree, result.out);
     }
+}
+
+KillRowStatus statusOf(const KillGroup& group, const KillOutcome& outcome) {
+    switch (outcome.kind) {
+        case KillOutcome::Kind::killed:
+            return group.container ? KillRowStatus::stopped : KillRowStatus::ended;
+        case KillOutcome::Kind::stale:
+            return KillRowStatus::changed;
+        case KillOutcome::Kind::failed:
+            break;
+    }
+    return KillRowStatus::failed;
 }
 
 }  // namespace
 
-ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,
-                   ContainerStopping& containers, std::ostream& out, std::ostream& err,
-                   KillHelpers helpers) {
-    const std::optional<std::vector<std::string>> queries = killQueries(options, err);
+KillResult killServers(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,
+                       ContainerStopping& containers, KillHelpers helpers) {
+    KillResult result;
+    std::string error;
+    const std::optional<std::vector<std::string>> queries = killQueries(options, error);
     if (!queries) {
-        return ExitStatus::usage;
+        result.err.push_back(error);
+        return result;
     }
     const PortScan scan = scanner.scanAll();
     // In list order, one group per process.
@@ -211,36 +264,68 @@ ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKil
         killGroups(scan.processes, selectedIds(options, *queries, scan.processes));
     if (groups.empty()) {
         // A port that is taken is never reported as free: say whose it is.
-        const std::vector<ForeignListener> held = foreignNamedByAny(scan.foreign, *queries);
-        for (const ForeignListener& listener : held) {
-            err << terminalSafe(heldByOthersText(listener)) << '\n';
+        for (const ForeignListener& listener : foreignNamedByAny(scan.foreign, *queries)) {
+            result.err.push_back(heldByOthersText(listener));
+            result.rows.push_back({KillRowStatus::heldByOthers, listener.port, std::nullopt,
+                                   listener.user, std::nullopt, result.err.back()});
         }
-        if (!held.empty()) {
-            return ExitStatus::notAllEnded;
+        if (!result.rows.empty()) {
+            result.status = ExitStatus::notAllEnded;
+            return result;
         }
-        err << kNoMatch << '\n';
-        sayWhatTheFilterHid(scan.notDevelopment, *queries, err);
-        return ExitStatus::nothingMatched;
+        result.err.push_back(kNoMatch);
+        const std::vector<std::string> hidden = whatTheFilterHid(scan.notDevelopment, *queries);
+        result.err.insert(result.err.end(), hidden.begin(), hidden.end());
+        result.status = ExitStatus::nothingMatched;
+        return result;
     }
+    result.status = ExitStatus::ok;
     if (options.dryRun) {
-        printDryRun(groups, options, helpers.tree, out);
-        return ExitStatus::ok;
+        dryRun(groups, options, helpers.tree, result);
+        return result;
     }
 
     const KillReport report =
         runKillSequence({groups, options.force ? KillMode::force : KillMode::graceful, options.tree,
                          options.started},
                         {engine, containers, helpers.tree, helpers.restarts});
-    for (const std::string& text : report.notEnded) {
-        err << terminalSafe(text) << '\n';
+    for (size_t i = 0; i < groups.size() && i < report.outcomes.size(); ++i) {
+        const KillOutcome& outcome = report.outcomes[i];
+        const KillRowStatus status = statusOf(groups[i], outcome);
+        for (const PortProcess& p : groups[i].rows) {
+            result.rows.push_back(rowResult(groups[i], p, status,
+                                            outcome.kind == KillOutcome::Kind::killed
+                                                ? std::string()
+                                                : notEndedText(groups[i], outcome)));
+        }
     }
+    result.err = report.notEnded;
     if (report.allEnded && report.feedback) {
-        out << terminalSafe(feedbackText(*report.feedback)) << '\n';
+        result.out.push_back(feedbackText(*report.feedback));
     } else if (report.feedback &&
                std::holds_alternative<feedback::PartialBatch>(*report.feedback)) {
-        err << terminalSafe(feedbackText(*report.feedback)) << '\n';
+        result.err.push_back(feedbackText(*report.feedback));
     }
-    return report.allEnded ? ExitStatus::ok : ExitStatus::notAllEnded;
+    result.status = report.allEnded ? ExitStatus::ok : ExitStatus::notAllEnded;
+    return result;
+}
+
+ExitStatus printKill(const KillResult& result, std::ostream& out, std::ostream& err) {
+    if (result.status == ExitStatus::usage) {
+        for (const std::string& line : result.err) {
+            err << "halvo-cli kill: " << terminalSafe(line) << '\n';
+        }
+        return result.status;
+    }
+    printLines(result.out, out);
+    printLines(result.err, err);
+    return result.status;
+}
+
+ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,
+                   ContainerStopping& containers, std::ostream& out, std::ostream& err,
+                   KillHelpers helpers) {
+    return printKill(killServers(options, scanner, engine, containers, helpers), out, err);
 }
 
 }  // namespace halvo

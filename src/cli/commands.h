@@ -56,8 +56,50 @@ struct KillHelpers {
 // when the text is not that.
 std::optional<ProcessStartTime> parseStartTime(std::string_view text);
 
+// What a list found: the rows shown, the listeners of others the query names,
+// and the user's own listeners on its ports that the development filter hid.
+struct ListResult {
+    std::vector<PortProcess> shown;
+    std::vector<ForeignListener> held;
+    std::vector<std::string> hidden;  // "Port 5432 is held by your postgres ...; --all includes it"
+    bool blankQuery = true;
+};
+
+ListResult listServers(const ListOptions& options, PortScanning& scanner);
+
+// Prints `result` as halvo-cli list does (options.json, width and all as given).
+ExitStatus printList(const ListResult& result, const ListOptions& options, std::ostream& out,
+                     std::ostream& err);
+
 ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostream& out,
                    std::ostream& err);
+
+// What became of one row a kill selected, or of a port others hold.
+enum class KillRowStatus { wouldEnd, wouldStop, ended, stopped, changed, failed, heldByOthers };
+
+struct KillRowResult {
+    KillRowStatus status = KillRowStatus::failed;
+    int64_t port = 0;
+    std::optional<int32_t> pid{};  // nothing for a container or another user's listener
+    std::string name;              // the executable, the container, or the other user
+    std::optional<ProcessStartTime> startTime{};
+    std::string text;  // why it was not ended, or what a dry run would do; may be empty
+};
+
+struct KillResult {
+    ExitStatus status = ExitStatus::usage;
+    std::vector<KillRowResult> rows;
+    // The lines halvo-cli kill prints, not yet made terminal-safe; after a
+    // usage error, its text alone.
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+};
+
+KillResult killServers(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,
+                       ContainerStopping& containers, KillHelpers helpers = {});
+
+// Prints `result` as halvo-cli kill does.
+ExitStatus printKill(const KillResult& result, std::ostream& out, std::ostream& err);
 
 // Process rows go to `engine`; container rows (no PID) are stopped by `containers`.
 ExitStatus runKill(const KillOptions& options, PortScanning& scanner, ProcessKilling& engine,

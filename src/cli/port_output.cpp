@@ -31,6 +31,10 @@ std::string dumped(const nlohmann::json& json) {
 
 }  // namespace
 
+nlohmann::json startTimeJson(const ProcessStartTime& time) {
+    return {{"seconds", time.seconds}, {"microseconds", time.microseconds}};
+}
+
 nlohmann::json portProcessJson(const PortProcess& p) {
     nlohmann::json docker = nullptr;
     if (p.dockerContext) {
@@ -46,8 +50,7 @@ nlohmann::json portProcessJson(const PortProcess& p) {
         {"id", p.id()},
         {"port", p.port},
         {"pid", p.isContainer() ? nlohmann::json(nullptr) : nlohmann::json(p.pid)},
-        {"startTime",
-         {{"seconds", p.startTime.seconds}, {"microseconds", p.startTime.microseconds}}},
+        {"startTime", startTimeJson(p.startTime)},
         {"executableName", p.executableName},
         {"executablePath", p.executablePath},
         {"arguments", p.arguments},
@@ -64,16 +67,22 @@ std::string portProcessesJson(const std::vector<PortProcess>& processes) {
     return dumped(processesArray(processes));
 }
 
-std::string portScanJson(const std::vector<PortProcess>& processes,
-                         const std::vector<ForeignListener>& foreign) {
+nlohmann::json portScanObject(const std::vector<PortProcess>& processes,
+                              const std::vector<ForeignListener>& foreign) {
     nlohmann::json held = nlohmann::json::array();
     for (const ForeignListener& listener : foreign) {
         held.push_back(
             {{"port", listener.port}, {"owner", {{"uid", listener.uid}, {"user", listener.user}}}});
     }
+    return {{"processes", processesArray(processes)}, {"heldByOthers", std::move(held)}};
+}
+
+std::string portScanJson(const std::vector<PortProcess>& processes,
+                         const std::vector<ForeignListener>& foreign) {
+    const nlohmann::json scan = portScanObject(processes, foreign);
     // Written out so that the processes come first, as documented.
-    return "{\"processes\":" + dumped(processesArray(processes)) +
-           ",\"heldByOthers\":" + dumped(held) + "}";
+    return "{\"processes\":" + dumped(scan["processes"]) +
+           ",\"heldByOthers\":" + dumped(scan["heldByOthers"]) + "}";
 }
 
 std::string portTable(const std::vector<PortProcess>& processes, std::optional<size_t> width) {

@@ -11,6 +11,9 @@
 
 namespace halvo {
 
+// {"seconds": ..., "microseconds": ...}, as a record's startTime.
+nlohmann::json startTimeJson(const ProcessStartTime& time);
+
 // One record with every field; absent values are null.
 nlohmann::json portProcessJson(const PortProcess& process);
 
@@ -21,6 +24,10 @@ std::string portProcessesJson(const std::vector<PortProcess>& processes);
 // {"uid": 105, "user": "postgres"}}]}, invalid UTF-8 replaced.
 std::string portScanJson(const std::vector<PortProcess>& processes,
                          const std::vector<ForeignListener>& foreign);
+
+// portScanJson's object, for callers that embed it (key order aside).
+nlohmann::json portScanObject(const std::vector<PortProcess>& processes,
+                              const std::vector<ForeignListener>& foreign);
 
 // PORT, PID, PROCESS, PROJECT, BADGE, COMMAND; every value made terminal-safe.
 // With a `width` (a terminal's columns) COMMAND is cut to fit the line.

@@ -7,18 +7,6 @@
 namespace halvo {
 namespace {
 
-std::string notEndedText(const KillGroup& group, const KillOutcome& outcome) {
-    if (group.container) {
-        return outcome.message;  // the stopper's own "Could not stop container NAME: ..."
-    }
-    const std::string which =
-        ":" + std::to_string(group.rows.front().port) + " (PID " + std::to_string(group.pid) + ")";
-    if (outcome.kind == KillOutcome::Kind::stale) {
-        return "Process on " + which + " changed since the scan \u2014 nothing sent";
-    }
-    return "Could not kill " + which + ": " + outcome.message;
-}
-
 std::vector<int64_t> portsOf(const std::vector<PortProcess>& rows) {
     std::vector<int64_t> ports;
     for (const PortProcess& row : rows) {
@@ -62,6 +50,18 @@ void takeTheLookAfter(KillReport& report, RestartWatching& watch, BeforeKill bef
 }
 
 }  // namespace
+
+std::string notEndedText(const KillGroup& group, const KillOutcome& outcome) {
+    if (group.container) {
+        return outcome.message;  // the stopper's own "Could not stop container NAME: ..."
+    }
+    const std::string which =
+        ":" + std::to_string(group.rows.front().port) + " (PID " + std::to_string(group.pid) + ")";
+    if (outcome.kind == KillOutcome::Kind::stale) {
+        return "Process on " + which + " changed since the scan \u2014 nothing sent";
+    }
+    return "Could not kill " + which + ": " + outcome.message;
+}
 
 KillReport runKillSequence(const KillRequest& request, const KillParts& parts,
                            std::stop_token stop) {

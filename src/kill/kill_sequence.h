@@ -47,6 +47,10 @@ struct KillReport {
     bool needsReload = false;  // the list no longer shows what is there
 };
 
+// "Process on :3000 (PID 812) changed since the scan — nothing sent", "Could
+// not kill :3000 (PID 812): ...", or the container stopper's own text.
+std::string notEndedText(const KillGroup& group, const KillOutcome& outcome);
+
 // Blocking; `stop` cuts the graceful waits and the watch short.
 KillReport runKillSequence(const KillRequest& request, const KillParts& parts,
                            std::stop_token stop = {});

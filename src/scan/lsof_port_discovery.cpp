@@ -23,8 +23,13 @@ std::optional<int64_t> portFromName(std::string_view name) {
     if (colon == std::string_view::npos) {
         return std::nullopt;
     }
-    // An empty port text fails to parse as well.
-    return parseInt64(address.substr(colon + 1));
+    // An empty port text fails to parse as well; a number outside 1-65535
+    // names no TCP port, whatever printed it.
+    const std::optional<int64_t> port = parseInt64(address.substr(colon + 1));
+    if (!port || *port < 1 || *port > 65535) {
+        return std::nullopt;
+    }
+    return port;
 }
 
 std::vector<LsofRow> parseRows(std::string_view text) {

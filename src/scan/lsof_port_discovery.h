@@ -16,7 +16,8 @@ namespace halvo {
 std::vector<LsofRow> parseRows(std::string_view text);
 
 // The port of one name value such as "*:3000", "[::1]:5432" or
-// "127.0.0.1:8000 (LISTEN)"; no port when there is no colon or no number after it.
+// "127.0.0.1:8000 (LISTEN)"; no port when there is no colon, no number after
+// it, or a number outside 1-65535.
 std::optional<int64_t> portFromName(std::string_view name);
 
 class LsofPortDiscovery final : public PortDiscovering {

@@ -4,9 +4,9 @@
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -33,25 +33,21 @@ void openLink(const std::string& url) {
     }
 }
 
-// The application's tile: its initial on the accent, rounded.
-QLabel* brandTile(const QString& name, QWidget* parent) {
+// The application's own icon, named by its desktop file id: the icon theme's,
+// else the one the package installs in hicolor (which a desktop without a
+// theme does not search); none where it is not installed.
+QLabel* appIcon(const TAVAppIdentity& identity, QWidget* parent) {
     constexpr int kSide = 64;
-    QPixmap pixmap(kSide * 2, kSide * 2);
-    pixmap.setDevicePixelRatio(2);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(ui::palette::accent));
-    painter.drawRoundedRect(QRectF(0, 0, kSide, kSide), 14, 14);
-    painter.setPen(QColor(ui::palette::textPrimary));
-    painter.setFont(ui::textFont(34, QFont::DemiBold));
-    painter.drawText(QRectF(0, 0, kSide, kSide), Qt::AlignCenter, name.left(1));
-    painter.end();
-    auto* tile = new QLabel(parent);
-    tile->setPixmap(pixmap);
-    tile->setFixedSize(kSide, kSide);
-    return tile;
+    auto* icon = new QLabel(parent);
+    icon->setObjectName(QStringLiteral("appIcon"));
+    const QString name = qs(identity.desktopFileId());
+    const QIcon installed = QIcon::fromTheme(
+        name, QIcon(QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                           "icons/hicolor/scalable/apps/" + name + ".svg")));
+    icon->setPixmap(installed.pixmap(kSide, kSide));
+    icon->setFixedSize(kSide, kSide);
+    icon->setHidden(installed.isNull());
+    return icon;
 }
 
 QWidget* linkRow(const TAVAppLinks& links, QWidget* parent) {
@@ -87,14 +83,15 @@ class AboutView final : public QWidget {
         const QString name = qs(identity.productDisplayName());
         auto* header = new QHBoxLayout;
         header->setSpacing(16);
-        header->addWidget(brandTile(name, this), 0, Qt::AlignTop);
+        header->addWidget(appIcon(identity, this), 0, Qt::AlignTop);
         auto* titles = new QVBoxLayout;
         titles->setSpacing(2);
-        titles->addWidget(ui::plainLabel(name, ui::textFont(26, QFont::DemiBold),
+        titles->addWidget(ui::plainLabel(name,
+                                         ui::textFont(ui::textSize::largeTitle, QFont::DemiBold),
                                          ui::palette::textPrimary, this, true));
         if (std::optional<std::string> version =
                 aboutVersionLine(diagnostics.appVersion, diagnostics.buildNumber)) {
-            titles->addWidget(ui::plainLabel(qs(*version), ui::textFont(13),
+            titles->addWidget(ui::plainLabel(qs(*version), ui::textFont(ui::textSize::body),
                                              ui::palette::textSecondary, this, true));
         }
         titles->addStretch();
@@ -103,12 +100,12 @@ class AboutView final : public QWidget {
         layout->addSpacing(12);
 
         QFont script(QStringLiteral("Dancing Script"));
-        script.setPixelSize(20);
+        script.setPixelSize(ui::textSize::title);
         layout->addWidget(ui::plainLabel(QString::fromUtf8(kOriginNote), script,
                                          ui::palette::accentSecondary, this, true));
         layout->addWidget(ui::plainLabel(
             QStringLiteral("Made by %1").arg(qs(identity.branding().companyDisplayName)),
-            ui::textFont(13), ui::palette::textSecondary, this, true));
+            ui::textFont(ui::textSize::caption), ui::palette::textSecondary, this, true));
         layout->addWidget(linkRow(identity.links(), this));
         layout->addSpacing(10);
         layout->addWidget(new TAVDiagnosticsView(diagnostics, presenter, this), 1);
@@ -123,11 +120,11 @@ class SupportView final : public QWidget {
         layout->setContentsMargins(28, 24, 28, 20);
         layout->setSpacing(6);
         layout->addWidget(ui::plainLabel(QStringLiteral("Need help?"),
-                                         ui::textFont(22, QFont::DemiBold),
+                                         ui::textFont(ui::textSize::title, QFont::DemiBold),
                                          ui::palette::textPrimary, this, true));
         layout->addWidget(ui::plainLabel(
             QStringLiteral("Read the guides, write to us, or send the diagnostics below."),
-            ui::textFont(13), ui::palette::textSecondary, this, true));
+            ui::textFont(ui::textSize::body), ui::palette::textSecondary, this, true));
         layout->addSpacing(10);
 
         auto* grid = new QGridLayout;
@@ -168,7 +165,8 @@ TAVDiagnosticsView::TAVDiagnosticsView(const TAVAppDiagnostics& diagnostics,
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    auto* title = ui::plainLabel(QStringLiteral("Diagnostics"), ui::textFont(13, QFont::DemiBold),
+    auto* title = ui::plainLabel(QStringLiteral("Diagnostics"),
+                                 ui::textFont(ui::textSize::caption, QFont::DemiBold),
                                  ui::palette::textSecondary, this, true);
     layout->addWidget(title);
 
@@ -178,8 +176,7 @@ TAVDiagnosticsView::TAVDiagnosticsView(const TAVAppDiagnostics& diagnostics,
     text->setReadOnly(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    // Small enough that the longest line, the feed's address, fits unwrapped.
-    text->setFont(ui::monoFont(11));
+    text->setFont(ui::monoFont(ui::textSize::report));
     text->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; color: %2;"
                                        " border: 1px solid %3; border-radius: 8px; padding: 6px; }")
                             .arg(QColor(ui::palette::panel2).name(),

@@ -158,15 +158,19 @@ void AppServices::openUpdate() {
     scheduler_->userAttendedToUpdate();
 }
 
+TAVAppDiagnostics AppServices::diagnostics() const {
+    TAVAppDiagnostics diagnostics =
+        TAVAppDiagnostics::current(identity_, std::nullopt, scheduler_->config().appcastURL);
+    diagnostics.hotkey = hotkeySummary_;
+    return diagnostics;
+}
+
 void AppServices::showSupport() {
-    openSupport(
-        presenter_, identity_,
-        TAVAppDiagnostics::current(identity_, std::nullopt, scheduler_->config().appcastURL));
+    openSupport(presenter_, identity_, diagnostics());
 }
 
 void AppServices::showAbout() {
-    openAbout(presenter_, identity_,
-              TAVAppDiagnostics::current(identity_, std::nullopt, scheduler_->config().appcastURL));
+    openAbout(presenter_, identity_, diagnostics());
 }
 
 }  // namespace halvo

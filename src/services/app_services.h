@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "appkit/app_identity.h"
+#include "appkit/diagnostics.h"
 #include "appkit/update_config.h"
 #include "base/defaults_store.h"
 #include "services/update_delivery.h"
@@ -59,6 +60,8 @@ class AppServices final : public QObject {
     void checkForUpdates();
     void showSupport();
     void showAbout();
+    // The diagnostics' hotkey line from now on.
+    void setHotkeySummary(std::string summary) { hotkeySummary_ = std::move(summary); }
 
   signals:
     void pendingUpdateVersionChanged();
@@ -77,6 +80,7 @@ class AppServices final : public QObject {
     // release notes and clears the reminder.
     void install();
     void openUpdate();
+    TAVAppDiagnostics diagnostics() const;
 
     TAVAppIdentity identity_;
     std::unique_ptr<TAVUpdateScheduler> scheduler_;
@@ -85,6 +89,7 @@ class AppServices final : public QObject {
     std::optional<QString> shownPendingVersion_;
     bool shownCanCheck_ = true;
     bool shownReady_ = false;
+    std::optional<std::string> hotkeySummary_;
 };
 
 }  // namespace halvo

@@ -28,10 +28,11 @@ QWidget* highlightRow(const TAVFirstRunOnboarding::Highlight& highlight, QWidget
     layout->addWidget(icon, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(ui::plainLabel(highlight.title, ui::textFont(14, QFont::DemiBold),
+    texts->addWidget(ui::plainLabel(highlight.title,
+                                    ui::textFont(ui::textSize::body, QFont::DemiBold),
                                     ui::palette::textPrimary, row, true));
-    texts->addWidget(
-        ui::plainLabel(highlight.body, ui::textFont(13), ui::palette::textSecondary, row, true));
+    texts->addWidget(ui::plainLabel(highlight.body, ui::textFont(ui::textSize::caption),
+                                    ui::palette::textSecondary, row, true));
     layout->addLayout(texts, 1);
     return row;
 }
@@ -74,7 +75,9 @@ QWidget* TAVFirstRunOnboarding::presentIfNeeded(TAVFirstRunOnboarding config,
     });
 }
 
-std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights() {
+std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights(bool hotkeyHeld) {
+    using Highlight = TAVFirstRunOnboarding::Highlight;
+    const QString keyboard = QStringLiteral("input-keyboard");
     return {
         {QStringLiteral("edit-find"), QStringLiteral("Find what's on a port"),
          QStringLiteral("Search by port number or process name — Halvo shows exactly what's "
@@ -82,9 +85,14 @@ std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights() {
         {QStringLiteral("process-stop"), QStringLiteral("Kill it, cleanly"),
          QStringLiteral("One click ends the process — select several rows to end them all in one "
                         "go.")},
-        {QStringLiteral("input-keyboard"), QStringLiteral("One hotkey away"),
-         QStringLiteral("Trigger the kill panel with your global hotkey any time — no need to find "
-                        "the tray icon first.")},
+        hotkeyHeld ? Highlight{keyboard, QStringLiteral("One hotkey away"),
+                               QStringLiteral("Press Shift+Super+K any time to open the kill "
+                                              "panel — no need to find the tray icon first.")}
+                   : Highlight{keyboard, QStringLiteral("One shortcut away"),
+                               QStringLiteral("Shift+Super+K isn't available on this desktop: "
+                                              "bind `halvo --panel` to a key in your desktop's "
+                                              "keyboard settings — no need to find the tray "
+                                              "icon first.")},
     };
 }
 
@@ -96,6 +104,7 @@ TAVFirstRunOnboardingView::TAVFirstRunOnboardingView(TAVFirstRunOnboarding confi
       config_(std::move(config)),
       launchAtLogin_(std::move(launchAtLogin)),
       onDismiss_(std::move(onDismiss)),
+      highlights_(new QWidget(this)),
       loginError_(nullptr) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 32, 32, 24);
@@ -112,19 +121,28 @@ void TAVFirstRunOnboardingView::addIntroduction(QVBoxLayout& layout) {
     const bool tray = config_.kind == TAVFirstRunOnboarding::Kind::tray;
     layout.addWidget(ui::plainLabel(tray ? name + QStringLiteral(" lives in your system tray.")
                                          : QStringLiteral("Welcome to %1.").arg(name),
-                                    ui::textFont(22, QFont::DemiBold), ui::palette::textPrimary,
-                                    this, true));
+                                    ui::textFont(ui::textSize::title, QFont::DemiBold),
+                                    ui::palette::textPrimary, this, true));
     layout.addWidget(ui::plainLabel(
-        tray ? QStringLiteral("Click its icon in the system tray any time. %1 stays out of "
+        tray ? QStringLiteral("Click its icon in the tray any time. %1 stays out of "
                               "your taskbar and waits quietly until you need it.")
                    .arg(name)
              : QStringLiteral("Take a moment to get oriented. You can return here any time "
                               "from the Help menu."),
-        ui::textFont(14), ui::palette::textSecondary, this, true));
+        ui::textFont(ui::textSize::body), ui::palette::textSecondary, this, true));
     layout.addSpacing(8);
-    for (const TAVFirstRunOnboarding::Highlight& highlight : config_.highlights) {
-        layout.addWidget(highlightRow(highlight, this));
-        layout.addSpacing(4);
+    auto* rows = new QVBoxLayout(highlights_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(16);
+    setHighlights(config_.highlights);
+    layout.addWidget(highlights_);
+}
+
+void TAVFirstRunOnboardingView::setHighlights(
+    const std::vector<TAVFirstRunOnboarding::Highlight>& highlights) {
+    qDeleteAll(highlights_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+    for (const TAVFirstRunOnboarding::Highlight& highlight : highlights) {
+        highlights_->layout()->addWidget(highlightRow(highlight, highlights_));
     }
 }
 
@@ -143,11 +161,12 @@ void TAVFirstRunOnboardingView::addLoginSwitch(QVBoxLayout& layout) {
                                   QColor(ui::palette::accent).name()));
     layout.addWidget(login);
     auto* caption = ui::plainLabel(
-        QStringLiteral("Recommended — keeps the tray icon ready after every restart."),
-        ui::textFont(12), ui::palette::textTertiary, this, true);
+        QStringLiteral("Recommended — keeps the tray icon ready every time you log in."),
+        ui::textFont(ui::textSize::caption), ui::palette::textTertiary, this, true);
     caption->setContentsMargins(24, 0, 0, 0);
     layout.addWidget(caption);
-    loginError_ = ui::plainLabel(QString(), ui::textFont(12), ui::palette::danger, this, true);
+    loginError_ = ui::plainLabel(QString(), ui::textFont(ui::textSize::caption),
+                                 ui::palette::danger, this, true);
     loginError_->setContentsMargins(24, 0, 0, 0);
     loginError_->hide();
     layout.addWidget(loginError_);

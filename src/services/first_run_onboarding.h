@@ -50,8 +50,9 @@ struct TAVFirstRunOnboarding {
                                     ui::TAVSatelliteWindowPresenter& presenter);
 };
 
-// The three highlights of Halvo.
-std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights();
+// The three highlights of Halvo. The hotkey's names Shift+Super+K when
+// `hotkeyHeld`, else says how to bind `halvo --panel` in the desktop instead.
+std::vector<TAVFirstRunOnboarding::Highlight> halvoHighlights(bool hotkeyHeld);
 
 class TAVFirstRunOnboardingView final : public QWidget {
     Q_OBJECT
@@ -59,6 +60,9 @@ class TAVFirstRunOnboardingView final : public QWidget {
     TAVFirstRunOnboardingView(TAVFirstRunOnboarding config, TAVLaunchAtLoginToggle launchAtLogin,
                               std::function<void()> onDismiss, QWidget* parent = nullptr);
     ~TAVFirstRunOnboardingView() override;
+
+    // Replaces the highlights shown.
+    void setHighlights(const std::vector<TAVFirstRunOnboarding::Highlight>& highlights);
 
   protected:
     void hideEvent(QHideEvent* event) override;
@@ -75,6 +79,7 @@ class TAVFirstRunOnboardingView final : public QWidget {
     TAVFirstRunOnboarding config_;
     TAVLaunchAtLoginToggle launchAtLogin_;
     std::function<void()> onDismiss_;
+    QWidget* highlights_;
     QLabel* loginError_;
 };
 

@@ -123,15 +123,16 @@ class UpdateOutcomeView final : public QWidget {
         auto* layout = new QVBoxLayout(page_);
         layout->setContentsMargins(28, 24, 28, 20);
         layout->setSpacing(8);
-        layout->addWidget(textLabel(texts.heading, ui::textFont(18, QFont::DemiBold),
+        layout->addWidget(textLabel(texts.heading,
+                                    ui::textFont(ui::textSize::title, QFont::DemiBold),
                                     ui::palette::textPrimary, page_));
         if (!texts.body.isEmpty()) {
-            layout->addWidget(
-                textLabel(texts.body, ui::textFont(13), ui::palette::textSecondary, page_));
+            layout->addWidget(textLabel(texts.body, ui::textFont(ui::textSize::body),
+                                        ui::palette::textSecondary, page_));
         }
         if (!texts.command.isEmpty()) {
-            layout->addWidget(
-                textLabel(texts.command, ui::monoFont(12), ui::palette::textPrimary, page_));
+            layout->addWidget(textLabel(texts.command, ui::monoFont(ui::textSize::caption),
+                                        ui::palette::textPrimary, page_));
         }
         if (outcome.state.kind == Kind::downloading || outcome.state.kind == Kind::installing) {
             progress_ = new QProgressBar(page_);

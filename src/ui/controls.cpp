@@ -68,7 +68,7 @@ TAVEmptyState::TAVEmptyState(Symbol icon, QWidget* parent)
     image->setAlignment(Qt::AlignHCenter);
     title_->setTextFormat(Qt::PlainText);
     title_->setAlignment(Qt::AlignHCenter);
-    title_->setFont(textFont(14));
+    title_->setFont(textFont(textSize::body));
     QPalette secondary = title_->palette();
     secondary.setColor(QPalette::WindowText, QColor(palette::textSecondary));
     title_->setPalette(secondary);
@@ -76,7 +76,7 @@ TAVEmptyState::TAVEmptyState(Symbol icon, QWidget* parent)
     body_->setTextFormat(Qt::PlainText);
     body_->setAlignment(Qt::AlignHCenter);
     body_->setWordWrap(true);
-    body_->setFont(textFont(13));
+    body_->setFont(textFont(textSize::caption));
     body_->setPalette(secondary);
     body_->hide();
     layout->addWidget(image);
@@ -136,7 +136,7 @@ QPushButton* linkButton(const QString& text, QWidget* parent) {
     auto* link = new QPushButton(text, parent);
     link->setFlat(true);
     link->setCursor(Qt::PointingHandCursor);
-    link->setFont(textFont(13, QFont::Medium));
+    link->setFont(textFont(textSize::caption, QFont::Medium));
     link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 2px 0;"
                                        " background: transparent; }"
                                        "QPushButton:hover { text-decoration: underline; }")

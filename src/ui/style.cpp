@@ -67,7 +67,7 @@ QString makeStyleSheet() {
 void applyStyle(QApplication& app) {
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setPalette(makePalette());
-    app.setFont(textFont(14));
+    app.setFont(textFont(textSize::body));
     app.setStyleSheet(makeStyleSheet());
 }
 

@@ -116,7 +116,7 @@ void TAVSatelliteWindowPresenter::showCopied() {
     auto* label = new QLabel(QStringLiteral("Copied"), hud);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignCenter);
-    label->setFont(textFont(14, QFont::Medium));
+    label->setFont(textFont(textSize::body, QFont::Medium));
     label->setStyleSheet(QStringLiteral("background: %1; color: %2; border: 1px solid %3;"
                                         " border-radius: 12px;")
                              .arg(QColor(palette::panel2).name(),

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
-# A stand-in for the XDG desktop portal's GlobalShortcuts on a test's private bus.
-# argv[1]: how BindShortcuts answers (0 bound, 1 refused by the user, 2 failed);
-# a shortcut other than open-kill-panel on SHIFT+LOGO+k always fails. The test
-# drives the user's side through com.tavlabs.halvo.test.Portal.
+# A stand-in for the XDG desktop portal's GlobalShortcuts and Settings on a
+# test's private bus. argv[1]: how BindShortcuts answers (0 bound, 1 refused by
+# the user, 2 failed), after argv[2] milliseconds (0 when absent); a shortcut
+# other than open-kill-panel on SHIFT+LOGO+k always fails. The color-scheme
+# setting starts at 0 (no preference). The test drives the user's side through
+# com.tavlabs.halvo.test.Portal.
 import sys
 
 import dbus
@@ -14,20 +16,22 @@ PORTAL = '/org/freedesktop/portal/desktop'
 SHORTCUTS = 'org.freedesktop.portal.GlobalShortcuts'
 
 
-def send(path, interface, name, *args):
+def send(path, interface, name, *args, delay=0):
     message = dbus.lowlevel.SignalMessage(path, interface, name)
     message.append(*args)
-    GLib.idle_add(lambda: bus.send_message(message) and False)  # after the method returns
+    # After the method returns.
+    GLib.timeout_add(delay, lambda: bus.send_message(message) and False)
 
 
 class Portal(dbus.service.Object):
     session = ''
+    scheme = 0
 
-    def respond(self, kind, sender, token, response, results):
+    def respond(self, kind, sender, token, response, results, delay=0):
         path = '%s/%s/%s/%s' % (PORTAL, kind, sender[1:].replace('.', '_'), token)
         if kind == 'request':
             send(path, 'org.freedesktop.portal.Request', 'Response', dbus.UInt32(response),
-                 dbus.Dictionary(results, signature='sv'))
+                 dbus.Dictionary(results, signature='sv'), delay=delay)
         return dbus.ObjectPath(path)
 
     @dbus.service.method(SHORTCUTS, 'a{sv}', 'o', sender_keyword='sender')
@@ -41,11 +45,23 @@ class Portal(dbus.service.Object):
         wanted = [('open-kill-panel', 'SHIFT+LOGO+k')]
         asked = [(i, p.get('preferred_trigger')) for i, p in shortcuts]
         response = int(sys.argv[1]) if asked == wanted and session == self.session else 2
-        return self.respond('request', sender, options['handle_token'], response, {})
+        return self.respond('request', sender, options['handle_token'], response, {},
+                            int(sys.argv[2]) if len(sys.argv) > 2 else 0)
 
     @dbus.service.signal(SHORTCUTS, 'osta{sv}')
     def Activated(self, session, shortcut_id, timestamp, options):
         pass
+
+    # org.freedesktop.appearance color-scheme, the one setting there is here.
+    @dbus.service.method('org.freedesktop.portal.Settings', 'ss', 'v')
+    def Read(self, namespace, key):
+        return dbus.UInt32(self.scheme, variant_level=2)  # a variant in the variant, as Read gives
+
+    @dbus.service.method('com.tavlabs.halvo.test.Portal', 'u')
+    def SetColorScheme(self, scheme):
+        self.scheme = scheme
+        send(PORTAL, 'org.freedesktop.portal.Settings', 'SettingChanged',
+             'org.freedesktop.appearance', 'color-scheme', dbus.UInt32(scheme, variant_level=1))
 
     @dbus.service.method('com.tavlabs.halvo.test.Portal')
     def PressThenClose(self):

@@ -166,9 +166,10 @@ class TrayApp : public ::testing::Test {
 };
 
 // The welcome window once, closed by the window manager; an update the first
-// check finds leads the menu and badges the icon; the kill mode, set in the
-// menu, after a restart; the menu shows the five lowest ports that a scan of
-// the same moment lists, and records its kills, not a stale one.
+// check finds leads the menu, badges the icon and is named in its tool tip;
+// the kill mode, set in the menu, after a restart; the menu shows the five
+// lowest ports that a scan of the same moment lists, and records its kills,
+// not a stale one.
 TEST_F(TrayApp, FirstRunThenTheMenuAfterARestart) {
     auto running = servers(10);
     QFile::remove(config_ + "/halvo.conf");
@@ -182,6 +183,7 @@ TEST_F(TrayApp, FirstRunThenTheMenuAfterARestart) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return labels(menuItem()).mid(0, 3) == top; }, kBoundMs))
         << labels(menuItem()).join('|').toStdString();
     const QString badgedIcon = callHost(QStringLiteral("Icon")).toString();
+    EXPECT_EQ(callHost(QStringLiteral("ToolTip")).toString(), "Halvo, update available");
     EXPECT_TRUE(clickUntil({"About Halvo"}, [] { return windows("About Halvo").size() == 1; }));
     ASSERT_TRUE(checked({"Kill mode", "Graceful (SIGTERM)"}));  // the defaults
     for (const QString item : {"Force (SIGKILL)", "Include process tree"}) {
@@ -194,6 +196,7 @@ TEST_F(TrayApp, FirstRunThenTheMenuAfterARestart) {
     startRegistered();
     const QString plainIcon = callHost(QStringLiteral("Icon")).toString();
     EXPECT_TRUE(!plainIcon.isEmpty() && plainIcon != badgedIcon) << "no IconPixmap, or the same";
+    EXPECT_EQ(callHost(QStringLiteral("ToolTip")).toString(), "Halvo");
     EXPECT_TRUE(checked({"Kill mode", "Force (SIGKILL)"}));
     EXPECT_TRUE(checked({"Kill mode", "Include process tree"}));
     EXPECT_TRUE(windows("Welcome to Halvo").isEmpty());

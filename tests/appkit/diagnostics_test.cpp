@@ -7,12 +7,13 @@ namespace {
 
 // A line for each thing known, in order; none for what is not.
 TEST(DiagnosticsTest, ReportLinesAndOmissions) {
-    const TAVAppDiagnostics d{"halvo",  "Halvo",      "com.tavlabs.halvo",
-                              "1.2.0",  std::nullopt, "6.1.0",
-                              "x86_64", "",           "https://a.b/appcast.xml"};
+    const TAVAppDiagnostics d{
+        "halvo",  "Halvo", "com.tavlabs.halvo",       "1.2.0", std::nullopt, "6.1.0",
+        "x86_64", "",      "https://a.b/appcast.xml", "off"};
     EXPECT_EQ(TAVDiagnosticInfoBuilder::build(d),
               "App: Halvo\nProduct Slug: halvo\nDesktop File ID: com.tavlabs.halvo\nVersion: "
-              "1.2.0\nLinux: 6.1.0\nArchitecture: x86_64\nAppcast: https://a.b/appcast.xml");
+              "1.2.0\nLinux: 6.1.0\nArchitecture: x86_64\nHotkey: off\nAppcast: "
+              "https://a.b/appcast.xml");
 }
 
 TEST(DiagnosticsTest, KernelReleaseAsThreeNumbers) {

@@ -180,14 +180,8 @@ class TemporaryUser {
     std::string name_;
 };
 
-// Another user's server is named with its owner, and a kill of its port says
-// whose it is instead of claiming the port is free.
-TEST(CliKillTest, AnotherUsersListenerIsNamedNeverEnded) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root: it creates a second user and starts a server as that user";
-    }
-    const TemporaryUser user("halvo-e2e-" + std::to_string(getpid()));
-    TempDir root;  // a copy of the listener that the new user may run
+// A server `user` runs, from a copy of the listener in `root`.
+std::unique_ptr<ListenerProcess> usersServer(const TemporaryUser& user, const TempDir& root) {
     chmod(root.path().c_str(), 0755);
     ListenerOptions options;
     options.executable = "/usr/bin/setpriv";
@@ -196,7 +190,18 @@ TEST(CliKillTest, AnotherUsersListenerIsNamedNeverEnded) {
                             "--regid",        user.name(),
                             "--clear-groups", listenerCopy(root, "postgres"),
                             "--v4",           "1"};
-    auto server = ListenerProcess::start(options);
+    return ListenerProcess::start(options);
+}
+
+// Another user's server is named with its owner, and a kill of its port says
+// whose it is instead of claiming the port is free.
+TEST(CliKillTest, AnotherUsersListenerIsNamedNeverEnded) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: it creates a second user and starts a server as that user";
+    }
+    const TemporaryUser user("halvo-e2e-" + std::to_string(getpid()));
+    TempDir root;
+    auto server = usersServer(user, root);
     const std::string port = std::to_string(server->ports()[0]);
 
     const CliRun list = runCli({"list", "--all", "--json", port});
@@ -212,6 +217,37 @@ TEST(CliKillTest, AnotherUsersListenerIsNamedNeverEnded) {
     EXPECT_EQ(kill.err, "Port " + port + " is held by user " + user.name() +
                             "; Halvo can only end your own processes\n");
     EXPECT_TRUE(server->running());
+}
+
+// An agent through the official MCP SDK client (mcp_client.mjs): the tools
+// and their schemas, its server listed, a dry run that spares it, a kill by
+// PID and start time that ends it, and another user's port refused.
+TEST(McpEndToEndTest, AnAgentEndsItsOwnServerAndNoOneElses) {
+    const CommandResult npm =
+        runCommand(HALVO_TEST_SOURCE_DIR "/../scripts/npm-tools", {}, std::chrono::minutes(5));
+    ASSERT_EQ(npm.status, 0) << npm.errors;
+    const std::string cache = npm.output->substr(0, npm.output->find('\n'));
+    TempDir root;
+    const std::string token = uniqueToken("mcp");
+    auto server = standIn(root, {"vite", token}, {"--v4", "1"});
+    std::optional<TemporaryUser> user;
+    std::unique_ptr<ListenerProcess> others;
+    if (geteuid() == 0) {
+        user.emplace("halvo-mcp-" + std::to_string(getpid()));
+        others = usersServer(*user, root);
+    }
+    const CommandResult agent =
+        runCommand("/usr/bin/env",
+                   {"node", HALVO_TEST_SOURCE_DIR "/cli/mcp_client.mjs", cache, HALVO_CLI, token,
+                    std::to_string(server->pid()), std::to_string(server->ports().at(0)),
+                    others ? std::to_string(others->ports().at(0)) : "0"},
+                   std::chrono::seconds(60));
+    EXPECT_EQ(agent.status, 0) << agent.errors;
+    EXPECT_EQ(endingSignal(server->pid()), SIGTERM);
+    if (!others) {
+        GTEST_SKIP() << "another user's port needs root: it creates a second user";
+    }
+    EXPECT_TRUE(others->running());
 }
 
 // A port a container publishes, with a stand-in engine and docker: listed

@@ -173,12 +173,13 @@ TEST(NativePortDiscoveryTest, ManyProcessesKeepTableOrder) {
 }
 
 // The port is the number after the last colon; a block without its own "c"
-// line reuses the last name; a bad line, or a block with a bad PID, costs only
-// itself; a name's control bytes forge nothing.
+// line reuses the last name; a bad line (a port outside 1-65535 too), or a
+// block with a bad PID, costs only itself; a name's control bytes forge nothing.
 TEST(LsofParseTest, MalformedLinesCostOnlyThemselves) {
-    EXPECT_EQ(parseRows("n*:1\np777\ncpy\x1b[2J\nn[fe80::1%eth0]:8001\nn127.0.0.1:8002 (LISTEN)\n"
-                        "p12a\nn*:2\np9\nnlocalhost\nn*:80\r\n\x01n*:3\nn*:9"),
-              (Rows{{777, "py\x1b[2J", 8001}, {777, "py\x1b[2J", 8002}, {9, "py\x1b[2J", 9}}));
+    EXPECT_EQ(
+        parseRows("n*:1\np777\ncpy\x1b[2J\nn[fe80::1%eth0]:8001\nn127.0.0.1:8002 (LISTEN)\n"
+                  "p12a\nn*:2\np9\nnlocalhost\nn*:80\r\n\x01n*:3\nn*:0\nn*:65536\nn*:-1\nn*:9"),
+        (Rows{{777, "py\x1b[2J", 8001}, {777, "py\x1b[2J", 8002}, {9, "py\x1b[2J", 9}}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -437,7 +438,13 @@ class ServicesTest final : public QObject {
         const auto diagnostics =
             TAVAppDiagnostics::current(appIdentity(), std::nullopt, "https://a.b");
         const QString report = QString::fromStdString(TAVDiagnosticInfoBuilder::build(diagnostics));
+        testing::TempDir data;  // the icon as the package installs it
+        const QString apps = QString::fromStdString(data.makeDir("icons/hicolor/scalable/apps"));
+        QFile::copy(HALVO_DIST_ICONS "/com.tavlabs.halvo.svg", apps + "/com.tavlabs.halvo.svg");
+        qputenv("XDG_DATA_HOME", data.path().c_str());
         QWidget* about = openAbout(presenter, appIdentity(), diagnostics);
+        const QLabel* icon = about->findChild<QLabel*>("appIcon");
+        QVERIFY(icon && !icon->pixmap().isNull());
         QCOMPARE(about->findChild<QPlainTextEdit*>("diagnostics")->toPlainText(), report);
         button(about, QStringLiteral("Copy Diagnostic Info"))->click();
         const QPointer<QWidget> first = presenter.hudWindow();
@@ -458,8 +465,9 @@ class ServicesTest final : public QObject {
         support->close();
     }
 
-    // The welcome window shows a failed login change and keeps the switch; its
-    // primary action dismisses it for good and runs.
+    // The welcome window shows a failed login change and keeps the switch, and
+    // the hotkey's highlight as the hotkey's status changes; its primary action
+    // dismisses it for good and runs.
     void welcomeWindow() {
         testing::TempDir dir;
         // Under a regular file no entry can be written, whoever runs the test.
@@ -470,18 +478,23 @@ class ServicesTest final : public QObject {
             {.slug = "halvo",
              .displayName = "Halvo",
              .primaryActionLabel = QStringLiteral("Open kill panel"),
-             .highlights = halvoHighlights(),
+             .highlights = halvoHighlights(false),
              .onPrimaryAction = [&] { ++opened; }},
             defaults, TAVLaunchAtLoginToggle(blocker + "/autostart/halvo.desktop", "/bin/true"),
             ui::TAVSatelliteWindowPresenter::shared());
         QCheckBox* login = window->findChild<QCheckBox*>();
         login->click();
         QVERIFY(login->isChecked());
-        const auto labels = window->findChildren<QLabel*>();
-        QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
-            return !label->isHidden() &&
-                   label->text().toStdString() == kLaunchAtLoginFailureMessage;
-        }));
+        const auto shown = [window](const QString& text) {
+            const auto labels = window->findChildren<QLabel*>();
+            return std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
+                return !label->isHidden() && label->text().contains(text);
+            });
+        };
+        QVERIFY(shown(QString::fromUtf8(kLaunchAtLoginFailureMessage)));
+        QVERIFY(shown("`halvo --panel`") && !shown("Press Shift+Super+K"));
+        window->findChild<TAVFirstRunOnboardingView*>()->setHighlights(halvoHighlights(true));
+        QVERIFY(!shown("`halvo --panel`") && shown("Press Shift+Super+K"));
         button(window, QStringLiteral("Open kill panel"))->click();
         QCOMPARE(opened, 1);
         QCOMPARE(ui::TAVSatelliteWindowPresenter::shared().window("tavlabs.halvo.first-run"),

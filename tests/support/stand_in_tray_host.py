@@ -115,6 +115,12 @@ class Watcher(dbus.service.Object):
         data = b''.join(bytes(pixmap[2]) for pixmap in pixmaps)
         return hashlib.sha256(data).hexdigest() if data else ''
 
+    @dbus.service.method(HOST, out_signature='s')
+    def ToolTip(self):
+        # The title of the item's tool tip, which tells a tray's user what it is.
+        item = bus.get_object(self.live()[-1], '/StatusNotifierItem')
+        return item.Get(ITEM, 'ToolTip', dbus_interface=PROPERTIES)[2]
+
     @dbus.service.method(HOST, in_signature='i')
     def Click(self, ident):
         self.menu().Event(ident, 'clicked', dbus.Int32(0, variant_level=1), dbus.UInt32(0),
