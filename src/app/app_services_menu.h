@@ -15,6 +15,7 @@ class AppServicesMenu final : public AppServicesOffering {
     std::optional<QString> pendingUpdateVersion() const override {
         return services_.pendingUpdateVersion();
     }
+    bool isUpdateReadyToInstall() const override { return services_.isUpdateReadyToInstall(); }
     bool canCheckForUpdates() const override { return services_.canCheckForUpdates(); }
     void installPendingUpdate() override { services_.installPendingUpdate(); }
     void checkForUpdates() override { services_.checkForUpdates(); }

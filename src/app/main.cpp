@@ -8,6 +8,7 @@
 #include <QDBusConnection>
 #include <QIcon>
 #include <QPalette>
+#include <QProcess>
 #include <QTranslator>
 
 #include <memory>
@@ -17,6 +18,7 @@
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "scan/system_scanner.h"
+#include "services/app_services.h"
 #include "ui/fonts.h"
 #include "ui/style.h"
 
@@ -43,6 +45,8 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("tavlabs"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tavlabs.halvo"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Read now: once an update replaces the binary, /proc/self/exe names the old, deleted one.
+    const QString program = QCoreApplication::applicationFilePath();
     SuperKeyName superKeyName;
     QCoreApplication::installTranslator(&superKeyName);
 
@@ -92,5 +96,15 @@ int main(int argc, char* argv[]) {
     }
     const int status = QApplication::exec();
     delegate.reset();
+    if (status == halvo::kRelaunchExitCode) {
+        // Frees the name first, so the installed binary becomes the instance.
+        QDBusConnection::sessionBus().unregisterService(
+            QLatin1String(halvo::SingleInstance::kServiceName));
+        if (!QProcess::startDetached(program)) {
+            qWarning("halvo: cannot start %s again", qUtf8Printable(program));
+            return 1;
+        }
+        return 0;
+    }
     return status;
 }

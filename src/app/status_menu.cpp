@@ -89,16 +89,17 @@ bool StatusMenu::Shown::operator==(const Shown& other) const {
            state.killThroughSupervisor == other.state.killThroughSupervisor &&
            state.notifyServerStops == other.state.notifyServerStops &&
            state.recentKills == other.state.recentKills && state.services == other.state.services &&
-           pendingUpdateVersion == other.pendingUpdateVersion &&
+           pendingUpdateVersion == other.pendingUpdateVersion && updateReady == other.updateReady &&
            canCheckForUpdates == other.canCheckForUpdates && drawnBy == other.drawnBy;
 }
 
 void StatusMenu::rebuild(const StatusMenuState& state) {
     // Qt gives the menu a platform menu once it exports it to the desktop.
-    Shown next{state, std::nullopt, false,
+    Shown next{state, std::nullopt, false, false,
                menu_.platformMenu() != nullptr ? ui::MenuDrawnBy::desktop : ui::MenuDrawnBy::qt};
     if (state.services != nullptr) {
         next.pendingUpdateVersion = state.services->pendingUpdateVersion();
+        next.updateReady = state.services->isUpdateReadyToInstall();
         next.canCheckForUpdates = state.services->canCheckForUpdates();
     }
     if (shown_ == next) {
@@ -114,7 +115,10 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
 
     if (services != nullptr) {
         if (std::optional<QString> version = services->pendingUpdateVersion()) {
-            addRow(menu_, owner_, QStringLiteral("Update available — Install (v%1)").arg(*version),
+            addRow(menu_, owner_,
+                   (shown_->updateReady ? QStringLiteral("Update ready to install (v%1)")
+                                        : QStringLiteral("Update available — Install (v%1)"))
+                       .arg(*version),
                    QStringLiteral("software-update-available"),
                    [services] { services->installPendingUpdate(); });
             menu_.addSeparator();

@@ -28,6 +28,7 @@ class AppServicesOffering {
   public:
     virtual ~AppServicesOffering() = default;
     virtual std::optional<QString> pendingUpdateVersion() const = 0;
+    virtual bool isUpdateReadyToInstall() const = 0;
     virtual bool canCheckForUpdates() const = 0;
     virtual void installPendingUpdate() = 0;
     virtual void checkForUpdates() = 0;
@@ -91,6 +92,7 @@ class StatusMenu final {
     struct Shown {
         StatusMenuState state;
         std::optional<QString> pendingUpdateVersion;
+        bool updateReady = false;
         bool canCheckForUpdates = false;
         ui::MenuDrawnBy drawnBy = ui::MenuDrawnBy::qt;
         bool operator==(const Shown&) const;

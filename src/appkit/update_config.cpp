@@ -83,6 +83,7 @@ TAVUpdateConfig TAVUpdateConfig::tavLabs(std::string_view productSlug,
         .automaticallyDownloadsUpdates = automaticallyDownloadsUpdates,
         .checkInterval = checkInterval,
         .allowsPrereleaseUpdates = allowsPrereleaseUpdates,
+        .updatePublicKey = {},
     };
 }
 
@@ -94,8 +95,10 @@ std::set<std::string> TAVUpdateConfig::allowedChannels() const {
 }
 
 TAVUpdateConfig halvoUpdateConfig() {
-    return TAVUpdateConfig::tavLabs("halvo", "Halvo", "https://tavlabs.com/downloads", "stable",
-                                    true, false, 86400, false);
+    TAVUpdateConfig config = TAVUpdateConfig::tavLabs(
+        "halvo", "Halvo", "https://tavlabs.com/downloads", "stable", true, false, 86400, false);
+    config.updatePublicKey = HALVO_UPDATE_PUBLIC_KEY;
+    return config;
 }
 
 std::string TAVUpdateState::statusLine() const {

@@ -56,6 +56,10 @@ struct TAVUpdateConfig {
     bool automaticallyDownloadsUpdates = false;
     double checkInterval = 86400;  // seconds
     bool allowsPrereleaseUpdates = false;
+    // The maker's Ed25519 public key (base64) that every downloaded update
+    // must be signed with; empty in a build given none, which then only
+    // points to the release notes.
+    std::string updatePublicKey;
 
     static TAVUpdateConfig tavLabs(std::string_view productSlug,
                                    std::string_view productDisplayName,
@@ -70,7 +74,7 @@ struct TAVUpdateConfig {
 };
 
 // Halvo's configuration: daily automatic checks of the "stable" feed at the
-// maker's downloads endpoint, prereleases off.
+// maker's downloads endpoint, prereleases off, and the key compiled in.
 TAVUpdateConfig halvoUpdateConfig();
 
 // Where updating stands: one kind and the payload that kind carries.
@@ -86,7 +90,8 @@ struct TAVUpdateState {
         installing,
     };
     Kind kind = Kind::idle;
-    std::optional<std::string> version;   // updateAvailable, readyToInstall
+    // updateAvailable, downloading, readyToInstall, installing
+    std::optional<std::string> version;
     std::optional<double> progress;       // downloading
     std::optional<TAVUpdateError> error;  // failed
     bool operator==(const TAVUpdateState&) const = default;

@@ -40,7 +40,7 @@ HalvoKillPanelView::HalvoKillPanelView(ProcessStore& store, DefaultsStoring& def
       empty_(new ui::TAVEmptyState(ui::Symbol::search, listSection_)),
       feedback_(new ui::ElidedLabel(this)),
       processTree_(new TickBox(QStringLiteral("Include process tree"), this)),
-      throughSupervisor_(new TickBox(QStringLiteral("Stop through supervisor"), this)),
+      throughSupervisor_(new TickBox(QStringLiteral("Via supervisor"), this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       kill_(new ui::TAVButton(QString(), ui::TAVButton::Variant::primary, this)) {
     describeControls();

@@ -16,12 +16,18 @@
 #include "appkit/diagnostics.h"
 #include "appkit/update_config.h"
 #include "base/defaults_store.h"
+#include "services/update_delivery.h"
 #include "services/update_scheduler.h"
+#include "services/update_window.h"
 
 namespace halvo {
 namespace ui {
 class TAVSatelliteWindowPresenter;
 }
+
+// The exit status with which "Restart Halvo" ends the application, so that
+// the installed binary starts in its place.
+inline constexpr int kRelaunchExitCode = 75;
 
 class AppServices final : public QObject {
     Q_OBJECT
@@ -39,11 +45,16 @@ class AppServices final : public QObject {
 
     // The menu's first row and the tray badge show while this is present.
     std::optional<QString> pendingUpdateVersion() const;
-    // "Check for Updates…" is enabled exactly while this is true.
+    // The pending update is downloaded and verified.
+    bool isUpdateReadyToInstall() const;
+    // "Check for Updates…" is enabled exactly while this is true: never while
+    // an update downloads or installs.
     bool canCheckForUpdates() const;
+    const UpdateDelivery& delivery() const { return *delivery_; }
 
-    // Row 1: shows the update already found (its window offers "Install");
-    // without one, a user-initiated check.
+    // Row 1: shows the update already found (its window offers "Install"),
+    // or where its download or installation stands; without one, a
+    // user-initiated check.
     void installPendingUpdate();
     // "Check for Updates…": a user-initiated check whose end opens a window.
     void checkForUpdates();
@@ -59,16 +70,25 @@ class AppServices final : public QObject {
   private:
     AppServices(TAVAppIdentity identity, TAVUpdateConfig config, DefaultsStoring& defaults,
                 ui::TAVSatelliteWindowPresenter& presenter, UpdateCheckTiming timing);
+    void publishChanges();
     void showUpdateOutcome();
-    // Opens the found update's release notes and clears the reminder.
+    void showDelivery();
+    // `state` is the scheduler's or the delivery's own.
+    UpdateOutcome outcome(const TAVUpdateState& state) const;
+    UpdateActions actions();
+    // "Install": fetches the found update where it can, else opens its
+    // release notes and clears the reminder.
+    void install();
     void openUpdate();
     TAVAppDiagnostics diagnostics() const;
 
     TAVAppIdentity identity_;
     std::unique_ptr<TAVUpdateScheduler> scheduler_;
+    std::unique_ptr<UpdateDelivery> delivery_;
     ui::TAVSatelliteWindowPresenter& presenter_;
     std::optional<QString> shownPendingVersion_;
     bool shownCanCheck_ = true;
+    bool shownReady_ = false;
     std::optional<std::string> hotkeySummary_;
 };
 

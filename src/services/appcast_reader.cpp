@@ -29,6 +29,14 @@ AppcastItem readItem(QXmlStreamReader& xml) {
         }
         if (xml.name() == u"enclosure" && xml.namespaceUri().isEmpty()) {
             const QXmlStreamAttributes attributes = xml.attributes();
+            if (attributes.hasAttribute(QStringLiteral("url"))) {
+                item.enclosure = AppcastEnclosure{
+                    QUrl(attributes.value(QStringLiteral("url")).trimmed().toString(),
+                         QUrl::StrictMode),
+                    attributes.value(QStringLiteral("length")).toString(),
+                    attributes.value(QStringLiteral("type")).toString(),
+                    attributes.value(kSparkle, QStringLiteral("edSignature")).toString()};
+            }
             // An element beside the enclosure says the same and wins.
             if (item.version.isEmpty()) {
                 item.version =

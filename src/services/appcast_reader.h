@@ -15,11 +15,20 @@
 
 namespace halvo {
 
+// An item's <enclosure> as the feed gives it, checked only when downloaded.
+struct AppcastEnclosure {
+    QUrl url;
+    QString length;
+    QString type;
+    QString edSignature;  // sparkle:edSignature
+};
+
 struct AppcastItem {
     QString version;        // sparkle:version
     QString shortVersion;   // sparkle:shortVersionString
     QString channel;        // sparkle:channel; empty for the default channel
     QUrl releaseNotesLink;  // sparkle:releaseNotesLink when it is https, else empty
+    std::optional<AppcastEnclosure> enclosure;  // when it names a file
 
     // The version a user reads, and the one compared with the running build:
     // the short version string, else the version.

@@ -130,6 +130,7 @@ void TAVUpdateScheduler::beginCheck(bool userInitiated) {
 
 void TAVUpdateScheduler::checkEnded(AppcastUpdateChecker::Result result) {
     using Kind = TAVUpdateState::Kind;
+    const bool foundNow = std::holds_alternative<AppcastUpdateChecker::Found>(result);
     if (auto* found = std::get_if<AppcastUpdateChecker::Found>(&result)) {
         foundUpdate_ = found->item;
         pendingUpdateVersion_ = found->item.displayVersion();
@@ -158,6 +159,8 @@ void TAVUpdateScheduler::checkEnded(AppcastUpdateChecker::Result result) {
     emit changed();
     if (wasUserInitiated) {
         emit userCheckFinished();
+    } else if (foundNow && config_.automaticallyDownloadsUpdates) {
+        emit foundInBackground();
     }
 }
 

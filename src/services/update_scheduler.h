@@ -1,8 +1,8 @@
 // The update checks: publishes the update state, runs user-initiated checks
 // (whose end the user is shown) and scheduled background checks (whose found
 // update is only marked: `pendingUpdateVersion`, the menu's first row and the
-// tray badge). Linux installs come from the package manager, so an update is
-// "installed" by opening its release notes. Main thread only.
+// tray badge; with automatic downloads, `foundInBackground` too). Main thread
+// only.
 #pragma once
 
 #include <QDateTime>
@@ -44,6 +44,8 @@ class TAVUpdateScheduler final : public QObject {
     // The newest update the last completed check found.
     const std::optional<AppcastItem>& foundUpdate() const { return foundUpdate_; }
     const TAVUpdateConfig& config() const { return config_; }
+    // The feed read: the configured one or the accepted override.
+    const QUrl& feedURL() const { return feedURL_; }
     // When the next background check runs; none unless started with automatic checks.
     std::optional<QDateTime> nextBackgroundCheck() const;
 
@@ -67,6 +69,9 @@ class TAVUpdateScheduler final : public QObject {
     // After any published value changed.
     void changed();
     void userCheckFinished();
+    // A background check found an update, and the configuration downloads
+    // updates automatically.
+    void foundInBackground();
 
   private:
     void beginCheck(bool userInitiated);

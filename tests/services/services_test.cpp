@@ -1,14 +1,20 @@
 // The application services offscreen: update checks against a feed server
-// the test runs on the loopback, and the about, support, update and welcome
+// the test runs on the loopback, signed updates handed to a stand-in
+// PackageKit on a private bus, and the about, support, update and welcome
 // windows.
+#include <sodium.h>
+
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCryptographicHash>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -79,6 +85,48 @@ QByteArray feed(const QByteArray& items) {
 const UpdateCheckTiming kQuick{.firstBackgroundCheck = std::chrono::milliseconds(50),
                                .fetch = {.timeout = std::chrono::milliseconds(1000)}};
 
+// A key pair of the maker's, or of another product's.
+struct TestKey {
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
+    TestKey() { crypto_sign_keypair(publicKey, secretKey); }
+    QByteArray sign(const QByteArray& bytes) const {
+        QByteArray signature(crypto_sign_BYTES, '\0');
+        crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()), nullptr,
+                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                             secretKey);
+        return signature.toBase64();
+    }
+    std::string publicBase64() const {
+        return QByteArray::fromRawData(reinterpret_cast<const char*>(publicKey), sizeof publicKey)
+            .toBase64()
+            .toStdString();
+    }
+};
+
+// A process the test starts, once it has written its first line; ended with the test.
+struct Started final : QProcess {
+    Started(const QString& program, const QStringList& arguments) {
+        start(program, arguments);
+        waitForReadyRead(10000);
+    }
+    ~Started() override {
+        kill();
+        waitForFinished();
+    }
+};
+
+const QString kStandInPackageKit =
+    QStringLiteral(HALVO_TEST_SOURCE_DIR "/services/stand_in_packagekit.py");
+
+// One item of version 9.9.9 whose enclosure offers `url`.
+QByteArray enclosureItem(const QUrl& url, qint64 length, const QByteArray& signature) {
+    return "<item><sparkle:version>9.9.9</sparkle:version><enclosure url='" + url.toEncoded() +
+           "' length='" + QByteArray::number(length) +
+           "' type='application/vnd.debian.binary-package' sparkle:edSignature='" + signature +
+           "'/></item>";
+}
+
 QPushButton* button(QWidget* window, const QString& text) {
     for (QPushButton* candidate : window->findChildren<QPushButton*>()) {
         if (candidate->text() == text) {
@@ -92,7 +140,196 @@ QPushButton* button(QWidget* window, const QString& text) {
 
 class ServicesTest final : public QObject {
     Q_OBJECT
+    std::unique_ptr<Started> systemBus_;  // the stand-in PackageKit's
+    testing::TempDir dir_;
+    QString updates_;      // where downloads go
+    QByteArray deb_;       // a small real package
+    QByteArray otherDeb_;  // another product's
+
+    // A package named `name`, built with dpkg-deb.
+    QByteArray buildDeb(const std::string& name) {
+        dir_.writeFile(name + "/DEBIAN/control",
+                       "Package: " + name +
+                           "\nVersion: 9.9.9\nArchitecture: all\nMaintainer: T <t@example.com>\n"
+                           "Description: test\n");
+        const std::string deb = dir_.path() + "/" + name + ".deb";
+        QProcess::execute(
+            QStringLiteral("dpkg-deb"),
+            {"--build", "--root-owner-group", QString::fromStdString(dir_.path() + "/" + name),
+             QString::fromStdString(deb)});
+        QFile file(QString::fromStdString(deb));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    TestKey maker_;
+
+    // Halvo's configuration with the test maker's key.
+    std::function<TAVUpdateConfig()> signedConfig(bool automatic) {
+        return [this, automatic] {
+            TAVUpdateConfig config = halvoUpdateConfig();
+            config.updatePublicKey = maker_.publicBase64();
+            config.automaticallyChecksForUpdates = config.automaticallyDownloadsUpdates = automatic;
+            return config;
+        };
+    }
+
   private slots:
+    void initTestCase() {
+        // Each download lands in this test's own folder; PackageKit is the stand-in.
+        qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(dir_.path()));
+        updates_ = QString::fromStdString(dir_.path()) + QStringLiteral("/halvo/updates");
+        systemBus_ =
+            std::make_unique<Started>(QStringLiteral("dbus-daemon"),
+                                      QStringList{"--session", "--nofork", "--print-address=1"});
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", systemBus_->readLine().trimmed());
+        deb_ = buildDeb("halvo");
+        otherDeb_ = buildDeb("other");
+    }
+
+    // Found by a background check with automatic downloads on: each bad file
+    // or PackageKit ends in `failed` with its reason, the file deleted (kept
+    // only for the user when no PackageKit answers), checking enabled again,
+    // and InstallFiles never reached by a file that failed its checks.
+    void signedUpdateFails_data() {
+        // full, truncated, remote, redirect, other product
+        QTest::addColumn<QString>("served");
+        QTest::addColumn<qint64>("announcedMore");
+        QTest::addColumn<QString>("signer");      // maker, other, tampered
+        QTest::addColumn<QString>("packageKit");  // how it ends an installation; empty: none
+        QTest::addColumn<QString>("expected");
+        const QString notSigned = QStringLiteral(
+            "Update download failed: the downloaded file is not signed by the maker");
+        QTest::newRow("tampered") << "full" << 0LL << "tampered"
+                                  << "installs" << notSigned;
+        QTest::newRow("another product's key") << "full" << 0LL << "other"
+                                               << "installs" << notSigned;
+        QTest::newRow("another product's package")
+            << "other product" << 0LL << "maker"
+            << "installs"
+            << "Update download failed: the file is the package other, not halvo";
+        QTest::newRow("shorter than announced")
+            << "full" << 1LL << "maker"
+            << "installs"
+            << "Update download failed: the downloaded file is not the length the feed announces";
+        QTest::newRow("larger than announced")
+            << "full" << -1LL << "maker"
+            << "installs"
+            << "Update download failed: the file is larger than the feed announces";
+        QTest::newRow("truncated") << "truncated" << 0LL << "maker"
+                                   << "installs"
+                                   << "Update download failed: ";
+        QTest::newRow("http to a remote host")
+            << "remote" << 0LL << "maker"
+            << "installs"
+            << "Update download failed: the file's address http://example.com/halvo.deb does not "
+               "use https";
+        QTest::newRow("redirect to http")
+            << "redirect" << 0LL << "maker"
+            << "installs"
+            << "Update download failed: the download redirected to http://example.com/halvo.deb, "
+               "which does not use https";
+        QTest::newRow("PackageKit refuses") << "full" << 0LL << "maker"
+                                            << "refuses"
+                                            << "Update installation failed: Not authorized";
+        QTest::newRow("PackageKit vanishes")
+            << "full" << 0LL << "maker"
+            << "vanishes"
+            << "Update installation failed: PackageKit stopped before the installation finished";
+        QTest::newRow("no PackageKit") << "full" << 0LL << "maker"
+                                       << ""
+                                       << "Update installation failed: PackageKit does not answer";
+    }
+
+    void signedUpdateFails() {
+        QFETCH(QString, served);
+        QFETCH(qint64, announcedMore);
+        QFETCH(QString, signer);
+        QFETCH(QString, packageKit);
+        QFETCH(QString, expected);
+        QDir(updates_).removeRecursively();
+        FeedServer server;
+        const QString path = QStringLiteral("/halvo_9.9.9.deb");
+        const QByteArray& deb = served == u"other product" ? otherDeb_ : deb_;
+        if (served == u"truncated") {
+            server.respond(path, ok(deb).replace(deb, deb.left(deb.size() / 2)));
+        } else if (served == u"redirect") {
+            server.respond(path,
+                           "HTTP/1.1 302 Found\r\nLocation: http://example.com/halvo.deb\r\n"
+                           "Content-Length: 0\r\n\r\n");
+        } else {
+            server.respond(path, ok(deb));
+        }
+        const QByteArray signature = signer == u"other"      ? TestKey().sign(deb)
+                                     : signer == u"tampered" ? maker_.sign(deb + "x")
+                                                             : maker_.sign(deb);
+        const QUrl url =
+            served == u"remote" ? QUrl("http://example.com/halvo.deb") : server.url(path);
+        serveFeed(server, ok(feed(enclosureItem(url, deb.size() + announcedMore, signature))));
+        const QString record =
+            QString::fromStdString(dir_.path()) + "/calls " + QTest::currentDataTag();
+        std::optional<Started> standIn;
+        if (!packageKit.isEmpty()) {
+            standIn.emplace(kStandInPackageKit, QStringList{packageKit, record});
+        }
+        InMemoryDefaultsStore defaults;
+        ui::TAVSatelliteWindowPresenter presenter;
+        auto services = AppServices::create(defaults, presenter, signedConfig(true), kQuick);
+        using Kind = TAVUpdateState::Kind;
+        const UpdateDelivery& delivery = services->delivery();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            delivery.state().kind == Kind::failed || services->isUpdateReadyToInstall(), 10000);
+        if (services->isUpdateReadyToInstall()) {
+            services->installPendingUpdate();
+            button(presenter.window(kUpdateWindowId), QStringLiteral("Install"))->click();
+            QTRY_COMPARE_WITH_TIMEOUT(delivery.state().kind, Kind::failed, 10000);
+        }
+        const QString line = QString::fromStdString(delivery.state().statusLine());
+        QVERIFY2(line.startsWith(expected), qPrintable(line));
+        QVERIFY(services->canCheckForUpdates());
+        QCOMPARE(QDir(updates_).entryList(QDir::Files),
+                 packageKit.isEmpty() ? QStringList{"halvo_9.9.9.deb"} : QStringList{});
+        if (packageKit.isEmpty()) {
+            const auto labels = presenter.window(kUpdateWindowId)->findChildren<QLabel*>();
+            QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
+                return label->text().contains("sudo apt install " + updates_ + "/halvo_9.9.9.deb");
+            }));
+        }
+        if (QWidget* window = presenter.window(kUpdateWindowId)) {
+            window->close();
+        }
+        QFile calls(record);
+        QCOMPARE(calls.open(QIODevice::ReadOnly) && !calls.readAll().isEmpty(),
+                 expected.startsWith("Update installation failed") && !packageKit.isEmpty());
+    }
+
+    // A user's check finds the signed update; Install downloads and verifies
+    // it, Install again hands exactly that file to PackageKit, and Halvo
+    // offers to restart.
+    void signedUpdateInstallsThroughPackageKit() {
+        QDir(updates_).removeRecursively();
+        FeedServer server;
+        server.respond(QStringLiteral("/halvo_9.9.9.deb"), ok(deb_));
+        serveFeed(server, ok(feed(enclosureItem(server.url(QStringLiteral("/halvo_9.9.9.deb")),
+                                                deb_.size(), maker_.sign(deb_)))));
+        const QString record = QString::fromStdString(dir_.path() + "/calls");
+        const Started standIn(kStandInPackageKit, {QStringLiteral("installs"), record});
+        InMemoryDefaultsStore defaults;
+        ui::TAVSatelliteWindowPresenter presenter;
+        auto services = AppServices::create(defaults, presenter, signedConfig(false), kQuick);
+        services->checkForUpdates();
+        QTRY_VERIFY_WITH_TIMEOUT(presenter.window(kUpdateWindowId), 5000);
+        button(presenter.window(kUpdateWindowId), QStringLiteral("Install"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(services->isUpdateReadyToInstall(), 10000);
+        button(presenter.window(kUpdateWindowId), QStringLiteral("Install"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(button(presenter.window(kUpdateWindowId), "Restart Halvo"), 10000);
+        presenter.window(kUpdateWindowId)->close();
+        QFile calls(record);
+        QVERIFY(calls.open(QIODevice::ReadOnly));
+        QCOMPARE(calls.readAll(),
+                 "InstallFiles 0 " + (updates_ + "/halvo_9.9.9.deb").toUtf8() + ' ' +
+                     QCryptographicHash::hash(deb_, QCryptographicHash::Sha256).toHex() + '\n');
+        QCOMPARE(services->pendingUpdateVersion(), std::nullopt);
+    }
+
     void userCheckEnds_data() {
         QTest::addColumn<QByteArray>("response");
         QTest::addColumn<QString>("expected");  // the status line

@@ -1,5 +1,6 @@
 // Opens one services window as the application shows it, for screenshots:
-// `halvo_services_shot about|support|update`. Quits when the window closes.
+// `halvo_services_shot about|support|update|downloading|ready`. Quits when
+// the window closes.
 #include <QApplication>
 #include <QIcon>
 
@@ -25,15 +26,22 @@ int main(int argc, char* argv[]) {
         window = openAbout(presenter, appIdentity(), diagnostics);
     } else if (which == u"support") {
         window = openSupport(presenter, appIdentity(), diagnostics);
-    } else if (which == u"update") {
-        const TAVUpdateState update{TAVUpdateState::Kind::updateAvailable, "1.4.0", {}, {}};
-        window = openUpdateOutcome(
-            presenter,
-            {update, QStringLiteral("Halvo"), QString::fromStdString(*buildVersion()),
-             QUrl(QStringLiteral("https://tavlabs.com/changelog/halvo"))},
-            {});
+    } else if (which == u"update" || which == u"downloading" || which == u"ready") {
+        using Kind = TAVUpdateState::Kind;
+        const Kind kind = which == u"update"        ? Kind::updateAvailable
+                          : which == u"downloading" ? Kind::downloading
+                                                    : Kind::readyToInstall;
+        UpdateOutcome outcome;
+        outcome.state.kind = kind;
+        outcome.state.version = "1.4.0";
+        outcome.state.progress = 0.42;
+        outcome.productName = QStringLiteral("Halvo");
+        outcome.runningVersion = QString::fromStdString(*buildVersion());
+        outcome.releaseNotes = QUrl(QStringLiteral("https://tavlabs.com/changelog/halvo"));
+        outcome.canDownload = true;
+        window = openUpdateOutcome(presenter, outcome, {});
     } else {
-        qWarning("usage: halvo_services_shot about|support|update");
+        qWarning("usage: halvo_services_shot about|support|update|downloading|ready");
         return 2;
     }
     QObject::connect(window, &QObject::destroyed, &app, &QApplication::quit);
