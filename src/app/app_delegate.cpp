@@ -9,13 +9,16 @@
 
 #include "app/app_services_menu.h"
 #include "app/kill_mode_setting.h"
+#include "app/server_stop_watch.h"
 #include "app/status_icon.h"
+#include "app/stopped_server_notice.h"
 #include "appkit/first_run_guard.h"
 #include "kill/restart_watch.h"
 #include "panel/halvo_kill_coordinator.h"
 #include "scan/process_tree.h"
 #include "services/app_services.h"
 #include "services/first_run_onboarding.h"
+#include "state/leave_alone_watcher.h"
 #include "state/process_store.h"
 #include "state/settings_defaults_store.h"
 #include "ui/window_presenter.h"
@@ -36,6 +39,7 @@ AppDelegate::AppDelegate(std::shared_ptr<PortScanning> scanner,
           .openRecentKill = [this](int64_t port) { openRecentKill(port); },
           .selectKillMode = [this](KillMode mode) { setKillMode(mode); },
           .setKillProcessTree = [this](bool on) { store_->setKillProcessTree(on); },
+          .setNotifyServerStops = [this](bool on) { setNotifyServerStops(on); },
           .quit = [] { QCoreApplication::quit(); },
       }) {}
 
@@ -50,6 +54,7 @@ void AppDelegate::start() {
     startStore();
     startHotkey();
     startStatusItem();
+    startStopWatch();
     store_->refresh();
 }
 
@@ -72,7 +77,15 @@ void AppDelegate::startStore() {
     store_->setKillMode(loadKillMode(*defaults_));
     store_->setKillHelpers(std::make_shared<ProcFsProcessTree>(), std::make_shared<RestartWatch>());
     store_->setKillProcessTree(loadKillProcessTree(*defaults_));
+    store_->setEndings(HalvoEndings::forThisSession());
     HalvoKillCoordinator::shared().setStore(store_.get(), defaults_);
+    if (const std::optional<std::string> path = leaveAloneListPath()) {
+        // Owned by the store, and so gone with it.
+        auto* leaveAlone = new LeaveAloneWatcher(*path, store_.get());
+        store_->setLeaveAlone(leaveAlone->list());
+        connect(leaveAlone, &LeaveAloneWatcher::listChanged, store_.get(),
+                [store = store_.get(), leaveAlone] { store->setLeaveAlone(leaveAlone->list()); });
+    }
     connect(store_.get(), &ProcessStore::processesChanged, this, &AppDelegate::updateMenu);
     connect(store_.get(), &ProcessStore::killModeChanged, this, &AppDelegate::updateMenu);
     connect(store_.get(), &ProcessStore::killThroughSupervisorChanged, this,
@@ -82,6 +95,20 @@ void AppDelegate::startStore() {
         storeKillProcessTree(store_->killProcessTree(), *defaults_);
         updateMenu();
     });
+}
+
+void AppDelegate::startStopWatch() {
+    auto* notice = new StoppedServerNotice([this] { showPanel(); }, this);
+    stopWatch_ = new ServerStopWatch(
+        scanner_, HalvoEndings::forThisSession(),
+        [notice](const std::vector<PortProcess>& stopped) { notice->send(stopped); }, this);
+    stopWatch_->setOn(loadNotifyServerStops(*defaults_));
+}
+
+void AppDelegate::setNotifyServerStops(bool on) {
+    storeNotifyServerStops(on, *defaults_);
+    stopWatch_->setOn(on);
+    updateMenu();
 }
 
 void AppDelegate::startHotkey() {
@@ -173,6 +200,7 @@ void AppDelegate::rebuildMenu() {
         .killMode = store_->killMode(),
         .killProcessTree = store_->killProcessTree(),
         .killThroughSupervisor = store_->killThroughSupervisor(),
+        .notifyServerStops = stopWatch_ != nullptr && stopWatch_->isOn(),
         .recentKills = loadRecentKills(*defaults_),
         .services = services_.get(),
     });

@@ -22,6 +22,7 @@ namespace halvo {
 
 class AppServices;
 class ProcessStore;
+class ServerStopWatch;
 class SettingsDefaultsStore;
 
 class AppDelegate final : public QObject {
@@ -53,6 +54,9 @@ class AppDelegate final : public QObject {
     void startHotkey();
     void setHotkeyStatus(HotkeyRegistrationStatus status);
     void startStatusItem();
+    // The watch for servers that stop on their own, on as the settings say.
+    void startStopWatch();
+    void setNotifyServerStops(bool on);
     // Rebuilds the menu once the current event is handled; several changes in
     // a row rebuild it once.
     void updateMenu();
@@ -76,6 +80,7 @@ class AppDelegate final : public QObject {
     std::unique_ptr<AppServicesOffering> services_;  // null without them: their rows stay out
     std::unique_ptr<ProcessStore> store_;
     std::unique_ptr<HotkeyManager> hotkeyManager_;
+    ServerStopWatch* stopWatch_ = nullptr;  // a child of this
     HotkeyRegistrationStatus hotkeyStatus_ = HotkeyRegistrationStatus::failed;
     bool hotkeyReported_ = false;
     StatusMenu statusMenu_;

@@ -68,10 +68,26 @@ StatusMenu::~StatusMenu() {
     delete owner_;
 }
 
+namespace {
+
+// What the menu shows of the rows: their costs, which change with every scan,
+// are not among it.
+bool sameRowsApartFromCost(const std::vector<PortProcess>& a, const std::vector<PortProcess>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](PortProcess x, const PortProcess& y) {
+                          x.cost = y.cost;
+                          return x == y;
+                      });
+}
+
+}  // namespace
+
 bool StatusMenu::Shown::operator==(const Shown& other) const {
-    return state.processes == other.state.processes && state.killMode == other.state.killMode &&
+    return sameRowsApartFromCost(state.processes, other.state.processes) &&
+           state.killMode == other.state.killMode &&
            state.killProcessTree == other.state.killProcessTree &&
            state.killThroughSupervisor == other.state.killThroughSupervisor &&
+           state.notifyServerStops == other.state.notifyServerStops &&
            state.recentKills == other.state.recentKills && state.services == other.state.services &&
            pendingUpdateVersion == other.pendingUpdateVersion && updateReady == other.updateReady &&
            canCheckForUpdates == other.canCheckForUpdates && drawnBy == other.drawnBy;
@@ -117,6 +133,15 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     menu_.addSeparator();
     addKillMode(state.killMode, state.killProcessTree);
+    QAction* notify = addRow(menu_, owner_, QStringLiteral("Notify When a Server Stops"),
+                             QStringLiteral("preferences-desktop-notification"),
+                             [run = actions_.setNotifyServerStops, on = !state.notifyServerStops] {
+                                 if (run) {
+                                     run(on);
+                                 }
+                             });
+    notify->setCheckable(true);
+    notify->setChecked(state.notifyServerStops);
     addRecent(state.recentKills, shown_->drawnBy);
     if (services != nullptr) {
         menu_.addSeparator();

@@ -42,6 +42,7 @@ struct StatusMenuState {
     KillMode killMode = KillMode::graceful;  // as stored in the settings
     bool killProcessTree = false;            // kills end the whole process tree
     bool killThroughSupervisor = true;       // a unit's or pm2 app's row stops it
+    bool notifyServerStops = false;          // servers that stop on their own are told of
     std::vector<HalvoRecentKill> recentKills;
     AppServicesOffering* services = nullptr;  // null while there are none
 };
@@ -54,6 +55,7 @@ struct StatusMenuActions {
     std::function<void(int64_t port)> openRecentKill;
     std::function<void(KillMode)> selectKillMode;
     std::function<void(bool)> setKillProcessTree;
+    std::function<void(bool)> setNotifyServerStops;
     std::function<void()> quit;
 };
 

@@ -62,6 +62,30 @@ std::vector<std::string> whatTheFilterHid(const std::vector<LsofRow>& hidden,
     return texts;
 }
 
+// The rows of `leftAlone` that a query or a PID selects, in list order.
+std::vector<LeftAloneRow> leftAloneSelected(const std::vector<LeftAloneRow>& leftAlone,
+                                            const std::vector<std::string>& queries,
+                                            const std::vector<int32_t>& pids) {
+    std::vector<PortProcess> rows;
+    for (const LeftAloneRow& left : leftAlone) {
+        rows.push_back(left.row);
+    }
+    std::set<std::string> ids;
+    for (const std::string& query : queries) {
+        for (const PortProcess& p : filterProcesses(rows, query)) {
+            ids.insert(p.id());
+        }
+    }
+    std::vector<LeftAloneRow> selected;
+    for (const LeftAloneRow& left : leftAlone) {
+        if (ids.contains(left.row.id()) ||
+            std::find(pids.begin(), pids.end(), left.row.pid) != pids.end()) {
+            selected.push_back(left);
+        }
+    }
+    return selected;
+}
+
 // The rest of each process's tree, as a tree kill would end it.
 void treeDryRun(const std::vector<KillGroup>& groups, ProcessTreeReading& reader,
                 std::vector<std::string>& out) {
@@ -107,9 +131,18 @@ std::optional<ProcessStartTime> parseStartTime(std::string_view text) {
 
 ListResult listServers(const ListOptions& options, PortScanning& scanner) {
     const std::string query = joined(options.query);
-    const PortScan scan = scanner.scanAll();
+    PortScan scan = scanner.scanAll();
+    const std::vector<LeftAloneRow> leftAlone =
+        options.all ? std::vector<LeftAloneRow>{}
+                    : takeLeftAlone(scan.processes, options.leaveAlone);
+    std::vector<std::string> hidden = whatTheFilterHid(scan.notDevelopment, {query});
+    if (!normalizeQuery(query).empty()) {
+        for (const LeftAloneRow& left : leftAloneSelected(leftAlone, {query}, {})) {
+            hidden.push_back(leftAloneText(left) + "; --all includes it");
+        }
+    }
     return {filterProcesses(scan.processes, query), foreignListenersMatching(scan.foreign, query),
-            whatTheFilterHid(scan.notDevelopment, {query}), normalizeQuery(query).empty()};
+            std::move(hidden), normalizeQuery(query).empty()};
 }
 
 ExitStatus printList(const ListResult& result, const ListOptions& options, std::ostream& out,
@@ -133,7 +166,8 @@ ExitStatus printList(const ListResult& result, const ListOptions& options, std::
         }
     } else {
         if (!shown.empty()) {
-            out << portTable(shown, options.width);
+            out << portTable(shown, options.width,
+                             options.wide ? std::optional(processClockNow()) : std::nullopt);
         }
         if (!foreign.empty()) {
             out << (shown.empty() ? "" : "\n") << foreignListenerTable(foreign);
@@ -265,11 +299,25 @@ KillResult killServers(const KillOptions& options, PortScanning& scanner, Proces
         result.err.push_back(error);
         return result;
     }
-    const PortScan scan = scanner.scanAll();
+    PortScan scan = scanner.scanAll();
+    // Never a target, whatever selects it; said so, so that it is not taken for free.
+    std::vector<std::string> refusals;
+    for (const LeftAloneRow& left : leftAloneSelected(
+             takeLeftAlone(scan.processes, options.leaveAlone), *queries, options.pids)) {
+        refusals.push_back(leftAloneRefusal(left));
+        result.rows.push_back({KillRowStatus::leftAlone, left.row.port,
+                               left.row.isContainer() ? std::nullopt : std::optional(left.row.pid),
+                               left.row.executableName, left.row.startTime, refusals.back()});
+    }
     // In list order, one group per process.
     const std::vector<KillGroup> groups = killGroups(
         scan.processes, selectedIds(options, *queries, scan.processes),
         options.noSupervisor ? SupervisorChoice::endProcess : SupervisorChoice::stopSupervisor);
+    if (groups.empty() && !refusals.empty()) {
+        result.err = std::move(refusals);
+        result.status = ExitStatus::nothingMatched;
+        return result;
+    }
     if (groups.empty()) {
         // A port that is taken is never reported as free: say whose it is.
         for (const ForeignListener& listener : foreignNamedByAny(scan.foreign, *queries)) {
@@ -288,11 +336,15 @@ KillResult killServers(const KillOptions& options, PortScanning& scanner, Proces
         return result;
     }
     result.status = ExitStatus::ok;
+    result.err = refusals;
     if (options.dryRun) {
         dryRun(groups, options, helpers.tree, result);
         return result;
     }
 
+    if (helpers.endings != nullptr) {
+        helpers.endings->record(groups);
+    }
     const KillReport report =
         runKillSequence({groups, options.force ? KillMode::force : KillMode::graceful, options.tree,
                          options.started},
@@ -307,7 +359,7 @@ KillResult killServers(const KillOptions& options, PortScanning& scanner, Proces
                                                 : notEndedText(groups[i], outcome)));
         }
     }
-    result.err = report.notEnded;
+    result.err.insert(result.err.end(), report.notEnded.begin(), report.notEnded.end());
     if (report.allEnded && report.feedback) {
         result.out.push_back(feedbackText(*report.feedback));
     } else if (report.feedback &&

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "kill/container_stopper.h"
+#include "kill/halvo_endings.h"
+#include "kill/leave_alone_list.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
 #include "kill/supervisor_stopper.h"
@@ -35,6 +37,8 @@ struct ListOptions {
     std::optional<size_t> width{};  // a terminal's columns: COMMAND is cut to fit
     // Also the listeners of others; the JSON is then an object (see README).
     bool all = false;
+    bool wide = false;            // the table adds MEMORY, CPU and UP
+    LeaveAloneList leaveAlone{};  // its rows are hidden unless `all`
 };
 
 struct KillOptions {
@@ -47,6 +51,7 @@ struct KillOptions {
     bool tree = false;  // end each target's whole process tree
     // End a process that a systemd unit or pm2 app runs, not the supervisor.
     bool noSupervisor = false;
+    LeaveAloneList leaveAlone{};  // its rows are never selected
 };
 
 // What a kill uses beyond the scanner and the engine; null parts are skipped.
@@ -54,6 +59,7 @@ struct KillHelpers {
     ProcessTreeReading* tree = nullptr;         // for KillOptions::tree
     RestartWatching* restarts = nullptr;        // watched after a kill that ended everything
     SupervisorStopping* supervisors = nullptr;  // for rows a unit or pm2 app runs
+    const HalvoEndings* endings = nullptr;      // told of the targets before any signal
 };
 
 // "SECONDS.MICROSECONDS", the two numbers of the JSON's startTime; nothing
@@ -79,7 +85,17 @@ ExitStatus runList(const ListOptions& options, PortScanning& scanner, std::ostre
                    std::ostream& err);
 
 // What became of one row a kill selected, or of a port others hold.
-enum class KillRowStatus { wouldEnd, wouldStop, ended, stopped, changed, failed, heldByOthers };
+// leftAlone: on the user's leave-alone list, never a target.
+enum class KillRowStatus {
+    wouldEnd,
+    wouldStop,
+    ended,
+    stopped,
+    changed,
+    failed,
+    heldByOthers,
+    leftAlone
+};
 
 struct KillRowResult {
     KillRowStatus status = KillRowStatus::failed;

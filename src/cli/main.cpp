@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "cli/commands.h"
+#include "cli/leave_alone_commands.h"
 #include "cli/mcp_stdio.h"
 #include "cli/pick_command.h"
 #include "cli/wait_free.h"
@@ -36,8 +37,8 @@ std::optional<size_t> terminalWidth() {
 }
 
 // Flags take no value: "--dry-run=no" must not quietly mean anything.
-constexpr std::string_view kFlags[] = {"--json", "--all",  "--force",        "--dry-run",
-                                       "--tree", "--once", "--no-supervisor"};
+constexpr std::string_view kFlags[] = {"--json", "--all",  "--force", "--dry-run",      "--tree",
+                                       "--once", "--wide", "--list",  "--no-supervisor"};
 
 std::optional<std::string> flagGivenAValue(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
     listCommand->add_flag("--all", all,
                           "Every process of yours, not only development servers, and the "
                           "listeners of others");
+    listCommand->add_flag("--wide", list.wide,
+                          "Add each process's resident memory, CPU time and run time");
 
     halvo::KillOptions kill;
     std::string started;
@@ -134,6 +137,18 @@ int main(int argc, char** argv) {
     pickCommand->add_flag("--all", all, "Every process of yours, not only development servers");
 
     bool picking = false;
+
+    std::vector<std::string> ignoreWords;
+    bool ignoreList = false;
+    auto* ignoreCommand = app.add_subcommand(
+        "ignore", "Leave ports, port ranges or programs alone: hidden, never killed.");
+    ignoreCommand->add_option("PORT|NAME", ignoreWords, "5432, 5000-5010 or a process name");
+    ignoreCommand->add_flag("--list", ignoreList, "Print the leave-alone list");
+    std::vector<std::string> unignoreWords;
+    auto* unignoreCommand =
+        app.add_subcommand("unignore", "Take ports, ranges or programs off the leave-alone list.");
+    unignoreCommand->add_option("PORT|NAME", unignoreWords, "As written by ignore --list")
+        ->required();
     try {
         if (const auto error = flagGivenAValue(argc, argv)) {
             throw CLI::ArgumentMismatch(*error);
@@ -155,8 +170,13 @@ int main(int argc, char** argv) {
         picking = pickCommand->parsed() ||
                   (app.get_subcommands().empty() && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO));
         if (!listCommand->parsed() && !killCommand->parsed() && !waitFreeCommand->parsed() &&
-            !mcpCommand->parsed() && !picking) {
-            throw CLI::RequiredError("A command (list, kill, wait-free, pick or mcp)");
+            !mcpCommand->parsed() && !ignoreCommand->parsed() && !unignoreCommand->parsed() &&
+            !picking) {
+            throw CLI::RequiredError(
+                "A command (list, kill, wait-free, pick, mcp, ignore or unignore)");
+        }
+        if (ignoreCommand->parsed() && ignoreList != ignoreWords.empty()) {
+            throw CLI::ValidationError("ignore", "give PORT|NAME or --list, one of the two");
         }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? 0 : static_cast<int>(ExitStatus::usage);
@@ -170,6 +190,22 @@ int main(int argc, char** argv) {
         return static_cast<int>(halvo::runWaitFree(waitFree, halvo::listeningPortsNow, std::cerr));
     }
 
+    const std::optional<std::string> leaveAlonePath = halvo::leaveAloneListPath();
+    if (ignoreCommand->parsed() || unignoreCommand->parsed()) {
+        const ExitStatus edited =
+            unignoreCommand->parsed()
+                ? halvo::runUnignore(unignoreWords, leaveAlonePath, std::cout, std::cerr)
+            : ignoreList ? halvo::runIgnoreList(leaveAlonePath, std::cout, std::cerr)
+                         : halvo::runIgnore(ignoreWords, leaveAlonePath, std::cout, std::cerr);
+        return std::cout.flush() ? static_cast<int>(edited)
+                                 : static_cast<int>(ExitStatus::outputFailed);
+    }
+    // Read on every run, so that an edit in the tray application counts at once.
+    const halvo::LeaveAloneList leaveAlone =
+        halvo::loadReportingProblems(leaveAlonePath, std::cerr);
+    list.leaveAlone = leaveAlone;
+    kill.leaveAlone = leaveAlone;
+
     ExitStatus status = ExitStatus::usage;
     auto scanner = halvo::makeSystemScanner({.developmentOnly = !all});
     if (listCommand->parsed()) {
@@ -182,8 +218,11 @@ int main(int argc, char** argv) {
         halvo::ProcFsProcessTree tree;
         halvo::RestartWatch restarts;
         halvo::SystemSupervisorStopper supervisors;
-        const halvo::KillHelpers helpers{
-            .tree = &tree, .restarts = &restarts, .supervisors = &supervisors};
+        const std::optional<halvo::HalvoEndings> endings = halvo::HalvoEndings::forThisSession();
+        const halvo::KillHelpers helpers{.tree = &tree,
+                                         .restarts = &restarts,
+                                         .supervisors = &supervisors,
+                                         .endings = endings ? &*endings : nullptr};
         status =
             picking
                 ? halvo::runPick(pick, *scanner, engine, containers, std::cout, std::cerr, helpers)

@@ -153,11 +153,15 @@ int serveMcpOnStdio() {
     ProcFsProcessTree tree;
     RestartWatch restarts;
     SystemSupervisorStopper supervisors;
+    const std::optional<HalvoEndings> endings = HalvoEndings::forThisSession();
     McpSession session(
         {.scanner = [](bool all) { return makeSystemScanner({.developmentOnly = !all}); },
          .engine = engine,
          .containers = containers,
-         .helpers = {.tree = &tree, .restarts = &restarts, .supervisors = &supervisors}});
+         .helpers = {.tree = &tree,
+                     .restarts = &restarts,
+                     .supervisors = &supervisors,
+                     .endings = endings ? &*endings : nullptr}});
     return serveMcp(session, STDIN_FILENO, STDOUT_FILENO);
 }
 

@@ -28,7 +28,9 @@ constexpr const char* kTools = R"json([
      "startTime": {"type": "object", "required": ["seconds", "microseconds"], "properties": {
        "seconds": {"type": "integer"}, "microseconds": {"type": "integer"}}},
      "executableName": {"type": "string"}, "arguments": {"type": "array", "items": {"type": "string"}},
-     "projectLabel": {"type": "string"}, "frameworkBadge": {"type": ["string", "null"]}}}},
+     "projectLabel": {"type": "string"}, "frameworkBadge": {"type": ["string", "null"]},
+     "memoryBytes": {"type": ["integer", "null"], "description": "Resident memory"},
+     "cpuSeconds": {"type": ["number", "null"], "description": "User and system CPU time so far"}}}},
    "heldByOthers": {"type": "array", "items": {"type": "object", "required": ["port", "owner"], "properties": {
      "port": {"type": "integer"},
      "owner": {"type": "object", "properties": {"uid": {"type": "integer"}, "user": {"type": "string"}}}}}},
@@ -49,7 +51,7 @@ constexpr const char* kTools = R"json([
    "dryRun": {"type": "boolean"},
    "outcome": {"enum": ["ok", "nothingMatched", "notAllEnded"]},
    "rows": {"type": "array", "items": {"type": "object", "required": ["status", "port", "pid", "name", "text"], "properties": {
-     "status": {"enum": ["wouldEnd", "wouldStop", "ended", "stopped", "changed", "failed", "heldByOthers"]},
+     "status": {"enum": ["wouldEnd", "wouldStop", "ended", "stopped", "changed", "failed", "heldByOthers", "leftAlone"]},
      "port": {"type": "integer"}, "pid": {"type": ["integer", "null"]}, "name": {"type": "string"},
      "startTime": {"type": ["object", "null"]}, "text": {"type": "string"}}}},
    "messages": {"type": "array", "items": {"type": "string"}}}},
@@ -194,7 +196,7 @@ std::string joinedLines(const std::vector<std::string>& a, const std::vector<std
 
 json listServers(const json& arguments, const McpToolParts& parts) {
     Arguments args(arguments, {"query", "all"});
-    ListOptions options{.all = args.flag("all", false)};
+    ListOptions options{.all = args.flag("all", false), .leaveAlone = usersLeaveAloneList()};
     if (const std::optional<std::string> query = args.text("query")) {
         options.query = {*query};
     }
@@ -213,8 +215,8 @@ json listServers(const json& arguments, const McpToolParts& parts) {
 }
 
 // By KillRowStatus.
-constexpr const char* kRowStatus[] = {"wouldEnd", "wouldStop", "ended",       "stopped",
-                                      "changed",  "failed",    "heldByOthers"};
+constexpr const char* kRowStatus[] = {"wouldEnd", "wouldStop", "ended",        "stopped",
+                                      "changed",  "failed",    "heldByOthers", "leftAlone"};
 const char* outcomeName(ExitStatus status) {
     switch (status) {
         case ExitStatus::ok:
@@ -231,7 +233,8 @@ json killServers(const json& arguments, const McpToolParts& parts) {
     KillOptions options{.query = args.words("queries", false),
                         .force = args.flag("force", false),
                         .dryRun = args.flag("dry_run", true),
-                        .tree = args.flag("tree", false)};
+                        .tree = args.flag("tree", false),
+                        .leaveAlone = usersLeaveAloneList()};
     const bool all = args.flag("all", false);
     if (const std::optional<int64_t> pid = args.integer("pid", 1, INT32_MAX)) {
         options.pids.push_back(static_cast<int32_t>(*pid));

@@ -4,6 +4,7 @@
 #include "cli/picker_state.h"
 #include "cli/picker_terminal.h"
 #include "kill/kill_sequence.h"
+#include "kill/leave_alone_list.h"
 
 namespace halvo {
 
@@ -22,7 +23,10 @@ ExitStatus runPick(const PickOptions& options, PortScanning& scanner, ProcessKil
     };
     const auto rescan = [&] {
         draw("Scanning\u2026");
-        picker.setScan(scanner.scanAll());
+        PortScan scan = scanner.scanAll();
+        // Read at every scan, so that an edit elsewhere counts at once.
+        takeLeftAlone(scan.processes, usersLeaveAloneList());
+        picker.setScan(std::move(scan));
     };
     rescan();
     bool ended = false;
@@ -40,6 +44,9 @@ ExitStatus runPick(const PickOptions& options, PortScanning& scanner, ProcessKil
             rescan();
         } else if (command == PickerCommand::kill) {
             draw("Ending\u2026");
+            if (helpers.endings != nullptr) {
+                helpers.endings->record(picker.killTargets());
+            }
             const KillReport report =
                 runKillSequence({picker.killTargets(), picker.mode(), picker.tree()},
                                 {engine, containers, helpers.tree, helpers.restarts});

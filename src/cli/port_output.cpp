@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 
 #include "cli/terminal_text.h"
+#include "scan/process_cost.h"
 
 namespace halvo {
 namespace {
@@ -72,6 +72,8 @@ nlohmann::json portProcessJson(const PortProcess& p) {
         {"frameworkBadge", badge},
         {"dockerContext", docker},
         {"supervisor", supervisorJson(p)},
+        {"memoryBytes", p.cost ? nlohmann::json(p.cost->residentBytes) : nlohmann::json(nullptr)},
+        {"cpuSeconds", p.cost ? nlohmann::json(p.cost->cpuSeconds) : nlohmann::json(nullptr)},
     };
 }
 
@@ -116,14 +118,23 @@ void addSupervisorColumn(const std::vector<PortProcess>& processes,
 
 }  // namespace
 
-std::string portTable(const std::vector<PortProcess>& processes, std::optional<size_t> width) {
+std::string portTable(const std::vector<PortProcess>& processes, std::optional<size_t> width,
+                      std::optional<ProcessStartTime> costsAt) {
     using Row = std::vector<std::string>;
     std::vector<Row> rows{{"PORT", "PID", "PROCESS", "PROJECT", "BADGE", "COMMAND"}};
+    if (costsAt) {
+        rows.front().insert(rows.front().end() - 1, {"MEMORY", "CPU", "UP"});
+    }
     for (const PortProcess& p : processes) {
-        rows.push_back({std::to_string(p.port), p.isContainer() ? "-" : std::to_string(p.pid),
-                        terminalSafe(p.executableName), terminalSafe(p.projectLabel()),
-                        p.frameworkBadge ? std::string(rawValue(*p.frameworkBadge)) : "",
-                        terminalSafe(p.commandLine())});
+        Row row{std::to_string(p.port), p.isContainer() ? "-" : std::to_string(p.pid),
+                terminalSafe(p.executableName), terminalSafe(p.projectLabel()),
+                p.frameworkBadge ? std::string(rawValue(*p.frameworkBadge)) : ""};
+        if (costsAt) {
+            const CostTexts costs = costTexts(p, *costsAt);
+            row.insert(row.end(), {costs.memory, costs.cpu, costs.up});
+        }
+        row.push_back(terminalSafe(p.commandLine()));
+        rows.push_back(std::move(row));
     }
     addSupervisorColumn(processes, rows);
     std::vector<size_t> widths(rows.front().size());

@@ -30,9 +30,11 @@ nlohmann::json portScanObject(const std::vector<PortProcess>& processes,
                               const std::vector<ForeignListener>& foreign);
 
 // PORT, PID, PROCESS, PROJECT, BADGE, COMMAND; every value made terminal-safe.
-// With a `width` (a terminal's columns) COMMAND is cut to fit the line.
+// With a `width` (a terminal's columns) COMMAND is cut to fit the line. With
+// `costsAt` (now), MEMORY, CPU and UP (run time until then) before COMMAND.
 std::string portTable(const std::vector<PortProcess>& processes,
-                      std::optional<size_t> width = std::nullopt);
+                      std::optional<size_t> width = std::nullopt,
+                      std::optional<ProcessStartTime> costsAt = std::nullopt);
 
 // "Listeners Halvo cannot end:" over PORT and OWNER, one line per listener;
 // the current user's own are marked as held by no process Halvo can read.

@@ -1,5 +1,7 @@
 #include "panel/kill_panel_model.h"
 
+#include "scan/process_cost.h"
+#include "scan/process_resolver.h"
 #include "ui/inert_text.h"
 #include "ui/palette.h"
 #include "ui/style.h"
@@ -84,6 +86,21 @@ QString KillPanelModel::rowLabel(const PortProcess& row) {
              projectText(row), owner);
 }
 
+QVariant KillPanelModel::toolTip(const PortProcess& row, int column) {
+    std::string text = column == project && row.projectRoot ? *row.projectRoot
+                       : row.stopsSupervisor() ? "Run by " + supervisorStopTarget(*row.supervisor)
+                                               : "";
+    if (row.cost) {
+        const CostTexts costs = costTexts(row, processClockNow());
+        text += text.empty() ? "" : "\n";
+        text += "Memory " + costs.memory + ", CPU time " + costs.cpu + ", running " + costs.up;
+    }
+    if (text.empty()) {
+        return {};
+    }
+    return ui::inertToolTip(text);
+}
+
 QVariant KillPanelModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) {
         return {};
@@ -124,13 +141,7 @@ QVariant KillPanelModel::data(const QModelIndex& index, int role) const {
             }
             return {};
         case Qt::ToolTipRole:
-            if (column == project && row.projectRoot) {
-                return ui::inertToolTip(*row.projectRoot);
-            }
-            if (row.stopsSupervisor()) {
-                return ui::inertToolTip("Run by " + supervisorStopTarget(*row.supervisor));
-            }
-            return {};
+            return toolTip(row, column);
         case Qt::FontRole:
             return column == port || column == pid ? monoFont_ : textFont_;
         case Qt::ForegroundRole:

@@ -43,6 +43,8 @@ class KillPanelModel final : public QAbstractTableModel {
     static QString pidText(const PortProcess& row);
     // "Port 3000, node, project shop, PID 4242".
     static QString rowLabel(const PortProcess& row);
+    // The project cell's root, then what the process costs, on every cell.
+    static QVariant toolTip(const PortProcess& row, int column);
 
   private:
     void emitRowChanged(int row);

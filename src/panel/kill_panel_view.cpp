@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QShortcut>
 #include <QStringList>
 #include <QToolButton>
@@ -12,6 +13,7 @@
 #include <unordered_set>
 
 #include "kill/foreign_listeners.h"
+#include "kill/leave_alone_list.h"
 #include "kill/recent_kills.h"
 #include "kill/search_filter.h"
 #include "panel/kill_panel_model.h"
@@ -159,6 +161,20 @@ void HalvoKillPanelView::connectControls() {
             singleKill();
         }
     });
+    table_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const QModelIndex index = table_->indexAt(at);
+        if (!index.isValid()) {
+            return;
+        }
+        const int64_t port = model_->rows()[static_cast<size_t>(index.row())].port;
+        auto* menu = new QMenu(this);
+        menu->setObjectName(QStringLiteral("rowMenu"));
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addAction(QStringLiteral("Leave Port %1 Alone").arg(port), this,
+                        [this, port] { leaveAlone(port); });
+        menu->popup(table_->viewport()->mapToGlobal(at));
+    });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, this, [this] { close_(); });
@@ -276,6 +292,11 @@ QString HalvoKillPanelView::takenPortsBody() const {
     for (const LsofRow& listener : hiddenListenersMatching(store_.hiddenListeners(), text)) {
         held.append(ui::inertText(notDevelopmentText(listener)));
     }
+    for (const LeftAloneRow& left : store_.leftAlone()) {
+        if (!filterProcesses({left.row}, text).empty()) {
+            held.append(ui::inertText(leftAloneText(left)));
+        }
+    }
     for (const ForeignListener& listener :
          foreignListenersMatching(store_.foreignListeners(), text)) {
         held.append(ui::inertText(heldByOthersText(listener)));
@@ -287,6 +308,20 @@ QString HalvoKillPanelView::takenPortsBody() const {
         held.last() = QStringLiteral("and %1 more ports Halvo cannot end").arg(more);
     }
     return held.join(QLatin1Char('\n'));
+}
+
+void HalvoKillPanelView::leaveAlone(int64_t port) {
+    const std::optional<std::string> path = leaveAloneListPath();
+    const std::optional<std::string> error =
+        path ? addToLeaveAloneList(*path, {{PortRange{port, port}, {}}})
+             : std::optional<std::string>("no configuration folder");
+    if (error) {
+        qWarning("halvo: could not leave port %lld alone: %s", static_cast<long long>(port),
+                 error->c_str());
+        return;
+    }
+    // At once, not when the file watch says so.
+    store_.setLeaveAlone(loadLeaveAloneList(*path));
 }
 
 void HalvoKillPanelView::updateSelection() {

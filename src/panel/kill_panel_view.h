@@ -66,6 +66,8 @@ class HalvoKillPanelView final : public QWidget {
     std::set<std::string> validSelection() const;
     // Ticks or unticks the row with `id`.
     void toggleTick(const std::string& id);
+    // Puts `port` on the leave-alone list (the row's context menu does).
+    void leaveAlone(int64_t port);
 
     // Return and the Kill button: the batch kill of the ticked rows, or the
     // single kill of the keyboard selection when nothing is ticked.

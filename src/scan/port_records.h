@@ -29,6 +29,14 @@ struct ProcessStartTime {
     auto operator<=>(const ProcessStartTime&) const = default;
 };
 
+// What a process costs, as the scan read it with its identity.
+struct ProcessCost {
+    uint64_t residentBytes = 0;
+    double cpuSeconds = 0;  // user and system time so far
+
+    bool operator==(const ProcessCost&) const = default;
+};
+
 // What Docker says about a published port.
 struct DockerContext {
     std::optional<std::string> containerName;
@@ -88,6 +96,8 @@ struct PortProcess {
     std::optional<FrameworkBadge> frameworkBadge;
     std::optional<DockerContext> dockerContext;
     std::optional<Supervisor> supervisor = std::nullopt;
+    // As read by the scan; none for a container row or an unreadable process.
+    std::optional<ProcessCost> cost = std::nullopt;
 
     bool operator==(const PortProcess&) const = default;
 

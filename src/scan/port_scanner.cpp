@@ -61,6 +61,7 @@ std::string userName(uint32_t uid) {
 struct Candidate {
     const LsofRow* row;
     ProcessStartTime startTime;
+    std::optional<ProcessCost> cost;
     ProcessMetadata metadata;  // as read, before fallbacks
     std::string executablePath;
     std::string executableName;
@@ -90,6 +91,7 @@ PortProcess portProcess(Candidate c, std::optional<DockerContext> container,
     p.port = c.row->port;
     p.pid = c.row->pid;
     p.startTime = c.startTime;
+    p.cost = c.cost;
     p.workingDirectory = c.metadata.workingDirectory;
     p.supervisor = c.metadata.supervisor;
     p.projectHint = projectHint(c.arguments, p.workingDirectory, c.executablePath);
@@ -284,7 +286,7 @@ std::vector<PortProcess> PortScanner::processes(const std::vector<LsofRow>& disc
     std::vector<int32_t> pids;
     for (const LsofRow& row : rows) {
         if (const auto& identity = ownIdentity(row.pid, identities)) {
-            candidates.push_back({&row, identity->startTime, {}, {}, {}, {}});
+            candidates.push_back({&row, identity->startTime, identity->cost, {}, {}, {}, {}});
             pids.push_back(row.pid);
         }
     }

@@ -79,6 +79,32 @@ class ProcDirectory final {
     int openError_ = ENOENT;  // no process has a PID below 1
 };
 
+// Numeric field `wanted` (from 3 on) of /proc/PID/stat. The command name in
+// parentheses may itself hold ")" and spaces: the fields proper start after
+// the last ")".
+std::optional<uint64_t> statNumber(std::string_view stat, int wanted) {
+    const size_t close = stat.rfind(')');
+    if (close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    // Field 3 (the state) is the first after the name. Read in place: a scan
+    // takes several fields of every listener's stat.
+    const std::string_view fields = stat.substr(close + 1);
+    int field = 2;
+    for (size_t start = fields.find_first_not_of(' '); start != std::string_view::npos;) {
+        const size_t end = std::min(fields.find(' ', start), fields.size());
+        if (++field == wanted) {
+            std::string_view piece = fields.substr(start, end - start);
+            if (piece.ends_with('\n')) {
+                piece.remove_suffix(1);
+            }
+            return parseUint64(piece);
+        }
+        start = fields.find_first_not_of(' ', end);
+    }
+    return std::nullopt;
+}
+
 std::optional<int64_t> readBootTime() {
     const auto content = readAll(UniqueFd(open("/proc/stat", O_RDONLY | O_CLOEXEC)));
     if (!content) {
@@ -102,6 +128,11 @@ std::optional<int64_t> bootTimeSeconds() {
 long ticksPerSecond() {
     static const long ticks = sysconf(_SC_CLK_TCK);
     return ticks;
+}
+
+uint64_t pageSize() {
+    static const auto size = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    return size;
 }
 
 // /proc/PID/cmdline: arguments end in NUL. A process that rewrote its title
@@ -222,7 +253,14 @@ std::optional<ProcessIdentitySnapshot> ProcessResolver::identitySnapshot(int32_t
     if (!uid || !ticks || !bootTime) {
         return std::nullopt;
     }
-    return ProcessIdentitySnapshot{*uid, startTimeFromTicks(*bootTime, *ticks, ticksPerSecond())};
+    ProcessIdentitySnapshot snapshot{*uid, startTimeFromTicks(*bootTime, *ticks, ticksPerSecond())};
+    const auto cpuTicks = parseStatCpuTicks(*stat);
+    const auto pages = parseStatResidentPages(*stat);
+    if (cpuTicks && pages) {
+        snapshot.cost =
+            ProcessCost{*pages * pageSize(), static_cast<double>(*cpuTicks) / ticksPerSecond()};
+    }
+    return snapshot;
 }
 
 std::string ProcessResolver::readExecutablePath(int32_t pid) const {
@@ -263,23 +301,17 @@ std::vector<std::string> workingDirectoryListingArguments(const std::vector<int3
 }
 
 std::optional<uint64_t> parseStatStartTicks(std::string_view stat) {
-    // The command name is in parentheses and may itself hold ")" and spaces:
-    // the fields proper start after the last ")".
-    const size_t close = stat.rfind(')');
-    if (close == std::string_view::npos) {
-        return std::nullopt;
-    }
-    // Field 3 (the state) is the first after the name; field 22 the twentieth.
-    int field = 2;
-    for (std::string_view piece : splitNonEmpty(stat.substr(close + 1), ' ')) {
-        if (++field == 22) {
-            if (piece.ends_with('\n')) {
-                piece.remove_suffix(1);
-            }
-            return parseUint64(piece);
-        }
-    }
-    return std::nullopt;
+    return statNumber(stat, 22);
+}
+
+std::optional<uint64_t> parseStatCpuTicks(std::string_view stat) {
+    const auto user = statNumber(stat, 14);
+    const auto system = statNumber(stat, 15);
+    return user && system ? std::optional(*user + *system) : std::nullopt;
+}
+
+std::optional<uint64_t> parseStatResidentPages(std::string_view stat) {
+    return statNumber(stat, 24);
 }
 
 std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status) {

@@ -25,6 +25,8 @@ struct ProcessMetadata {
 struct ProcessIdentitySnapshot {
     uint32_t uid = 0;  // effective user id
     ProcessStartTime startTime;
+    // From the same read of stat as the start time; none when unreadable.
+    std::optional<ProcessCost> cost = std::nullopt;
 
     bool operator==(const ProcessIdentitySnapshot&) const = default;
 };
@@ -75,6 +77,11 @@ std::vector<std::string> workingDirectoryListingArguments(const std::vector<int3
 // Field 22 of /proc/PID/stat (start time in clock ticks since boot); the
 // command name in field 2 may hold spaces and parentheses.
 std::optional<uint64_t> parseStatStartTicks(std::string_view stat);
+// Fields 14 and 15 of /proc/PID/stat (user and system time) summed, in ticks.
+std::optional<uint64_t> parseStatCpuTicks(std::string_view stat);
+// Field 24 of /proc/PID/stat: resident pages, the count statm gives too, so
+// that a scan reads no file more for it.
+std::optional<uint64_t> parseStatResidentPages(std::string_view stat);
 // The effective uid from the "Uid:" line of /proc/PID/status.
 std::optional<uint32_t> parseStatusEffectiveUid(std::string_view status);
 // Ticks since boot as a wall-clock start time, given the boot time.

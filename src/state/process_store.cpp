@@ -34,6 +34,11 @@ ProcessStore::~ProcessStore() {
 }
 
 void ProcessStore::setProcesses(std::vector<PortProcess> processes) {
+    std::vector<LeftAloneRow> leftAlone = takeLeftAlone(processes, leaveAlone_);
+    if (leftAlone != leftAlone_) {
+        leftAlone_ = std::move(leftAlone);
+        emit foreignListenersChanged();
+    }
     if (processes == processes_) {
         return;
     }
@@ -85,6 +90,23 @@ void ProcessStore::setUnlistedListeners(std::vector<ForeignListener> foreign,
     foreignListeners_ = std::move(foreign);
     hiddenListeners_ = std::move(hidden);
     emit foreignListenersChanged();
+}
+
+void ProcessStore::setLeaveAlone(LeaveAloneList list) {
+    if (list == leaveAlone_) {
+        return;
+    }
+    leaveAlone_ = std::move(list);
+    std::vector<PortProcess> rows = processes_;
+    for (const LeftAloneRow& left : leftAlone_) {
+        rows.push_back(left.row);
+    }
+    // Back in scan order, which is by port, then PID.
+    std::stable_sort(rows.begin(), rows.end(), [](const PortProcess& a, const PortProcess& b) {
+        return a.port != b.port ? a.port < b.port : a.pid < b.pid;
+    });
+    setProcesses(std::move(rows));
+    clampSelection();
 }
 
 void ProcessStore::setQuery(const QString& query) {
@@ -359,6 +381,9 @@ QCoro::Task<std::vector<PortProcess>> ProcessStore::killBatch(std::set<std::stri
 QCoro::Task<KillReport> ProcessStore::killNow(std::vector<KillGroup> groups) {
     if (groups.empty()) {
         co_return KillReport{};
+    }
+    if (endings_) {
+        endings_->record(groups);
     }
     QPointer<ProcessStore> self(this);
     const int64_t generation = ++killGeneration_;

@@ -23,7 +23,9 @@
 
 #include "kill/container_stopper.h"
 #include "kill/feedback.h"
+#include "kill/halvo_endings.h"
 #include "kill/kill_sequence.h"
+#include "kill/leave_alone_list.h"
 #include "kill/process_killing.h"
 #include "kill/restart_watch.h"
 #include "kill/supervisor_stopper.h"
@@ -78,6 +80,12 @@ class ProcessStore final : public QObject {
     // The user's own listeners of the last scan that the development filter
     // left out; they change with foreignListeners() and under its signal.
     const std::vector<LsofRow>& hiddenListeners() const { return hiddenListeners_; }
+    // The rows of the last scan that the leave-alone list keeps out of
+    // processes(), so that no kill reaches them; they change under
+    // foreignListenersChanged.
+    const std::vector<LeftAloneRow>& leftAlone() const { return leftAlone_; }
+    // Takes effect at once: rows move between processes() and leftAlone().
+    void setLeaveAlone(LeaveAloneList list);
     // The search text as typed. Setting it keeps the selection inside the new
     // filtered list.
     QString query() const { return query_; }
@@ -111,6 +119,8 @@ class ProcessStore final : public QObject {
     void setKillThroughSupervisor(bool on);
     // What stops them; `systemctl --user` and pm2 unless set.
     void setSupervisorStopper(std::shared_ptr<SupervisorStopping> supervisors);
+    // Told of every kill's targets before the first signal; none by default.
+    void setEndings(std::optional<HalvoEndings> endings) { endings_ = std::move(endings); }
     // Each new value asks the kill panel to focus its search field; whoever
     // shows the panel sets a fresh one.
     QUuid focusRequestId() const { return focusRequestId_; }
@@ -204,6 +214,8 @@ class ProcessStore final : public QObject {
     std::vector<PortProcess> filtered_;
     std::vector<ForeignListener> foreignListeners_;
     std::vector<LsofRow> hiddenListeners_;
+    LeaveAloneList leaveAlone_;
+    std::vector<LeftAloneRow> leftAlone_;
     QString query_;
     int selectedIndex_ = 0;
     std::optional<Feedback> feedback_;
@@ -216,6 +228,7 @@ class ProcessStore final : public QObject {
     std::shared_ptr<SupervisorStopping> supervisors_ = std::make_shared<SystemSupervisorStopper>();
     std::shared_ptr<ProcessTreeReading> treeReader_;
     std::shared_ptr<RestartWatching> restartWatch_;
+    std::optional<HalvoEndings> endings_;
     int64_t killGeneration_ = 0;  // counts kills, so a slow one knows it was overtaken
     QUuid focusRequestId_ = QUuid::createUuid();
 

@@ -16,6 +16,8 @@
 #include <QSettings>
 #include <QTest>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <functional>
 #include <list>
@@ -281,6 +283,60 @@ TEST_F(TrayApp, LaterStartsHandOverAndTheHotkeyOpensAPanelThatKills) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return labels(menuItem({"Recent"})).value(0).startsWith(port + "  node PID "); },
         kBoundMs));
+}
+
+// With notifications on, two servers ended together from outside are one
+// notification, whose action opens the panel; a server Halvo ends is none.
+TEST_F(TrayApp, ServersThatStopOnTheirOwnAreToldOfOnce) {
+    QProcess service;
+    service.start(QStringLiteral(HALVO_STAND_IN_NOTIFICATIONS));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.canReadLine(); }, kBoundMs));
+    ASSERT_EQ(service.readLine(), "ready\n");
+    QSettings(config_ + "/halvo.conf", QSettings::IniFormat)
+        .setValue("tavlabs.halvo.notifyServerStops", "true");
+    auto running = servers(3);
+    startRegistered();
+    ASSERT_TRUE(checked({"Notify When a Server Stops"}));
+    QTest::qWait(3'000);  // a look and the scan it leads to
+    // Other servers of this user's come and go: only lines that name ours count.
+    std::vector<nlohmann::json> notices;
+    const auto naming = [&](int server) {
+        const QString port = ":" + QString::number(running[server]->ports()[0]);
+        while (service.canReadLine()) {
+            notices.push_back(nlohmann::json::parse(service.readLine().toStdString()));
+        }
+        std::vector<nlohmann::json> found;
+        for (const auto& notice : notices) {
+            const QString text = QString::fromStdString(notice["summary"].get<std::string>() +
+                                                        "\n" + notice["body"].get<std::string>());
+            const QStringList lines = text.split('\n');
+            if (std::any_of(lines.begin(), lines.end(),
+                            [&](const QString& line) { return line.endsWith(port); })) {
+                found.push_back(notice);
+            }
+        }
+        return found;
+    };
+    for (int i : {0, 1}) {
+        ::kill(running[i]->pid(), SIGKILL);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !naming(0).empty(); }, kBoundMs));
+    const auto ended = testing::runCli({"kill", "--pid", std::to_string(running[2]->pid())});
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    QTest::qWait(5'000);  // two looks at least
+    ASSERT_EQ(naming(0).size(), 1u);
+    EXPECT_EQ(naming(1), naming(0)) << "one notification for the two";
+    EXPECT_TRUE(naming(2).empty());
+    const nlohmann::json notice = naming(0)[0];
+
+    QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                       "/org/freedesktop/Notifications",
+                                       "com.tavlabs.halvo.test.Notifications", "Click")
+        << uint(notice["id"].get<int>()));
+    EXPECT_TRUE(windowCountBecomes("Halvo", 1));
+    service.kill();
+    service.waitForFinished();
 }
 
 TEST_F(TrayApp, WithoutASessionBusItRunsOnTheHotkey) {

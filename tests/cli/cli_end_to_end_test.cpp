@@ -79,6 +79,21 @@ TEST(CliListTest, HostileMetadataNeverReachesTheTerminalRaw) {
     EXPECT_NE(table.out.find("bad\uFFFD\uFFFD"), std::string::npos);
 }
 
+TEST(CliListTest, ResidentMemoryAndCpuTimeOfARealServer) {
+    TempDir root;
+    auto server = standIn(root, {"vite"}, {"--v4", "1", "--resident", "200"});
+    const std::string port = std::to_string(server->ports()[0]);
+
+    const auto rows = json::parse(runCli({"list", "--json", port}).out);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_GE(rows[0]["memoryBytes"].get<uint64_t>(), 200u << 20);
+    EXPECT_GE(rows[0]["cpuSeconds"].get<double>(), 0.0);
+
+    const CliRun wide = runCli({"list", "--wide", port});
+    EXPECT_NE(wide.out.find("MEMORY  CPU"), std::string::npos) << wide.out;
+    EXPECT_NE(wide.out.find(" MB "), std::string::npos) << wide.out;
+}
+
 TEST(CliListTest, UsageVersionAndWriteErrors) {
     const std::pair<std::vector<std::string>, std::string> misuses[] = {
         {{}, "A command"},
@@ -102,6 +117,43 @@ TEST(CliListTest, UsageVersionAndWriteErrors) {
     CliRun version = runCli({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find(HALVO_VERSION), std::string::npos);
+}
+
+// The list a user wrote, a line of it malformed: its servers are hidden and
+// never killed, the rest of the list applies, and --all shows them.
+TEST(CliKillTest, TheLeaveAloneListHidesAndProtects) {
+    TempDir root;
+    const std::string token = uniqueToken("leave-alone");
+    auto kept = standIn(root, {"vite", token}, {"--v4", "1"});
+    auto named = standIn(root, {"vite", token}, {"--v4", "1"}, "keepme");
+    auto other = standIn(root, {"vite", token}, {"--v4", "1"});
+    const std::string port = std::to_string(kept->ports()[0]);
+    root.writeFile("halvo/leave-alone", "# mine\n" + port + "  # db\n70000\nkeepme\n");
+    const std::map<std::string, std::string> config{{"XDG_CONFIG_HOME", root.path()}};
+
+    CliRun run = runCli({"list", "--json", token}, config);
+    const auto rows = json::parse(run.out);
+    ASSERT_EQ(rows.size(), 1u) << run.out;
+    EXPECT_EQ(rows[0]["pid"], other->pid());
+    EXPECT_NE(run.err.find("line 3: 70000 is not a port"), std::string::npos) << run.err;
+    EXPECT_EQ(
+        json::parse(runCli({"list", "--all", "--json", token}, config).out)["processes"].size(),
+        3u);
+
+    run = runCli({"kill", port}, config);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Port " + port + " is on your leave-alone list; halvo-cli unignore " +
+                           port + " to end it\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(runCli({"kill", token}, config).status, 0);
+    EXPECT_TRUE(processEnds(other->pid()));
+    EXPECT_TRUE(kept->running() && named->running());
+
+    EXPECT_EQ(runCli({"unignore", port}, config).status, 0);
+    EXPECT_EQ(runCli({"ignore", "--list"}, config).out, "keepme\n");
+    EXPECT_EQ(runCli({"kill", port}, config).status, 0);
+    EXPECT_TRUE(processEnds(kept->pid()));
 }
 
 // A master and workers on one port: the workers end with the master and

@@ -78,12 +78,14 @@ TEST(ListCommandTest, TablesJsonAndWhatHoldsAPortWithoutARow) {
         {kRows,
          {.query = {"5434"}, .json = true},
          {ExitStatus::ok,
-          R"([{"arguments":["rootlesskit","server.js"],"dockerContext":{"composeService":null,)"
+          R"([{"arguments":["rootlesskit","server.js"],"cpuSeconds":null,)"
+          R"("dockerContext":{"composeService":null,)"
           R"("containerId":")" +
               std::string(64, 'c') +
               R"(","containerName":"cache"},)"
               R"("executableName":"rootlesskit","executablePath":"/usr/bin/rootlesskit",)"
-              R"("frameworkBadge":null,"id":"805-5434","pid":805,"port":5434,"projectHint":null,)"
+              R"("frameworkBadge":null,"id":"805-5434","memoryBytes":null,"pid":805,"port":5434,)"
+              R"("projectHint":null,)"
               R"("projectLabel":"cache","projectRoot":null,)"
               R"("startTime":{"microseconds":805,"seconds":1000},)"
               R"("supervisor":{"kind":"docker","name":"cache"},"workingDirectory":"/home/ana/shop"}])"

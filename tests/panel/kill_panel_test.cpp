@@ -1,9 +1,13 @@
 // The kill panel over a real store whose scanner and kill engine the test
 // answers: what the list and its empty state say, ticks, keys and clicks,
 // hostile text, the coordinator's window, and a container's slow stop.
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "kill/recent_kills.h"
@@ -200,6 +204,40 @@ class KillPanelTest : public QObject {
         QTRY_COMPARE(p.killButton()->text(), QStringLiteral("Stop container"));
         p.store.setSelectedIndex(2);
         QTRY_COMPARE(p.killButton()->text(), QStringLiteral("Stop unit web.service"));
+    }
+
+    // A row's menu puts its port on the leave-alone list: the row goes, a
+    // batch it was ticked in passes it by, and a query for its port says why
+    // it is not listed.
+    void leaveAloneFromTheRowMenu() {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        Panel p(rows(3));
+        QVERIFY(p.loaded(3));
+        p.click(0, KillPanelModel::tick);
+        p.click(1, KillPanelModel::tick);
+        const QPoint at = p.cell(1, KillPanelModel::port);
+        QContextMenuEvent menuAt(QContextMenuEvent::Mouse, at,
+                                 p.table()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(p.table()->viewport(), &menuAt);
+        auto* menu = p.find<QMenu>("rowMenu");
+        QVERIFY(menu);
+        menu->actions().at(0)->trigger();
+        QVERIFY(p.loaded(2));
+        QFile list(config.path() + "/halvo/leave-alone");
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        QCOMPARE(list.readAll(), QByteArray("3001\n"));
+
+        p.engine->kills.answerEvery(KillOutcome::killed());
+        QTest::keyClick(p.search(), Qt::Key_Return);
+        QTRY_VERIFY(!p.store.feedbackText().isEmpty());
+        QCOMPARE(p.engine->kills.callCount(), size_t(1));
+        QCOMPARE(p.engine->kills.calls()[0].pid, 100);
+        QTest::keyClicks(p.search(), "3001");
+        QTRY_COMPARE(p.find<ui::TAVEmptyState>("emptyState")->body(),
+                     QStringLiteral("Port 3001 is held by your node (PID 101), on your "
+                                    "leave-alone list"));
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     // The coordinator's panel: one window, which keeps the size the user gave

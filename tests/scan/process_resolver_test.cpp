@@ -40,6 +40,10 @@ TEST(HandMadeProcTest, ReadersTakeWhatProcHoldsAndRepairIt) {
     EXPECT_EQ(parseStatStartTicks("42 (a) b (c)) S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 1 0 "
                                   "987654 1000 200 ...\n"),
               987654u);
+    EXPECT_EQ(parseStatCpuTicks("42 (a) b (c)) S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0"), 11u);
+    EXPECT_EQ(parseStatResidentPages("42 (a) b (c)) S 1 2 3 0 -1 4194304 100 0 0 0 5 6 0 0 20 0 "
+                                     "1 0 987654 1000 200 ...\n"),
+              200u);
     EXPECT_EQ(parseStatTreeFields("4242 (my (odd) name) S 4000 4100 3900 0 -1"),
               (ProcessTreeEntry{0, 4000, 3900, 4100, 0, {}, "my (odd) name"}));
     testing::TempDir proc;

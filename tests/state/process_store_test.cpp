@@ -2,19 +2,23 @@
 // call by call, so that every interleaving of awaits is chosen, not hoped for.
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
+#include <QFile>
 #include <QObject>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <thread>
 
 #include "kill/feedback.h"
+#include "state/leave_alone_watcher.h"
 #include "state/process_store.h"
 #include "support/fixtures.h"
 #include "support/scripted_fakes.h"
@@ -335,6 +339,26 @@ class ProcessStoreTest : public QObject {
         QVERIFY(!QCoro::waitFor(h.store->killSelected()));
         QCOMPARE(h.engine->kills.callCount(), size_t{0});
         QCOMPARE(log.names, QStringList{"query"});
+    }
+
+    // The watched list follows its file, written in place or replaced, and
+    // the store moves rows between its list and the rows it leaves alone.
+    void leaveAloneListFollowsItsFile() {
+        Harness h({row(1, 3000), row(2, 3001)});
+        QTemporaryDir config;
+        const std::string path = config.path().toStdString() + "/halvo/leave-alone";
+        halvo::LeaveAloneWatcher watcher(path);
+        QObject::connect(&watcher, &halvo::LeaveAloneWatcher::listChanged, h.store.get(),
+                         [&] { h.store->setLeaveAlone(watcher.list()); });
+        QVERIFY(!halvo::addToLeaveAloneList(path, {{halvo::PortRange{3001, 3001}, {}}}));
+        QTRY_COMPARE(h.store->processes(), Rows{row(1, 3000)});
+        QCOMPARE(h.store->leftAlone().at(0).row, row(2, 3001));
+        QVERIFY(!QCoro::waitFor(h.store->kill(row(2, 3001))));
+        std::ofstream(path, std::ios::app) << "node\n";
+        QTRY_VERIFY(h.store->processes().empty());
+        QFile::remove(QString::fromStdString(path));
+        QTRY_COMPARE(h.store->processes(), (Rows{row(1, 3000), row(2, 3001)}));
+        QCOMPARE(h.engine->kills.callCount(), size_t{0});
     }
 
     // Signals come only with real changes, on the store's thread; a scan's

@@ -14,6 +14,7 @@
 //                 master ends them, waits for them and exits, as gunicorn does
 //   --hand-over   start `cat` holding every socket, as a server that hands
 //                 its socket to a helper does; it ends when stdin closes
+//   --resident MB allocate MB megabytes and touch every page, so they are resident
 //   --            everything after is ignored (argv words for classification)
 #include <netdb.h>
 #include <netinet/in.h>
@@ -158,6 +159,12 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--unix") {
             openUnix();
+        } else if (arg == "--resident") {
+            const size_t bytes = static_cast<size_t>(count()) << 20;
+            auto* memory = static_cast<volatile char*>(std::malloc(bytes));
+            for (size_t offset = 0; memory != nullptr && offset < bytes; offset += 4096) {
+                memory[offset] = 1;
+            }
         } else if (arg == "--ignore-term") {
             signal(SIGTERM, SIG_IGN);
         } else if (arg == "--hand-over") {
