@@ -47,9 +47,9 @@ ExitStatus runPick(const PickOptions& options, PortScanning& scanner, ProcessKil
             if (helpers.endings != nullptr) {
                 helpers.endings->record(picker.killTargets());
             }
-            const KillReport report =
-                runKillSequence({picker.killTargets(), picker.mode(), picker.tree()},
-                                {engine, containers, helpers.tree, helpers.restarts});
+            const KillReport report = runKillSequence(
+                {picker.killTargets(), picker.mode(), picker.tree()},
+                {engine, containers, helpers.tree, helpers.restarts, helpers.supervisors});
             ended = ended || !report.killedRows.empty();
             picker.showReport(report);
             if (options.once) {
