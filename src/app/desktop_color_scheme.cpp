@@ -3,11 +3,13 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 
+#include "app/desktop_portal.h"
+
 namespace halvo {
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+using portal::kPath;
+using portal::kService;
 const QString kInterface = QStringLiteral("org.freedesktop.portal.Settings");
 const QString kGroup = QStringLiteral("org.freedesktop.appearance");
 const QString kKey = QStringLiteral("color-scheme");

@@ -6,6 +6,8 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 
+#include "app/desktop_portal.h"
+
 namespace halvo {
 
 // One entry of BindShortcuts' a(sa{sv}).
@@ -35,8 +37,8 @@ Q_DECLARE_METATYPE(halvo::PortalShortcutEntry)
 namespace halvo {
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+using portal::kPath;
+using portal::kService;
 const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
