@@ -1,9 +1,11 @@
 // halvo-cli mcp's session over fixed rows and recording fakes, fed any lines:
 // each reply is one line of JSON-RPC 2.0, a notification gets none, and
 // nothing is ended unless a kill_servers call asked for dry_run false.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -13,17 +15,13 @@
 
 using nlohmann::json;
 
-namespace {
-
-bool asksForRealKill(const json& message) {
+static bool asksForRealKill(const json& message) {
     const json params = message.value("params", json());
     return message.value("method", json()) == "tools/call" && params.is_object() &&
            params.value("name", json()) == "kill_servers" &&
            params.value("arguments", json()).is_object() &&
            params["arguments"].value("dry_run", json()) == false;
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace halvo::testing;
@@ -48,15 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool isObject = message.is_object();
         mayKill = mayKill || (isObject && asksForRealKill(message));
         const std::optional<std::string> reply = session.handle(line);
-        if (isObject && message.value("jsonrpc", json()) == "2.0" && !message.contains("id") &&
-            message.value("method", json()).is_string()) {
-            FUZZ_CHECK(!reply);
-        }
-        if (reply) {
-            FUZZ_CHECK(reply->find('\n') == std::string::npos);
-            const json parsed = json::parse(*reply, nullptr, false);
-            FUZZ_CHECK(parsed.is_object() && parsed.value("jsonrpc", json()) == "2.0");
-        }
+        const bool notification = isObject && message.value("jsonrpc", json()) == "2.0" &&
+                                  !message.contains("id") &&
+                                  message.value("method", json()).is_string();
+        FUZZ_CHECK(!(notification && reply));
+        const json parsed = json::parse(reply.value_or("{}"), nullptr, false);
+        FUZZ_CHECK(!reply || (reply->find('\n') == std::string::npos && parsed.is_object() &&
+                              parsed.value("jsonrpc", json()) == "2.0"));
         FUZZ_CHECK(mayKill || (engine.calls.empty() && containers.calls.empty()));
     }
     return 0;
