@@ -316,8 +316,9 @@ void HalvoKillPanelView::leaveAlone(int64_t port) {
         path ? addToLeaveAloneList(*path, {{PortRange{port, port}, {}}})
              : std::optional<std::string>("no configuration folder");
     if (error) {
-        qWarning("halvo: could not leave port %lld alone: %s", static_cast<long long>(port),
-                 error->c_str());
+        // Said in the footer: the row stays, and the user should know why.
+        store_.setFeedback(feedback::Failure{"Could not leave port " + std::to_string(port) +
+                                             " alone: " + *error});
         return;
     }
     // At once, not when the file watch says so.
