@@ -24,6 +24,8 @@ bool isAscii(std::string_view text);
 // Valid UTF-8, with every invalid sequence replaced by U+FFFD.
 std::string decodeUtf8Lossy(std::string_view bytes);
 bool isValidUtf8(std::string_view bytes);
+// Appends code point `c` (at most U+10FFFF) as UTF-8.
+void appendUtf8(std::string& out, uint32_t c);
 
 // Locale-independent Unicode lower-casing of UTF-8 text.
 std::string toLower(std::string_view text);

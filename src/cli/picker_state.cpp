@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/text.h"
 #include "cli/terminal_text.h"
 #include "kill/search_filter.h"
 
@@ -14,25 +15,6 @@ namespace {
 
 constexpr uint32_t ctrl(char letter) {
     return static_cast<uint32_t>(letter - 'a' + 1);
-}
-
-void appendUtf8(std::string& text, uint32_t c) {
-    if (c < 0x80) {
-        text += static_cast<char>(c);
-        return;
-    }
-    if (c < 0x800) {
-        text += static_cast<char>(0xC0 | (c >> 6));
-    } else {
-        if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        }
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    }
-    text += static_cast<char>(0x80 | (c & 0x3F));
 }
 
 void dropLastCharacter(std::string& text) {
