@@ -51,7 +51,7 @@ AppServices::AppServices(TAVAppIdentity identity, TAVUpdateConfig config, Defaul
         }
         publishChanges();
         if (presenter_.window(QString::fromLatin1(kUpdateWindowId))) {
-            showDelivery();
+            refreshUpdateOutcome(presenter_, outcome(delivery_->state()), actions());
         }
     });
 }

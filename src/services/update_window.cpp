@@ -222,4 +222,14 @@ QWidget* openUpdateOutcome(ui::TAVSatelliteWindowPresenter& presenter, const Upd
     return window;
 }
 
+void refreshUpdateOutcome(ui::TAVSatelliteWindowPresenter& presenter, const UpdateOutcome& outcome,
+                          UpdateActions actions) {
+    QWidget* window = presenter.window(QString::fromLatin1(kUpdateWindowId));
+    auto* view =
+        window ? window->findChild<UpdateOutcomeView*>(QStringLiteral("update-outcome")) : nullptr;
+    if (view) {
+        view->display(outcome, std::move(actions));
+    }
+}
+
 }  // namespace halvo

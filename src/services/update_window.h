@@ -40,5 +40,9 @@ struct UpdateActions {
 // an update that cannot be downloaded, and Cancel, close the window.
 QWidget* openUpdateOutcome(ui::TAVSatelliteWindowPresenter& presenter, const UpdateOutcome& outcome,
                            UpdateActions actions);
+// Shows `outcome` in the window if it is open, without raising it: a download's
+// progress must not take the focus back many times a second.
+void refreshUpdateOutcome(ui::TAVSatelliteWindowPresenter& presenter, const UpdateOutcome& outcome,
+                          UpdateActions actions);
 
 }  // namespace halvo
