@@ -112,8 +112,7 @@ std::optional<Feedback> BatchTally::feedback() const {
     if (ports.size() == 1) {
         const int64_t port = *ports.begin();
         if (container_) {
-            return feedback::ContainerStopped{container_->containerName.value_or("container"),
-                                              port};
+            return feedback::ContainerStopped{containerLabel(*container_), port};
         }
         if (supervisor_) {
             return feedback::SupervisorStopped{supervisorLabel(*supervisor_), port};

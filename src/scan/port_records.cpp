@@ -36,6 +36,10 @@ std::string_view rawValue(Supervisor::Kind kind) {
     return kind == Supervisor::Kind::pm2 ? "pm2" : "systemd";
 }
 
+std::string containerLabel(const DockerContext& container) {
+    return container.containerName.value_or("container");
+}
+
 std::string supervisorLabel(const Supervisor& supervisor) {
     return supervisor.kind == Supervisor::Kind::pm2 ? "pm2 app " + supervisor.name
                                                     : supervisor.name;

@@ -67,6 +67,10 @@ struct Supervisor {
     bool operator==(const Supervisor&) const = default;
 };
 
+// The container's name, or "container" when it has none: how feedback and
+// progress name it.
+std::string containerLabel(const DockerContext& container);
+
 // "systemd", "pm2".
 std::string_view rawValue(Supervisor::Kind kind);
 // "web.service", "pm2 app api": how feedback names it.

@@ -138,15 +138,6 @@ QString ProcessStore::feedbackText() const {
     return feedback_ ? QString::fromStdString(halvo::feedbackText(*feedback_)) : QString();
 }
 
-namespace {
-
-// The container as the progress and the outcome name it.
-std::string containerLabel(const DockerContext& container) {
-    return container.containerName.value_or("container");
-}
-
-}  // namespace
-
 bool ProcessStore::isStopping(const DockerContext& container) const {
     return stopping_.contains(containerLabel(container));
 }
