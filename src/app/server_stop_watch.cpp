@@ -71,11 +71,15 @@ void ServerStopWatch::look() {
         ports.insert(port);
     }
     std::vector<PortProcess> stopped;
+    std::optional<std::set<std::pair<int32_t, int64_t>>> ended;  // read once, when first needed
     std::erase_if(known_, [&](const PortProcess& row) {
         if (ports.contains(row.port)) {
             return false;
         }
-        if (!endings_ || !endings_->endedLately(row.pid, row.port)) {
+        if (endings_ && !ended) {
+            ended = endings_->endedLately();
+        }
+        if (!ended || !ended->contains({row.pid, row.port})) {
             stopped.push_back(row);
         }
         return true;

@@ -81,13 +81,12 @@ void HalvoEndings::record(const std::vector<KillGroup>& groups) const {
     }
 }
 
-bool HalvoEndings::endedLately(int32_t pid, int64_t port) const {
+std::set<std::pair<int32_t, int64_t>> HalvoEndings::endedLately() const {
+    std::set<std::pair<int32_t, int64_t>> ended;
     for (const Line& line : recentLines(path_)) {
-        if (line.pid == pid && line.port == port) {
-            return true;
-        }
+        ended.emplace(line.pid, line.port);
     }
-    return false;
+    return ended;
 }
 
 }  // namespace halvo

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kill/kill_batch.h"
@@ -27,8 +29,8 @@ class HalvoEndings final {
     // Notes every row of `groups` (PID and port; a container's rows by port)
     // as being ended now. Best effort: a kill never waits on or fails for it.
     void record(const std::vector<KillGroup>& groups) const;
-    // Whether Halvo noted the listener of `pid` on `port` lately.
-    bool endedLately(int32_t pid, int64_t port) const;
+    // The listeners (PID, port) that Halvo noted lately, read at once.
+    std::set<std::pair<int32_t, int64_t>> endedLately() const;
 
   private:
     std::string path_;
