@@ -44,11 +44,12 @@ ExitStatus runPick(const PickOptions& options, PortScanning& scanner, ProcessKil
             rescan();
         } else if (command == PickerCommand::kill) {
             draw("Ending\u2026");
+            std::vector<KillGroup> targets = picker.killTargets();
             if (helpers.endings != nullptr) {
-                helpers.endings->record(picker.killTargets());
+                helpers.endings->record(targets);
             }
             const KillReport report = runKillSequence(
-                {picker.killTargets(), picker.mode(), picker.tree()},
+                {std::move(targets), picker.mode(), picker.tree()},
                 {engine, containers, helpers.tree, helpers.restarts, helpers.supervisors});
             ended = ended || !report.killedRows.empty();
             picker.showReport(report);
