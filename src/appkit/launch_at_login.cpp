@@ -1,19 +1,12 @@
 #include "appkit/launch_at_login.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "base/error_text.h"
+#include "base/file_writing.h"
 #include "base/text.h"
-#include "base/unique_fd.h"
 
 namespace halvo {
 namespace {
@@ -79,41 +72,6 @@ std::string runningExecutable() {
 
 LaunchAtLoginError underlying(std::string detail) {
     return {LaunchAtLoginError::Kind::underlying, std::move(detail)};
-}
-
-std::optional<LaunchAtLoginError> writeAtomically(const std::string& path, std::string_view text) {
-    std::error_code dirError;
-    std::filesystem::create_directories(parentDirectory(path), dirError);
-    if (dirError) {
-        return underlying(dirError.message());
-    }
-    // The temporary name does not end in ".desktop", so a leftover is never started.
-    std::string temporary = path + ".XXXXXX";
-    UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
-    if (!fd.valid()) {
-        return underlying(errorText(errno));
-    }
-    int error = fchmod(fd.get(), 0644) == 0 ? 0 : errno;
-    for (size_t done = 0; error == 0 && done < text.size();) {
-        const ssize_t n = write(fd.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR) {
-            error = errno;
-        } else if (n > 0) {
-            done += static_cast<size_t>(n);
-        }
-    }
-    if (error == 0 && fsync(fd.get()) != 0) {
-        error = errno;
-    }
-    fd.reset();
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        unlink(temporary.c_str());
-        return underlying(errorText(error));
-    }
-    return std::nullopt;
 }
 
 }  // namespace
@@ -189,7 +147,12 @@ std::optional<LaunchAtLoginError> TAVLaunchAtLoginToggle::setEnabled(bool enable
     if (enabled && executablePath_.empty()) {
         return underlying("the running program's path cannot be read");
     }
-    return writeAtomically(entryPath_, autostartEntryText(executablePath_, enabled));
+    // The temporary's name does not end in ".desktop", so a leftover is never started.
+    if (auto why =
+            replaceFileAtomically(entryPath_, autostartEntryText(executablePath_, enabled))) {
+        return underlying(std::move(*why));
+    }
+    return std::nullopt;
 }
 
 }  // namespace halvo

@@ -1,13 +1,11 @@
 #include "kill/halvo_endings.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "base/file_reading.h"
+#include "base/file_writing.h"
 #include "base/text.h"
 
 namespace halvo {
@@ -71,14 +69,7 @@ void HalvoEndings::record(const std::vector<KillGroup>& groups) const {
         text += std::to_string(line.at) + ' ' + std::to_string(line.pid) + ' ' +
                 std::to_string(line.port) + '\n';
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
-    // Whole or not at all, so that a reader never sees half a line.
-    const std::string temporary = path_ + "." + std::to_string(getpid());
-    std::ofstream(temporary, std::ios::trunc) << text;
-    if (rename(temporary.c_str(), path_.c_str()) != 0) {
-        unlink(temporary.c_str());
-    }
+    replaceFileAtomically(path_, text);  // best effort: a kill never fails for its note
 }
 
 std::set<std::pair<int32_t, int64_t>> HalvoEndings::endedLately() const {

@@ -1,17 +1,15 @@
 #include "kill/leave_alone_list.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "base/error_text.h"
 #include "base/file_reading.h"
+#include "base/file_writing.h"
 #include "base/text.h"
 
 namespace halvo {
@@ -81,22 +79,11 @@ std::optional<std::string> currentText(const std::string& path, std::string& why
     return text;
 }
 
-// Replaces the file at once, so that a reader never sees half of it.
+// Replaces the file at once: a reader never sees half of it, and the tray and
+// halvo-cli writing at the same moment never share a temporary.
 std::optional<std::string> replaceFile(const std::string& path, const std::string& text) {
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc | std::ios::binary);
-        out << text;
-        if (!out.flush()) {
-            return "cannot write " + temporary;
-        }
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        const int failure = errno;
-        unlink(temporary.c_str());
-        return "cannot write " + path + ": " + errorText(failure);
+    if (auto why = replaceFileAtomically(path, text)) {
+        return "cannot write " + path + ": " + *why;
     }
     return std::nullopt;
 }
