@@ -2,18 +2,19 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace halvo {
 
-std::optional<std::string> readAll(UniqueFd fd) {
+std::optional<std::string> readAll(UniqueFd fd, size_t limit) {
     if (!fd.valid()) {
         return std::nullopt;
     }
     std::string content;
     char buffer[16384];
-    for (;;) {
-        const ssize_t n = read(fd.get(), buffer, sizeof(buffer));
+    while (content.size() < limit) {
+        const ssize_t n = read(fd.get(), buffer, std::min(sizeof(buffer), limit - content.size()));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -25,6 +26,7 @@ std::optional<std::string> readAll(UniqueFd fd) {
         }
         content.append(buffer, static_cast<size_t>(n));
     }
+    return content;
 }
 
 }  // namespace halvo

@@ -1,6 +1,8 @@
 // Whole small files, as /proc serves them.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -8,7 +10,8 @@
 
 namespace halvo {
 
-// Everything left to read from `fd`; nothing when it is not open or a read fails.
-std::optional<std::string> readAll(UniqueFd fd);
+// Everything left to read from `fd`, or its first `limit` bytes; nothing when
+// it is not open or a read fails.
+std::optional<std::string> readAll(UniqueFd fd, size_t limit = SIZE_MAX);
 
 }  // namespace halvo

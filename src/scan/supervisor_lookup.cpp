@@ -27,26 +27,6 @@ bool isWhereTheUserWorks(std::string_view unit) {
            toLower(unit).find("terminal") != std::string::npos;
 }
 
-std::optional<std::string> readBounded(UniqueFd fd, size_t cap) {
-    if (!fd.valid()) {
-        return std::nullopt;
-    }
-    std::string text(cap, '\0');
-    size_t filled = 0;
-    while (filled < cap) {
-        const ssize_t n = read(fd.get(), text.data() + filled, cap - filled);
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        filled += static_cast<size_t>(n);
-    }
-    text.resize(filled);
-    return text;
-}
-
 }  // namespace
 
 std::optional<Supervisor> unitFromCgroup(std::string_view cgroup) {
@@ -111,7 +91,7 @@ std::optional<Supervisor> pm2AppFromEnvironment(std::string_view environment) {
 
 std::optional<Supervisor> readSupervisor(int32_t pid, const std::string& procRoot) {
     const std::string dir = procRoot + "/" + std::to_string(pid);
-    if (const auto environment = readBounded(
+    if (const auto environment = readAll(
             UniqueFd(open((dir + "/environ").c_str(), O_RDONLY | O_CLOEXEC)), kEnvironmentCap)) {
         if (auto app = pm2AppFromEnvironment(*environment)) {
             return app;
