@@ -68,23 +68,8 @@ StatusMenu::~StatusMenu() {
     delete owner_;
 }
 
-namespace {
-
-// What the menu shows of the rows: their costs, which change with every scan,
-// are not among it.
-bool sameRowsApartFromCost(const std::vector<PortProcess>& a, const std::vector<PortProcess>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](PortProcess x, const PortProcess& y) {
-                          x.cost = y.cost;
-                          return x == y;
-                      });
-}
-
-}  // namespace
-
 bool StatusMenu::Shown::operator==(const Shown& other) const {
-    return sameRowsApartFromCost(state.processes, other.state.processes) &&
-           state.killMode == other.state.killMode &&
+    return state.processes == other.state.processes && state.killMode == other.state.killMode &&
            state.killProcessTree == other.state.killProcessTree &&
            state.killThroughSupervisor == other.state.killThroughSupervisor &&
            state.notifyServerStops == other.state.notifyServerStops &&
@@ -97,6 +82,11 @@ void StatusMenu::rebuild(const StatusMenuState& state) {
     // Qt gives the menu a platform menu once it exports it to the desktop.
     Shown next{state, std::nullopt, false, false,
                menu_.platformMenu() != nullptr ? ui::MenuDrawnBy::desktop : ui::MenuDrawnBy::qt};
+    // The menu shows no costs, which change with every scan: a scan that
+    // changed nothing else must not rebuild it.
+    for (PortProcess& row : next.state.processes) {
+        row.cost = {};
+    }
     if (state.services != nullptr) {
         next.pendingUpdateVersion = state.services->pendingUpdateVersion();
         next.updateReady = state.services->isUpdateReadyToInstall();
