@@ -4,6 +4,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include "services/https_request.h"
+
 namespace halvo {
 
 bool isAcceptableFeedURL(const QUrl& url) {
@@ -56,22 +58,15 @@ void AppcastUpdateChecker::check(const QUrl& feed, std::function<void(Result)> d
         return;
     }
     QNetworkRequest request(feed);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("Halvo/%1").arg(running_.toString()));
-    QNetworkReply* reply = network_.get(request);
-    reply_ = reply;
-    deadline_.start(limits_.timeout);
-    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& target) {
-        if (target.scheme() == u"https") {
-            emit reply->redirectAllowed();
-        } else {
+    QNetworkReply* reply =
+        getFollowingHttpsOnly(network_, request, this, [this](const QUrl& target) {
             finish(Failed{QStringLiteral("the feed redirected to %1, which does not use https")
                               .arg(target.toDisplayString())});
-        }
-    });
+        });
+    reply_ = reply;
+    deadline_.start(limits_.timeout);
     connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         if (received > limits_.maxBytes || total > limits_.maxBytes) {
             finish(Failed{
@@ -82,10 +77,8 @@ void AppcastUpdateChecker::check(const QUrl& feed, std::function<void(Result)> d
 }
 
 void AppcastUpdateChecker::replyFinished() {
-    // The server's own answer says more than Qt's words for it.
-    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        finish(Failed{QStringLiteral("the feed answered HTTP %1").arg(status.toInt())});
+    if (const std::optional<int> status = failedHttpStatus(*reply_)) {
+        finish(Failed{QStringLiteral("the feed answered HTTP %1").arg(*status)});
         return;
     }
     if (reply_->error() != QNetworkReply::NoError) {

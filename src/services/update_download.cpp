@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "services/appcast_update_checker.h"
+#include "services/https_request.h"
 
 namespace halvo {
 namespace {
@@ -58,20 +59,13 @@ void UpdateDownload::start(const AppcastEnclosure& enclosure, bool allowLoopback
     }
     enclosure_ = std::get<TAVUpdateEnclosure>(std::move(parsed));
     QNetworkRequest request(enclosure.url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
     request.setTransferTimeout(kStallMilliseconds);
-    QNetworkReply* reply = network_.get(request);
-    reply_ = reply;
-    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& target) {
-        if (target.scheme() == u"https") {
-            emit reply->redirectAllowed();
-        } else {
+    QNetworkReply* reply =
+        getFollowingHttpsOnly(network_, request, this, [this](const QUrl& target) {
             fail(QStringLiteral("the download redirected to %1, which does not use https")
                      .arg(target.toDisplayString()));
-        }
-    });
+        });
+    reply_ = reply;
     connect(reply, &QNetworkReply::readyRead, this, &UpdateDownload::received);
     connect(reply, &QNetworkReply::finished, this, &UpdateDownload::replyFinished);
 }
@@ -94,9 +88,8 @@ void UpdateDownload::received() {
 }
 
 void UpdateDownload::replyFinished() {
-    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        fail(QStringLiteral("the server answered HTTP %1").arg(status.toInt()));
+    if (const std::optional<int> status = failedHttpStatus(*reply_)) {
+        fail(QStringLiteral("the server answered HTTP %1").arg(*status));
         return;
     }
     if (reply_->error() != QNetworkReply::NoError) {
